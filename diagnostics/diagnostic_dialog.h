@@ -1,0 +1,16 @@
+#pragma once
+// The dialog that ends the program after an error the user should report: it
+// runs in its own process, shows the code and leaves it on the clipboard.
+#include <string>
+
+#include "common/text.h"
+
+[[noreturn]] void DiagnosticDialog(const WString& title, const WString& text, const WString& arabicText,
+                                   const std::string& code);
+// Ends the process at once with exit code 0, skipping all clean-up.
+[[noreturn]] void HardExit();
+// Ends browser processes this process started, so none outlives it.
+void ChildBrowserSweep();
+// The plain text shown when the dialog process cannot start (and on standard
+// error when there is no display).
+WString DiagnosticFallbackText(const WString& text, const WString& arabicText, const std::string& code);

@@ -1,0 +1,20 @@
+#pragma once
+#include <string>
+#include <vector>
+
+#include "common/text.h"
+
+// Turns a scheme link into PlayerContent. On failure returns false with a
+// short machine-readable error text ("server:" + message for the service's own
+// words). Fields written before a failure stay written.
+bool ParseSchemeArgs(const WString& link, std::string& errorText);
+
+// The payload after normalisation (percent-decoding, "+" restored, scheme,
+// slashes cut), split at ":" into its fields.
+std::vector<WString> SplitLinkPayload(const WString& link);
+
+// The link on a command line: the first argument after the program path, or
+// the whole raw tail when that gave nothing and the tail names the scheme.
+WString FindSchemeLink(const std::vector<WString>& args, const WString& rawTail);
+// A link is present when its lower-cased text holds the scheme word and ":".
+bool HasSchemeLink(const WString& link);

@@ -1,0 +1,64 @@
+#include "links/url_classify.h"
+
+#include "links/player_content.h"
+
+namespace {
+constexpr WStringView kYouTubeDomain = u"youtube.com";
+constexpr WStringView kYouTubeShortDomain = u"youtu.be";
+constexpr WStringView kYouTubeShortPrefix = u"youtu.be/";
+constexpr WStringView kZoomDomain = u"zoom.us";
+constexpr WStringView kYoutubeEmbedBase = u"https://www.youtube.com/embed/";
+
+constexpr auto npos = WStringView::npos;
+
+// End of an id: the first of the given stops at or after start, else the end.
+std::size_t IdEnd(WStringView u, std::size_t start, WStringView stops) {
+    for (char16_t stop : stops) {
+        const std::size_t at = u.find(stop, start);
+        if (at != npos) return at;
+    }
+    return u.size();
+}
+
+WString OriginParameter() {
+    return UrlEncode(PlayerContent.domain);
+}
+} // namespace
+
+bool IsYouTubeUrl(WStringView url) {
+    const WString l = ToLowerCopy(url);
+    return Contains(l, kYouTubeDomain) || Contains(l, kYouTubeShortDomain);
+}
+
+bool IsZoomUrl(WStringView url) {
+    const WString l = ToLowerCopy(url);
+    return Contains(l, WString(u".") + WString(kZoomDomain)) || Contains(l, WString(u"//") + WString(kZoomDomain));
+}
+
+WString ToYouTubeEmbedUrl(WStringView u) {
+    const WString l = ToLowerCopy(u);
+    WString id;
+    std::size_t p = 0;
+    if ((p = l.find(kYouTubeShortPrefix)) != npos) {
+        const std::size_t start = p + kYouTubeShortPrefix.size();
+        id = WString(u.substr(start, IdEnd(u, start, u"?") - start));
+    } else if (l.find(u"/embed/") != npos) {
+        if (u.find(u"origin=") != npos) return WString(u);
+        const WStringView separator = u.find(u'?') != npos ? u"&" : u"?";
+        return WString(u) + WString(separator) + u"origin=" + OriginParameter();
+    } else if ((p = l.find(u"/shorts/")) != npos) {
+        const std::size_t start = p + 8;
+        id = WString(u.substr(start, IdEnd(u, start, u"/?") - start));
+    } else if ((p = l.find(u"/live/")) != npos) {
+        const std::size_t start = p + 6;
+        id = WString(u.substr(start, IdEnd(u, start, u"/?") - start));
+    } else if ((p = l.find(u"v=")) != npos) {
+        const std::size_t start = p + 2;
+        id = WString(u.substr(start, IdEnd(u, start, u"&") - start));
+    } else {
+        return WString(u);
+    }
+    if (id.empty()) return WString(u);
+    while (!id.empty() && id.back() == u'/') id.pop_back();
+    return WString(kYoutubeEmbedBase) + id + u"?origin=" + OriginParameter();
+}

@@ -1,0 +1,76 @@
+#pragma once
+// The synchronous HTTPS client every platform call goes through (WinHTTP on
+// Windows, libcurl over OpenSSL on Linux). One call, one request, the whole
+// response in memory.
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "common/text.h"
+
+struct HttpResponse {
+    std::uint32_t statusCode = 0; // 0 when no response was read
+    std::string body;             // exactly as received
+    bool ok = false;              // 200 <= statusCode <= 299
+    std::string error;            // set only when no response was read
+};
+
+class HttpClient {
+public:
+    // Throws std::runtime_error("WinHttpOpen failed") when no session can be opened.
+    HttpClient();
+    ~HttpClient();
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
+
+    // Sent with every later request of this client; replaces a same-named entry.
+    void SetHeader(const WString& name, const WString& value);
+    HttpResponse Get(const WString& url);
+    // Reports every network, TLS, pin and HTTP failure in the result.
+    HttpResponse Request(const WString& method, const WString& url, const std::string& body,
+                         const WString& contentType);
+
+    // True: no pre-flight and no pin check. Hosts are then trusted only through
+    // the system's ordinary certificate validation.
+    bool pinningDisabled = false;
+
+    // The platform backend; defined beside each implementation.
+    struct Session;
+
+private:
+    friend struct HttpClientAccess;
+    std::unique_ptr<Session> session_;
+    std::mutex lock_;
+    std::map<WString, WString> defaultHeaders_; // ordered by UTF-16 code units
+    std::set<WString> preflightVerifiedHosts_;  // case-sensitive, as in the URL
+
+    std::map<WString, WString> HeadersFor(const WString& host);
+    bool PreflightDone(const WString& host);
+    void MarkPreflightDone(const WString& host);
+};
+
+// The process-wide client of all platform calls (pinning on, no proxy).
+// Created on first use; a failed creation throws and the next call retries.
+HttpClient& SharedClient();
+
+// The parts of an absolute http(s) URL the transport needs.
+struct ParsedUrl {
+    bool secure = false;
+    WString host;
+    std::uint16_t port = 0;
+    WString path; // path and query, "/" at least
+};
+// False for anything that is not an absolute http or https URL with a host of
+// at most 255 and a path of at most 2047 units.
+bool ParseHttpUrl(const WString& url, ParsedUrl& out);
+
+// True when the host is one of the platform's own servers (it carries one of
+// the profile's host fragments), whose requests carry the identity headers.
+bool IsPlatformHost(const WString& host);
+
+// Error texts shared by both backends.
+std::string PreflightPinFailureText(const WString& host);
+std::string PinFailureText(const WString& host);

@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <stdexcept>
+
+#include "common/base64.h"
+#include "links/crypto.h"
+#include "links/envelope.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+const std::string kKey = TestSupport::ProfileKey();
+const std::string kMacFailure = "MAC verification failed \xE2\x80\x94 data may be tampered";
+
+// The message an envelope fails with, or "" when it opens.
+std::string FailureOf(const std::string& envelope, const std::string& key = kKey) {
+    try {
+        OpenSealedEnvelope(envelope, key);
+        return "";
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+}
+
+nlohmann::json Inner(const std::string& envelope) {
+    return nlohmann::json::parse(Base64Decode(envelope));
+}
+
+std::string Outer(const nlohmann::json& document) { return Base64Encode(document.dump()); }
+
+} // namespace
+
+TEST(OpenSealedEnvelope, OpensWhatThePlatformSeals) {
+    EXPECT_EQ(OpenSealedEnvelope(SealEnvelope("hello", kKey), kKey), "hello");
+    const std::string binary("a\0b\xFF", 4);
+    EXPECT_EQ(OpenSealedEnvelope(SealEnvelope(binary, kKey), kKey), binary);
+    EXPECT_EQ(OpenSealedEnvelope(SealEnvelope("\xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7", kKey), kKey),
+              "\xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7");
+}
+
+TEST(OpenSealedEnvelope, TagIsCheckedCaseInsensitivelyAndOnlyWhenPresent) {
+    EXPECT_EQ(OpenSealedEnvelope(SealEnvelope("upper", kKey, true, true), kKey), "upper");
+    EXPECT_EQ(OpenSealedEnvelope(SealEnvelope("nomac", kKey, false), kKey), "nomac");
+
+    nlohmann::json doc = Inner(SealEnvelope("empty mac", kKey));
+    doc["mac"] = "";
+    EXPECT_EQ(OpenSealedEnvelope(Outer(doc), kKey), "empty mac");
+
+    // A NUL inside the tag text ends it, as in a C string comparison.
+    doc = Inner(SealEnvelope("nul", kKey));
+    doc["mac"] = doc["mac"].get<std::string>() + std::string("\0junk", 5);
+    EXPECT_EQ(OpenSealedEnvelope(Outer(doc), kKey), "nul");
+}
+
+TEST(OpenSealedEnvelope, TamperingIsCaughtBeforeDecryption) {
+    nlohmann::json doc = Inner(SealEnvelope("secret", kKey));
+    std::string value = doc["value"].get<std::string>();
+    value[0] = value[0] == 'A' ? 'B' : 'A';
+    doc["value"] = value;
+    EXPECT_EQ(FailureOf(Outer(doc)), kMacFailure);
+
+    doc = Inner(SealEnvelope("secret", kKey));
+    doc["mac"] = std::string(64, '0');
+    EXPECT_EQ(FailureOf(Outer(doc)), kMacFailure);
+
+    // Without a tag nothing stops a changed vector: the first block decrypts to other bytes.
+    const std::string text = "0123456789abcdef and a second block";
+    doc = Inner(SealEnvelope(text, kKey, false));
+    std::string iv = Base64Decode(doc["iv"].get<std::string>());
+    iv[0] = static_cast<char>(iv[0] ^ 1);
+    doc["iv"] = Base64Encode(iv);
+    const std::string opened = OpenSealedEnvelope(Outer(doc), kKey);
+    EXPECT_NE(opened, text);
+    EXPECT_EQ(opened.substr(1), text.substr(1));
+}
+
+TEST(OpenSealedEnvelope, Base64QuirksOfTheOuterText) {
+    const std::string sealed = SealEnvelope("padded", kKey);
+    EXPECT_EQ(OpenSealedEnvelope(sealed + "=garbage", kKey), "padded");
+    // The URL-safe alphabet stops the decoding at its first "-" or "_".
+    std::string urlSafe = Base64Encode(std::string(40, '\xFB') + Base64Decode(sealed));
+    for (auto& c : urlSafe) {
+        if (c == '+') c = '-';
+        if (c == '/') c = '_';
+    }
+    EXPECT_EQ(FailureOf(urlSafe), "Failed to parse AES envelope JSON");
+    EXPECT_EQ(FailureOf(""), "Failed to parse AES envelope JSON");
+    EXPECT_EQ(FailureOf(Base64Encode("{\"iv\":\"a\",\"value\":\"b\"} trailing")), "Failed to parse AES envelope JSON");
+    EXPECT_EQ(FailureOf(Base64Encode("{\"iv\":\"a\" /* c */,\"value\":\"b\"}")), "Failed to parse AES envelope JSON");
+}
+
+TEST(OpenSealedEnvelope, JsonShapeErrorsAreTheLibrarysTypeErrors) {
+    EXPECT_EQ(FailureOf(Base64Encode("null")), "[json.exception.type_error.302] type must be string, but is null");
+    EXPECT_EQ(FailureOf(Base64Encode("{}")), "[json.exception.type_error.302] type must be string, but is null");
+    EXPECT_EQ(FailureOf(Base64Encode("{\"iv\":1,\"value\":\"x\"}")),
+              "[json.exception.type_error.302] type must be string, but is number");
+    EXPECT_EQ(FailureOf(Base64Encode("{\"iv\":\"x\"}")), "[json.exception.type_error.302] type must be string, but is null");
+    EXPECT_EQ(FailureOf(Base64Encode("[1,2]")),
+              "[json.exception.type_error.305] cannot use operator[] with a string argument with array");
+    EXPECT_EQ(FailureOf(Base64Encode("\"text\"")),
+              "[json.exception.type_error.305] cannot use operator[] with a string argument with string");
+    EXPECT_EQ(FailureOf(Base64Encode("true")),
+              "[json.exception.type_error.305] cannot use operator[] with a string argument with boolean");
+
+    nlohmann::json doc = Inner(SealEnvelope("x", kKey));
+    doc["mac"] = 5;
+    EXPECT_EQ(FailureOf(Outer(doc)), "[json.exception.type_error.302] type must be string, but is number");
+    doc = Inner(SealEnvelope("extra members are ignored", kKey));
+    doc["tag"] = {1, 2};
+    EXPECT_EQ(OpenSealedEnvelope(Outer(doc), kKey), "extra members are ignored");
+}
+
+TEST(OpenSealedEnvelope, CipherFailuresNameTheirStep) {
+    const std::string iv = Base64Encode(std::string(16, '\x01'));
+    const std::string block = Base64Encode(std::string(16, '\x02'));
+    auto envelope = [](const std::string& ivText, const std::string& valueText) {
+        return Outer({{"iv", ivText}, {"value", valueText}});
+    };
+    EXPECT_EQ(FailureOf(envelope(Base64Encode("short"), block)), "BCryptDecrypt (size query) failed");
+    EXPECT_EQ(FailureOf(envelope(iv, Base64Encode("not a block"))), "BCryptDecrypt (size query) failed");
+    EXPECT_EQ(FailureOf(envelope(iv, block), std::string(7, 'k')), "BCryptGenerateSymmetricKey failed");
+    // A block holding only padding decrypts to nothing, without an error.
+    const std::string padding = AesCbcEncrypt("", kKey, std::string(16, '\x01'));
+    ASSERT_EQ(padding.size(), 16u);
+    EXPECT_EQ(OpenSealedEnvelope(envelope(iv, Base64Encode(padding)), kKey), "");
+}

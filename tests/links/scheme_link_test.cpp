@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "common/base64.h"
+#include "links/envelope.h"
+#include "links/player_content.h"
+#include "links/scheme_link.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+const std::string kKey = TestSupport::ProfileKey();
+
+std::string Seal(const std::string& text) { return SealEnvelope(text, kKey); }
+
+WString Link(const std::string& a, const std::string& b, const std::string& c) {
+    return u"corvantiluxen:" + Utf8ToWide(a) + u":" + Utf8ToWide(b) + u":" + Utf8ToWide(c);
+}
+
+struct ParseResult {
+    bool ok;
+    std::string error;
+};
+
+ParseResult Parse(const WString& link) {
+    PlayerContent = PlayerContentRecord{};
+    std::string error = "stale";
+    const bool ok = ParseSchemeArgs(link, error);
+    return {ok, error};
+}
+
+// Replaces every occurrence of one unit by a text.
+WString ReplaceAll(WString text, char16_t unit, WStringView by) {
+    WString out;
+    for (char16_t c : text) {
+        if (c == unit) {
+            out += by;
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+class DirectLink : public ::testing::Test {
+protected:
+    const std::string pass = Seal("pass-value");
+    // Enough "+" and "/" in the base64 to exercise the mangling cases.
+    const std::string url = Seal("https://cdn.example.org/v/lesson.mp4?a=1&b=%2F~~~~>>>>????");
+    const std::string domain = Seal("https://api.example.org");
+    WString link = Link(pass, url, domain);
+
+    void ExpectDirect(const WString& variant) {
+        const ParseResult r = Parse(variant);
+        ASSERT_TRUE(r.ok) << r.error;
+        EXPECT_EQ(r.error, "unknown_error");
+        EXPECT_EQ(PlayerContent.url, u"https://cdn.example.org/v/lesson.mp4?a=1&b=%2F~~~~>>>>????");
+        EXPECT_EQ(PlayerContent.contentType, u"url_direct");
+        EXPECT_EQ(PlayerContent.domain, u"https://api.example.org");
+        EXPECT_EQ(PlayerContent.watermarkText, u"");
+        EXPECT_EQ(PlayerContent.appTitle, u"Tovani");
+    }
+};
+
+} // namespace
+
+TEST_F(DirectLink, PlainLinkSkipsTheService) {
+    ASSERT_NE(link.find(u'+'), WString::npos);
+    ExpectDirect(link);
+}
+
+TEST_F(DirectLink, ShapesThatBrowsersAndShellsProduceStillOpen) {
+    const WString body = link.substr(14);
+    ExpectDirect(u"CORVANTILUXEN:" + body);
+    ExpectDirect(u"CorvantiLuxen://" + body + u"/");
+    ExpectDirect(u"corvantiluxen:\\\\" + body + u"\\/");
+    ExpectDirect(ReplaceAll(link, u'+', u" "));
+    ExpectDirect(ReplaceAll(link, u'+', u"%2B"));
+    ExpectDirect(ReplaceAll(link, u'+', u"%2b"));
+    ExpectDirect(ReplaceAll(ReplaceAll(ReplaceAll(link, u'+', u"%2B"), u'/', u"%2F"), u'=', u"%3D"));
+    ExpectDirect(u"corvantiluxen%3A" + body);
+    // Text before the scheme word is dropped; fields after the third are ignored.
+    ExpectDirect(u"\"C:\\x\" corvantiluxen:" + body);
+    ExpectDirect(link + u":" + Utf8ToWide(Seal("fourth")) + u":junk");
+}
+
+TEST(ParseSchemeArgs, TooFewFieldsAreCounted) {
+    EXPECT_EQ(Parse(u"corvantiluxen:").error, "split_failed_parts_0");
+    EXPECT_EQ(Parse(u"corvantiluxen:///").error, "split_failed_parts_0");
+    EXPECT_EQ(Parse(u"corvantiluxen:abc").error, "split_failed_parts_1");
+    EXPECT_EQ(Parse(u"corvantiluxen:a:b").error, "split_failed_parts_2");
+    EXPECT_EQ(Parse(u"corvantiluxen:a:b:").error, "split_failed_parts_2");
+    // Adjacent colons make empty fields, which then fail to open.
+    EXPECT_EQ(Parse(u"corvantiluxen:a::").error, "split_failed_parts_2");
+    EXPECT_EQ(Parse(u"corvantiluxen::a:b").error, "exception_Failed to parse AES envelope JSON");
+}
+
+TEST(ParseSchemeArgs, EnvelopeFailuresBecomeExceptionTexts) {
+    const std::string good = Seal("x");
+    nlohmann::json doc = nlohmann::json::parse(Base64Decode(good));
+    doc["mac"] = std::string(64, 'a');
+    const std::string badTag = Base64Encode(doc.dump());
+    EXPECT_EQ(Parse(Link(good, badTag, good)).error,
+              "exception_MAC verification failed \xE2\x80\x94 data may be tampered");
+    EXPECT_EQ(Parse(Link(good, Base64Encode("[]"), good)).error,
+              "exception_[json.exception.type_error.305] cannot use operator[] with a string argument with array");
+    EXPECT_EQ(Parse(Link(good, good, Base64Encode("{\"iv\":null,\"value\":\"\"}"))).error,
+              "exception_[json.exception.type_error.302] type must be string, but is null");
+    EXPECT_EQ(Parse(Link(good, good, Base64Encode("{\"iv\":\"AAAA\",\"value\":\"AAAA\"}"))).error,
+              "exception_BCryptDecrypt (size query) failed");
+}
+
+TEST(ParseSchemeArgs, AnEmptyPlaintextFailsEvenWhenTheOthersAreValid) {
+    const std::string good = Seal("x");
+    const std::string empty = Seal("");
+    EXPECT_EQ(Parse(Link(empty, good, good)).error, "decrypt_failed_empty_strings");
+    EXPECT_EQ(Parse(Link(good, good, empty)).error, "decrypt_failed_empty_strings");
+    EXPECT_EQ(PlayerContent.domain, u"") << "the domain is set only after all three opened";
+}
+
+TEST(ParseSchemeArgs, OnlyLowerCaseHttpSchemesAreDirect) {
+    const WString link = Link(Seal("p"), Seal("http://plain.example.org/x"), Seal("https://api.example.org"));
+    ASSERT_TRUE(Parse(link).ok);
+    EXPECT_EQ(PlayerContent.url, u"http://plain.example.org/x");
+
+    // A capitalised scheme is an identifier: it goes to the service, which is
+    // unreachable here, and the transport's text comes back as the message.
+    const WString upper = Link(Seal("p"), Seal("HTTPS://x.example.org"), Seal("http://127.0.0.1:9"));
+    const ParseResult r = Parse(upper);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error.rfind("server:WinHttpSendRequest failed: ", 0), 0u) << r.error;
+    EXPECT_EQ(PlayerContent.domain, u"http://127.0.0.1:9") << "the domain stays after a later failure";
+}
+
+TEST(CommandLineLink, FirstArgumentOrRawTail) {
+    EXPECT_EQ(FindSchemeLink({u"tovani", u"corvantiluxen:a:b:c"}, u"corvantiluxen:a:b:c"), u"corvantiluxen:a:b:c");
+    EXPECT_EQ(FindSchemeLink({u"tovani", u"C:\\file.txt"}, u"C:\\file.txt"), u"C:\\file.txt");
+    EXPECT_EQ(FindSchemeLink({u"tovani", u""}, u"\"\" corvantiluxen:x"), u"\"\" corvantiluxen:x");
+    EXPECT_EQ(FindSchemeLink({u"tovani", u""}, u"\"\" CORVANTILUXEN:x"), u"") << "the tail search is case-sensitive";
+    EXPECT_EQ(FindSchemeLink({u"tovani"}, u""), u"");
+
+    EXPECT_TRUE(HasSchemeLink(u"CORVANTILUXEN:abc"));
+    EXPECT_TRUE(HasSchemeLink(u"open corvantiluxen:abc"));
+    EXPECT_FALSE(HasSchemeLink(u"corvantiluxen"));
+    EXPECT_FALSE(HasSchemeLink(u"C:\\file.txt"));
+    EXPECT_FALSE(HasSchemeLink(u""));
+}
