@@ -1,5 +1,6 @@
 # Source selection by file name: foo.cpp is shared, foo_win.cpp is the Windows
-# backend, foo_linux.cpp and foo_qt.cpp are the Linux backends.
+# backend, foo_linux.cpp the Linux backend. foo_qt.cpp files are the Linux user
+# interface: only the Qt targets take them (they glob them themselves).
 function(tovani_filter_platform out)
   set(result)
   foreach(f IN LISTS ARGN)
@@ -8,7 +9,9 @@ function(tovani_filter_platform out)
       if(WIN32)
         list(APPEND result "${f}")
       endif()
-    elseif(name MATCHES "_(linux|qt)$")
+    elseif(name MATCHES "_qt$")
+      # Qt user interface: never part of the shared libraries.
+    elseif(name MATCHES "_linux$")
       if(NOT WIN32)
         list(APPEND result "${f}")
       endif()

@@ -74,7 +74,7 @@ std::wstring Wide(const std::string& utf8) {
 void Drain(HANDLE pipe, std::string* sink) {
     char buffer[4096];
     DWORD got = 0;
-    while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) sink->append(buffer, got);
+    while (::ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) sink->append(buffer, got);
 }
 } // namespace
 

@@ -1,0 +1,41 @@
+#include "app/messages.h"
+
+namespace Messages {
+
+WString UnsupportedOs() {
+    return Utf8ToWide("This application requires Windows 10 or later.\nهذا التطبيق يتطلب ويندوز 10 أو أحدث.");
+}
+
+WString StartupWindowFailed() {
+    return u"Failed to display the application window.\nPlease make sure Microsoft Edge WebView2 is installed.";
+}
+
+WString LinkErrorTitle() { return Utf8ToWide("Link Error - خطأ في الرابط"); }
+
+WString LinkErrorText() {
+    return u"Failed to process the content link.\nIf the problem persists, send the diagnostic code below to support.";
+}
+
+WString LinkErrorArabic() {
+    return Utf8ToWide("فشل في معالجة رابط المحتوى.\nإذا استمرت المشكلة، يرجى إرسال الكود التشخيصي أدناه للدعم الفني.");
+}
+
+WString ServerErrorCaption() { return Utf8ToWide("Tovani - خطأ"); }
+
+WString UpdateAvailable() {
+    return Utf8ToWide("A new version of the app is available. Would you like to update now?\n"
+                      "يوجد تحديث جديد للتطبيق. هل ترغب في التحديث الآن؟");
+}
+
+WString UpdateRequired() {
+    return Utf8ToWide("A mandatory update is available. You must download the new version to continue.\n"
+                      "تحديث إجباري متاح. يجب عليك تحميل الإصدار الجديد للمتابعة.");
+}
+
+WString PlayerInitFailedAfterRetries() { return u"WebView2 initialization failed after retries."; }
+
+WString PlayerInitFailed() { return u"Failed to initialize WebView2.\nPlease restart the application."; }
+
+WString InitScreenInitFailed() { return u"Failed to initialize WebView2."; }
+
+} // namespace Messages

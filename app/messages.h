@@ -1,0 +1,19 @@
+#pragma once
+// The user-facing texts of the application shell: English, a line feed, Arabic.
+#include "common/text.h"
+
+namespace Messages {
+
+WString UnsupportedOs();
+WString StartupWindowFailed();
+WString LinkErrorTitle();
+WString LinkErrorText();
+WString LinkErrorArabic();
+WString ServerErrorCaption(); // "Tovani - خطأ"
+WString UpdateAvailable();
+WString UpdateRequired();
+WString PlayerInitFailedAfterRetries();
+WString PlayerInitFailed();
+WString InitScreenInitFailed();
+
+} // namespace Messages

@@ -1,0 +1,81 @@
+#include "app/scheme_registration.h"
+
+#include <sstream>
+#include <vector>
+
+#include "common/app_constants.h"
+
+namespace {
+
+// Exec= quoting of the desktop entry format: a quoted argument escapes
+// '"', '`', '$' and '\', and the value itself escapes '\' once more.
+std::string QuoteExecArgument(const std::string& path) {
+    std::string out = "\"";
+    for (char c : path) {
+        if (c == '"' || c == '`' || c == '$') {
+            out += "\\\\";
+            out.push_back(c);
+        } else if (c == '\\') {
+            out += "\\\\\\\\";
+        } else {
+            out.push_back(c);
+        }
+    }
+    out += "\"";
+    return out;
+}
+
+std::string SchemeMimeType() {
+    return "x-scheme-handler/" + WideToUtf8(ApplicationConstants.schemeWord);
+}
+
+} // namespace
+
+std::string SchemeDesktopEntry(const std::string& executablePath) {
+    std::string entry;
+    entry += "[Desktop Entry]\n";
+    entry += "Type=Application\n";
+    entry += "Name=" + WideToUtf8(ApplicationConstants.productName) + "\n";
+    entry += "GenericName=Kelbro Desktop Player\n";
+    entry += "Exec=" + QuoteExecArgument(executablePath) + " %u\n";
+    entry += "Icon=" + WideToUtf8(ToLowerCopy(ApplicationConstants.productName)) + "\n";
+    entry += "Terminal=false\n";
+    entry += "NoDisplay=true\n";
+    entry += "MimeType=" + SchemeMimeType() + ";\n";
+    return entry;
+}
+
+std::string WithDefaultSchemeHandler(const std::string& mimeappsList, const std::string& desktopFile) {
+    const std::string key = SchemeMimeType();
+    const std::string line = key + "=" + desktopFile;
+    std::istringstream in(mimeappsList);
+    std::vector<std::string> lines;
+    std::string current;
+    while (std::getline(in, current)) lines.push_back(current);
+
+    // Drop our key from [Default Applications], then put it back first thing in that group.
+    std::vector<std::string> out;
+    std::string group;
+    bool placed = false;
+    for (const std::string& l : lines) {
+        if (!l.empty() && l[0] == '[') {
+            group = l;
+            out.push_back(l);
+            if (group == "[Default Applications]" && !placed) {
+                out.push_back(line);
+                placed = true;
+            }
+            continue;
+        }
+        if (group == "[Default Applications]" && l.rfind(key + "=", 0) == 0) continue;
+        out.push_back(l);
+    }
+    if (!placed) {
+        if (!out.empty() && !out.back().empty()) out.push_back("");
+        out.push_back("[Default Applications]");
+        out.push_back(line);
+    }
+    std::string text;
+    for (const std::string& l : out) text += l + "\n";
+    return text;
+}

@@ -1,0 +1,100 @@
+#include "app/startup.h"
+
+#include <exception>
+
+#include "app/messages.h"
+#include "common/app_constants.h"
+#include "common/debug_log.h"
+#include "common/masking.h"
+#include "links/player_content.h"
+#include "links/scheme_link.h"
+#include "service/device_identity.h"
+#include "service/pins.h"
+
+WString DefaultUpdateLink() {
+    return Utf8ToWide(UnmaskConstant(Config::kUpdateDownloadUrl));
+}
+
+bool RunUpdatePrompt(StartupShell& shell, const VersionCheckResult& result) {
+    if (!result.hasUpdate) return false;
+    const WString link = result.link.empty() ? DefaultUpdateLink() : result.link;
+    const WString product = ApplicationConstants.productName;
+    if (!result.isRequired) {
+        const MessageAnswer answer = shell.ShowMessage(Messages::UpdateAvailable(), product + u" - Update Available",
+                                                       MessageIcon::Information, MessageButtons::YesNo);
+        if (answer != MessageAnswer::Yes) return false;
+        shell.OpenExternal(link);
+        return true;
+    }
+    const MessageAnswer answer = shell.ShowMessage(Messages::UpdateRequired(), product + u" - Update Required",
+                                                   MessageIcon::Warning, MessageButtons::OkCancel);
+    if (answer == MessageAnswer::Ok) shell.OpenExternal(link);
+    return true;
+}
+
+int ClassifyWindowsVersion(unsigned major, unsigned minor, unsigned build) {
+    if (major >= 10) return build >= 22000 ? 11 : 10;
+    if (major == 6) return minor < 2 ? 7 : 8;
+    return -1;
+}
+
+int RunStartup(StartupShell& shell, const std::vector<WString>& args, const WString& rawTail) {
+    shell.ShowSplash();
+
+    if (shell.OperatingSystemClass() < 10) {
+        shell.ShowMessage(Messages::UnsupportedOs(), u"Unsupported OS", MessageIcon::Error, MessageButtons::Ok);
+        return 1;
+    }
+    // Computed early: the identity query is slow and every later request needs it.
+    GetDeviceIdentity();
+
+    if (!shell.EnsureBrowserRuntime()) return 1;
+
+    DebugLog("Step 7: Initializing SSL pinning defaults");
+    SetPins(DefaultPins());
+    DebugLog("Step 7: Loading dynamic pins synchronously");
+    try {
+        LoadDynamicPins();
+        DebugLog("Step 7: Dynamic pins loaded OK");
+    } catch (...) {
+        DebugLog("Step 7: Dynamic pins FAILED (exception)");
+    }
+
+    DebugLog("Step 7B: Checking app version...");
+    VersionCheckResult version = CheckVersion(CurrentVersion(), WString());
+    DebugLog(std::string("Step 7B: Version check done. hasUpdate=") + (version.hasUpdate ? "1" : "0"));
+    if (RunUpdatePrompt(shell, version)) return 0;
+
+    DebugLog("Step 8: Registering URL protocol...");
+    shell.RegisterUrlScheme();
+
+    DebugLog("Step 9: Parsing command line...");
+    const WString link = FindSchemeLink(args, rawTail);
+    const bool hasLink = HasSchemeLink(link);
+    DebugLog(std::string("Step 9: hasSchemeArgs=") + (hasLink ? "1" : "0"));
+
+    if (!hasLink) {
+        if (!shell.CreateInitScreen()) {
+            shell.ShowMessage(Messages::StartupWindowFailed(), ApplicationConstants.productName + u" - Startup Error",
+                              MessageIcon::Error, MessageButtons::Ok);
+            return 1;
+        }
+    } else {
+        shell.CreatePlayerFrame();
+        std::string error;
+        if (!ParseSchemeArgs(link, error)) {
+            if (error.rfind("server:", 0) == 0) {
+                shell.ShowMessage(Utf8ToWide(error.substr(7)), Messages::ServerErrorCaption(), MessageIcon::Warning,
+                                  MessageButtons::Ok, true);
+                return 1;
+            }
+            shell.ShowLinkDiagnostic(error);
+        }
+        version = CheckVersion(CurrentVersion(), PlayerContent.domain);
+        if (RunUpdatePrompt(shell, version)) return 0;
+        if (!shell.CreatePlayerWindow()) return 1;
+    }
+    const int code = shell.RunMessageLoop();
+    shell.Shutdown();
+    return code;
+}

@@ -1,0 +1,48 @@
+#pragma once
+// The start-up sequence, written once: each platform supplies its shell
+// operations (message boxes, windows, browser runtime, scheme registration).
+#include <string>
+#include <vector>
+
+#include "common/text.h"
+#include "service/version_check.h"
+
+enum class MessageIcon { None, Error, Warning, Information, Question };
+enum class MessageButtons { Ok, YesNo, OkCancel };
+enum class MessageAnswer { Ok, Yes, No, Cancel };
+
+class StartupShell {
+public:
+    virtual ~StartupShell() = default;
+
+    virtual void ShowSplash() = 0;
+    // 10 or 11 for supported systems, lower for older ones, -1 when unknown.
+    virtual int OperatingSystemClass() = 0;
+    // True when the browser runtime is usable (it may install or explain itself).
+    virtual bool EnsureBrowserRuntime() = 0;
+    virtual void RegisterUrlScheme() = 0;
+    virtual MessageAnswer ShowMessage(const WString& text, const WString& caption, MessageIcon icon,
+                                      MessageButtons buttons, bool rightToLeft = false) = 0;
+    virtual void OpenExternal(const WString& url) = 0;
+
+    virtual bool CreateInitScreen() = 0;
+    // The empty player window, shown while the link is parsed.
+    virtual void CreatePlayerFrame() = 0;
+    virtual bool CreatePlayerWindow() = 0;
+    [[noreturn]] virtual void ShowLinkDiagnostic(const std::string& reason) = 0;
+    // Runs until the last window closes; returns the exit code.
+    virtual int RunMessageLoop() = 0;
+    virtual void Shutdown() = 0;
+};
+
+// The default download address when the service names none.
+WString DefaultUpdateLink();
+
+// True when the update prompt ends the program (exit code 0).
+bool RunUpdatePrompt(StartupShell& shell, const VersionCheckResult& result);
+
+// The whole start-up: returns the process exit code.
+int RunStartup(StartupShell& shell, const std::vector<WString>& args, const WString& rawTail);
+
+// The Windows version classes of the version check.
+int ClassifyWindowsVersion(unsigned major, unsigned minor, unsigned build);

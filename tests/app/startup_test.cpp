@@ -1,0 +1,178 @@
+// The start-up sequence with a scripted shell: which windows and prompts
+// appear, in which order, and the exit codes.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "app/messages.h"
+#include "app/startup.h"
+#include "links/player_content.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+struct LinkDiagnostic : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+class ScriptedShell : public StartupShell {
+public:
+    int osClass = 10;
+    bool runtimeOk = true;
+    bool initScreenOk = true;
+    bool playerOk = true;
+    MessageAnswer answer = MessageAnswer::Ok;
+    std::vector<std::string> events;
+    std::vector<WString> opened;
+    WString lastMessage;
+    bool lastRightToLeft = false;
+
+    void ShowSplash() override { events.push_back("splash"); }
+    int OperatingSystemClass() override { return osClass; }
+    bool EnsureBrowserRuntime() override {
+        events.push_back("runtime");
+        return runtimeOk;
+    }
+    void RegisterUrlScheme() override { events.push_back("register"); }
+    MessageAnswer ShowMessage(const WString& text, const WString& caption, MessageIcon, MessageButtons,
+                              bool rightToLeft) override {
+        events.push_back("message:" + WideToUtf8(caption));
+        lastMessage = text;
+        lastRightToLeft = rightToLeft;
+        return answer;
+    }
+    void OpenExternal(const WString& url) override { opened.push_back(url); }
+    bool CreateInitScreen() override {
+        events.push_back("init");
+        return initScreenOk;
+    }
+    void CreatePlayerFrame() override { events.push_back("frame"); }
+    bool CreatePlayerWindow() override {
+        events.push_back("player");
+        return playerOk;
+    }
+    [[noreturn]] void ShowLinkDiagnostic(const std::string& reason) override { throw LinkDiagnostic(reason); }
+    int RunMessageLoop() override {
+        events.push_back("loop");
+        return 0;
+    }
+    void Shutdown() override { events.push_back("shutdown"); }
+};
+
+int Start(ScriptedShell& shell, const std::vector<WString>& args, const WString& tail = u"") {
+    PlayerContent = PlayerContentRecord{};
+    return RunStartup(shell, args, tail);
+}
+
+std::vector<std::string> Expect(std::initializer_list<const char*> items) { return {items.begin(), items.end()}; }
+
+} // namespace
+
+TEST(Startup, WithoutALinkShowsTheInitScreen) {
+    ScriptedShell shell;
+    EXPECT_EQ(Start(shell, {u"tovani"}), 0);
+    EXPECT_EQ(shell.events, Expect({"splash", "runtime", "register", "init", "loop", "shutdown"}));
+
+    ScriptedShell fileArgument;
+    EXPECT_EQ(Start(fileArgument, {u"tovani", u"/home/user/notes.txt"}), 0);
+    EXPECT_EQ(fileArgument.events[3], "init");
+}
+
+TEST(Startup, RefusalsExitWithOne) {
+    ScriptedShell oldOs;
+    oldOs.osClass = 8;
+    EXPECT_EQ(Start(oldOs, {u"tovani"}), 1);
+    EXPECT_EQ(oldOs.events, Expect({"splash", "message:Unsupported OS"}));
+
+    ScriptedShell noRuntime;
+    noRuntime.runtimeOk = false;
+    EXPECT_EQ(Start(noRuntime, {u"tovani"}), 1);
+    EXPECT_EQ(noRuntime.events, Expect({"splash", "runtime"}));
+
+    ScriptedShell noWindow;
+    noWindow.initScreenOk = false;
+    EXPECT_EQ(Start(noWindow, {u"tovani"}), 1);
+    EXPECT_EQ(noWindow.events.back(), "message:Tovani - Startup Error");
+    EXPECT_EQ(noWindow.lastMessage, Messages::StartupWindowFailed());
+}
+
+TEST(Startup, DirectLinkOpensThePlayer) {
+    ScriptedShell shell;
+    const WString link = TestSupport::SealLink("p", "https://127.0.0.1:47443/media/page.html", "https://127.0.0.1:47443");
+    EXPECT_EQ(Start(shell, {u"tovani", link}), 0);
+    EXPECT_EQ(shell.events, Expect({"splash", "runtime", "register", "frame", "player", "loop", "shutdown"}));
+    EXPECT_EQ(PlayerContent.url, u"https://127.0.0.1:47443/media/page.html");
+
+    // The scheme word in capitals still counts, and the raw tail is the fallback.
+    ScriptedShell upper;
+    WString upperLink = link;
+    for (std::size_t i = 0; i < 13; ++i) upperLink[i] = static_cast<char16_t>(upperLink[i] - 32);
+    EXPECT_EQ(Start(upper, {u"tovani", upperLink}), 0);
+    EXPECT_EQ(upper.events[3], "frame");
+    ScriptedShell tail;
+    EXPECT_EQ(Start(tail, {u"tovani", u""}, u"\"\" " + link), 0);
+    EXPECT_EQ(tail.events[3], "frame");
+
+    ScriptedShell failing;
+    failing.playerOk = false;
+    EXPECT_EQ(Start(failing, {u"tovani", link}), 1);
+}
+
+TEST(Startup, ServiceMessagesAreShownRightToLeft) {
+    ScriptedShell shell;
+    const WString link = TestSupport::SealLink("p", "error-message", "https://127.0.0.1:47443");
+    EXPECT_EQ(Start(shell, {u"tovani", link}), 1);
+    EXPECT_EQ(shell.events.back(), "message:" + WideToUtf8(Messages::ServerErrorCaption()));
+    EXPECT_TRUE(shell.lastRightToLeft);
+    EXPECT_EQ(WideToUtf8(shell.lastMessage), "\xD8\xA7\xD9\x84\xD9\x85\xD8\xAD\xD8\xAA\xD9\x88\xD9\x89 \xD8\xBA\xD9\x8A\xD8\xB1 "
+                                             "\xD9\x85\xD8\xAA\xD8\xA7\xD8\xAD \xD8\xAD\xD8\xA7\xD9\x84\xD9\x8A\xD8\xA7\xD9\x8B");
+}
+
+TEST(Startup, OtherLinkFailuresEndInTheDiagnostic) {
+    ScriptedShell shell;
+    try {
+        Start(shell, {u"tovani", u"corvantiluxen:a:b"});
+        FAIL() << "no diagnostic";
+    } catch (const LinkDiagnostic& d) {
+        EXPECT_STREQ(d.what(), "split_failed_parts_2");
+    }
+}
+
+TEST(UpdatePrompt, OptionalAndRequiredUpdates) {
+    ScriptedShell declined;
+    declined.answer = MessageAnswer::No;
+    EXPECT_FALSE(RunUpdatePrompt(declined, {true, false, u"https://x/t.exe"}));
+    EXPECT_TRUE(declined.opened.empty());
+    EXPECT_EQ(declined.events, Expect({"message:Tovani - Update Available"}));
+
+    ScriptedShell accepted;
+    accepted.answer = MessageAnswer::Yes;
+    EXPECT_TRUE(RunUpdatePrompt(accepted, {true, false, u""}));
+    ASSERT_EQ(accepted.opened.size(), 1u);
+    EXPECT_EQ(accepted.opened[0], DefaultUpdateLink());
+    EXPECT_TRUE(EndsWith(DefaultUpdateLink(), u"/desktop/corvantiluxen/Tovani.exe"));
+
+    ScriptedShell requiredCancelled;
+    requiredCancelled.answer = MessageAnswer::Cancel;
+    EXPECT_TRUE(RunUpdatePrompt(requiredCancelled, {true, true, u"https://x/t.exe"}));
+    EXPECT_TRUE(requiredCancelled.opened.empty());
+    EXPECT_EQ(requiredCancelled.events, Expect({"message:Tovani - Update Required"}));
+
+    ScriptedShell requiredOk;
+    requiredOk.answer = MessageAnswer::Ok;
+    EXPECT_TRUE(RunUpdatePrompt(requiredOk, {true, true, u"https://x/t.exe"}));
+    EXPECT_EQ(requiredOk.opened, std::vector<WString>{u"https://x/t.exe"});
+
+    ScriptedShell none;
+    EXPECT_FALSE(RunUpdatePrompt(none, {false, true, u"https://x"}));
+    EXPECT_TRUE(none.events.empty());
+}
+
+TEST(WindowsVersion, Classes) {
+    EXPECT_EQ(ClassifyWindowsVersion(10, 0, 19045), 10);
+    EXPECT_EQ(ClassifyWindowsVersion(10, 0, 22000), 11);
+    EXPECT_EQ(ClassifyWindowsVersion(6, 1, 7601), 7);
+    EXPECT_EQ(ClassifyWindowsVersion(6, 3, 9600), 8);
+    EXPECT_EQ(ClassifyWindowsVersion(5, 1, 2600), -1);
+    EXPECT_EQ(ClassifyWindowsVersion(0, 0, 0), -1);
+}

@@ -1,0 +1,170 @@
+// tovani-tool as users and support staff run it: a separate process, one
+// JSON object on standard output.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "common/base64.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using nlohmann::json;
+using TestSupport::RunProcess;
+
+std::string ToolPath() {
+#ifdef _WIN32
+    return TestSupport::Env("TOVANI_BIN") + "/tovani-tool.exe";
+#else
+    return TestSupport::Env("TOVANI_BIN") + "/tovani-tool";
+#endif
+}
+
+TestSupport::ProcessResult Tool(const std::vector<std::string>& args) {
+    return RunProcess(ToolPath(), args);
+}
+
+json ToolJson(const std::vector<std::string>& args, int expectedStatus = 0) {
+    const auto r = Tool(args);
+    EXPECT_EQ(r.status, expectedStatus) << r.out << r.err;
+    try {
+        return json::parse(r.out);
+    } catch (const std::exception&) {
+        ADD_FAILURE() << "not JSON: " << r.out << r.err;
+        return json();
+    }
+}
+
+const std::string kService = "https://127.0.0.1:47443";
+
+std::string Seal(const std::string& content, const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args = {"seal", "--pass", "learner-77", "--content", content, "--domain", kService};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const auto r = Tool(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string link = r.out;
+    while (!link.empty() && (link.back() == '\n' || link.back() == '\r')) link.pop_back();
+    return link;
+}
+
+json Inspect(const std::string& link, int expectedStatus) {
+    return ToolJson({"inspect", link}, expectedStatus);
+}
+
+} // namespace
+
+TEST(ToolSeal, SealedLinksOpenWithEveryTagForm) {
+    for (const auto& extra : std::vector<std::vector<std::string>>{{}, {"--no-mac"}, {"--upper-mac"}}) {
+        const std::string link = Seal("https://127.0.0.1:47443/media/page.html", extra);
+        ASSERT_EQ(link.rfind("corvantiluxen:", 0), 0u);
+        const json j = Inspect(link, 0);
+        EXPECT_EQ(j, json({{"ok", true},
+                           {"domain", kService},
+                           {"url", "https://127.0.0.1:47443/media/page.html"},
+                           {"contentType", "url_direct"},
+                           {"watermarkText", ""},
+                           {"pageScript", ""}}));
+    }
+}
+
+TEST(ToolInspect, RejectedLinksGiveTheirErrorText) {
+    EXPECT_EQ(Inspect("corvantiluxen:", 1), json({{"ok", false}, {"error", "split_failed_parts_0"}}));
+    EXPECT_EQ(Inspect("corvantiluxen:a:b", 1)["error"], "split_failed_parts_2");
+    EXPECT_EQ(Inspect("corvantiluxen:a:b:c", 1)["error"], "exception_Failed to parse AES envelope JSON");
+}
+
+// Identifier links resolved by the development service, one per content kind.
+TEST(ToolInspect, IdentifierLinksAreResolvedByTheService) {
+    json j = Inspect(Seal("video-1"), 0);
+    EXPECT_EQ(j["contentType"], "url_direct");
+    EXPECT_EQ(j["url"], "https://127.0.0.1:47443/media/sample.mp4");
+    EXPECT_EQ(j["watermarkText"], "learner@example.com");
+    EXPECT_EQ(j["domain"], kService);
+
+    j = Inspect(Seal("pdf-1"), 0);
+    EXPECT_EQ(j["contentType"], "pdf");
+    EXPECT_EQ(j["url"], "https://127.0.0.1:47443/media/sample.pdf");
+    EXPECT_EQ(j["watermarkText"], "Learner 42 \xE2\x80\x93 \xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7");
+
+    EXPECT_EQ(Inspect(Seal("pdfurl-1"), 0)["contentType"], "pdf_url");
+    EXPECT_EQ(Inspect(Seal("page-1"), 0)["contentType"], "web");
+    EXPECT_EQ(Inspect(Seal("embed-1"), 0)["contentType"], "embed");
+    EXPECT_EQ(Inspect(Seal("flat-1"), 0)["watermarkText"], "flat");
+
+    j = Inspect(Seal("zoom-1"), 0);
+    EXPECT_EQ(j["contentType"], "url_direct");
+    EXPECT_EQ(j["url"], "https://us02web.zoom.us/j/1234567890");
+
+    // YouTube: the embed address with the platform as origin, and the page
+    // script of the variant the service named.
+    j = Inspect(Seal("youtube-1"), 0);
+    EXPECT_EQ(j["contentType"], "url_direct");
+    EXPECT_EQ(j["url"], "https://www.youtube.com/embed/dQw4w9WgXcQ?origin=https%3a%2f%2f127.0.0.1%3a47443");
+    EXPECT_NE(j["pageScript"].get<std::string>().find("variant 2"), std::string::npos) << j.dump();
+}
+
+TEST(ToolInspect, ServiceFailuresReachTheUser) {
+    EXPECT_EQ(Inspect(Seal("error-message"), 1)["error"],
+              "server:\xD8\xA7\xD9\x84\xD9\x85\xD8\xAD\xD8\xAA\xD9\x88\xD9\x89 \xD8\xBA\xD9\x8A\xD8\xB1 "
+              "\xD9\x85\xD8\xAA\xD8\xA7\xD8\xAD \xD8\xAD\xD8\xA7\xD9\x84\xD9\x8A\xD8\xA7\xD9\x8B");
+    EXPECT_EQ(Inspect(Seal("error-html"), 1)["error"], "api_content_data_failed");
+    EXPECT_EQ(Inspect(Seal("bad-json"), 1)["error"], "api_content_data_failed");
+    EXPECT_EQ(Inspect(Seal("bad-type"), 1)["error"], "api_content_data_failed");
+    EXPECT_EQ(Inspect(Seal("no-such-content"), 1)["error"], "server:content not found");
+}
+
+TEST(ToolDiag, DecodesWhatItEncodes) {
+    const auto encoded = Tool({"diag", "encode", "exception_MAC|with|bars"});
+    ASSERT_EQ(encoded.status, 0);
+    std::string code = encoded.out;
+    while (!code.empty() && (code.back() == '\n' || code.back() == '\r')) code.pop_back();
+    const json d = ToolJson({"diag", "decode", code});
+    EXPECT_EQ(d["reason"], "exception_MAC|with|bars");
+    EXPECT_GT(d["ts"].get<long long>(), 1700000000LL);
+    EXPECT_EQ(d["time"].get<std::string>().size(), 20u);
+    const json identity = ToolJson({"identity"});
+    EXPECT_EQ(d["mk"], identity["identity"]);
+    EXPECT_EQ(Tool({"diag", "decode", "bm90IGEgY29kZQ=="}).status, 1);
+}
+
+TEST(ToolIdentity, IdentityIsBase64OfAStableIdentifier) {
+    const json a = ToolJson({"identity"});
+    const json b = ToolJson({"identity"});
+    EXPECT_EQ(a, b);
+    const std::string identity = a["identity"];
+    if (!identity.empty()) EXPECT_EQ(Base64Encode(Base64Decode(identity)), identity);
+    EXPECT_FALSE(a["description"].get<std::string>().empty());
+}
+
+TEST(ToolPins, DefaultsFirstThenTheServicesEntries) {
+    const json p = ToolJson({"pins"});
+    EXPECT_TRUE(p["loaded"].get<bool>());
+    ASSERT_GE(p["entries"].size(), 2u);
+    EXPECT_EQ(p["entries"][0]["scope"], "127.0.0.1");
+    EXPECT_EQ(p["entries"][0]["pins"].size(), 4u);
+    for (const auto& entry : p["entries"]) {
+        for (const auto& pin : entry["pins"]) EXPECT_EQ(pin.get<std::string>().rfind("sha256/", 0), std::string::npos);
+    }
+    const json none = ToolJson({"pins", "--no-pins"});
+    EXPECT_FALSE(none["loaded"].get<bool>());
+    EXPECT_TRUE(none["entries"].empty());
+}
+
+TEST(ToolVersion, PublishedVersionsAgainstTheService) {
+    auto base = [](const std::string& document) {
+        std::string b64 = Base64Encode(document);
+        for (auto& c : b64) {
+            if (c == '+') c = '-';
+            if (c == '/') c = '_';
+        }
+        while (!b64.empty() && b64.back() == '=') b64.pop_back();
+        return kService + "/canned/200/" + b64;
+    };
+    EXPECT_EQ(ToolJson({"version"}), json({{"hasUpdate", false}, {"isRequired", false}, {"link", ""}}));
+    EXPECT_EQ(ToolJson({"version", base(R"({"version":"5.0","is_required":"1","link":"https://dl.example.org/t.exe"})")}),
+              json({{"hasUpdate", true}, {"isRequired", true}, {"link", "https://dl.example.org/t.exe"}}));
+    EXPECT_EQ(ToolJson({"version", base(R"({"version":4.95,"is_required":true})")}),
+              json({{"hasUpdate", true}, {"isRequired", false}, {"link", ""}}));
+    EXPECT_EQ(ToolJson({"version", base("[1,2]")})["hasUpdate"], false);
+    EXPECT_EQ(ToolJson({"version", kService + "/status/404"})["hasUpdate"], false);
+}
