@@ -5,6 +5,8 @@ function(tovani_filter_platform out)
   set(result)
   foreach(f IN LISTS ARGN)
     get_filename_component(name "${f}" NAME_WE)
+    # Tests follow the same rule: foo_win_test.cpp is a Windows test.
+    string(REGEX REPLACE "_test$" "" name "${name}")
     if(name MATCHES "_win$")
       if(WIN32)
         list(APPEND result "${f}")

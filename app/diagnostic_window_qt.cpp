@@ -1,0 +1,109 @@
+#include "app/diagnostic_window_qt.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include <cstring>
+
+bool IsDiagnosticDialogMode(int argc, char** argv) {
+    return argc >= 2 && std::strcmp(argv[1], "--diagnostic-dialog") == 0;
+}
+
+namespace {
+
+QLabel* Paragraph(const QString& text, const QString& style, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignCenter);
+    label->setTextFormat(Qt::PlainText);
+    label->setStyleSheet(style);
+    return label;
+}
+
+void CopyToClipboard(const QString& code) {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->setText(code, QClipboard::Clipboard);
+    if (clipboard->supportsSelection()) clipboard->setText(code, QClipboard::Selection);
+}
+
+} // namespace
+
+int RunDiagnosticWindow(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const QString title = argc > 2 ? QString::fromUtf8(argv[2]) : QString();
+    const QString text = argc > 3 ? QString::fromUtf8(argv[3]) : QString();
+    const QString arabic = argc > 4 ? QString::fromUtf8(argv[4]) : QString();
+    const QString code = argc > 5 ? QString::fromUtf8(argv[5]) : QString();
+
+    QWidget window;
+    window.setObjectName(QStringLiteral("diagnosticDialog"));
+    window.setWindowTitle(title);
+    window.setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
+    window.setFixedSize(700, 580);
+    window.setStyleSheet(QStringLiteral("QWidget#diagnosticDialog{background:#1a1a2e;}"
+                                        "QLabel{font-family:'Segoe UI',Tahoma,sans-serif;}"));
+
+    auto* layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(20, 20, 20, 20);
+    layout->setSpacing(6);
+    layout->addWidget(Paragraph(QString::fromUtf8("\u26A0"), QStringLiteral("font-size:48px;color:#eee;"), &window));
+    layout->addWidget(Paragraph(title, QStringLiteral("color:#e94560;font-size:18px;font-weight:bold;"), &window));
+    layout->addWidget(Paragraph(text, QStringLiteral("color:#ccc;font-size:13px;"), &window));
+    QLabel* arabicLabel = Paragraph(arabic, QStringLiteral("color:#ccc;font-size:13px;"), &window);
+    arabicLabel->setLayoutDirection(Qt::RightToLeft);
+    layout->addWidget(arabicLabel);
+    layout->addWidget(Paragraph(QString::fromUtf8("\U0001F512 Diagnostic Code / كود التشخيص"),
+                                QStringLiteral("color:#e94560;font-size:12px;margin-top:15px;"), &window));
+
+    auto* field = new QPlainTextEdit(code, &window);
+    field->setObjectName(QStringLiteral("diagnosticCode"));
+    field->setReadOnly(true);
+    field->setFixedHeight(60);
+    field->setStyleSheet(QStringLiteral("font-family:Consolas,monospace;font-size:11px;background:#0f3460;"
+                                        "color:#e94560;border:1px solid #e94560;border-radius:4px;padding:8px;"));
+    layout->addWidget(field);
+
+    auto* buttons = new QHBoxLayout();
+    buttons->addStretch();
+    auto* copy = new QPushButton(QString::fromUtf8("\U0001F4CB Copy Code"), &window);
+    copy->setObjectName(QStringLiteral("copyButton"));
+    copy->setStyleSheet(QStringLiteral("padding:8px 24px;background:#e94560;color:#fff;border:none;border-radius:4px;"
+                                       "font-size:13px;"));
+    auto* close = new QPushButton(QStringLiteral("Close"), &window);
+    close->setObjectName(QStringLiteral("closeButton"));
+    close->setStyleSheet(QStringLiteral("padding:8px 24px;background:#555;color:#fff;border:none;border-radius:4px;"
+                                        "font-size:13px;"));
+    buttons->addWidget(copy);
+    buttons->addWidget(close);
+    buttons->addStretch();
+    layout->addLayout(buttons);
+    layout->addWidget(Paragraph(QStringLiteral("The code has been copied to your clipboard automatically."),
+                                QStringLiteral("color:#888;font-size:11px;margin-top:8px;"), &window));
+    layout->addWidget(Paragraph(QStringLiteral("Please send this code to support for assistance."),
+                                QStringLiteral("color:#888;font-size:11px;"), &window));
+    QLabel* arabicInfo = Paragraph(QString::fromUtf8("تم نسخ الكود تلقائياً. يرجى إرساله للدعم الفني."),
+                                   QStringLiteral("color:#888;font-size:11px;"), &window);
+    arabicInfo->setLayoutDirection(Qt::RightToLeft);
+    layout->addWidget(arabicInfo);
+
+    QObject::connect(copy, &QPushButton::clicked, &window, [field, code] {
+        field->selectAll();
+        CopyToClipboard(code);
+    });
+    QObject::connect(close, &QPushButton::clicked, &window, &QWidget::close);
+
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->geometry();
+        window.move(area.x() + (area.width() - 700) / 2, area.y() + (area.height() - 580) / 2);
+    }
+    window.show();
+    CopyToClipboard(code);
+    return app.exec();
+}

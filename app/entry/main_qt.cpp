@@ -1,0 +1,31 @@
+// The Linux player: tovani [LINK]
+#include <QApplication>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/diagnostic_window_qt.h"
+#include "app/message_box_qt.h"
+#include "app/startup_shell_qt.h"
+#include "player/browser_environment_qt.h"
+
+int main(int argc, char** argv) {
+    if (IsDiagnosticDialogMode(argc, argv)) return RunDiagnosticWindow(argc, argv);
+
+    // Without a display the windows render off screen and every message goes
+    // to standard error, so the program still ends as it would have.
+    if (!DisplayAvailable() && std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    WebView::PrepareBrowserProcessEnvironment();
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    std::vector<WString> args;
+    WString rawTail;
+    for (int i = 0; i < argc; ++i) {
+        args.push_back(Utf8ToWide(argv[i]));
+        if (i > 0) rawTail += (i > 1 ? u" " : u"") + args.back();
+    }
+    QtStartupShell shell;
+    return RunStartup(shell, args, rawTail);
+}

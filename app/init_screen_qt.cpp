@@ -1,0 +1,110 @@
+#include "app/init_screen_qt.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QScreen>
+
+#include <cstdio>
+#include <unistd.h>
+
+#include "app/message_box_qt.h"
+#include "app/messages.h"
+#include "app/splash_qt.h"
+#include "common/app_constants.h"
+#include "player/browser_rules.h"
+#include "player/page_scripts.h"
+#include "player/player_window_qt.h"
+#include "player/user_data_qt.h"
+#include "player/web_messages.h"
+
+namespace {
+QString ToQString(const WString& text) { return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())); }
+} // namespace
+
+InitScreen::InitScreen() {
+    setObjectName(QStringLiteral("initScreen"));
+    setWindowTitle(ToQString(ApplicationConstants.WindowTitle()));
+    resize(1024, 768);
+}
+
+InitScreen::~InitScreen() = default;
+
+bool InitScreen::CreateBrowser() {
+    host_ = std::make_unique<WebView::WebViewHost>();
+    host_->onWebMessage = [this](const WString& message) { OnMessage(message); };
+    host_->onNavigationStarting = [](const WString&, bool&) {};
+    host_->onNavigationCompleted = [this](bool, int) { OnNavigationCompleted(); };
+    host_->onWebResourceRequested = [](const WString&, WebView::ResourceRequest& request) {
+        for (const auto& [name, value] : InitScreenRequestHeaders()) request.SetHeader(name, value);
+    };
+    host_->onReady = [this](bool success) { OnReady(success); };
+    if (!host_->Initialize(this, WebView::UserDataFolder(), 3)) return false;
+    host_->SetBounds(0, 0, width(), height());
+    return true;
+}
+
+void InitScreen::OnReady(bool success) {
+    if (!success) {
+        ShowMessageBox(Messages::InitScreenInitFailed(), u"Error", MessageIcon::Error, MessageButtons::Ok, false, this);
+        std::fflush(nullptr);
+        _exit(1);
+    }
+    host_->ConfigureForProduction();
+    host_->AddScriptToExecuteOnDocumentCreated(NavigationBarScript());
+    host_->NavigateTo(StartPageUrl());
+}
+
+// Every completed navigation, whatever its outcome, brings the window forward.
+void InitScreen::OnNavigationCompleted() {
+    CloseSplash();
+    show();
+    raise();
+    activateWindow();
+    update();
+}
+
+void InitScreen::OnMessage(const WString& message) {
+    switch (ClassifyInitScreenMessage(message)) {
+    case InitScreenMessage::Home:
+        if (host_) host_->NavigateTo(HomePageUrl());
+        break;
+    case InitScreenMessage::Back:
+        if (host_ && host_->CanGoBack()) host_->GoBack();
+        break;
+    case InitScreenMessage::Fullscreen: ToggleFullscreen(); break;
+    case InitScreenMessage::Ignored: break;
+    }
+}
+
+void InitScreen::ToggleFullscreen() {
+    if (fullscreenActive_) {
+        showNormal();
+        if (savedMaximized_) {
+            showMaximized();
+        } else if (savedGeometry_.isValid()) {
+            setGeometry(savedGeometry_);
+        }
+        fullscreenActive_ = false;
+        return;
+    }
+    // Entering needs both the placement and the screen; without either nothing changes.
+    QScreen* target = screen();
+    if (target == nullptr) return;
+    savedGeometry_ = geometry();
+    savedMaximized_ = isMaximized();
+    showFullScreen();
+    fullscreenActive_ = true;
+}
+
+void InitScreen::paintEvent(QPaintEvent*) { PaintLoadingText(*this); }
+
+void InitScreen::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (host_) host_->SetBounds(0, 0, width(), height());
+}
+
+void InitScreen::closeEvent(QCloseEvent* event) {
+    host_.reset();
+    event->accept();
+    QCoreApplication::exit(0);
+}

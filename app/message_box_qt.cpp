@@ -1,0 +1,70 @@
+#include "app/message_box_qt.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+QString ToQString(const WString& text) {
+    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Declining is the safe answer when nobody can be asked.
+MessageAnswer DefaultAnswer(MessageButtons buttons) {
+    switch (buttons) {
+    case MessageButtons::YesNo: return MessageAnswer::No;
+    case MessageButtons::OkCancel: return MessageAnswer::Cancel;
+    case MessageButtons::Ok: break;
+    }
+    return MessageAnswer::Ok;
+}
+
+} // namespace
+
+bool DisplayAvailable() {
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x11 != nullptr && x11[0] != '\0') || (wayland != nullptr && wayland[0] != '\0');
+}
+
+MessageAnswer ShowMessageBox(const WString& text, const WString& caption, MessageIcon icon, MessageButtons buttons,
+                             bool rightToLeft, QWidget* owner) {
+    const std::string line = WideToUtf8(caption) + ": " + WideToUtf8(text) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr || !DisplayAvailable()) {
+        return DefaultAnswer(buttons);
+    }
+
+    QMessageBox box(owner);
+    box.setWindowTitle(ToQString(caption));
+    box.setText(ToQString(text));
+    switch (icon) {
+    case MessageIcon::Error: box.setIcon(QMessageBox::Critical); break;
+    case MessageIcon::Warning: box.setIcon(QMessageBox::Warning); break;
+    case MessageIcon::Information: box.setIcon(QMessageBox::Information); break;
+    case MessageIcon::Question: box.setIcon(QMessageBox::Question); break;
+    case MessageIcon::None: box.setIcon(QMessageBox::NoIcon); break;
+    }
+    switch (buttons) {
+    case MessageButtons::Ok: box.setStandardButtons(QMessageBox::Ok); break;
+    case MessageButtons::YesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+    case MessageButtons::OkCancel: box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
+    }
+    if (rightToLeft) box.setLayoutDirection(Qt::RightToLeft);
+    box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    box.setObjectName(QStringLiteral("tovaniMessageBox"));
+    box.show();
+    box.raise();
+    box.activateWindow();
+    switch (box.exec()) {
+    case QMessageBox::Yes: return MessageAnswer::Yes;
+    case QMessageBox::No: return MessageAnswer::No;
+    case QMessageBox::Cancel: return MessageAnswer::Cancel;
+    case QMessageBox::Ok: return MessageAnswer::Ok;
+    default: return DefaultAnswer(buttons);
+    }
+}

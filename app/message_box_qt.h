@@ -1,0 +1,11 @@
+#pragma once
+// Message boxes of the Linux shell: topmost, bilingual texts as given, an
+// optional right-to-left layout. Without a display the text goes to standard
+// error and the answer is the one that changes nothing.
+#include "app/startup.h"
+
+class QWidget;
+
+MessageAnswer ShowMessageBox(const WString& text, const WString& caption, MessageIcon icon, MessageButtons buttons,
+                             bool rightToLeft = false, QWidget* owner = nullptr);
+bool DisplayAvailable();

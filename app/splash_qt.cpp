@@ -1,0 +1,80 @@
+#include "app/splash_qt.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QPointer>
+#include <QScreen>
+#include <QWidget>
+
+#include "common/debug_log.h"
+
+namespace {
+
+class SplashWidget : public QWidget {
+public:
+    explicit SplashWidget(QPixmap image)
+        : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool), image_(std::move(image)) {
+        setObjectName(QStringLiteral("splash"));
+        setAttribute(Qt::WA_TranslucentBackground);
+        setAttribute(Qt::WA_DeleteOnClose);
+        setCursor(Qt::BusyCursor);
+        setFixedSize(image_.deviceIndependentSize().toSize());
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.fillRect(rect(), Qt::transparent);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        painter.drawPixmap(0, 0, image_);
+    }
+    // The whole image is a caption: it can be dragged anywhere.
+    void mousePressEvent(QMouseEvent* event) override {
+        if (event->button() == Qt::LeftButton) dragOffset_ = event->globalPosition().toPoint() - frameGeometry().topLeft();
+    }
+    void mouseMoveEvent(QMouseEvent* event) override {
+        if (event->buttons() & Qt::LeftButton) move(event->globalPosition().toPoint() - dragOffset_);
+    }
+
+private:
+    QPixmap image_;
+    QPoint dragOffset_;
+};
+
+QPointer<QWidget> gSplash;
+bool gShownOnce = false;
+
+} // namespace
+
+void ShowSplash() {
+    if (gSplash || gShownOnce) return;
+    // The image lives in a static library: register its resource explicitly.
+    Q_INIT_RESOURCE(tovani);
+    QPixmap image(QStringLiteral(":/tovani/splash.png"));
+    if (image.isNull()) {
+        DebugLog("Failed to create splash screen from embedded resources.");
+        return;
+    }
+    gShownOnce = true;
+    auto* splash = new SplashWidget(image);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->geometry();
+        splash->move(area.x() + (area.width() - splash->width()) / 2, area.y() + (area.height() - splash->height()) / 2);
+    }
+    gSplash = splash;
+    splash->show();
+    splash->raise();
+    // Painted now: the start-up steps that follow block the loop for a while.
+    QCoreApplication::processEvents();
+}
+
+void CloseSplash() {
+    if (gSplash) gSplash->close();
+    gSplash = nullptr;
+}
+
+QWidget* SplashWindow() { return gSplash; }

@@ -1,0 +1,66 @@
+#include "app/startup_shell_qt.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QUrl>
+
+#include "app/init_screen_qt.h"
+#include "app/message_box_qt.h"
+#include "app/messages.h"
+#include "app/runtime_probe_qt.h"
+#include "app/scheme_registration.h"
+#include "app/splash_qt.h"
+#include "diagnostics/diagnostic_code.h"
+#include "diagnostics/diagnostic_dialog.h"
+#include "player/player_window_qt.h"
+
+namespace {
+QString ToQString(const WString& text) { return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())); }
+} // namespace
+
+QtStartupShell::QtStartupShell() = default;
+QtStartupShell::~QtStartupShell() = default;
+
+void QtStartupShell::ShowSplash() { ::ShowSplash(); }
+
+// Every Linux the player builds on is supported.
+int QtStartupShell::OperatingSystemClass() { return 10; }
+
+bool QtStartupShell::EnsureBrowserRuntime() { return ::EnsureBrowserRuntime(); }
+
+void QtStartupShell::RegisterUrlScheme() { ::RegisterUrlScheme(); }
+
+MessageAnswer QtStartupShell::ShowMessage(const WString& text, const WString& caption, MessageIcon icon,
+                                          MessageButtons buttons, bool rightToLeft) {
+    return ShowMessageBox(text, caption, icon, buttons, rightToLeft);
+}
+
+void QtStartupShell::OpenExternal(const WString& url) { QDesktopServices::openUrl(QUrl(ToQString(url))); }
+
+bool QtStartupShell::CreateInitScreen() {
+    initScreen_ = std::make_unique<InitScreen>();
+    return initScreen_->CreateBrowser();
+}
+
+void QtStartupShell::CreatePlayerFrame() {
+    player_ = std::make_unique<PlayerWindow>();
+    player_->show();
+    QCoreApplication::processEvents();
+}
+
+bool QtStartupShell::CreatePlayerWindow() {
+    if (!player_) CreatePlayerFrame();
+    return player_->CreateBrowser();
+}
+
+void QtStartupShell::ShowLinkDiagnostic(const std::string& reason) {
+    DiagnosticDialog(Messages::LinkErrorTitle(), Messages::LinkErrorText(), Messages::LinkErrorArabic(),
+                     ErrorDiagnosticCode(reason));
+}
+
+int QtStartupShell::RunMessageLoop() { return QApplication::exec(); }
+
+void QtStartupShell::Shutdown() {
+    player_.reset();
+    initScreen_.reset();
+}

@@ -1,0 +1,129 @@
+#include "player/browser_environment_qt.h"
+
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QLibraryInfo>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "player/browser_rules.h"
+
+namespace WebView {
+
+namespace {
+
+std::string EnvOrEmpty(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? std::string(value) : std::string();
+}
+
+std::vector<std::string> SplitSwitches(std::string_view text) {
+    std::vector<std::string> out;
+    std::istringstream in{std::string(text)};
+    std::string item;
+    while (in >> item) out.push_back(item);
+    return out;
+}
+
+bool StartsWithText(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+// Switches that would let another program drive or inspect the browser.
+bool OpensDevTools(std::string_view sw) {
+    return StartsWithText(sw, "--remote-debugging") || StartsWithText(sw, "--remote-allow-origins") ||
+           StartsWithText(sw, "--auto-open-devtools");
+}
+
+bool HasDrmDevice() {
+    std::error_code ec;
+    std::filesystem::directory_iterator it("/dev/dri", ec);
+    if (ec) return false;
+    for (const auto& entry : it) {
+        const std::string name = entry.path().filename().string();
+        if (StartsWithText(name, "renderD") || StartsWithText(name, "card")) return true;
+    }
+    return false;
+}
+
+// The program name of the local X server behind DISPLAY, read through its
+// lock file; empty when it cannot be told (remote display, other namespace).
+std::string LocalXServerName() {
+    const std::string display = EnvOrEmpty("DISPLAY");
+    if (display.size() < 2 || display[0] != ':') return std::string();
+    std::string number;
+    for (std::size_t i = 1; i < display.size() && display[i] >= '0' && display[i] <= '9'; ++i) number += display[i];
+    if (number.empty() || number.size() > 6) return std::string();
+    std::ifstream lock("/tmp/.X" + number + "-lock");
+    long pid = 0;
+    if (!(lock >> pid) || pid <= 0) return std::string();
+    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    return name;
+}
+
+bool IsExecutableFile(const QString& path) {
+    const QFileInfo info(path);
+    return info.isFile() && info.isExecutable();
+}
+
+} // namespace
+
+std::string ComposeChromiumFlags(std::string_view profileSwitches, std::string_view extraSwitches, bool disableGpu) {
+    std::vector<std::string> kept;
+    bool haveDisableGpu = false;
+    // The profile's switches come last so that they win.
+    for (std::string_view source : {extraSwitches, profileSwitches}) {
+        for (std::string& sw : SplitSwitches(source)) {
+            if (OpensDevTools(sw)) continue;
+            if (sw == "--disable-gpu") haveDisableGpu = true;
+            kept.push_back(std::move(sw));
+        }
+    }
+    if (disableGpu && !haveDisableGpu) kept.emplace_back("--disable-gpu");
+    std::string out;
+    for (const std::string& sw : kept) {
+        if (!out.empty()) out += ' ';
+        out += sw;
+    }
+    return out;
+}
+
+bool DisplayLacksGpu() {
+    const std::string platform = EnvOrEmpty("QT_QPA_PLATFORM");
+    if (StartsWithText(platform, "offscreen") || StartsWithText(platform, "minimal") || StartsWithText(platform, "vnc"))
+        return true;
+    const std::string server = LocalXServerName();
+    if (StartsWithText(server, "Xvfb") || StartsWithText(server, "Xvnc")) return true;
+    return !HasDrmDevice();
+}
+
+bool BrowserHelperAvailable() {
+    // The places Qt WebEngine looks, in its order; a set variable is final.
+    const QString overridden = qEnvironmentVariable("QTWEBENGINEPROCESS_PATH");
+    if (!overridden.isEmpty()) return IsExecutableFile(overridden);
+    const QString name = QStringLiteral("/QtWebEngineProcess");
+    return IsExecutableFile(QLibraryInfo::path(QLibraryInfo::LibraryExecutablesPath) + name) ||
+           IsExecutableFile(QCoreApplication::applicationDirPath() + name);
+}
+
+void PrepareBrowserProcessEnvironment(std::string_view extraSwitches) {
+    const std::string flags = ComposeChromiumFlags(WideToUtf8(BrowserSwitches()), extraSwitches, DisplayLacksGpu());
+    ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.c_str(), 1);
+    // Chromium's sandbox refuses to start as root.
+    if (::geteuid() == 0) ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
+    // This variable would open a dev tools port to any local program.
+    ::unsetenv("QTWEBENGINE_REMOTE_DEBUGGING");
+    // Qt WebEngine renders through contexts shared with the application's.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+}
+
+} // namespace WebView

@@ -1,0 +1,31 @@
+#pragma once
+// The browser's process-wide settings on Linux. Qt WebEngine reads them once,
+// when the first browser starts, from the environment: they must be in place
+// before the QApplication exists.
+#include <string>
+#include <string_view>
+
+namespace WebView {
+
+// Sets the Chromium switches (the profile's, plus --disable-gpu on a display
+// without a GPU), turns the sandbox off when running as root and makes sure
+// no remote debugging port is opened. Switches inherited from the
+// environment are dropped: the program takes no settings from outside.
+// extraSwitches are for test programs (a fake camera). Call first thing in
+// main().
+void PrepareBrowserProcessEnvironment(std::string_view extraSwitches = {});
+
+// The switch list handed to Chromium: the extra switches, then the
+// profile's, without any that would open dev tools to other programs, plus
+// --disable-gpu when asked. Exposed for tests.
+std::string ComposeChromiumFlags(std::string_view profileSwitches, std::string_view extraSwitches, bool disableGpu);
+
+// True when the display has no usable GPU: Xvfb and other virtual X servers,
+// the offscreen platform, or a machine without a DRM device.
+bool DisplayLacksGpu();
+
+// True when Qt WebEngine's helper program can be found and run. Qt aborts
+// the whole process when it is missing, so the host asks first.
+bool BrowserHelperAvailable();
+
+} // namespace WebView

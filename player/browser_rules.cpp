@@ -1,0 +1,194 @@
+#include "player/browser_rules.h"
+
+#include <chrono>
+#include <mutex>
+#include <set>
+#include <shared_mutex>
+#include <thread>
+
+#include "common/masking.h"
+#include "diagnostics/diagnostic_dialog.h"
+#include "links/player_content.h"
+
+static_assert(Config::kHeaderSelectionMarkersCount == 3, "three header-selection markers");
+static_assert(Config::kBrowserEndingMarkersCount == 3, "ending markers: 6, 9 and 20 characters");
+static_assert(Config::kBrowserIdentityHeadersCount == 4,
+              "identity header names: identifier, identifier, description, description");
+static_assert(Config::kInitScreenHeaderNamesCount == 2 && Config::kInitScreenHeaderValuesCount == 2,
+              "the init screen sets two headers");
+
+namespace {
+
+// Positions in the profile's browserIdentityHeaders list.
+constexpr std::size_t kFirstIdentityName = 0;
+constexpr std::size_t kSecondIdentityName = 1;
+constexpr std::size_t kFirstDescriptionName = 2;
+constexpr std::size_t kSecondDescriptionName = 3;
+
+std::shared_mutex gVerifiedLock;
+std::set<WString> gBrowserVerifiedHosts;
+
+WString Unmasked(const Config::MaskedConstant& masked) { return Utf8ToWide(UnmaskConstant(masked)); }
+
+WString IdentityName(std::size_t index) { return Unmasked(Config::kBrowserIdentityHeaders[index]); }
+
+bool HasHeaderSelectionMarker(const WString& lowerUrl) {
+    for (std::size_t i = 0; i < Config::kHeaderSelectionMarkersCount; ++i) {
+        const WString marker = Unmasked(Config::kHeaderSelectionMarkers[i]);
+        if (!marker.empty() && Contains(lowerUrl, marker)) return true;
+    }
+    return false;
+}
+
+bool HasVideoMarker(const WString& lowerUrl) {
+    for (std::size_t i = 0; i < Config::kBrowserEndingMarkersCount; ++i) {
+        const WString marker = Unmasked(Config::kBrowserEndingMarkers[i]);
+        if (!marker.empty() && EndsWith(lowerUrl, marker)) return true;
+    }
+    const WString contained = Unmasked(Config::kBrowserContainedMarker);
+    return !contained.empty() && Contains(lowerUrl, contained);
+}
+
+void AddIfValue(std::vector<HeaderPair>& headers, std::size_t nameIndex, const WString& value) {
+    if (!value.empty()) headers.push_back(HeaderPair{IdentityName(nameIndex), value});
+}
+
+void RecordVerified(const WString& host) {
+    std::unique_lock<std::shared_mutex> guard(gVerifiedLock);
+    gBrowserVerifiedHosts.insert(host);
+}
+
+bool IsVerified(const WString& host) {
+    std::shared_lock<std::shared_mutex> guard(gVerifiedLock);
+    return gBrowserVerifiedHosts.count(host) != 0;
+}
+
+} // namespace
+
+HeaderPair ClientHeader() {
+    return HeaderPair{Unmasked(Config::kClientHeader), Unmasked(Config::kClientValue)};
+}
+
+std::optional<std::vector<HeaderPair>> NavigationHeaders(const WString& url, const WString& identity,
+                                                         const WString& description) {
+    if (!HasHeaderSelectionMarker(ToLowerCopy(url))) return std::nullopt;
+    std::vector<HeaderPair> headers{ClientHeader()};
+    AddIfValue(headers, kFirstIdentityName, identity);
+    AddIfValue(headers, kSecondIdentityName, identity);
+    AddIfValue(headers, kFirstDescriptionName, description);
+    AddIfValue(headers, kSecondDescriptionName, description);
+    return headers;
+}
+
+std::vector<HeaderPair> ResourceIdentityHeaders(const WString& uri, const WString& identity,
+                                                const WString& description) {
+    const WString lower = ToLowerCopy(uri);
+    std::vector<HeaderPair> headers;
+    if (HasHeaderSelectionMarker(lower)) {
+        AddIfValue(headers, kFirstIdentityName, identity);
+        AddIfValue(headers, kFirstDescriptionName, description);
+    }
+    if (HasVideoMarker(lower)) {
+        AddIfValue(headers, kSecondIdentityName, identity);
+        AddIfValue(headers, kSecondDescriptionName, description);
+    }
+    return headers;
+}
+
+std::optional<WString> HttpsHostOf(const WString& uri) {
+    const WString lower = ToLowerCopy(uri);
+    constexpr WStringView kScheme = u"https://";
+    if (lower.size() < kScheme.size() || !StartsWith(lower, kScheme)) return std::nullopt;
+    const std::size_t end = lower.find_first_of(u"/:", kScheme.size());
+    return lower.substr(kScheme.size(), end == WString::npos ? WString::npos : end - kScheme.size());
+}
+
+bool CheckBrowserHost(const WString& host, const HostProbe& probe) {
+    if (IsVerified(host)) return true;
+
+    const std::optional<PinEntry> entry = FindPinEntry(host);
+    if (!entry || entry->pins.empty()) {
+        RecordVerified(host);
+        return true;
+    }
+
+    ProbeResult result;
+    try {
+        if (probe) result = probe(host);
+    } catch (...) {
+        // A probe that could not run is a host that could not be reached.
+        result = ProbeResult{};
+    }
+    switch (result.outcome) {
+    case ProbeResult::Outcome::CannotOpen:
+        return true;
+    case ProbeResult::Outcome::ExchangeFailed:
+        RecordVerified(host);
+        return true;
+    case ProbeResult::Outcome::Responded:
+        break;
+    }
+    // A mismatch on the platform's own domain ends in the pin dialog right here,
+    // as for every other caller of the pin check.
+    if (!ValidateServerPins(result.chain, host)) return false;
+    RecordVerified(host);
+    return true;
+}
+
+std::string BrowserPinFailureCode(const WString& host) {
+    std::string hostUtf8 = WideToUtf8(host);
+    if (hostUtf8.size() > 100) hostUtf8.resize(100);
+    return "MITM_PIN_" + hostUtf8;
+}
+
+void ReportBlockedHostLater(const WString& host) {
+    const std::string code = BrowserPinFailureCode(host);
+    std::thread([code] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        DiagnosticDialog(BlockedHostNotice::kCaption, BlockedHostNotice::kEnglish, BlockedHostNotice::kArabic, code);
+    }).detach();
+}
+
+ResourceRuleResult ApplyBrowserResourceRules(const WString& uri, WebView::ResourceRequest& request,
+                                             const HostProbe& probe, const WString& identity,
+                                             const WString& description) {
+    const HeaderPair client = ClientHeader();
+    request.SetHeader(client.name, client.value);
+    ResourceRuleResult result;
+    if (uri.empty()) return result;
+    if (const std::optional<WString> host = HttpsHostOf(uri); host && !CheckBrowserHost(*host, probe)) {
+        result.blocked = true;
+        result.blockedHost = *host;
+        return result;
+    }
+    for (const HeaderPair& header : ResourceIdentityHeaders(uri, identity, description))
+        request.SetHeader(header.name, header.value);
+    return result;
+}
+
+std::optional<WString> RefererFor(const WString& uri, const WString& domain) {
+    const WString lower = ToLowerCopy(uri);
+    if (!Contains(lower, u"youtube.com") && !Contains(lower, u"youtu.be")) return std::nullopt;
+    WString referer = domain;
+    if (!referer.empty() && referer.back() == u'/') referer.pop_back();
+    if (referer.empty()) return std::nullopt;
+    return referer;
+}
+
+void YouTubeRefererRule(const WString& uri, WebView::ResourceRequest& request) {
+    if (const std::optional<WString> referer = RefererFor(uri, PlayerContent.domain))
+        request.SetHeader(u"Referer", *referer);
+}
+
+WString BrowserSwitches() { return Unmasked(Config::kBrowserSwitches); }
+
+WString StartPageUrl() { return Unmasked(Config::kStartPageUrl); }
+
+WString HomePageUrl() { return Unmasked(Config::kHomePageUrl); }
+
+std::vector<HeaderPair> InitScreenRequestHeaders() {
+    std::vector<HeaderPair> headers;
+    for (std::size_t i = 0; i < Config::kInitScreenHeaderNamesCount; ++i)
+        headers.push_back(HeaderPair{Unmasked(Config::kInitScreenHeaderNames[i]), Unmasked(Config::kInitScreenHeaderValues[i])});
+    return headers;
+}

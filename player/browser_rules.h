@@ -1,0 +1,116 @@
+#pragma once
+// The program's rules for the traffic of its embedded browsers, shared by the
+// Windows and the Linux browser hosts: which headers each request carries,
+// the pin check of every HTTPS host a page contacts, the notice shown when
+// one fails, the YouTube Referer, and the fixed addresses and switches.
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/text.h"
+#include "player/webview_host.h"
+#include "service/pins.h"
+
+struct HeaderPair {
+    WString name;
+    WString value;
+    bool operator==(const HeaderPair&) const = default;
+};
+
+// The fixed client header every browser request carries.
+HeaderPair ClientHeader();
+
+// NavigateTo: nothing when the address gets a plain navigation; otherwise the
+// headers of the navigation request, in order: the client header, the device
+// identifier under both identifier names, the description under both
+// description names (an empty value is left out).
+std::optional<std::vector<HeaderPair>> NavigationHeaders(const WString& url, const WString& identity,
+                                                         const WString& description);
+
+// The identity headers of one resource request (besides the client header,
+// which every request gets): the first pair for addresses that carry a
+// header-selection marker, the second pair for the video and progress
+// addresses the four URL markers select.
+std::vector<HeaderPair> ResourceIdentityHeaders(const WString& uri, const WString& identity,
+                                                const WString& description);
+
+// The host to pin-check for a request: present only for https addresses,
+// lower-cased, without port or path.
+std::optional<WString> HttpsHostOf(const WString& uri);
+
+// What the browser host's own look at a pinned host found.
+struct ProbeResult {
+    enum class Outcome {
+        CannotOpen,      // no session, connection or request could be opened
+        ExchangeFailed,  // sending or receiving failed
+        Responded,       // a response arrived; chain holds the connection's certificates
+    };
+    Outcome outcome = Outcome::CannotOpen;
+    ServerChain chain;
+};
+using HostProbe = std::function<ProbeResult(const WString& host)>;
+
+// The user agent, time-out and port of the probe (WinHTTP on Windows).
+inline constexpr char16_t kBrowserProbeUserAgent[] =
+    u"Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/120.0.0.0 "
+    u"Safari/537.36 Edg/120.0.0.0";
+inline constexpr int kBrowserProbeTimeoutMs = 3000;
+inline constexpr int kBrowserProbePort = 443;
+
+// True when the browser may talk to the host. Hosts that passed are kept for
+// the life of the process (shared by every browser host); unpinned hosts pass
+// without a probe; an unreachable pinned host passes but is probed again next
+// time; a chain that misses the host's pins fails and is probed again next time.
+// The caller answers a failure itself (see ReportBlockedHostLater); this
+// function never shows a dialog.
+bool CheckBrowserHost(const WString& host, const HostProbe& probe);
+
+// The answer to a request whose host failed the check.
+inline constexpr int kBlockedStatus = 403;
+inline constexpr char16_t kBlockedReason[] = u"Blocked";
+inline constexpr char16_t kBlockedHeaders[] = u"Content-Type: text/plain";
+
+// "MITM_PIN_" and the host's UTF-8, cut to its first 100 bytes.
+std::string BrowserPinFailureCode(const WString& host);
+
+namespace BlockedHostNotice {
+inline constexpr char16_t kCaption[] = u"Network Connection Intercepted - اتصال غير آمن";
+inline constexpr char16_t kEnglish[] =
+    u"A security program is blocking the secure connection.\nPlease disable 'HTTPS Scanning' or 'Web Shield' in "
+    u"your antivirus settings and try again.";
+inline constexpr char16_t kArabic[] =
+    u"برنامج حماية يمنع الاتصال الآمن.\nيرجى تعطيل خاصية 'فحص HTTPS' أو 'حماية الويب' في إعدادات مكافح الفيروسات "
+    u"وحاول مرة أخرى.";
+} // namespace BlockedHostNotice
+
+// Shows the diagnostic dialog for a blocked host 500 ms from now, on a
+// detached thread, so the blocked request is answered at once and the page
+// goes on meanwhile. The dialog ends the process.
+void ReportBlockedHostLater(const WString& host);
+
+// The resource-request rule as a whole, on one request: the client header,
+// the host check, then the identity headers. A blocked request gets no
+// further headers; the caller then answers it with kBlockedStatus, calls
+// ReportBlockedHostLater(blockedHost) and does not forward the request.
+struct ResourceRuleResult {
+    bool blocked = false;
+    WString blockedHost;
+};
+ResourceRuleResult ApplyBrowserResourceRules(const WString& uri, WebView::ResourceRequest& request,
+                                             const HostProbe& probe, const WString& identity,
+                                             const WString& description);
+
+// The Referer for YouTube requests: the link's domain without one trailing
+// "/", for addresses on YouTube's main or short-link domain; nothing otherwise.
+std::optional<WString> RefererFor(const WString& uri, const WString& domain);
+// The player's resource-request callback: sets that Referer (domain from PlayerContent).
+void YouTubeRefererRule(const WString& uri, WebView::ResourceRequest& request);
+
+// The additional browser command-line switches.
+WString BrowserSwitches();
+// The init screen's first page, and where its "Home" button goes.
+WString StartPageUrl();
+WString HomePageUrl();
+// The two headers the init screen sets on every request of its browser.
+std::vector<HeaderPair> InitScreenRequestHeaders();

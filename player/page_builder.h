@@ -1,0 +1,30 @@
+#pragma once
+// The texts the player puts into its browser: the embedded-frame page for
+// contents that are not opened directly, the wrapper around a content's own
+// page script, and the two escapes for the watermark text.
+#include <vector>
+
+#include "common/text.h"
+#include "links/player_content.h"
+
+// For element content in a built page: " & ' < > become entities.
+WString EscapeForHtml(const WString& text);
+// For the inside of a single-quoted script string; "<" and ">" become \x3C
+// and \x3E so the text can never close a script element.
+WString EscapeForScriptString(const WString& text);
+
+// The embedded-frame page: the content in a full-window iframe, the
+// watermark above it, and "pageLoaded" posted as soon as it runs.
+WString BuildPlayerPage(const PlayerContentRecord& content);
+// Runs a url_direct content's page script once the document is ready.
+WString PageScriptWrapper(const WString& pageScript);
+
+// What the player's ready handler does with a content, in order: register
+// each script for every document, then either navigate to `target` (with
+// identity headers) or load `target` as the page's HTML.
+struct PlayerLoadPlan {
+    std::vector<WString> documentScripts;
+    enum class Load { NavigateTo, NavigateToString } load = Load::NavigateTo;
+    WString target;
+};
+PlayerLoadPlan PlanPlayerLoad(const PlayerContentRecord& content);

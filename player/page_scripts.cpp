@@ -1,0 +1,329 @@
+#include "player/page_scripts.h"
+
+#include "player/page_builder.h"
+
+// The texts below are JavaScript that runs unmodified in the page; ids, flags,
+// storage keys and style texts are part of the program's page contract.
+
+WString LoaderScript() {
+    return uR"JS((function(){
+if (window._kelbroLoaderAdded) return;
+window._kelbroLoaderAdded = true;
+function whenReady(fn){
+  if (document.readyState === 'loading') { document.addEventListener('DOMContentLoaded', fn); } else { fn(); }
+}
+function addOverlay(){
+  if (document.getElementById('kelbro-full-loader')) return;
+  var parent = document.body || document.documentElement;
+  if (!parent) return;
+  var overlay = document.createElement('div');
+  overlay.id = 'kelbro-full-loader';
+  overlay.style.cssText = 'position:fixed;top:0;left:0;width:100vw;height:100vh;background:#202020;z-index:2147483647;display:flex;flex-direction:column;justify-content:center;align-items:center;transition:opacity 0.5s ease-out;';
+  var spinner = document.createElement('div');
+  spinner.style.cssText = 'width:60px;height:60px;border:6px solid rgba(255,255,255,0.2);border-top-color:#3498db;border-radius:50%;animation:kelbro-spin 1s linear infinite;margin-bottom:20px;';
+  var text = document.createElement('div');
+  text.style.cssText = 'color:#fff;font-family:sans-serif;font-size:20px;text-align:center;';
+  text.textContent = 'جاري التحميل... Loading...';
+  var rule = document.createElement('style');
+  rule.textContent = '@keyframes kelbro-spin { to { transform: rotate(360deg); } }';
+  overlay.appendChild(spinner);
+  overlay.appendChild(text);
+  overlay.appendChild(rule);
+  parent.appendChild(overlay);
+}
+function hideOverlay(){
+  var overlay = document.getElementById('kelbro-full-loader');
+  if (!overlay) return;
+  overlay.style.opacity = '0';
+  setTimeout(function(){ if (overlay.parentNode) overlay.parentNode.removeChild(overlay); }, 500);
+}
+whenReady(addOverlay);
+window.addEventListener('load', hideOverlay);
+setTimeout(hideOverlay, 5000);
+})();
+)JS";
+}
+
+WString PrintRedirectScript() {
+    return uR"JS((function(){
+if (window._kelbroPrintBlockAdded) return;
+window._kelbroPrintBlockAdded = true;
+var requestPrint = function(){
+  if (window.chrome && window.chrome.webview) window.chrome.webview.postMessage('requestPrint');
+};
+try { window.print = requestPrint; } catch (e) {}
+try {
+  Object.defineProperty(window, 'print', { value: requestPrint, writable: false, configurable: false });
+} catch (e) {}
+window.addEventListener('keydown', function(e){
+  if (!(e.ctrlKey || e.metaKey)) return;
+  if (e.key === 'p') {
+    e.preventDefault();
+    e.stopImmediatePropagation();
+    requestPrint();
+  } else if (e.key === 's') {
+    e.preventDefault();
+    e.stopImmediatePropagation();
+  } else if (e.shiftKey && e.key === 'S') {
+    e.preventDefault();
+    e.stopImmediatePropagation();
+  }
+}, true);
+window.addEventListener('beforeprint', function(e){ e.preventDefault(); }, true);
+})();
+)JS";
+}
+
+WString WatermarkScript(const WString& watermarkText) {
+    static constexpr char16_t kHead[] = uR"JS((function(){
+if (window._kelbroWatermarkAdded) return;
+window._kelbroWatermarkAdded = true;
+function addWatermark(){
+  if (document.getElementById('kelbro-watermark')) return;
+  var parent = document.body || document.documentElement;
+  if (!parent) return;
+  var wm = document.createElement('div');
+  wm.id = 'kelbro-watermark';
+  wm.style.cssText = 'position:fixed;top:0;left:0;width:100%;height:100%;pointer-events:none;z-index:2147483646;opacity:0.15;display:flex;align-items:center;justify-content:center;font-size:3vw;color:red;transform:rotate(-30deg);font-family:Arial,sans-serif;font-weight:bold;';
+  wm.textContent = ')JS";
+    static constexpr char16_t kTail[] = uR"JS(';
+  parent.appendChild(wm);
+}
+function whenReady(fn){
+  if (document.readyState === 'loading') { document.addEventListener('DOMContentLoaded', fn); } else { fn(); }
+}
+whenReady(function(){
+  addWatermark();
+  // The root exists once the document is ready; observing it earlier may fail.
+  if (!document.documentElement || typeof MutationObserver === 'undefined') return;
+  new MutationObserver(function(){
+    if (!document.getElementById('kelbro-watermark') && document.body) addWatermark();
+  }).observe(document.documentElement, { childList: true, subtree: true });
+});
+})();
+)JS";
+    return kHead + EscapeForScriptString(watermarkText) + kTail;
+}
+
+WString PrintButtonScript() {
+    return uR"JS((function(){
+if (window._kelbroPrintBtnAdded) return;
+window._kelbroPrintBtnAdded = true;
+function addButton(){
+  if (document.getElementById('kelbro-print-btn')) return;
+  var parent = document.body || document.documentElement;
+  if (!parent) return;
+  var btn = document.createElement('button');
+  btn.id = 'kelbro-print-btn';
+  // Pages that enforce Trusted Types refuse markup; the printer symbol is the same either way.
+  try { btn.innerHTML = '&#128424;'; } catch (e) { btn.textContent = '\uD83D\uDDA8'; }
+  btn.title = 'Print';
+  btn.style.cssText = 'position:fixed;bottom:24px;right:24px;width:48px;height:48px;border-radius:50%;border:none;background:rgba(33,150,243,0.9);color:white;font-size:22px;cursor:pointer;z-index:2147483647;display:flex;align-items:center;justify-content:center;box-shadow:0 4px 12px rgba(0,0,0,0.3);transition:transform 0.2s,background 0.2s;';
+  btn.addEventListener('mouseenter', function(){
+    btn.style.transform = 'scale(1.1)';
+    btn.style.background = 'rgba(33,150,243,1)';
+  });
+  btn.addEventListener('mouseleave', function(){
+    btn.style.transform = 'scale(1)';
+    btn.style.background = 'rgba(33,150,243,0.9)';
+  });
+  btn.addEventListener('click', function(){
+    if (window.chrome && window.chrome.webview) window.chrome.webview.postMessage('requestPrint');
+  });
+  parent.appendChild(btn);
+}
+function whenReady(fn){
+  if (document.readyState === 'loading') { document.addEventListener('DOMContentLoaded', fn); } else { fn(); }
+}
+whenReady(function(){
+  addButton();
+  if (!document.documentElement || typeof MutationObserver === 'undefined') return;
+  new MutationObserver(function(){
+    if (!document.getElementById('kelbro-print-btn') && document.body) addButton();
+  }).observe(document.documentElement, { childList: true, subtree: true });
+});
+})();
+)JS";
+}
+
+WString NavigationBarScript() {
+    return uR"JS((function(){
+if (window._kelbroNavAdded) return;
+window._kelbroNavAdded = true;
+var SVG_NS = 'http://www.w3.org/2000/svg';
+function post(message){
+  if (window.chrome && window.chrome.webview) window.chrome.webview.postMessage(message);
+}
+function showLoader(){
+  var loader = document.getElementById('kelbro-full-loader');
+  if (loader) {
+    loader.style.display = 'flex';
+  } else {
+    var parent = document.body || document.documentElement;
+    if (parent) {
+      loader = document.createElement('div');
+      loader.id = 'kelbro-full-loader';
+      loader.style.cssText = 'position:fixed;top:0;left:0;width:100vw;height:100vh;background:rgba(255,255,255,0.7);backdrop-filter:blur(3px);z-index:2147483647;display:flex;justify-content:center;align-items:center;';
+      var spinner = document.createElement('div');
+      spinner.style.cssText = 'width:50px;height:50px;border:5px solid rgba(0,0,0,0.1);border-top-color:#3498db;border-radius:50%;animation:kelbro-spin 1s linear infinite;';
+      var rule = document.createElement('style');
+      rule.textContent = '@keyframes kelbro-spin { to { transform: rotate(360deg); } }';
+      loader.appendChild(spinner);
+      loader.appendChild(rule);
+      parent.appendChild(loader);
+    }
+  }
+  if (window._kelbroLoaderTimeout) clearTimeout(window._kelbroLoaderTimeout);
+  window._kelbroLoaderTimeout = setTimeout(function(){
+    var l = document.getElementById('kelbro-full-loader');
+    if (l) l.style.display = 'none';
+  }, 5000);
+}
+window.addEventListener('beforeunload', showLoader);
+
+function readOffset(key){
+  try {
+    var v = window.localStorage.getItem(key);
+    return v === null ? '20' : v;
+  } catch (e) {
+    return '20';
+  }
+}
+function storeOffset(key, value){
+  try { window.localStorage.setItem(key, String(value)); } catch (e) {}
+}
+function makeGrip(){
+  var svg = document.createElementNS(SVG_NS, 'svg');
+  svg.setAttribute('width', '20');
+  svg.setAttribute('height', '20');
+  svg.setAttribute('viewBox', '0 0 24 24');
+  svg.setAttribute('fill', 'white');
+  var dots = [[9, 5], [15, 5], [9, 12], [15, 12], [9, 19], [15, 19]];
+  for (var i = 0; i < dots.length; i++) {
+    var dot = document.createElementNS(SVG_NS, 'circle');
+    dot.setAttribute('cx', String(dots[i][0]));
+    dot.setAttribute('cy', String(dots[i][1]));
+    dot.setAttribute('r', '2');
+    svg.appendChild(dot);
+  }
+  svg.style.cursor = 'grab';
+  svg.style.opacity = '0.7';
+  svg.style.flexShrink = '0';
+  return svg;
+}
+
+var bar = null;
+var drag = { active: false, moved: false, x: 0, y: 0, left: 0, top: 0 };
+// One pair of window listeners for every bar this document ever gets, so a
+// page that keeps removing the bar does not pile them up.
+window.addEventListener('mousemove', function(e){
+  if (!drag.active || !bar) return;
+  var dx = e.clientX - drag.x;
+  var dy = e.clientY - drag.y;
+  // Small jitter during a click must not turn the click into a drag.
+  if (!drag.moved && (Math.abs(dx) > 3 || Math.abs(dy) > 3)) drag.moved = true;
+  if (!drag.moved) return;
+  bar.style.left = (drag.left + dx) + 'px';
+  bar.style.top = (drag.top + dy) + 'px';
+});
+window.addEventListener('mouseup', function(){
+  if (!drag.active || !bar) return;
+  drag.active = false;
+  bar.style.cursor = 'grab';
+  if (drag.moved) {
+    storeOffset('kb_nx', bar.offsetLeft);
+    storeOffset('kb_ny', bar.offsetTop);
+  }
+});
+
+function addBar(){
+  if (document.getElementById('kelbro-nav-container')) return;
+  var parent = document.body || document.documentElement;
+  if (!parent) return;
+  bar = document.createElement('div');
+  bar.id = 'kelbro-nav-container';
+  var s = bar.style;
+  s.position = 'fixed';
+  s.left = readOffset('kb_nx') + 'px';
+  s.top = readOffset('kb_ny') + 'px';
+  s.zIndex = '2147483646';
+  s.display = 'flex';
+  s.gap = '10px';
+  s.padding = '8px';
+  s.background = 'rgba(0, 0, 0, 0.4)';
+  s.backdropFilter = 'blur(10px)';
+  s.borderRadius = '12px';
+  s.transition = 'all 0.3s ease';
+  s.opacity = '0.4';
+  s.alignItems = 'center';
+  s.boxShadow = '0 4px 6px rgba(0,0,0,0.1)';
+  bar.appendChild(makeGrip());
+  var thisBar = bar;
+  thisBar.addEventListener('mousedown', function(e){
+    drag.active = true;
+    drag.moved = false;
+    drag.x = e.clientX;
+    drag.y = e.clientY;
+    drag.left = thisBar.offsetLeft;
+    drag.top = thisBar.offsetTop;
+    thisBar.style.cursor = 'grabbing';
+  });
+
+  var buttons = [];
+  var labels = [];
+  function addButton(icon, label, message, withLoader){
+    var b = document.createElement('button');
+    b.style.cssText = 'background:rgba(255, 255, 255, 0.9);border:none;padding:8px;border-radius:8px;font-weight:bold;cursor:pointer;font-family:sans-serif;color:#333;display:flex;align-items:center;transition:all 0.3s ease;';
+    var iconSpan = document.createElement('span');
+    iconSpan.textContent = icon;
+    var labelSpan = document.createElement('span');
+    labelSpan.className = 'nav-text';
+    labelSpan.textContent = label;
+    labelSpan.style.cssText = 'max-width:0;opacity:0;white-space:nowrap;overflow:hidden;margin-left:0;transition:all 0.3s ease;';
+    b.appendChild(iconSpan);
+    b.appendChild(labelSpan);
+    b.addEventListener('click', function(e){
+      if (drag.moved) {
+        e.preventDefault();
+        e.stopPropagation();
+        return;
+      }
+      if (withLoader) showLoader();
+      post(message);
+    });
+    buttons.push(b);
+    labels.push(labelSpan);
+    thisBar.appendChild(b);
+  }
+  addButton('🏠', 'Home', 'btn_home', true);
+  addButton('←', 'Back', 'btn_back', true);
+  addButton('⛶', 'Fullscreen', 'btn_fullscreen', false);
+
+  function expand(open){
+    thisBar.style.opacity = open ? '1' : '0.4';
+    thisBar.style.transform = open ? 'scale(1.05)' : 'scale(1)';
+    for (var i = 0; i < buttons.length; i++) buttons[i].style.padding = open ? '8px 16px' : '8px';
+    for (var j = 0; j < labels.length; j++) {
+      labels[j].style.maxWidth = open ? '50px' : '0';
+      labels[j].style.opacity = open ? '1' : '0';
+      labels[j].style.marginLeft = open ? '4px' : '0';
+    }
+  }
+  thisBar.addEventListener('mouseenter', function(){ expand(true); });
+  thisBar.addEventListener('mouseleave', function(){ expand(false); });
+  parent.appendChild(thisBar);
+}
+
+function whenReady(fn){
+  if (document.readyState === 'loading') { document.addEventListener('DOMContentLoaded', fn); } else { fn(); }
+}
+whenReady(function(){
+  addBar();
+  if (!document.documentElement || typeof MutationObserver === 'undefined') return;
+  new MutationObserver(function(){
+    if (!document.getElementById('kelbro-nav-container') && document.body) addBar();
+  }).observe(document.documentElement, { childList: true, subtree: true });
+});
+})();
+)JS";
+}

@@ -1,0 +1,125 @@
+#include "player/player_window_qt.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QPainter>
+
+#include <cstdio>
+#include <unistd.h>
+
+#include "app/message_box_qt.h"
+#include "app/messages.h"
+#include "app/splash_qt.h"
+#include "common/app_constants.h"
+#include "links/player_content.h"
+#include "player/browser_rules.h"
+#include "player/navigation_policy.h"
+#include "player/page_builder.h"
+#include "player/user_data_qt.h"
+#include "player/web_messages.h"
+
+namespace {
+QString ToQString(const WString& text) { return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())); }
+constexpr int kWidth = 1280;
+constexpr int kHeight = 720;
+} // namespace
+
+void PaintLoadingText(QWidget& widget) {
+    QPainter painter(&widget);
+    painter.fillRect(widget.rect(), Qt::black);
+    QFont font(QStringLiteral("Segoe UI"));
+    font.setPixelSize(24);
+    font.setWeight(QFont::Normal);
+    painter.setFont(font);
+    painter.setPen(QColor(200, 200, 200));
+    painter.drawText(widget.rect(), Qt::AlignCenter | Qt::TextSingleLine,
+                     QString::fromUtf8("جاري التحميل... Loading..."));
+}
+
+PlayerWindow::PlayerWindow() {
+    setObjectName(QStringLiteral("playerWindow"));
+    setWindowTitle(ToQString(ApplicationConstants.WindowTitle()));
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    resize(kWidth, kHeight);
+}
+
+PlayerWindow::~PlayerWindow() = default;
+
+bool PlayerWindow::CreateBrowser() {
+    shown_ = false;
+    host_ = std::make_unique<WebView::WebViewHost>();
+    host_->onWebMessage = [this](const WString& message) { OnMessage(message); };
+    host_->onWebResourceRequested = YouTubeRefererRule;
+    host_->onNavigationStarting = NavigationPolicy;
+    host_->onReady = [this](bool success) { OnReady(success); };
+    if (host_->Initialize(this, WebView::UserDataFolder(), 3)) return true;
+    ShowMessageBox(Messages::PlayerInitFailedAfterRetries(), u"Error", MessageIcon::Error, MessageButtons::Ok);
+    return false;
+}
+
+void PlayerWindow::OnReady(bool success) {
+    if (!success) {
+        ShowMessageBox(Messages::PlayerInitFailed(), u"Error", MessageIcon::Error, MessageButtons::Ok);
+        std::fflush(nullptr);
+        _exit(1);
+    }
+    host_->ConfigureForProduction();
+    const PlayerLoadPlan plan = PlanPlayerLoad(PlayerContent);
+    for (const WString& script : plan.documentScripts) host_->AddScriptToExecuteOnDocumentCreated(script);
+    if (plan.load == PlayerLoadPlan::Load::NavigateToString) {
+        host_->NavigateToString(plan.target);
+    } else {
+        host_->NavigateTo(plan.target);
+    }
+    ShowPlayer();
+}
+
+void PlayerWindow::ShowPlayer() {
+    shown_ = true;
+    CloseSplash();
+    show();
+    raise();
+    activateWindow();
+    update();
+}
+
+void PlayerWindow::OnMessage(const WString& message) {
+    switch (ClassifyPlayerMessage(message)) {
+    case PlayerMessage::RequestPrint:
+        if (host_) host_->ShowSystemPrintDialog();
+        break;
+    case PlayerMessage::ToggleFullscreen: ToggleFullscreen(); break;
+    case PlayerMessage::PageLoaded:
+        if (!shown_) {
+            shown_ = true;
+            show();
+            update();
+        }
+        break;
+    case PlayerMessage::Ignored: break;
+    }
+}
+
+void PlayerWindow::ToggleFullscreen() {
+    fullscreen_ = !fullscreen_;
+    if (fullscreen_) {
+        showFullScreen();
+    } else {
+        showNormal();
+        resize(kWidth, kHeight);
+    }
+}
+
+void PlayerWindow::paintEvent(QPaintEvent*) { PaintLoadingText(*this); }
+
+void PlayerWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (host_) host_->SetBounds(0, 0, width(), height());
+}
+
+void PlayerWindow::closeEvent(QCloseEvent* event) {
+    // The browser goes first, then the loop ends with code 0.
+    host_.reset();
+    event->accept();
+    QCoreApplication::exit(0);
+}

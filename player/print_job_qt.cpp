@@ -1,0 +1,84 @@
+#include "player/print_job_qt.h"
+
+#include <cups/cups.h>
+
+namespace {
+
+constexpr int kPollIntervalMs = 250;
+
+struct Jobs {
+    cups_job_t* list = nullptr;
+    int count = 0;
+    Jobs(const QString& printer, int which) {
+        const QByteArray name = printer.toUtf8();
+        count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &list, name.constData(), 1, which);
+    }
+    ~Jobs() {
+        if (list != nullptr) cupsFreeJobs(count, list);
+    }
+};
+
+} // namespace
+
+bool PrinterAvailable(const QString& printerName) {
+    if (printerName.isEmpty()) return false;
+    const QByteArray name = printerName.toUtf8();
+    cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, name.constData(), nullptr);
+    if (dest == nullptr) return false;
+    bool available = true;
+    if (const char* state = cupsGetOption("printer-state", dest->num_options, dest->options)) {
+        available = QByteArray(state) != "5"; // IPP_PSTATE_STOPPED
+    }
+    if (const char* accepting = cupsGetOption("printer-is-accepting-jobs", dest->num_options, dest->options)) {
+        if (QByteArray(accepting) == "false") available = false;
+    }
+    cupsFreeDests(1, dest);
+    return available;
+}
+
+std::set<int> PrinterJobIds(const QString& printerName) {
+    std::set<int> ids;
+    Jobs jobs(printerName, CUPS_WHICHJOBS_ALL);
+    for (int i = 0; i < jobs.count; ++i) ids.insert(jobs.list[i].id);
+    return ids;
+}
+
+PrintJobWatcher::PrintJobWatcher(QString printerName, std::set<int> knownJobs, std::function<void(PrintJobOutcome)> done,
+                                 int timeoutMs, QObject* parent)
+    : QObject(parent), printer_(std::move(printerName)), known_(std::move(knownJobs)), done_(std::move(done)),
+      remainingPolls_(timeoutMs / kPollIntervalMs) {
+    connect(&timer_, &QTimer::timeout, this, &PrintJobWatcher::Poll);
+    timer_.start(kPollIntervalMs);
+    Poll();
+}
+
+void PrintJobWatcher::Poll() {
+    if (finished_) return;
+    Jobs jobs(printer_, CUPS_WHICHJOBS_ALL);
+    bool pending = false;
+    bool seen = false;
+    for (int i = 0; i < jobs.count; ++i) {
+        const cups_job_t& job = jobs.list[i];
+        if (known_.count(job.id) != 0) continue;
+        seen = true;
+        switch (job.state) {
+        case IPP_JSTATE_COMPLETED: break;
+        case IPP_JSTATE_STOPPED:
+            // A stopped job on a stopped printer never prints by itself.
+            return Finish(PrinterAvailable(printer_) ? PrintJobOutcome::Failed : PrintJobOutcome::PrinterUnavailable);
+        case IPP_JSTATE_CANCELED:
+        case IPP_JSTATE_ABORTED: return Finish(PrintJobOutcome::Failed);
+        default: pending = true; break;
+        }
+    }
+    if (seen && !pending) return Finish(PrintJobOutcome::Completed);
+    if (--remainingPolls_ <= 0) Finish(seen ? PrintJobOutcome::Failed : PrintJobOutcome::PrinterUnavailable);
+}
+
+void PrintJobWatcher::Finish(PrintJobOutcome outcome) {
+    if (finished_) return;
+    finished_ = true;
+    timer_.stop();
+    if (done_) done_(outcome);
+    deleteLater();
+}

@@ -1,0 +1,36 @@
+#pragma once
+// The real outcome of a print: Qt only says the job was handed to CUPS, so
+// the job is followed in CUPS until it is completed, stopped or cancelled.
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <set>
+
+enum class PrintJobOutcome { Completed, PrinterUnavailable, Failed };
+
+// Printer availability as CUPS sees it (unknown or stopped printers are unavailable).
+bool PrinterAvailable(const QString& printerName);
+// Ids of this user's jobs on a printer, in any state.
+std::set<int> PrinterJobIds(const QString& printerName);
+
+class PrintJobWatcher : public QObject {
+    Q_OBJECT
+public:
+    // Follows the jobs that appear on printerName beyond knownJobs; calls done
+    // once with the outcome (Failed after timeoutMs without a final state).
+    PrintJobWatcher(QString printerName, std::set<int> knownJobs, std::function<void(PrintJobOutcome)> done,
+                    int timeoutMs = 60000, QObject* parent = nullptr);
+
+private:
+    void Poll();
+    void Finish(PrintJobOutcome outcome);
+
+    QString printer_;
+    std::set<int> known_;
+    std::function<void(PrintJobOutcome)> done_;
+    QTimer timer_;
+    int remainingPolls_;
+    bool finished_ = false;
+};

@@ -1,0 +1,94 @@
+#include "player/printer_dialog_qt.h"
+
+#include <QApplication>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScreen>
+
+namespace {
+
+QString ToQString(const WString& text) { return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())); }
+
+QString Rgb(const DialogColour& c) { return QStringLiteral("rgb(%1,%2,%3)").arg(c.red).arg(c.green).arg(c.blue); }
+
+// Dialog units of the dialog font: a quarter of the average character width
+// horizontally, an eighth of the character height vertically.
+struct DialogUnits {
+    double x;
+    double y;
+    QRect Rect(int left, int top, int width, int height) const {
+        return QRect(qRound(left * x), qRound(top * y), qRound(width * x), qRound(height * y));
+    }
+};
+
+} // namespace
+
+PrinterChoiceDialog::PrinterChoiceDialog(std::vector<PrinterInfo> printers, QWidget* owner)
+    : QDialog(owner), printers_(std::move(printers)) {
+    setObjectName(QStringLiteral("printerChoiceDialog"));
+    setWindowTitle(ToQString(PrinterDialog::kTitle));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setModal(true);
+
+    QFont font(QStringLiteral("Segoe UI"));
+    font.setPointSize(10);
+    setFont(font);
+    const QFontMetrics metrics(font);
+    const DialogUnits du{metrics.averageCharWidth() / 4.0, metrics.height() / 8.0};
+    setFixedSize(du.Rect(0, 0, 260, 200).size());
+
+    setStyleSheet(QStringLiteral("QDialog{background:%1;}"
+                                 "QLabel{color:%2;background:%3;}"
+                                 "QListWidget{color:%4;background:%5;}")
+                      .arg(Rgb(PrinterDialog::kBackground), Rgb(PrinterDialog::kLabelText),
+                           Rgb(PrinterDialog::kLabelBackground), Rgb(PrinterDialog::kListText),
+                           Rgb(PrinterDialog::kListBackground)));
+
+    auto* label = new QLabel(ToQString(PrinterDialog::kLabel), this);
+    label->setObjectName(QStringLiteral("printerLabel"));
+    label->setGeometry(du.Rect(10, 8, 240, 14));
+
+    list_ = new QListWidget(this);
+    list_->setObjectName(QStringLiteral("printerList"));
+    list_->setGeometry(du.Rect(10, 24, 240, 130));
+    print_ = new QPushButton(ToQString(PrinterDialog::kPrintButton), this);
+    print_->setObjectName(QStringLiteral("printButton"));
+    print_->setGeometry(du.Rect(100, 162, 70, 22));
+    print_->setDefault(true);
+    auto* cancel = new QPushButton(ToQString(PrinterDialog::kCancelButton), this);
+    cancel->setObjectName(QStringLiteral("cancelButton"));
+    cancel->setGeometry(du.Rect(180, 162, 70, 22));
+
+    if (printers_.empty()) {
+        // Nothing to choose: only the label and Cancel remain.
+        list_->hide();
+        print_->hide();
+        cancel->setDefault(true);
+    } else {
+        for (const PrinterInfo& printer : printers_) list_->addItem(ToQString(PrinterLineText(printer)));
+        list_->setCurrentRow(0);
+    }
+
+    connect(print_, &QPushButton::clicked, this, &PrinterChoiceDialog::Confirm);
+    connect(list_, &QListWidget::itemDoubleClicked, this, [this] { Confirm(); });
+    connect(cancel, &QPushButton::clicked, this, &PrinterChoiceDialog::reject);
+
+    if (QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen()) {
+        const QRect area = screen->geometry();
+        move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+    }
+}
+
+void PrinterChoiceDialog::Confirm() {
+    const int row = list_->currentRow();
+    if (row < 0 || row >= static_cast<int>(printers_.size())) return;
+    selected_ = printers_[static_cast<std::size_t>(row)].name;
+    accept();
+}
+
+void PrinterChoiceDialog::reject() {
+    selected_.clear();
+    QDialog::reject();
+}

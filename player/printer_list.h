@@ -1,0 +1,39 @@
+#pragma once
+// The printer-choice dialog's data: the rows, their order and line texts, and
+// the dialog's fixed texts and colours (the windows draw it themselves).
+#include <cstdint>
+#include <vector>
+
+#include "common/text.h"
+
+struct PrinterInfo {
+    WString name;
+    bool isDefault = false;
+};
+
+// One row per installed printer, the default marked (names compared
+// ignoring the case of A to Z).
+std::vector<PrinterInfo> MakePrinterList(const std::vector<WString>& names, const WString& defaultName);
+// Default printer first, then by name in UTF-16 code-unit order (so "Zeta"
+// comes before "alpha").
+void SortPrinters(std::vector<PrinterInfo>& printers);
+// The list line: the name, plus "  ★" for the default printer.
+WString PrinterLineText(const PrinterInfo& printer);
+
+struct DialogColour {
+    std::uint8_t red, green, blue;
+};
+
+namespace PrinterDialog {
+inline constexpr char16_t kTitle[] = u"🖨 Select Printer";
+inline constexpr char16_t kLabel[] = u"Choose the printer to print this page on:";
+inline constexpr char16_t kPrintButton[] = u"🖶  Print";
+inline constexpr char16_t kCancelButton[] = u"Cancel";
+inline constexpr char16_t kDefaultMark[] = u"  ★";
+
+inline constexpr DialogColour kBackground{30, 30, 30};
+inline constexpr DialogColour kLabelText{240, 240, 240};
+inline constexpr DialogColour kLabelBackground{30, 30, 30};
+inline constexpr DialogColour kListText{230, 230, 230};
+inline constexpr DialogColour kListBackground{45, 45, 45};
+} // namespace PrinterDialog

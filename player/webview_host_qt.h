@@ -1,0 +1,38 @@
+#pragma once
+// The Qt objects behind a WebViewHost, for the Linux code that needs them
+// (printing, the owners' windows, tests). All null until Initialize succeeded.
+#include <functional>
+
+#include "player/browser_rules.h"
+#include "player/webview_host.h"
+
+class QWebEngineView;
+class QWebEngineProfile;
+
+namespace WebView {
+
+class BrowserPage;
+
+QWebEngineView* ViewOf(const WebViewHost& host);
+BrowserPage* PageOf(const WebViewHost& host);
+QWebEngineProfile* ProfileOf(const WebViewHost& host);
+
+// Where the page built by NavigateToString lives: an https origin under a
+// reserved name that never resolves, so the page is a secure context that
+// may embed https frames, and a relative address in it reaches no server.
+inline constexpr char16_t kStringPageBase[] = u"https://tovani.invalid/";
+
+// The host's checks of browser traffic: the look at a pinned host (by
+// default FetchServerChain on the request's port) and the notice for a
+// blocked host (by default ReportBlockedHostLater, which ends the process).
+// Replaceable before Initialize, for tests of the blocking path.
+struct TrafficChecks {
+    std::function<ProbeResult(const WString& host, std::uint16_t port)> probe;
+    std::function<void(const WString& host)> reportBlocked;
+};
+void SetTrafficChecks(WebViewHost& host, TrafficChecks checks);
+
+// How long Initialize waits for the first page before it gives up.
+inline constexpr int kBrowserStartTimeoutMs = 20000;
+
+} // namespace WebView

@@ -1,0 +1,46 @@
+#pragma once
+// The clean-up before every browser start and the one-shot repair after a
+// failed one: a script in the temporary folder waits for the player to end,
+// stops its browser processes, clears its browser data, relaunches it and
+// deletes itself. A flag file makes sure the repair is tried once in a row.
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "common/text.h"
+
+namespace Repair {
+
+inline constexpr char kFlagFileName[] = "webview2_repair_done.flag";
+inline constexpr char kFlagContent[] = "repair_attempted\n";
+
+std::filesystem::path TempFolder();
+std::filesystem::path FlagFile();
+std::filesystem::path ScriptFile(); // .bat on Windows, .sh on Linux
+
+enum class Decision { StartRepair, ReportFailure };
+// Flag present: delete it and report. Absent: write it and repair (also when
+// it cannot be written).
+Decision DecideRepair(const std::filesystem::path& flagFile);
+
+// The Windows batch script, one entry per line (written in text mode).
+std::string WindowsRepairScript(std::uint32_t processId, const WString& executable, const WString& userDataFolder);
+// The same steps for a POSIX shell.
+std::string ShellRepairScript(std::uint32_t processId, const std::string& executable, const std::string& userDataFolder);
+
+// Deletes the folders beside userDataFolder named like it plus "_bad_";
+// files of that name stay.
+void StaleDataSweep(const std::filesystem::path& userDataFolder);
+
+// Platform parts: browser processes left behind by a player that is gone,
+// and the start of the script (never returns when it started).
+void OrphanBrowserSweep();
+// Writes the script, tells the user, starts it and ends the process; returns
+// only when the script could not be written.
+void RunRepairScript(const WString& userDataFolder);
+
+WString RepairMessage();
+// Initialisation failed: repair (never returns) or return so the caller reports.
+void RepairOrReport(const WString& userDataFolder);
+
+} // namespace Repair

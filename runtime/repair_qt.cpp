@@ -1,0 +1,38 @@
+// Linux: the repair script runs in /bin/sh, detached, after the user has
+// read why the player closes.
+#include <QProcess>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "app/message_box_qt.h"
+#include "runtime/repair.h"
+
+namespace Repair {
+
+void RunRepairScript(const WString& userDataFolder) {
+    char executable[4096];
+    const ssize_t n = readlink("/proc/self/exe", executable, sizeof executable - 1);
+    if (n <= 0) return;
+    const std::string program(executable, static_cast<std::size_t>(n));
+    const std::filesystem::path script = ScriptFile();
+    {
+        std::ofstream out(script, std::ios::trunc);
+        if (!out) return;
+        out << ShellRepairScript(static_cast<std::uint32_t>(getpid()), program, WideToUtf8(userDataFolder));
+        if (!out.good()) return;
+    }
+    ShowMessageBox(RepairMessage(), u"Repairing...", MessageIcon::Information, MessageButtons::Ok);
+    QProcess::startDetached(QStringLiteral("/bin/sh"), {QString::fromStdString(script.string())});
+    std::fflush(nullptr);
+    _exit(0);
+}
+
+void RepairOrReport(const WString& userDataFolder) {
+    if (DecideRepair(FlagFile()) == Decision::ReportFailure) return;
+    RunRepairScript(userDataFolder);
+}
+
+} // namespace Repair

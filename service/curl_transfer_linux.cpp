@@ -1,0 +1,198 @@
+#include "service/curl_transfer_linux.h"
+
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string_view>
+
+#include "service/server_chain_linux.h"
+
+namespace {
+
+// The session timeouts: resolve and connect (with the handshake) in 10 s;
+// sending and receiving may stall for 30 s before the exchange gives up.
+constexpr long kConnectTimeoutMs = 10000;
+constexpr long kStallSeconds = 30;
+
+struct EasyCleanup {
+    void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+struct SlistCleanup {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+struct ReceiveState {
+    std::uint32_t lastStatus = 0;
+    bool headersDone = false;
+    bool outOfMemory = false;
+    std::string* body = nullptr;
+};
+
+std::uint32_t StatusFromLine(std::string_view line) {
+    const std::size_t space = line.find(' ');
+    if (space == std::string_view::npos) return 0;
+    std::uint32_t status = 0;
+    for (std::size_t i = space + 1; i < line.size() && i < space + 4; ++i) {
+        if (line[i] < '0' || line[i] > '9') return 0;
+        status = status * 10 + static_cast<std::uint32_t>(line[i] - '0');
+    }
+    return status;
+}
+
+// Interim 1xx answers have headers too; only the final one counts as a response.
+size_t OnHeader(char* data, size_t size, size_t count, void* user) {
+    auto* state = static_cast<ReceiveState*>(user);
+    const std::string_view line(data, size * count);
+    if (line.rfind("HTTP/", 0) == 0) {
+        state->lastStatus = StatusFromLine(line);
+    } else if (line == "\r\n" || line == "\n") {
+        if (state->lastStatus >= 200) state->headersDone = true;
+    }
+    return size * count;
+}
+
+size_t OnBody(char* data, size_t size, size_t count, void* user) {
+    auto* state = static_cast<ReceiveState*>(user);
+    try {
+        state->body->append(data, size * count);
+    } catch (const std::bad_alloc&) {
+        // No exception may cross libcurl; the caller rethrows.
+        state->outOfMemory = true;
+        return 0;
+    }
+    return size * count;
+}
+
+} // namespace
+
+bool CurlAvailable() {
+    static std::once_flag once;
+    static bool available = false;
+    std::call_once(once, [] { available = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
+    return available;
+}
+
+CurlOutcome RunCurlTransfer(const CurlTransfer& transfer) {
+    CurlOutcome outcome;
+    if (!CurlAvailable()) {
+        outcome.code = CURLE_FAILED_INIT;
+        return outcome;
+    }
+    std::unique_ptr<CURL, EasyCleanup> easy(curl_easy_init());
+    if (!easy) {
+        outcome.code = CURLE_FAILED_INIT;
+        return outcome;
+    }
+    CURL* h = easy.get();
+    ReceiveState state;
+    state.body = &outcome.body;
+
+    curl_easy_setopt(h, CURLOPT_URL, transfer.url.c_str());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_PROXY, "");
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
+    curl_easy_setopt(h, CURLOPT_USERAGENT, transfer.userAgent.c_str());
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, OnHeader);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &state);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &state);
+
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, transfer.verifyPeer ? 1L : 0L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, transfer.verifyPeer ? 2L : 0L);
+    if (transfer.verifyPeer) curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, AddExtraTrustAnchors);
+    if (transfer.wantChain) curl_easy_setopt(h, CURLOPT_CERTINFO, 1L);
+
+    if (transfer.method == "HEAD") {
+        curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+    } else if (transfer.method == "GET" && transfer.body == nullptr) {
+        curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    } else {
+        // Any other verb carries its body verbatim, an empty one as a length of 0.
+        static const std::string kNoBody;
+        const std::string& body = transfer.body != nullptr ? *transfer.body : kNoBody;
+        curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, transfer.method.c_str());
+        curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.data());
+        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    }
+
+    std::unique_ptr<curl_slist, SlistCleanup> headers;
+    for (const std::string& line : transfer.headerLines) {
+        curl_slist* grown = curl_slist_append(headers.get(), line.c_str());
+        if (grown == nullptr) throw std::bad_alloc();
+        headers.release();
+        headers.reset(grown);
+    }
+    if (headers) curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+
+    outcome.code = curl_easy_perform(h);
+    if (state.outOfMemory || outcome.code == CURLE_OUT_OF_MEMORY) throw std::bad_alloc();
+
+    long requestSize = 0;
+    if (curl_easy_getinfo(h, CURLINFO_REQUEST_SIZE, &requestSize) == CURLE_OK) outcome.requestSent = requestSize > 0;
+    outcome.responseRead = state.headersDone;
+    outcome.statusCode = state.headersDone ? state.lastStatus : 0;
+    if (!outcome.responseRead) outcome.body.clear();
+    if (transfer.wantChain) outcome.chain = ServerChainFromTransfer(h);
+    return outcome;
+}
+
+unsigned long WinHttpErrorFor(CURLcode code) {
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return 12007; // ERROR_WINHTTP_NAME_NOT_RESOLVED
+    case CURLE_COULDNT_CONNECT:
+        return 12029; // ERROR_WINHTTP_CANNOT_CONNECT
+    case CURLE_OPERATION_TIMEDOUT:
+        return 12002; // ERROR_WINHTTP_TIMEOUT
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+    case CURLE_USE_SSL_FAILED:
+        return 12175; // ERROR_WINHTTP_SECURE_FAILURE
+    case CURLE_URL_MALFORMAT:
+        return 12005; // ERROR_WINHTTP_INVALID_URL
+    case CURLE_UNSUPPORTED_PROTOCOL: // also an answer that is no HTTP at all
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_HTTP2:
+    case CURLE_BAD_CONTENT_ENCODING:
+        return 12152; // ERROR_WINHTTP_INVALID_SERVER_RESPONSE
+    case CURLE_FAILED_INIT:
+        return 12004; // ERROR_WINHTTP_INTERNAL_ERROR
+    default:
+        return 12030; // ERROR_WINHTTP_CONNECTION_ERROR: reset, closed, nothing received
+    }
+}
+
+std::string BuildRequestUrl(bool secure, const std::string& host, std::uint16_t port, const std::string& path) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string url = secure ? "https://" : "http://";
+    url += host;
+    url += ':';
+    url += std::to_string(port);
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte >= 0x7f) {
+            url += '%';
+            url += kHex[byte >> 4];
+            url += kHex[byte & 15];
+        } else {
+            url += c;
+        }
+    }
+    return url;
+}

@@ -1,0 +1,157 @@
+// The transport's Linux backend: libcurl over OpenSSL. Each request makes its
+// own connection; a pinned host is trusted through its pins alone, every
+// other HTTPS host through the system's certificate validation.
+#include "service/http_client.h"
+
+#include <optional>
+#include <stdexcept>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "common/masking.h"
+#include "service/curl_transfer_linux.h"
+#include "service/pins.h"
+
+struct HttpClient::Session {
+    std::string userAgent;
+};
+
+HttpClient::HttpClient() {
+    if (!CurlAvailable()) throw std::runtime_error("WinHttpOpen failed");
+    session_ = std::make_unique<Session>();
+    session_->userAgent = UnmaskConstant(Config::kUserAgent);
+}
+
+HttpClient::~HttpClient() = default;
+
+namespace {
+
+bool IsTokenChar(char c) {
+    if (c <= 0x20 || c >= 0x7f) return false;
+    return std::string_view("\"(),/:;<=>?@[\\]{}").find(c) == std::string_view::npos;
+}
+
+bool IsToken(const std::string& text) {
+    if (text.empty()) return false;
+    for (const char c : text) {
+        if (!IsTokenChar(c)) return false;
+    }
+    return true;
+}
+
+bool IsHeaderValue(const std::string& value) {
+    return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
+}
+
+bool IsBlank(const std::string& value) { return value.find_first_not_of(" \t") == std::string::npos; }
+
+// Add-or-replace by name, ignoring letter case, as the platform's header API does.
+void PutHeader(std::vector<std::pair<std::string, std::string>>& headers, std::string name, std::string value) {
+    const std::string lower = ToLowerAscii(name);
+    for (auto& [existing, existingValue] : headers) {
+        if (ToLowerAscii(existing) == lower) {
+            existingValue = std::move(value);
+            return;
+        }
+    }
+    headers.emplace_back(std::move(name), std::move(value));
+}
+
+// The lines libcurl sends: an empty value needs the "Name;" form, since
+// "Name:" would remove the header. Lines that no HTTP header can be are
+// dropped, and the headers libcurl would add by itself (a catch-all Accept,
+// Expect: 100-continue, a form Content-Type) are suppressed unless set here.
+std::vector<std::string> HeaderLines(const std::vector<std::pair<std::string, std::string>>& headers) {
+    std::vector<std::string> lines;
+    for (const auto& [name, value] : headers) {
+        if (!IsToken(name) || !IsHeaderValue(value)) continue;
+        lines.push_back(IsBlank(value) ? name + ";" : name + ": " + value);
+    }
+    for (const char* own : {"Accept", "Expect", "Content-Type"}) {
+        bool present = false;
+        for (const auto& header : headers) present = present || ToLowerAscii(header.first) == ToLowerAscii(own);
+        if (!present) lines.push_back(std::string(own) + ":");
+    }
+    return lines;
+}
+
+std::string SendFailure(const CurlOutcome& outcome) {
+    // A request that went out and got no answer failed while receiving.
+    const char* step = outcome.requestSent ? "WinHttpReceiveResponse failed: " : "WinHttpSendRequest failed: ";
+    const CURLcode code = outcome.code == CURLE_OK ? CURLE_WEIRD_SERVER_REPLY : outcome.code;
+    return step + std::to_string(WinHttpErrorFor(code));
+}
+
+} // namespace
+
+HttpResponse HttpClient::Request(const WString& method, const WString& url, const std::string& body,
+                                 const WString& contentType) {
+    HttpResponse response;
+    ParsedUrl parsed;
+    if (!ParseHttpUrl(url, parsed)) {
+        response.error = "Failed to parse URL";
+        return response;
+    }
+    const std::string host = WideToUtf8(parsed.host);
+    const bool pinning = parsed.secure && !pinningDisabled;
+    bool pinned = false;
+    if (pinning) {
+        const std::optional<PinEntry> entry = FindPinEntry(parsed.host);
+        pinned = entry && !entry->pins.empty();
+    }
+    // Trust in a pinned host rests on its pins, so its (possibly private or
+    // expired) chain must not be refused before the pins are looked at.
+    const bool verifyPeer = !pinned;
+
+    if (pinning && !PreflightDone(parsed.host)) {
+        // A bare HEAD first, so that no header or body reaches a host whose
+        // chain fails the pins. Its outcome does not matter, only the chain.
+        CurlTransfer preflight;
+        preflight.method = "HEAD";
+        preflight.url = BuildRequestUrl(true, host, parsed.port, "/");
+        preflight.userAgent = session_->userAgent;
+        preflight.verifyPeer = verifyPeer;
+        preflight.wantChain = true;
+        const CurlOutcome outcome = RunCurlTransfer(preflight);
+        if (!ValidateServerPins(outcome.chain, parsed.host)) {
+            response.error = PreflightPinFailureText(parsed.host);
+            return response;
+        }
+        MarkPreflightDone(parsed.host);
+    }
+
+    const std::string verb = WideToUtf8(method);
+    if (!IsToken(verb)) {
+        response.error = "WinHttpOpenRequest failed";
+        return response;
+    }
+
+    std::vector<std::pair<std::string, std::string>> headers;
+    for (const auto& [name, value] : HeadersFor(parsed.host)) PutHeader(headers, WideToUtf8(name), WideToUtf8(value));
+    if (!contentType.empty()) PutHeader(headers, "Content-Type", WideToUtf8(contentType));
+
+    CurlTransfer transfer;
+    transfer.method = verb;
+    transfer.url = BuildRequestUrl(parsed.secure, host, parsed.port, WideToUtf8(parsed.path));
+    transfer.headerLines = HeaderLines(headers);
+    // A GET without a body sends no length at all; every other request states its length.
+    if (!(verb == "GET" && body.empty())) transfer.body = &body;
+    transfer.userAgent = session_->userAgent;
+    transfer.verifyPeer = verifyPeer;
+    transfer.wantChain = pinning;
+    CurlOutcome outcome = RunCurlTransfer(transfer);
+
+    if (!outcome.responseRead) {
+        response.error = SendFailure(outcome);
+        return response;
+    }
+    if (pinning && !ValidateServerPins(outcome.chain, parsed.host)) {
+        response.error = PinFailureText(parsed.host);
+        return response;
+    }
+    response.statusCode = outcome.statusCode;
+    response.body = std::move(outcome.body);
+    response.ok = response.statusCode >= 200 && response.statusCode <= 299;
+    return response;
+}

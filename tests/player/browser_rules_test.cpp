@@ -1,0 +1,220 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <stdexcept>
+
+#include "links/player_content.h"
+#include "player/browser_rules.h"
+
+namespace {
+
+class RecordingRequest : public WebView::ResourceRequest {
+public:
+    void SetHeader(const WString& name, const WString& value) override { headers.push_back({name, value}); }
+    std::vector<HeaderPair> headers;
+};
+
+const WString kId = u"aWQtMTIz";
+const WString kInfo = u"QEMU Standard PC";
+
+std::vector<WString> NamesOf(const std::vector<HeaderPair>& headers) {
+    std::vector<WString> names;
+    for (const HeaderPair& h : headers) names.push_back(h.name);
+    return names;
+}
+
+// The identity header names in profile order: identifier, identifier, description, description.
+std::vector<WString> IdentityNames() {
+    std::vector<WString> names = NamesOf(*NavigationHeaders(u"https://127.0.0.1:47443/", u"i", u"d"));
+    names.erase(names.begin()); // the client header
+    return names;
+}
+
+// Answers every probe the same way and counts the probes.
+struct FakeProbe {
+    ProbeResult answer;
+    int calls = 0;
+    HostProbe Fn() {
+        return [this](const WString&) {
+            ++calls;
+            return answer;
+        };
+    }
+    void Respond(std::vector<std::string> spkis) {
+        answer = ProbeResult{ProbeResult::Outcome::Responded, ServerChain{true, std::move(spkis)}};
+    }
+};
+
+class BrowserHostCheck : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetPins({PinEntry{u"pinned.test", {SpkiPin("other-key"), SpkiPin("issuer-key")}},
+                 PinEntry{u"127.0.0.1", {SpkiPin("issuer-key")}}, PinEntry{u"nopins.test", {}}});
+    }
+    void TearDown() override { SetPins({}); }
+    FakeProbe probe;
+};
+
+} // namespace
+
+TEST(BrowserHeaders, NavigationToPlatformAddressesCarriesBothIdentityPairs) {
+    EXPECT_FALSE(NavigationHeaders(u"https://example.org/", kId, kInfo).has_value());
+    EXPECT_FALSE(NavigationHeaders(u"", kId, kInfo).has_value());
+    // Addresses are lower-cased before the markers are looked for.
+    for (const WString url : {u"HTTPS://127.0.0.1:47443/Home", u"https://API.tovani.test/", u"https://player.tovani.test/"})
+        EXPECT_TRUE(NavigationHeaders(url, kId, kInfo).has_value()) << WideToUtf8(url);
+
+    const auto headers = *NavigationHeaders(u"https://127.0.0.1:47443/home", kId, kInfo);
+    const std::vector<WString> n = IdentityNames();
+    ASSERT_EQ(n.size(), 4u);
+    EXPECT_EQ(headers, (std::vector<HeaderPair>{ClientHeader(), {n[0], kId}, {n[1], kId}, {n[2], kInfo}, {n[3], kInfo}}));
+    EXPECT_EQ(std::set<WString>(n.begin(), n.end()).size(), 4u);
+    // Empty values are left out.
+    EXPECT_EQ(NamesOf(*NavigationHeaders(u"https://127.0.0.1:47443/", u"", kInfo)),
+              (std::vector<WString>{ClientHeader().name, n[2], n[3]}));
+}
+
+TEST(BrowserHeaders, ResourceMarkersSelectEachIdentityPair) {
+    const std::vector<WString> n = IdentityNames();
+    const std::vector<WString> first{n[0], n[2]}, second{n[1], n[3]}, both{n[0], n[2], n[1], n[3]};
+    const auto names = [](const WString& uri) { return NamesOf(ResourceIdentityHeaders(uri, kId, kInfo)); };
+
+    EXPECT_EQ(names(u"https://API.tovani.test/x.js"), first);
+    EXPECT_EQ(names(u"https://cdn.example/lesson/VIDEO"), second);
+    EXPECT_EQ(names(u"https://cdn.example/lesson/manifest"), second);
+    EXPECT_EQ(names(u"https://x.example/api/player/progress"), second);
+    EXPECT_EQ(names(u"https://cdn.example/media/a.mp4?t=1"), second);
+    EXPECT_EQ(names(u"https://127.0.0.1:47443/media/sample.mp4"), both);
+    // Ending markers must end the address.
+    EXPECT_TRUE(names(u"https://cdn.example/video?x=1").empty());
+    EXPECT_TRUE(names(u"https://cdn.example/videos").empty());
+    EXPECT_TRUE(names(u"https://127.0.0.2:47443/x").empty());
+    EXPECT_TRUE(ResourceIdentityHeaders(u"https://127.0.0.1:47443/media/a", u"", u"").empty());
+}
+
+TEST(BrowserHeaders, ProfileValuesFitTheirUse) {
+    EXPECT_FALSE(ClientHeader().name.empty() || ClientHeader().value.empty());
+    const WString switches = BrowserSwitches();
+    ASSERT_GT(switches.size(), 43u);
+    EXPECT_EQ(switches[42], u' '); // a 42-character first piece, one space, the rest
+    EXPECT_TRUE(StartsWith(switches, u"--"));
+    EXPECT_TRUE(StartsWith(StartPageUrl(), u"https://"));
+    EXPECT_TRUE(StartsWith(HomePageUrl(), u"https://"));
+    const auto init = InitScreenRequestHeaders();
+    ASSERT_EQ(init.size(), 2u);
+    EXPECT_NE(init[0].name, init[1].name);
+    for (const HeaderPair& h : init) EXPECT_FALSE(h.name.empty() || h.value.empty());
+}
+
+TEST(BrowserHeaders, YouTubeRequestsGetTheLinkDomainAsReferer) {
+    EXPECT_EQ(RefererFor(u"https://www.YouTube.com/embed/x", u"https://lms.example.edu/"), u"https://lms.example.edu");
+    EXPECT_EQ(RefererFor(u"https://youtu.be/x", u"https://lms.example.edu"), u"https://lms.example.edu");
+    EXPECT_EQ(RefererFor(u"https://i.ytimg.com/x.jpg?r=youtube.com", u"https://a.test//"), u"https://a.test/");
+    EXPECT_FALSE(RefererFor(u"https://vimeo.com/1", u"https://lms.example.edu/").has_value());
+    EXPECT_FALSE(RefererFor(u"https://youtube.com/", u"/").has_value());
+
+    PlayerContent.domain = u"https://lms.example.edu/";
+    RecordingRequest request;
+    YouTubeRefererRule(u"https://www.youtube.com/embed/x", request);
+    YouTubeRefererRule(u"https://vimeo.com/1", request);
+    EXPECT_EQ(request.headers, (std::vector<HeaderPair>{{u"Referer", u"https://lms.example.edu"}}));
+    PlayerContent = PlayerContentRecord{};
+}
+
+TEST(BrowserHostCheckHelpers, HttpsHostIsTheNameBeforePortOrPath) {
+    EXPECT_EQ(HttpsHostOf(u"https://Video.Example.com:8443/a/b?c"), u"video.example.com");
+    EXPECT_EQ(HttpsHostOf(u"https://example.com/a:b"), u"example.com");
+    EXPECT_EQ(HttpsHostOf(u"HTTPS://A.TEST"), u"a.test");
+    EXPECT_EQ(HttpsHostOf(u"https://"), u"");
+    // Plain HTTP and other schemes are never host-checked.
+    for (const WString other : {u"http://example.com/", u"wss://example.com/", u"https:/", u"", u"data:,https://x"})
+        EXPECT_FALSE(HttpsHostOf(other).has_value()) << WideToUtf8(other);
+}
+
+TEST(BrowserHostCheckHelpers, FailureCodeCutsTheHostTo100Bytes) {
+    EXPECT_EQ(BrowserPinFailureCode(u"cdn.pinned.test"), "MITM_PIN_cdn.pinned.test");
+    EXPECT_EQ(BrowserPinFailureCode(WString(150, u'a')), "MITM_PIN_" + std::string(100, 'a'));
+    // Bytes, not characters: 60 two-byte letters keep 50 of them.
+    EXPECT_EQ(BrowserPinFailureCode(WString(60, u'é')), "MITM_PIN_" + WideToUtf8(WString(50, u'é')));
+}
+
+TEST_F(BrowserHostCheck, UnpinnedHostsPassWithoutProbeAndAreRemembered) {
+    EXPECT_TRUE(CheckBrowserHost(u"unpinned.example", probe.Fn()));
+    EXPECT_TRUE(CheckBrowserHost(u"nopins.test", probe.Fn()));
+    // Remembered: pinning the host later brings no probe.
+    SetPins({PinEntry{u"unpinned.example", {SpkiPin("issuer-key")}}});
+    probe.Respond({"wrong-key"});
+    EXPECT_TRUE(CheckBrowserHost(u"unpinned.example", probe.Fn()));
+    EXPECT_EQ(probe.calls, 0);
+}
+
+TEST_F(BrowserHostCheck, MatchingChainPassesOnceForGood) {
+    probe.Respond({"leaf-key", "issuer-key"});
+    EXPECT_TRUE(CheckBrowserHost(u"www.pinned.test", probe.Fn()));
+    EXPECT_TRUE(CheckBrowserHost(u"www.pinned.test", probe.Fn()));
+    EXPECT_EQ(probe.calls, 1);
+}
+
+TEST_F(BrowserHostCheck, MismatchFailsAndIsProbedAgain) {
+    probe.Respond({"leaf-key", "intercepting-ca"});
+    EXPECT_FALSE(CheckBrowserHost(u"cdn.pinned.test", probe.Fn()));
+    EXPECT_FALSE(CheckBrowserHost(u"cdn.pinned.test", probe.Fn()));
+    probe.Respond({"leaf-key", "issuer-key"});
+    EXPECT_TRUE(CheckBrowserHost(u"cdn.pinned.test", probe.Fn()));
+    EXPECT_TRUE(CheckBrowserHost(u"cdn.pinned.test", probe.Fn()));
+    EXPECT_EQ(probe.calls, 3);
+
+    // A response without certificates cannot match.
+    probe.answer = ProbeResult{ProbeResult::Outcome::Responded, ServerChain{}};
+    EXPECT_FALSE(CheckBrowserHost(u"bare.pinned.test", probe.Fn()));
+    // The primary domain's host fails like any other: the caller reports it.
+    probe.Respond({"intercepting-ca"});
+    EXPECT_FALSE(CheckBrowserHost(u"127.0.0.1", probe.Fn()));
+}
+
+TEST_F(BrowserHostCheck, UnreachableHostsPassButOnlyFailedExchangesAreRemembered) {
+    probe.answer.outcome = ProbeResult::Outcome::CannotOpen;
+    EXPECT_TRUE(CheckBrowserHost(u"down.pinned.test", probe.Fn()));
+    EXPECT_TRUE(CheckBrowserHost(u"down.pinned.test", probe.Fn()));
+    EXPECT_EQ(probe.calls, 2);
+
+    probe.answer.outcome = ProbeResult::Outcome::ExchangeFailed;
+    EXPECT_TRUE(CheckBrowserHost(u"flaky.pinned.test", probe.Fn()));
+    probe.Respond({"intercepting-ca"});
+    EXPECT_TRUE(CheckBrowserHost(u"flaky.pinned.test", probe.Fn()));
+    EXPECT_EQ(probe.calls, 3);
+
+    // A missing or throwing probe counts as a host that could not be reached.
+    EXPECT_TRUE(CheckBrowserHost(u"noprobe.pinned.test", nullptr));
+    int throws = 0;
+    const HostProbe throwing = [&throws](const WString&) -> ProbeResult {
+        ++throws;
+        throw std::runtime_error("no network");
+    };
+    EXPECT_TRUE(CheckBrowserHost(u"throws.pinned.test", throwing));
+    EXPECT_TRUE(CheckBrowserHost(u"throws.pinned.test", throwing));
+    EXPECT_EQ(throws, 2);
+}
+
+TEST_F(BrowserHostCheck, ResourceRuleBlocksBeforeAnyIdentityHeader) {
+    probe.Respond({"intercepting-ca"});
+    RecordingRequest blocked;
+    const ResourceRuleResult result =
+        ApplyBrowserResourceRules(u"https://Video.Pinned.Test:8443/media/a.mp4", blocked, probe.Fn(), kId, kInfo);
+    EXPECT_TRUE(result.blocked);
+    EXPECT_EQ(result.blockedHost, u"video.pinned.test");
+    EXPECT_EQ(blocked.headers, std::vector<HeaderPair>{ClientHeader()});
+
+    // Plain HTTP to the same host is not checked; an empty address gets the client header only.
+    RecordingRequest plain, empty;
+    EXPECT_FALSE(ApplyBrowserResourceRules(u"http://video.pinned.test/media/a", plain, probe.Fn(), kId, kInfo).blocked);
+    EXPECT_EQ(plain.headers.size(), 3u);
+    EXPECT_FALSE(ApplyBrowserResourceRules(u"", empty, probe.Fn(), kId, kInfo).blocked);
+    EXPECT_EQ(empty.headers, std::vector<HeaderPair>{ClientHeader()});
+    EXPECT_EQ(probe.calls, 1);
+
+    probe.Respond({"issuer-key"});
+    RecordingRequest passed;
+    EXPECT_FALSE(ApplyBrowserResourceRules(u"https://video.pinned.test/media/a", passed, probe.Fn(), kId, kInfo).blocked);
+    EXPECT_EQ(NamesOf(passed.headers), (std::vector<WString>{ClientHeader().name, IdentityNames()[1], IdentityNames()[3]}));
+}

@@ -1,0 +1,163 @@
+// The player end to end on a virtual display: every kind of content of the
+// development service's catalogue, printing into CUPS, the navigation policy
+// and the pin check of browser traffic.
+#include <QDir>
+#include <QFileInfo>
+
+#include <thread>
+
+#include "common/app_constants.h"
+#include "links/player_content.h"
+#include "player/webview_host_qt.h"
+#include "service/http_client.h"
+#include "service/pins.h"
+#include "tests/player_e2e/player_harness.h"
+#include "tests/support/test_support.h"
+
+using namespace PlayerTesting;
+
+namespace {
+
+QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
+
+bool OverlayGone(PlayerTest& t, QVariant (PlayerTest::*run)(const QString&, int)) {
+    return (t.*run)(Text("document.getElementById('kelbro-full-loader') === null"), 10000).toBool();
+}
+
+QStringList PdfFiles() {
+    return QDir(QDir::homePath() + "/PDF").entryList({"*.pdf"}, QDir::Files, QDir::Time);
+}
+
+} // namespace
+
+class Player : public PlayerTest {};
+
+TEST_F(Player, VideoPlaysAndTheOverlayGoes) {
+    ASSERT_TRUE(OpenContent("video-1"));
+    EXPECT_EQ(player->windowTitle(), Text("Tovani V 4.9.0"));
+    EXPECT_EQ(PlayerContent.contentType, u"url_direct");
+    EXPECT_TRUE(WaitFor([&] {
+        return RunJs(Text("(function(){var v=document.querySelector('video');"
+                          "return !!v && !v.paused && v.currentTime > 0.3;})()"))
+            .toBool();
+    }, 30000)) << "the video never played";
+    EXPECT_TRUE(WaitFor([&] { return RunJs(Text("document.getElementById('kelbro-full-loader') === null")).toBool(); },
+                        12000));
+    Screenshot("player-video");
+}
+
+TEST_F(Player, PdfShowsWithWatermarkAndPrintButton) {
+    ASSERT_TRUE(OpenContent("pdf-1"));
+    ASSERT_TRUE(WaitFor([&] { return RunJs(Text("!!document.getElementById('kelbro-watermark')")).toBool(); }));
+    EXPECT_EQ(RunJs(Text("document.getElementById('kelbro-watermark').textContent")).toString(),
+              Text("Learner 42 \xE2\x80\x93 \xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7"));
+    EXPECT_TRUE(RunJs(Text("!!document.getElementById('kelbro-print-btn')")).toBool());
+    // A page that removes the watermark gets it back.
+    RunJs(Text("document.getElementById('kelbro-watermark').remove(); true"));
+    EXPECT_TRUE(WaitFor([&] { return RunJs(Text("!!document.getElementById('kelbro-watermark')")).toBool(); }, 5000));
+    EXPECT_TRUE(WaitFor([&] { return RunJs(Text("document.getElementById('kelbro-full-loader') === null")).toBool(); },
+                        12000));
+    Pump(1500);
+    Screenshot("player-pdf");
+}
+
+TEST_F(Player, OtherKindsGetTheEmbeddedFramePage) {
+    ASSERT_TRUE(OpenContent("embed-1"));
+    ASSERT_TRUE(WaitFor([&] { return RunJs(Text("!!document.querySelector('iframe')")).toBool(); }));
+    EXPECT_EQ(RunJs(Text("document.title")).toString(), Text("Tovani"));
+    EXPECT_EQ(RunJs(Text("document.querySelector('iframe').getAttribute('src')")).toString(),
+              Text("https://127.0.0.1:47443/media/embed.html"));
+    EXPECT_TRUE(player->Shown());
+}
+
+TEST_F(Player, WatermarkTextIsShownLiterally) {
+    PlayerContent = PlayerContentRecord{};
+    PlayerContent.domain = u"https://127.0.0.1:47443";
+    PlayerContent.url = u"https://127.0.0.1:47443/media/embed.html";
+    PlayerContent.contentType = u"web";
+    PlayerContent.watermarkText = u"it's <b>&\"x\"</b>";
+    player = std::make_unique<PlayerWindow>();
+    player->show();
+    ASSERT_TRUE(player->CreateBrowser());
+    ASSERT_TRUE(WaitFor([&] { return RunJs(Text("!!document.querySelector('iframe')")).toBool(); }));
+    EXPECT_EQ(RunJs(Text("document.querySelector('iframe').nextElementSibling.textContent")).toString(),
+              Text("it's <b>&\"x\"</b>"));
+    EXPECT_FALSE(RunJs(Text("!!document.querySelector('body > div > b')")).toBool());
+}
+
+TEST_F(Player, PrintingReachesCupsAndReportsTheRealOutcome) {
+    ASSERT_TRUE(OpenContent("page-1"));
+    ASSERT_TRUE(WaitFor([&] { return RunJs(Text("document.readyState === 'complete'")).toBool(); }));
+    ListenForPlayerMessages();
+
+    // window.print() is redirected to the player's own dialog.
+    const QStringList before = PdfFiles();
+    QStringList listed;
+    AnswerPrinterDialog(Text("PDF"), &listed);
+    RunJs(Text("window.print(); true"));
+    ASSERT_TRUE(WaitFor([&] { return PlayerMessages().contains(Text("printResult")); }, 60000));
+    EXPECT_EQ(PlayerMessages().toStdString(), R"({"type":"printResult","status":"success","message":"Print job sent successfully."})");
+    ASSERT_FALSE(listed.isEmpty());
+    EXPECT_EQ(listed.front(), Text("PDF  \xE2\x98\x85")) << "the default printer comes first, starred";
+    EXPECT_TRUE(WaitFor([&] { return PdfFiles().size() > before.size(); }, 20000)) << "no PDF was written";
+
+    // Escape: cancelled.
+    RunJs(Text("window.__tovaniResults = []; true"));
+    AnswerPrinterDialog(QString());
+    RunJs(Text("window.print(); true"));
+    ASSERT_TRUE(WaitFor([&] { return PlayerMessages().contains(Text("printResult")); }, 20000));
+    EXPECT_EQ(PlayerMessages().toStdString(), R"({"type":"printResult","status":"cancelled"})");
+
+    // A stopped printer: unavailable.
+    RunJs(Text("window.__tovaniResults = []; true"));
+    AnswerPrinterDialog(Text("Stopped"));
+    RunJs(Text("window.print(); true"));
+    ASSERT_TRUE(WaitFor([&] { return PlayerMessages().contains(Text("printResult")); }, 20000));
+    EXPECT_EQ(PlayerMessages().toStdString(),
+              R"({"type":"printResult","status":"error","message":"The selected printer is unavailable."})");
+}
+
+TEST_F(Player, PdfPrintButtonAndKeysOpenThePrinterDialog) {
+    ASSERT_TRUE(OpenContent("pdf-1"));
+    ASSERT_TRUE(WaitFor([&] { return RunJs(Text("!!document.getElementById('kelbro-print-btn')")).toBool(); }));
+    ListenForPlayerMessages();
+    AnswerPrinterDialog(QString());
+    RunJs(Text("document.getElementById('kelbro-print-btn').click(); true"));
+    ASSERT_TRUE(WaitFor([&] { return PlayerMessages().contains(Text("cancelled")); }, 20000));
+
+    RunJs(Text("window.__tovaniResults = []; true"));
+    AnswerPrinterDialog(QString());
+    RunJs(Text("document.dispatchEvent(new KeyboardEvent('keydown', {key: 'p', ctrlKey: true, bubbles: true})); true"));
+    EXPECT_TRUE(WaitFor([&] { return PlayerMessages().contains(Text("cancelled")); }, 20000));
+}
+
+TEST_F(Player, NavigationPolicyInTheRealBrowser) {
+    ASSERT_TRUE(OpenContent("page-1"));
+    ASSERT_TRUE(WaitFor([&] { return RunJs(Text("document.readyState === 'complete'")).toBool(); }));
+    // An unrelated site is refused: the page stays.
+    RunJs(Text("location.href = 'https://unrelated.example.net/'; true"));
+    Pump(1500);
+    EXPECT_EQ(RunJs(Text("location.href")).toString(), Text("https://127.0.0.1:47443/media/page.html"));
+    // The same site is allowed.
+    RunJs(Text("location.href = 'https://127.0.0.1:47443/media/embed.html?x=1'; true"));
+    EXPECT_TRUE(WaitFor([&] { return RunJs(Text("location.pathname")).toString() == Text("/media/embed.html"); }));
+    // window.open stays in this view.
+    RunJs(Text("window.open('https://127.0.0.1:47443/media/page.html#opened', '_blank'); true"));
+    EXPECT_TRUE(WaitFor([&] { return RunJs(Text("location.hash")).toString() == Text("#opened"); }));
+}
+
+// The whole program: the service's pin document pins 127.0.0.2 to a key its
+// certificate lacks; the player's request there is blocked and half a second
+// later the program ends in the diagnostic path.
+TEST(PlayerProgram, ABrowserRequestFailingItsPinsEndsInTheDiagnostic) {
+    HttpClient control;
+    control.pinningDisabled = true;
+    const std::string wrongPins = R"([{"scope":"127.0.0.2","pins":["sha256/AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA="]}])";
+    ASSERT_TRUE(control.Request(u"PUT", u"http://127.0.0.1:47480/control/pins", wrongPins, u"application/json").ok);
+    const WString link = TestSupport::SealLink("p", "https://127.0.0.2:47443/media/page.html", "https://127.0.0.1:47443");
+    const auto run = TestSupport::RunProcess(std::string(TOVANI_BIN_DIR) + "/tovani", {WideToUtf8(link)});
+    control.Request(u"DELETE", u"http://127.0.0.1:47480/control/pins", "", u"");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("Network Connection Intercepted"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("MITM_PIN_127.0.0.2"), std::string::npos) << run.err;
+}

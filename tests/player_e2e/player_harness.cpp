@@ -1,0 +1,120 @@
+#include "tests/player_e2e/player_harness.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
+#include <QWebEngineView>
+
+#include "links/player_content.h"
+#include "links/scheme_link.h"
+#include "player/printer_dialog_qt.h"
+#include "player/webview_host_qt.h"
+#include "service/pins.h"
+#include "tests/support/test_support.h"
+
+namespace PlayerTesting {
+
+void PlayerTest::SetUp() {
+    PlayerContent = PlayerContentRecord{};
+    SetPins(DefaultPins());
+    LoadDynamicPins();
+}
+
+void PlayerTest::TearDown() {
+    if (player) {
+        player->hide();
+        player.reset();
+    }
+    Pump(100);
+}
+
+bool PlayerTest::OpenContent(const std::string& content) {
+    const WString link = TestSupport::SealLink("learner-e2e", content, "https://127.0.0.1:47443");
+    std::string error;
+    if (!ParseSchemeArgs(link, error)) {
+        ADD_FAILURE() << "link rejected: " << error;
+        return false;
+    }
+    player = std::make_unique<PlayerWindow>();
+    player->show();
+    return player->CreateBrowser();
+}
+
+bool PlayerTest::WaitFor(const std::function<bool()>& condition, int timeoutMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    return true;
+}
+
+void PlayerTest::Pump(int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+QVariant PlayerTest::RunJs(const QString& script, int timeoutMs) {
+    QWebEngineView* view = WebView::ViewOf(*player->Host());
+    if (view == nullptr) return {};
+    bool done = false;
+    QVariant value;
+    view->page()->runJavaScript(script, [&](const QVariant& v) {
+        value = v;
+        done = true;
+    });
+    WaitFor([&] { return done; }, timeoutMs);
+    return value;
+}
+
+void PlayerTest::ListenForPlayerMessages() {
+    RunJs(QStringLiteral("window.__tovaniResults = window.__tovaniResults || [];"
+                         "window.chrome.webview.addEventListener('message', function(e) {"
+                         "  window.__tovaniResults.push(JSON.stringify(e.data)); }); true;"));
+}
+
+QString PlayerTest::PlayerMessages() {
+    return RunJs(QStringLiteral("(window.__tovaniResults || []).join('\\n')")).toString();
+}
+
+void PlayerTest::Screenshot(const std::string& name) {
+    QDir().mkpath(QStringLiteral(TOVANI_ARTIFACT_DIR));
+    const QString path = QStringLiteral(TOVANI_ARTIFACT_DIR) + QLatin1Char('/') + QString::fromStdString(name) + ".png";
+    EXPECT_TRUE(player->grab().save(path)) << path.toStdString();
+}
+
+void AnswerPrinterDialog(const QString& printerName, QStringList* seen) {
+    auto* poll = new QTimer(qApp);
+    poll->setInterval(100);
+    QObject::connect(poll, &QTimer::timeout, [poll, printerName, seen] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<PrinterChoiceDialog*>(widget);
+            if (dialog == nullptr || !dialog->isVisible()) continue;
+            poll->stop();
+            poll->deleteLater();
+            auto* list = dialog->findChild<QListWidget*>(QStringLiteral("printerList"));
+            if (seen != nullptr && list != nullptr) {
+                for (int i = 0; i < list->count(); ++i) seen->push_back(list->item(i)->text());
+            }
+            if (printerName.isEmpty() || list == nullptr) {
+                QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+                QApplication::sendEvent(dialog, &escape);
+                return;
+            }
+            for (int i = 0; i < list->count(); ++i) {
+                if (list->item(i)->text().startsWith(printerName)) list->setCurrentRow(i);
+            }
+            dialog->findChild<QPushButton*>(QStringLiteral("printButton"))->click();
+            return;
+        }
+    });
+    poll->start();
+}
+
+} // namespace PlayerTesting

@@ -1,0 +1,42 @@
+#pragma once
+// Drives the real player: a content link through the real parser and
+// service, the real player window and browser, waits and page probes.
+#include <QString>
+#include <QVariant>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "player/player_window_qt.h"
+
+namespace PlayerTesting {
+
+class PlayerTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Seals a link naming content (an identifier of the service's catalogue or
+    // an address), parses it and opens the player on it.
+    bool OpenContent(const std::string& content);
+    static bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 20000);
+    static void Pump(int ms);
+    // A script in the top document; its value.
+    QVariant RunJs(const QString& script, int timeoutMs = 10000);
+    // Collects what the player posts to the page (printResult and others).
+    void ListenForPlayerMessages();
+    QString PlayerMessages();
+    // Writes a screenshot of the player window for a person to look at.
+    void Screenshot(const std::string& name);
+
+    std::unique_ptr<PlayerWindow> player;
+};
+
+// Answers the next modal printer dialog: choose printerName, or press
+// Escape when it is empty. Returns the names the dialog listed, through seen.
+void AnswerPrinterDialog(const QString& printerName, QStringList* seen = nullptr);
+
+} // namespace PlayerTesting

@@ -1,0 +1,174 @@
+// What the host does to the page's traffic, seen from the development
+// service: headers on navigations and resources, certificate decisions and
+// the pin check of every HTTPS host.
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSslCertificate>
+
+#include <gmock/gmock.h>
+
+#include "browser_fixture.h"
+#include "player/browser_rules.h"
+#include "player/certificate_trust_qt.h"
+#include "player/web_error_status_qt.h"
+#include "player/webview_host_qt.h"
+#include "service/device_identity.h"
+
+using BrowserTesting::BrowserTest;
+using BrowserTesting::DevUrl;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+// The pins of the committed dev chain (leaf and intermediate).
+std::vector<std::string> GoodPins() {
+    const QList<QSslCertificate> chain = QSslCertificate::fromData(
+        BrowserTesting::ReadSourceFile("config/dev/service-chain.pem").toUtf8(), QSsl::Pem);
+    std::vector<std::string> pins;
+    for (const std::string& spki : WebView::ChainFromCertificates(chain).spkiDer) pins.push_back(SpkiPin(spki));
+    return pins;
+}
+
+class BrowserTrafficTest : public BrowserTest {
+protected:
+    void SetUp() override {
+        BrowserTest::SetUp();
+        ASSERT_TRUE(DevServiceUp());
+        SetPins({});
+        WebView::SetTrafficChecks(*host, WebView::TrafficChecks{
+                                             {}, [this](const WString& h) { blockedHosts.push_back(h); }});
+    }
+    void TearDown() override {
+        BrowserTest::TearDown();
+        SetPins({});
+    }
+    // The request headers the /echo page shows, lower-cased names.
+    QJsonObject EchoedHeaders() {
+        const QString text = RunJs(QStringLiteral("document.body ? document.body.innerText : ''")).toString();
+        return QJsonDocument::fromJson(text.toUtf8()).object().value(QStringLiteral("headers")).toObject();
+    }
+    static QString Q(const WString& text) { return QString::fromStdU16String(text); }
+
+    std::vector<WString> blockedHosts;
+};
+
+TEST_F(BrowserTrafficTest, NavigateToAddsIdentityHeadersForMarkedAddresses) {
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(NavigateAndWait([&] { host->NavigateTo(DevUrl("/echo?n=1")); }));
+    const QJsonObject headers = EchoedHeaders();
+    const HeaderPair client = ClientHeader();
+    EXPECT_EQ(headers.value(Q(ToLowerCopy(client.name))).toString(), Q(client.value));
+    const WString identity = GetDeviceIdentity();
+    const WString description = GetDeviceDescription();
+    ASSERT_FALSE(description.empty());
+    // The navigation carries all four identity headers.
+    const std::optional<std::vector<HeaderPair>> expectedHeaders = NavigationHeaders(DevUrl("/echo?n=1"), identity, description);
+    ASSERT_TRUE(expectedHeaders.has_value());
+    for (const HeaderPair& expected : *expectedHeaders) {
+        EXPECT_EQ(headers.value(Q(ToLowerCopy(expected.name))).toString(), Q(expected.value))
+            << WideToUtf8(expected.name);
+    }
+}
+
+TEST_F(BrowserTrafficTest, EveryRequestGetsTheClientHeaderAndUnmarkedOnesNoIdentity) {
+    ASSERT_TRUE(Start());
+    // 127.0.0.2 carries no header-selection marker.
+    ASSERT_TRUE(NavigateAndWait([&] { host->Navigate(u"https://127.0.0.2:47443/echo"); }));
+    const QJsonObject headers = EchoedHeaders();
+    EXPECT_EQ(headers.value(Q(ToLowerCopy(ClientHeader().name))).toString(), Q(ClientHeader().value));
+    const std::optional<std::vector<HeaderPair>> identityHeaders = NavigationHeaders(DevUrl("/"), u"id", u"description");
+    ASSERT_TRUE(identityHeaders.has_value());
+    for (const HeaderPair& identityHeader : *identityHeaders) {
+        if (identityHeader.name == ClientHeader().name) continue;
+        EXPECT_FALSE(headers.contains(Q(ToLowerCopy(identityHeader.name)))) << WideToUtf8(identityHeader.name);
+    }
+    EXPECT_THAT(requests, Contains(u"https://127.0.0.2:47443/echo"));
+}
+
+TEST_F(BrowserTrafficTest, OwnerCallbackSetsHeadersOnPageRequestsButCannotBreakThem) {
+    onRequest = [](const WString& uri, WebView::ResourceRequest& request) {
+        if (!Contains(uri, u"/echo")) return;
+        request.SetHeader(u"X-Test", u"from-callback");
+        request.SetHeader(u"Referer", u"https://referer.example/");
+        request.SetHeader(u"X-Split", u"a\r\nInjected: 1");
+        request.SetHeader(u"Bad Name", u"x");
+    };
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(NavigateAndWait([&] { host->NavigateTo(DevUrl("/media/page.html")); }));
+    // A resource request of the page, not a navigation.
+    RunJs(QStringLiteral("fetch('/echo/sub').then(r => r.text()).then(t => window.__echo = t)"));
+    ASSERT_TRUE(WaitFor([&] { return !RunJs(QStringLiteral("window.__echo || ''")).toString().isEmpty(); }));
+    EXPECT_THAT(requests, Contains(DevUrl("/echo/sub")));
+    const QJsonObject headers = QJsonDocument::fromJson(RunJs(QStringLiteral("window.__echo")).toString().toUtf8())
+                                    .object()
+                                    .value(QStringLiteral("headers"))
+                                    .toObject();
+    EXPECT_EQ(headers.value(QStringLiteral("x-test")).toString(), QStringLiteral("from-callback"));
+    EXPECT_EQ(headers.value(Q(ToLowerCopy(ClientHeader().name))).toString(), Q(ClientHeader().value));
+    EXPECT_EQ(headers.value(QStringLiteral("referer")).toString(), QStringLiteral("https://referer.example/"));
+    EXPECT_FALSE(headers.contains(QStringLiteral("x-split")));
+    EXPECT_FALSE(headers.contains(QStringLiteral("injected")));
+}
+
+TEST_F(BrowserTrafficTest, UntrustedCertificatesFailTheNavigation) {
+    ASSERT_TRUE(Start());
+    // Self-signed, expired, sent without its intermediate, and a foreign root.
+    for (const char* address : {"https://127.0.0.3:47443/echo", "https://127.0.0.4:47443/echo",
+                                "https://127.0.0.5:47443/echo", "https://127.0.0.1:47444/echo"}) {
+        EXPECT_FALSE(NavigateAndWait([&] { host->Navigate(Utf8ToWide(address)); })) << address;
+        EXPECT_NE(completions.back().second, 0) << address;
+    }
+    // The dev chain leads to the profile's anchor: accepted.
+    EXPECT_TRUE(NavigateAndWait([&] { host->Navigate(DevUrl("/echo")); }));
+    EXPECT_EQ(completions.back().second, 0);
+    EXPECT_THAT(blockedHosts, IsEmpty());
+}
+
+TEST_F(BrowserTrafficTest, APinnedHostIsTrustedByItsPins) {
+    SetPins({PinEntry{u"127.0.0.2", GoodPins()}});
+    ASSERT_TRUE(Start());
+    EXPECT_TRUE(NavigateAndWait([&] { host->Navigate(u"https://127.0.0.2:47443/echo"); }));
+    // The host has passed its check now; a rogue server on it still fails
+    // on its certificate.
+    EXPECT_FALSE(NavigateAndWait([&] { host->Navigate(u"https://127.0.0.2:47445/echo"); }));
+    EXPECT_THAT(blockedHosts, IsEmpty());
+}
+
+TEST_F(BrowserTrafficTest, APinMismatchBlocksTheRequestAndReportsTheHost) {
+    SetPins({PinEntry{u"127.0.0.2", GoodPins()}});
+    // Hosts that passed stay passed for the process; CTest runs each test alone.
+    bool probed = false;
+    CheckBrowserHost(u"127.0.0.2", [&](const WString&) {
+        probed = true;
+        return ProbeResult{};
+    });
+    if (!probed) GTEST_SKIP() << "127.0.0.2 already passed its check in this process";
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(NavigateAndWait([&] { host->NavigateToString(u"<p>start</p>"); }));
+    EXPECT_FALSE(NavigateAndWait([&] { host->Navigate(u"https://127.0.0.2:47445/echo"); }));
+    EXPECT_NE(completions.back().second, 0);
+    EXPECT_THAT(blockedHosts, ElementsAre(u"127.0.0.2"));
+    // A blocked request reaches no callback.
+    EXPECT_THAT(requests, ::testing::Not(Contains(u"https://127.0.0.2:47445/echo")));
+    // Not recorded as verified: the next request is checked again.
+    EXPECT_FALSE(NavigateAndWait([&] { host->Navigate(u"https://127.0.0.2:47445/echo?again"); }));
+    EXPECT_THAT(blockedHosts, ElementsAre(u"127.0.0.2", u"127.0.0.2"));
+    // Plain HTTP is never host-checked.
+    SetPins({PinEntry{u"127.0.0.1", {"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA="}}});
+    EXPECT_TRUE(NavigateAndWait([&] { host->Navigate(u"http://127.0.0.1:47480/echo"); }));
+    EXPECT_EQ(blockedHosts.size(), 2u);
+}
+
+TEST_F(BrowserTrafficTest, AnUnreachablePinnedHostIsLetThrough) {
+    SetPins({PinEntry{u"127.0.0.6", GoodPins()}});
+    ASSERT_TRUE(Start());
+    EXPECT_FALSE(NavigateAndWait([&] { host->Navigate(u"https://127.0.0.6:47443/echo"); }));
+    EXPECT_EQ(completions.back().second, WebView::WebErrorStatus::kCannotConnect);
+    EXPECT_THAT(blockedHosts, IsEmpty());
+    EXPECT_THAT(requests, Contains(u"https://127.0.0.6:47443/echo"));
+}
+
+} // namespace
