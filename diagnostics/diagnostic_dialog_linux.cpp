@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -78,20 +79,31 @@ bool StartDetached(const std::vector<std::string>& args) {
 
 } // namespace
 
+// Every browser helper below this process, not only its children: the
+// browser's zygotes fork further helpers that would outlive us otherwise.
 void ChildBrowserSweep() {
     DIR* dir = opendir("/proc");
     if (dir == nullptr) return;
-    const pid_t self = getpid();
+    std::map<pid_t, std::pair<pid_t, std::string>> processes;
     while (dirent* entry = readdir(dir)) {
         const std::string pid = entry->d_name;
         if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
         pid_t parent = 0;
         std::string name;
-        if (!ReadStat(pid, parent, name)) continue;
-        // The kernel cuts command names to 15 characters: "QtWebEngineProc".
-        if (parent == self && name.rfind("QtWebEngineProc", 0) == 0) kill(static_cast<pid_t>(std::atol(pid.c_str())), SIGKILL);
+        if (ReadStat(pid, parent, name)) processes[static_cast<pid_t>(std::atol(pid.c_str()))] = {parent, name};
     }
     closedir(dir);
+    const pid_t self = getpid();
+    for (const auto& [pid, info] : processes) {
+        // The kernel cuts command names to 15 characters: "QtWebEngineProc".
+        if (info.second.rfind("QtWebEngineProc", 0) != 0) continue;
+        pid_t ancestor = info.first;
+        for (int depth = 0; depth < 64 && ancestor > 1 && ancestor != self; ++depth) {
+            const auto it = processes.find(ancestor);
+            ancestor = it == processes.end() ? 0 : it->second.first;
+        }
+        if (ancestor == self) kill(pid, SIGKILL);
+    }
 }
 
 void HardExit() {

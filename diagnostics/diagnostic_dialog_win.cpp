@@ -147,7 +147,8 @@ void ChildBrowserSweep() {
 void HardExit() {
     using NtTerminateProcessFn = LONG(NTAPI*)(HANDLE, LONG);
     if (HMODULE ntdll = GetModuleHandleW(L"ntdll.dll")) {
-        if (auto terminate = reinterpret_cast<NtTerminateProcessFn>(GetProcAddress(ntdll, "NtTerminateProcess"))) {
+        if (auto terminate = reinterpret_cast<NtTerminateProcessFn>(
+                reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "NtTerminateProcess")))) {
             terminate(GetCurrentProcess(), 0);
             Sleep(1000);
         }

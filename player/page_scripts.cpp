@@ -231,8 +231,10 @@ window.addEventListener('mouseup', function(){
   drag.active = false;
   bar.style.cursor = 'grab';
   if (drag.moved) {
-    storeOffset('kb_nx', bar.offsetLeft);
-    storeOffset('kb_ny', bar.offsetTop);
+    // The place the bar was dragged to: offsetLeft would still be
+    // mid-transition right after a quick drag.
+    storeOffset('kb_nx', parseInt(bar.style.left, 10));
+    storeOffset('kb_ny', parseInt(bar.style.top, 10));
   }
 });
 

@@ -25,7 +25,14 @@ void RunRepairScript(const WString& userDataFolder) {
         if (!out.good()) return;
     }
     ShowMessageBox(RepairMessage(), u"Repairing...", MessageIcon::Information, MessageButtons::Ok);
-    QProcess::startDetached(QStringLiteral("/bin/sh"), {QString::fromStdString(script.string())});
+    // Nothing of ours stays open in the script or the program it relaunches.
+    QProcess runner;
+    runner.setProgram(QStringLiteral("/bin/sh"));
+    runner.setArguments({QString::fromStdString(script.string())});
+    runner.setStandardInputFile(QProcess::nullDevice());
+    runner.setStandardOutputFile(QProcess::nullDevice());
+    runner.setStandardErrorFile(QProcess::nullDevice());
+    runner.startDetached();
     std::fflush(nullptr);
     _exit(0);
 }

@@ -57,14 +57,15 @@ std::string AddressBytes(const WString& host) {
     using Ipv6Parser = LONG(NTAPI*)(const wchar_t*, void*, ULONG*, USHORT*);
     const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     if (ntdll == nullptr) return {};
+    const auto lookup = [ntdll](const char* name) { return reinterpret_cast<void (*)()>(GetProcAddress(ntdll, name)); };
     const auto* wide = reinterpret_cast<const wchar_t*>(text.c_str());
     unsigned char bytes[16] = {};
     USHORT port = 0;
     if (text.find(u':') == WString::npos) {
-        auto parse = reinterpret_cast<Ipv4Parser>(GetProcAddress(ntdll, "RtlIpv4StringToAddressExW"));
+        const auto parse = reinterpret_cast<Ipv4Parser>(lookup("RtlIpv4StringToAddressExW"));
         if (parse != nullptr && parse(wide, TRUE, bytes, &port) >= 0) return std::string(reinterpret_cast<char*>(bytes), 4);
     } else {
-        auto parse = reinterpret_cast<Ipv6Parser>(GetProcAddress(ntdll, "RtlIpv6StringToAddressExW"));
+        const auto parse = reinterpret_cast<Ipv6Parser>(lookup("RtlIpv6StringToAddressExW"));
         ULONG scope = 0;
         if (parse != nullptr && parse(wide, bytes, &scope, &port) >= 0) return std::string(reinterpret_cast<char*>(bytes), 16);
     }

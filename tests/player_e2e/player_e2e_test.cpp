@@ -30,7 +30,13 @@ QStringList PdfFiles() {
 
 } // namespace
 
-class Player : public PlayerTest {};
+class Player : public PlayerTest {
+protected:
+    // The content's own document, not the blank page the browser starts on.
+    bool PageComplete(const char* path) {
+        return RunJs(Text("location.pathname === '%1' && document.readyState === 'complete'").arg(Text(path))).toBool();
+    }
+};
 
 TEST_F(Player, VideoPlaysAndTheOverlayGoes) {
     ASSERT_TRUE(OpenContent("video-1"));
@@ -86,8 +92,8 @@ TEST_F(Player, WatermarkTextIsShownLiterally) {
 }
 
 TEST_F(Player, PrintingReachesCupsAndReportsTheRealOutcome) {
-    ASSERT_TRUE(OpenContent("page-1"));
-    ASSERT_TRUE(WaitFor([&] { return RunJs(Text("document.readyState === 'complete'")).toBool(); }));
+    ASSERT_TRUE(OpenContent("https://127.0.0.1:47443/media/page.html"));
+    ASSERT_TRUE(WaitFor([&] { return PageComplete("/media/page.html"); }));
     ListenForPlayerMessages();
 
     // window.print() is redirected to the player's own dialog.
@@ -132,8 +138,8 @@ TEST_F(Player, PdfPrintButtonAndKeysOpenThePrinterDialog) {
 }
 
 TEST_F(Player, NavigationPolicyInTheRealBrowser) {
-    ASSERT_TRUE(OpenContent("page-1"));
-    ASSERT_TRUE(WaitFor([&] { return RunJs(Text("document.readyState === 'complete'")).toBool(); }));
+    ASSERT_TRUE(OpenContent("https://127.0.0.1:47443/media/page.html"));
+    ASSERT_TRUE(WaitFor([&] { return PageComplete("/media/page.html"); }));
     // An unrelated site is refused: the page stays.
     RunJs(Text("location.href = 'https://unrelated.example.net/'; true"));
     Pump(1500);
@@ -160,4 +166,5 @@ TEST(PlayerProgram, ABrowserRequestFailingItsPinsEndsInTheDiagnostic) {
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.err.find("Network Connection Intercepted"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("MITM_PIN_127.0.0.2"), std::string::npos) << run.err;
+    TestSupport::RunProcess("/usr/bin/pkill", {"-f", "--", "--diagnostic-dialog"});
 }

@@ -83,10 +83,12 @@ QString PlayerTest::PlayerMessages() {
     return RunJs(QStringLiteral("(window.__tovaniResults || []).join('\\n')")).toString();
 }
 
-void PlayerTest::Screenshot(const std::string& name) {
+void PlayerTest::Screenshot(const std::string& name, QWidget* window) {
+    if (window == nullptr) window = player.get();
+    ASSERT_NE(window, nullptr);
     QDir().mkpath(QStringLiteral(TOVANI_ARTIFACT_DIR));
     const QString path = QStringLiteral(TOVANI_ARTIFACT_DIR) + QLatin1Char('/') + QString::fromStdString(name) + ".png";
-    EXPECT_TRUE(player->grab().save(path)) << path.toStdString();
+    EXPECT_TRUE(window->grab().save(path)) << path.toStdString();
 }
 
 void AnswerPrinterDialog(const QString& printerName, QStringList* seen) {

@@ -29,8 +29,8 @@ protected:
     // Collects what the player posts to the page (printResult and others).
     void ListenForPlayerMessages();
     QString PlayerMessages();
-    // Writes a screenshot of the player window for a person to look at.
-    void Screenshot(const std::string& name);
+    // Writes a screenshot of the window (the player by default) for a person to look at.
+    void Screenshot(const std::string& name, QWidget* window = nullptr);
 
     std::unique_ptr<PlayerWindow> player;
 };

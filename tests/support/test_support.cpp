@@ -12,6 +12,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <poll.h>
 #include <spawn.h>
@@ -99,6 +100,10 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     si.hStdError = errWrite;
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION pi{};
+    // Wine starts its desktop process with the first program that touches a
+    // window or the clipboard, and that process keeps the starter's output
+    // handles: start it here so a child never becomes that starter.
+    GetDesktopWindow();
     const BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
     CloseHandle(outWrite);
     CloseHandle(errWrite);
@@ -122,10 +127,12 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args) {
     ProcessResult result;
+    // Close-on-exec: only the duplicates on 1 and 2 reach the child, so
+    // processes it leaves running do not keep our pipes open.
     int outPipe[2];
     int errPipe[2];
-    if (pipe(outPipe) != 0) return result;
-    if (pipe(errPipe) != 0) {
+    if (pipe2(outPipe, O_CLOEXEC) != 0) return result;
+    if (pipe2(errPipe, O_CLOEXEC) != 0) {
         close(outPipe[0]);
         close(outPipe[1]);
         return result;
@@ -134,8 +141,6 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-    posix_spawn_file_actions_addclose(&actions, outPipe[0]);
-    posix_spawn_file_actions_addclose(&actions, errPipe[0]);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));

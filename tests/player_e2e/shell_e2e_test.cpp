@@ -1,0 +1,281 @@
+// The application shell end to end: the init screen with its bar, the splash,
+// and the whole program on its failure paths (the diagnostic dialog process
+// with the code on the clipboard, service messages, the browser repair).
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QWebEngineView>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "app/init_screen_qt.h"
+#include "app/splash_qt.h"
+#include "player/webview_host_qt.h"
+#include "tests/player_e2e/player_harness.h"
+#include "tests/support/test_support.h"
+
+using namespace PlayerTesting;
+
+namespace {
+
+QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
+std::string Bin(const char* name) { return std::string(TOVANI_BIN_DIR) + "/" + name; }
+
+class InitScreenTest : public PlayerTest {
+protected:
+    std::unique_ptr<InitScreen> screen;
+    void TearDown() override {
+        screen.reset();
+        PlayerTest::TearDown();
+    }
+    QVariant Js(const QString& script) {
+        QWebEngineView* view = WebView::ViewOf(*screen->Host());
+        bool done = false;
+        QVariant value;
+        view->page()->runJavaScript(script, [&](const QVariant& v) {
+            value = v;
+            done = true;
+        });
+        WaitFor([&] { return done; }, 10000);
+        return value;
+    }
+    bool BarReady() { return Js(Text("!!document.getElementById('kelbro-nav-container')")).toBool(); }
+    QString Path() { return Js(Text("location.pathname")).toString(); }
+    void ClickButton(int index) {
+        // A real click: press and release without moving, then the click.
+        Js(Text("(function(){var b=document.querySelectorAll('#kelbro-nav-container button')[%1];"
+                "b.dispatchEvent(new MouseEvent('mousedown',{clientX:5,clientY:5,bubbles:true}));"
+                "window.dispatchEvent(new MouseEvent('mouseup',{clientX:5,clientY:5}));"
+                "b.click();return true;})()").arg(index));
+    }
+};
+
+// Runs the player program with a changed environment; what it printed and its status.
+TestSupport::ProcessResult RunPlayer(const std::vector<std::string>& args,
+                                     const std::vector<std::pair<std::string, std::string>>& environment) {
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+    for (const auto& [name, value] : environment) {
+        const char* old = std::getenv(name.c_str());
+        saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        if (value.empty()) {
+            unsetenv(name.c_str());
+        } else {
+            setenv(name.c_str(), value.c_str(), 1);
+        }
+    }
+    auto result = TestSupport::RunProcess(Bin("tovani"), args);
+    for (const auto& [name, value] : saved) {
+        if (value) {
+            setenv(name.c_str(), value->c_str(), 1);
+        } else {
+            unsetenv(name.c_str());
+        }
+    }
+    return result;
+}
+
+std::string LastLine(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text.substr(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
+}
+
+std::string Clipboard() {
+    return TestSupport::RunProcess("/usr/bin/xclip", {"-o", "-selection", "clipboard"}).out;
+}
+
+void ScreenshotOfScreen(const std::string& name) {
+    QDir().mkpath(QStringLiteral(TOVANI_ARTIFACT_DIR));
+    TestSupport::RunProcess("/usr/bin/import", {"-window", "root", std::string(TOVANI_ARTIFACT_DIR) + "/" + name + ".png"});
+}
+
+void KillDialogs() { TestSupport::RunProcess("/usr/bin/pkill", {"-f", "--", "--diagnostic-dialog"}); }
+
+} // namespace
+
+TEST_F(InitScreenTest, StartPageWithABarThatNavigatesAndKeepsItsPlace) {
+    screen = std::make_unique<InitScreen>();
+    screen->show();
+    ASSERT_TRUE(screen->CreateBrowser());
+    ASSERT_TRUE(WaitFor([&] { return BarReady(); }));
+    EXPECT_EQ(Path(), Text("/start"));
+    EXPECT_EQ(screen->windowTitle(), Text("Tovani V 4.9.0"));
+    Pump(800);
+    Screenshot("init-screen", screen.get());
+
+    ClickButton(0); // Home
+    ASSERT_TRUE(WaitFor([&] { return Path() == Text("/home") && BarReady(); }));
+    ClickButton(1); // Back
+    ASSERT_TRUE(WaitFor([&] { return Path() == Text("/start") && BarReady(); }));
+
+    // Dragging the bar stores its place; the next page puts it there again.
+    const int left = Js(Text("document.getElementById('kelbro-nav-container').offsetLeft")).toInt();
+    Js(Text("(function(){var b=document.getElementById('kelbro-nav-container');"
+            "b.dispatchEvent(new MouseEvent('mousedown',{clientX:30,clientY:30,bubbles:true}));"
+            "window.dispatchEvent(new MouseEvent('mousemove',{clientX:130,clientY:80}));"
+            "window.dispatchEvent(new MouseEvent('mouseup',{clientX:130,clientY:80}));return true;})()"));
+    EXPECT_EQ(Js(Text("localStorage.getItem('kb_nx')")).toString(), QString::number(left + 100));
+    ClickButton(0);
+    ASSERT_TRUE(WaitFor([&] { return Path() == Text("/home") && BarReady(); }));
+    EXPECT_EQ(Js(Text("document.getElementById('kelbro-nav-container').style.left")).toString(),
+              QString::number(left + 100) + "px");
+    // Put it back, so repeated runs on the same profile start alike.
+    Js(Text("localStorage.setItem('kb_nx','20');localStorage.setItem('kb_ny','20');true"));
+
+    ClickButton(2); // Fullscreen
+    EXPECT_TRUE(WaitFor([&] { return screen->FullscreenActive() && screen->isFullScreen(); }, 5000));
+    ClickButton(2);
+    EXPECT_TRUE(WaitFor([&] { return !screen->FullscreenActive() && !screen->isFullScreen(); }, 5000));
+}
+
+TEST(Splash, ShownOnceCentredTopmostAndTransparent) {
+    ShowSplash();
+    QWidget* splash = SplashWindow();
+    ASSERT_NE(splash, nullptr);
+    EXPECT_TRUE(splash->isVisible());
+    EXPECT_TRUE(splash->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(splash->testAttribute(Qt::WA_TranslucentBackground));
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    EXPECT_NEAR(splash->geometry().center().x(), screen.center().x(), 2);
+    EXPECT_NEAR(splash->geometry().center().y(), screen.center().y(), 2);
+    const QImage image = splash->grab().toImage();
+    EXPECT_EQ(qAlpha(image.pixel(2, 2)), 0) << "the corners are transparent";
+    QDir().mkpath(QStringLiteral(TOVANI_ARTIFACT_DIR));
+    image.save(QStringLiteral(TOVANI_ARTIFACT_DIR "/splash.png"));
+    CloseSplash();
+    EXPECT_EQ(SplashWindow(), nullptr);
+    ShowSplash();
+    EXPECT_EQ(SplashWindow(), nullptr) << "never shown twice";
+}
+
+TEST(PlayerProgram, ADamagedLinkEndsInTheDialogWithTheCodeOnTheClipboard) {
+    KillDialogs();
+    const auto run = RunPlayer({"corvantiluxen:a:b"}, {});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("Link Error"), std::string::npos) << run.err;
+    const std::string code = LastLine(run.err);
+    ASSERT_FALSE(code.empty());
+    // The dialog is a process of its own, and it owns the clipboard.
+    std::string clip;
+    for (int i = 0; i < 100 && clip != code; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        clip = Clipboard();
+    }
+    EXPECT_EQ(clip, code);
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    ScreenshotOfScreen("diagnostic-dialog");
+    const auto decoded = TestSupport::RunProcess(Bin("tovani-tool"), {"diag", "decode", code});
+    ASSERT_EQ(decoded.status, 0) << decoded.out;
+    EXPECT_EQ(nlohmann::json::parse(decoded.out)["reason"], "split_failed_parts_2");
+    KillDialogs();
+}
+
+TEST(PlayerProgram, AServiceMessageIsShownAndEndsWithOne) {
+    const WString link = TestSupport::SealLink("p", "error-message", "https://127.0.0.1:47443");
+    // Without a display the message goes to standard error.
+    const auto run = RunPlayer({WideToUtf8(link)}, {{"DISPLAY", ""}});
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find("Tovani - \xD8\xAE\xD8\xB7\xD8\xA3: \xD8\xA7\xD9\x84\xD9\x85\xD8\xAD\xD8\xAA\xD9\x88\xD9\x89"),
+              std::string::npos) << run.err;
+}
+
+TEST(PlayerProgram, APlatformHostWithTheWrongCertificateEndsInTheSslDialog) {
+    KillDialogs();
+    const WString link = TestSupport::SealLink("p", "video-1", "https://127.0.0.1:47444");
+    const auto run = RunPlayer({WideToUtf8(link)}, {});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("Network Connection Intercepted"), std::string::npos) << run.err;
+    EXPECT_EQ(LastLine(run.err), "SSL_127.0.0.1");
+    KillDialogs();
+}
+
+// A browser helper that identifies itself but cannot run pages while the
+// player's data holds a "broken" marker: the repair clears the data and the
+// relaunched player comes up with the init screen.
+TEST(PlayerProgram, ABrowserThatCannotStartIsRepairedOnceAndRelaunched) {
+    QTemporaryDir home;
+    QTemporaryDir temp;
+    const QString data = home.filePath(QStringLiteral(".local/share/Tovani/WebView2Data"));
+    QDir().mkpath(data);
+    QFile(data + "/broken").open(QIODevice::WriteOnly);
+    QFile(home.filePath(QStringLiteral("keep-me"))).open(QIODevice::WriteOnly);
+    const QString helper = temp.filePath(QStringLiteral("helper"));
+    const QString launches = temp.filePath(QStringLiteral("launches"));
+    {
+        QFile script(helper);
+        script.open(QIODevice::WriteOnly);
+        script.write(QStringLiteral("#!/bin/sh\n[ $# -eq 0 ] && exec /usr/lib/qt6/libexec/QtWebEngineProcess\n"
+                                    "[ -e '%1/broken' ] && exec /bin/false\nexec /usr/lib/qt6/libexec/QtWebEngineProcess \"$@\"\n")
+                         .arg(data)
+                         .toUtf8());
+    }
+    QFile::setPermissions(helper, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    // The user reads why the player closes and presses Enter.
+    std::thread answer([] {
+        for (int i = 0; i < 600; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            const auto found = TestSupport::RunProcess("/usr/bin/xdotool", {"search", "--name", "Repairing"});
+            if (found.status != 0 || found.out.empty()) continue;
+            const std::string window = found.out.substr(0, found.out.find('\n'));
+            TestSupport::RunProcess("/usr/bin/xdotool", {"windowactivate", "--sync", window});
+            TestSupport::RunProcess("/usr/bin/xdotool", {"key", "--window", window, "Return"});
+            return;
+        }
+    });
+    const auto run = RunPlayer({}, {{"HOME", home.path().toStdString()},
+                                    {"TMPDIR", temp.path().toStdString()},
+                                    {"XDG_DATA_HOME", ""},
+                                    {"QTWEBENGINEPROCESS_PATH", helper.toStdString()}});
+    answer.join();
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("WebView2 needs repair"), std::string::npos) << run.err;
+    EXPECT_TRUE(QFile::exists(temp.filePath(QStringLiteral("webview2_repair_done.flag"))));
+
+    // The script waits for us, clears the data and relaunches into the init screen.
+    bool relaunched = false;
+    for (int i = 0; i < 300 && !relaunched; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        relaunched = TestSupport::RunProcess("/usr/bin/xwininfo", {"-root", "-tree"}).out.find("Tovani V 4.9.0") !=
+                         std::string::npos &&
+                     !QFile::exists(temp.filePath(QStringLiteral("webview2_repair.sh")));
+    }
+    EXPECT_TRUE(relaunched) << "no relaunched player window";
+    EXPECT_FALSE(QFile::exists(data + "/broken"));
+    EXPECT_TRUE(QFile::exists(home.filePath(QStringLiteral("keep-me")))) << "only the player's data is removed";
+    TestSupport::RunProcess("/usr/bin/pkill", {"-f", helper.toStdString()});
+    TestSupport::RunProcess("/usr/bin/pkill", {"-x", "tovani"});
+}
+
+TEST(PlayerProgram, TheSecondFailureInARowIsReportedAndEndsWithOne) {
+    QTemporaryDir home;
+    QTemporaryDir temp;
+    QFile flag(temp.filePath(QStringLiteral("webview2_repair_done.flag")));
+    flag.open(QIODevice::WriteOnly);
+    flag.write("repair_attempted\n");
+    flag.close();
+    // Passes the runtime probe, cannot run a page.
+    const QString helper = temp.filePath(QStringLiteral("helper"));
+    {
+        QFile script(helper);
+        script.open(QIODevice::WriteOnly);
+        script.write("#!/bin/sh\n[ $# -eq 0 ] && exec /usr/lib/qt6/libexec/QtWebEngineProcess\nexec /bin/false\n");
+    }
+    QFile::setPermissions(helper, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const auto run = RunPlayer({}, {{"HOME", home.path().toStdString()},
+                                    {"TMPDIR", temp.path().toStdString()},
+                                    {"XDG_DATA_HOME", ""},
+                                    {"DISPLAY", ""},
+                                    {"QTWEBENGINEPROCESS_PATH", helper.toStdString()}});
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find("Failed to initialize WebView2."), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("WebView2 needs repair"), std::string::npos) << run.err;
+    EXPECT_FALSE(QFile::exists(temp.filePath(QStringLiteral("webview2_repair_done.flag"))));
+    EXPECT_FALSE(QFile::exists(temp.filePath(QStringLiteral("webview2_repair.sh"))));
+}
