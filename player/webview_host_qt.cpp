@@ -329,6 +329,12 @@ bool WebViewHost::Impl::OnNavigationRequest(const QUrl& url, QWebEnginePage::Nav
 }
 
 void WebViewHost::Impl::OnLoadingChanged(const QWebEngineLoadingInfo& info) {
+    // One line per finished page: support reads it, and the launch benchmark times it.
+    if (!starting && ready && info.status() != QWebEngineLoadingInfo::LoadStartedStatus) {
+        DebugLog(std::string("browser host: navigation completed ") +
+                 (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus ? "ok " : "failed ") +
+                 info.url().toString(QUrl::RemoveUserInfo | QUrl::RemoveQuery).left(200).toStdString());
+    }
     if (starting || !ready || !owner.onNavigationCompleted) return;
     bool success = false;
     int status = 0;
