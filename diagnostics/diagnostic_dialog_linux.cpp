@@ -4,7 +4,8 @@
 // there is when no display is available.
 #include "diagnostics/diagnostic_dialog.h"
 
-#include <dirent.h>
+#include "common/process_list_linux.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -21,19 +22,6 @@
 extern char** environ;
 
 namespace {
-
-// Parent pid and command name of a process, from /proc/<pid>/stat.
-bool ReadStat(const std::string& pid, pid_t& parent, std::string& name) {
-    std::ifstream in("/proc/" + pid + "/stat");
-    std::string stat;
-    if (!std::getline(in, stat)) return false;
-    const std::size_t open = stat.find('(');
-    const std::size_t close = stat.rfind(')');
-    if (open == std::string::npos || close == std::string::npos || close + 4 >= stat.size()) return false;
-    name = stat.substr(open + 1, close - open - 1);
-    parent = static_cast<pid_t>(std::atol(stat.c_str() + close + 4));
-    return true;
-}
 
 bool DisplayAvailable() {
     const char* x11 = std::getenv("DISPLAY");
@@ -82,27 +70,18 @@ bool StartDetached(const std::vector<std::string>& args) {
 // Every browser helper below this process, not only its children: the
 // browser's zygotes fork further helpers that would outlive us otherwise.
 void ChildBrowserSweep() {
-    DIR* dir = opendir("/proc");
-    if (dir == nullptr) return;
-    std::map<pid_t, std::pair<pid_t, std::string>> processes;
-    while (dirent* entry = readdir(dir)) {
-        const std::string pid = entry->d_name;
-        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
-        pid_t parent = 0;
-        std::string name;
-        if (ReadStat(pid, parent, name)) processes[static_cast<pid_t>(std::atol(pid.c_str()))] = {parent, name};
-    }
-    closedir(dir);
+    std::map<pid_t, pid_t> parents;
+    const std::vector<ProcessEntry> processes = ListProcesses();
+    for (const ProcessEntry& p : processes) parents[p.pid] = p.parent;
     const pid_t self = getpid();
-    for (const auto& [pid, info] : processes) {
-        // The kernel cuts command names to 15 characters: "QtWebEngineProc".
-        if (info.second.rfind("QtWebEngineProc", 0) != 0) continue;
-        pid_t ancestor = info.first;
+    for (const ProcessEntry& p : processes) {
+        if (p.name != kBrowserHelperProcessName) continue;
+        pid_t ancestor = p.parent;
         for (int depth = 0; depth < 64 && ancestor > 1 && ancestor != self; ++depth) {
-            const auto it = processes.find(ancestor);
-            ancestor = it == processes.end() ? 0 : it->second.first;
+            const auto it = parents.find(ancestor);
+            ancestor = it == parents.end() ? 0 : it->second;
         }
-        if (ancestor == self) kill(pid, SIGKILL);
+        if (ancestor == self) kill(p.pid, SIGKILL);
     }
 }
 

@@ -43,20 +43,20 @@ bool ParseAddressPort(std::string_view text, Listener& listener, std::string& er
 
 // ADDR:PORT:CHAIN:KEY. The key path is taken after the last colon so that only
 // the chain path may contain one.
-bool ParseTlsSpec(std::string_view spec, Listener& listener, std::string& error) {
-  const size_t first = spec.find(':');
-  const size_t second = first == std::string_view::npos ? first : spec.find(':', first + 1);
-  const size_t last = spec.rfind(':');
+bool ParseTlsListener(std::string_view text, Listener& listener, std::string& error) {
+  const size_t first = text.find(':');
+  const size_t second = first == std::string_view::npos ? first : text.find(':', first + 1);
+  const size_t last = text.rfind(':');
   if (second == std::string_view::npos || last <= second) {
-    error = "expected ADDR:PORT:CHAIN_PEM:KEY_PEM, got '" + std::string(spec) + "'";
+    error = "expected ADDR:PORT:CHAIN_PEM:KEY_PEM, got '" + std::string(text) + "'";
     return false;
   }
-  if (!ParseAddressPort(spec.substr(0, second), listener, error)) return false;
+  if (!ParseAddressPort(text.substr(0, second), listener, error)) return false;
   listener.tls = true;
-  listener.chainPem = std::string(spec.substr(second + 1, last - second - 1));
-  listener.keyPem = std::string(spec.substr(last + 1));
+  listener.chainPem = std::string(text.substr(second + 1, last - second - 1));
+  listener.keyPem = std::string(text.substr(last + 1));
   if (listener.chainPem.empty() || listener.keyPem.empty()) {
-    error = "empty certificate or key path in '" + std::string(spec) + "'";
+    error = "empty certificate or key path in '" + std::string(text) + "'";
     return false;
   }
   return true;
@@ -82,7 +82,7 @@ bool ParseOptions(int argc, char** argv, const std::string& sourceDir, Options& 
     const std::string value = argv[++i];
     if (arg == "--listen") {
       Listener listener;
-      if (!ParseTlsSpec(value, listener, error)) return false;
+      if (!ParseTlsListener(value, listener, error)) return false;
       options.listeners.push_back(listener);
       anyTls = true;
     } else if (arg == "--http") {

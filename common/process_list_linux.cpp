@@ -1,0 +1,27 @@
+#include "common/process_list_linux.h"
+
+#include <dirent.h>
+
+#include <cstdlib>
+#include <fstream>
+
+std::vector<ProcessEntry> ListProcesses() {
+    std::vector<ProcessEntry> processes;
+    DIR* dir = opendir("/proc");
+    if (dir == nullptr) return processes;
+    while (dirent* entry = readdir(dir)) {
+        const std::string pid = entry->d_name;
+        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream in("/proc/" + pid + "/stat");
+        std::string stat;
+        if (!std::getline(in, stat)) continue;
+        // "pid (name) state ppid ...": the name may hold spaces and parentheses.
+        const std::size_t open = stat.find('(');
+        const std::size_t close = stat.rfind(')');
+        if (open == std::string::npos || close == std::string::npos || close + 4 >= stat.size()) continue;
+        processes.push_back({static_cast<pid_t>(std::atol(pid.c_str())), static_cast<pid_t>(std::atol(stat.c_str() + close + 4)),
+                             stat.substr(open + 1, close - open - 1)});
+    }
+    closedir(dir);
+    return processes;
+}
