@@ -1,7 +1,8 @@
 #include "links/crypto.h"
 
 #include <openssl/evp.h>
-#include <openssl/hmac.h>
+#include <openssl/core_names.h>
+#include <openssl/params.h>
 #include <openssl/rand.h>
 
 #include <memory>
@@ -14,13 +15,23 @@ struct CipherCtxDeleter {
 };
 using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxDeleter>;
 
+// OpenSSL 3 looks an algorithm up on every use of the EVP_aes_*() and
+// EVP_sha256() shortcuts; fetching each once keeps a link under its budget.
 const EVP_CIPHER* CbcCipherFor(std::size_t keySize) {
+    static EVP_CIPHER* const aes128 = EVP_CIPHER_fetch(nullptr, "AES-128-CBC", nullptr);
+    static EVP_CIPHER* const aes192 = EVP_CIPHER_fetch(nullptr, "AES-192-CBC", nullptr);
+    static EVP_CIPHER* const aes256 = EVP_CIPHER_fetch(nullptr, "AES-256-CBC", nullptr);
     switch (keySize) {
-    case 16: return EVP_aes_128_cbc();
-    case 24: return EVP_aes_192_cbc();
-    case 32: return EVP_aes_256_cbc();
+    case 16: return aes128;
+    case 24: return aes192;
+    case 32: return aes256;
     default: return nullptr;
     }
+}
+
+const EVP_MD* Sha256Digest() {
+    static EVP_MD* const sha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    return sha256;
 }
 
 // Same step texts as the CNG backend: key size first, then the shape of the
@@ -63,19 +74,28 @@ std::string AesCbcEncrypt(std::string_view plaintext, std::string_view key, std:
 }
 
 std::string HmacSha256(std::string_view data, std::string_view key) {
-    unsigned char tag[EVP_MAX_MD_SIZE];
-    unsigned int len = 0;
-    if (HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
-             reinterpret_cast<const unsigned char*>(data.data()), data.size(), tag, &len) == nullptr) {
-        throw std::runtime_error("BCryptCreateHash failed");
+    static EVP_MAC* const hmac = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
+    if (hmac == nullptr) throw std::runtime_error("BCryptOpenAlgorithmProvider HMAC failed");
+    std::unique_ptr<EVP_MAC_CTX, decltype(&EVP_MAC_CTX_free)> ctx(EVP_MAC_CTX_new(hmac), EVP_MAC_CTX_free);
+    char digestName[] = "SHA256";
+    const OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string("digest", digestName, 0), OSSL_PARAM_construct_end()};
+    // An empty key is a valid HMAC key; OpenSSL wants a non-null pointer for it.
+    static const unsigned char kEmpty = 0;
+    const auto* k = key.empty() ? &kEmpty : reinterpret_cast<const unsigned char*>(key.data());
+    if (!ctx || EVP_MAC_init(ctx.get(), k, key.size(), params) != 1) throw std::runtime_error("BCryptCreateHash failed");
+    if (EVP_MAC_update(ctx.get(), reinterpret_cast<const unsigned char*>(data.data()), data.size()) != 1) {
+        throw std::runtime_error("BCryptHashData failed");
     }
+    unsigned char tag[EVP_MAX_MD_SIZE];
+    std::size_t len = 0;
+    if (EVP_MAC_final(ctx.get(), tag, &len, sizeof tag) != 1) throw std::runtime_error("BCryptFinishHash failed");
     return std::string(reinterpret_cast<char*>(tag), len);
 }
 
 std::string Sha256(std::string_view data) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int len = 0;
-    if (EVP_Digest(data.data(), data.size(), digest, &len, EVP_sha256(), nullptr) != 1) {
+    if (EVP_Digest(data.data(), data.size(), digest, &len, Sha256Digest(), nullptr) != 1) {
         throw std::runtime_error("BCryptHashData failed");
     }
     return std::string(reinterpret_cast<char*>(digest), len);
