@@ -39,6 +39,9 @@ TEST(SchemeRegistration, WritesTheUsersFiles) {
     EXPECT_NE(entry.find("Exec=\"" + fs::read_symlink("/proc/self/exe").string() + "\" %u"), std::string::npos);
     const std::string mimeapps = TestSupport::ReadFile((root / "config/mimeapps.list").string());
     EXPECT_EQ(mimeapps, "[Default Applications]\nx-scheme-handler/corvantiluxen=tovani-corvantiluxen.desktop\n");
+    // What xdg-open asks for the scheme's handler.
+    const auto query = TestSupport::RunProcess("/usr/bin/xdg-mime", {"query", "default", "x-scheme-handler/corvantiluxen"});
+    EXPECT_EQ(query.out, "tovani-corvantiluxen.desktop\n") << query.err;
     unsetenv("XDG_DATA_HOME");
     unsetenv("XDG_CONFIG_HOME");
     fs::remove_all(root);

@@ -279,3 +279,10 @@ TEST(PlayerProgram, TheSecondFailureInARowIsReportedAndEndsWithOne) {
     EXPECT_FALSE(QFile::exists(temp.filePath(QStringLiteral("webview2_repair_done.flag"))));
     EXPECT_FALSE(QFile::exists(temp.filePath(QStringLiteral("webview2_repair.sh"))));
 }
+
+TEST(PlayerProgram, AMissingBrowserRuntimeIsNamedAndEndsWithOne) {
+    const auto run = RunPlayer({}, {{"DISPLAY", ""}, {"QTWEBENGINEPROCESS_PATH", "/nonexistent/QtWebEngineProcess"}});
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find("libqt6webenginecore6-bin"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("Step 7:"), std::string::npos) << "nothing after the runtime check runs";
+}
