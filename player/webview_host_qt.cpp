@@ -414,7 +414,9 @@ bool WebViewHost::Initialize(NativeWindow parent, const WString& userDataFolder,
         return true;
     }
     d.TearDown();
-    if (TryRepairAfterFailedStart(userDataFolder)) return false;
+    // Only a browser that could not come up is repaired; a call without a
+    // window or a data folder is the caller's mistake.
+    if (d.parent && !userDataFolder.empty() && TryRepairAfterFailedStart(userDataFolder)) return false;
     if (onReady) Guarded("onReady", [&] { onReady(false); });
     return false;
 }

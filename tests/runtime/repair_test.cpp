@@ -43,7 +43,11 @@ protected:
 TEST_F(TempTree, RepairIsTriedOnceInARow) {
     const fs::path flag = root / Repair::kFlagFileName;
     EXPECT_EQ(Repair::DecideRepair(flag), Repair::Decision::StartRepair);
+#ifdef _WIN32
+    EXPECT_EQ(TestSupport::ReadFile(flag.string()), "repair_attempted\r\n"); // written in text mode
+#else
     EXPECT_EQ(TestSupport::ReadFile(flag.string()), "repair_attempted\n");
+#endif
     EXPECT_EQ(Repair::DecideRepair(flag), Repair::Decision::ReportFailure);
     EXPECT_FALSE(fs::exists(flag));
     EXPECT_EQ(Repair::DecideRepair(flag), Repair::Decision::StartRepair) << "after a report the next failure repairs again";
