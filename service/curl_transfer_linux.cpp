@@ -106,6 +106,10 @@ CurlOutcome RunCurlTransfer(const CurlTransfer& transfer) {
 
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, transfer.verifyPeer ? 1L : 0L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, transfer.verifyPeer ? 2L : 0L);
+    // curl would read the system bundle on every handle; the shared store
+    // (system roots and the profile's anchors) is put in by the callback.
+    curl_easy_setopt(h, CURLOPT_CAINFO, nullptr);
+    curl_easy_setopt(h, CURLOPT_CAPATH, nullptr);
     if (transfer.verifyPeer) curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, AddExtraTrustAnchors);
     if (transfer.wantChain) curl_easy_setopt(h, CURLOPT_CERTINFO, 1L);
 
