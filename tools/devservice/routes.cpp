@@ -301,7 +301,9 @@ void Media(const httplib::Request& req, httplib::Response& res, const std::strin
 void Page(httplib::Response& res, const char* title) {
   std::string html = "<!doctype html>\n<html><head><meta charset=\"utf-8\"><title>";
   html += title;
-  html += "</title></head>\n<body><h1>";
+  // The player's browser paints a dark default behind pages: give ours their own.
+  html += "</title><style>body{background:#fff;color:#222;font-family:sans-serif;margin:0;padding:80px 40px;}"
+          "</style></head>\n<body><h1>";
   html += title;
   html += "</h1>\n<p><a href=\"/media/page.html\">Sample page</a></p>\n</body></html>\n";
   Send(res, 200, html, kHtmlType);
