@@ -1,5 +1,7 @@
 #include "player/certificate_trust_qt.h"
 
+#include "service/server_chain_linux.h"
+
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -32,15 +34,6 @@ X509Ptr ToX509(const QSslCertificate& certificate) {
     return X509Ptr(d2i_X509(nullptr, &data, der.size()));
 }
 
-std::string SpkiDerOf(X509* cert) {
-    unsigned char* der = nullptr;
-    const int length = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(cert), &der);
-    if (length <= 0 || der == nullptr) return std::string();
-    std::string out(reinterpret_cast<const char*>(der), static_cast<std::size_t>(length));
-    OPENSSL_free(der);
-    return out;
-}
-
 // The profile's anchors, read once from its PEM text.
 const std::vector<X509Ptr>& ExtraAnchors() {
     static std::once_flag once;
@@ -63,7 +56,7 @@ ServerChain ChainFromCertificates(const QList<QSslCertificate>& chain) {
     ServerChain out;
     for (const QSslCertificate& certificate : chain) {
         const X509Ptr cert = ToX509(certificate);
-        out.spkiDer.push_back(cert ? SpkiDerOf(cert.get()) : std::string());
+        out.spkiDer.push_back(cert ? SpkiDer(cert.get()) : std::string());
     }
     out.haveCertificate = !chain.isEmpty();
     ERR_clear_error();

@@ -110,6 +110,8 @@ X509StackPtr CompleteChain(const std::vector<X509Ptr>& sent) {
     return chain;
 }
 
+} // namespace
+
 std::string SpkiDer(X509* cert) {
     unsigned char* der = nullptr;
     const int length = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(cert), &der);
@@ -118,8 +120,6 @@ std::string SpkiDer(X509* cert) {
     OPENSSL_free(der);
     return out;
 }
-
-} // namespace
 
 ServerChain ServerChainFromTransfer(CURL* easy) {
     ServerChain chain;

@@ -15,3 +15,5 @@ ServerChain ServerChainFromTransfer(CURL* easy);
 // Adds the profile's extra trust anchors to a TLS context's certificate
 // store, next to the system's own (CURLOPT_SSL_CTX_FUNCTION).
 CURLcode AddExtraTrustAnchors(CURL* easy, void* sslCtx, void* unused);
+// The DER SubjectPublicKeyInfo of a certificate (empty when it cannot be encoded).
+std::string SpkiDer(X509* cert);
