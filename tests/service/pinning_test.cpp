@@ -21,14 +21,6 @@ void ExpectRefused(const HttpResponse& r, const std::string& error) {
     EXPECT_FALSE(r.ok);
 }
 
-std::string ToolPath() {
-#ifdef _WIN32
-    return TestSupport::Env("TOVANI_BIN") + "/tovani-tool.exe";
-#else
-    return TestSupport::Env("TOVANI_BIN") + "/tovani-tool";
-#endif
-}
-
 } // namespace
 
 TEST(Pinning, AnyCertificateOfTheChainMayCarryThePin) {
@@ -147,13 +139,13 @@ TEST(PinningDeathTest, PlatformHostMismatchInThePreflightEndsTheProcess) {
 TEST(Pinning, PlatformHostMismatchEndsInTheDiagnosticDialog) {
     // The tool loads the pins from the platform host first, so this is the
     // per-response check on an already pre-flighted host.
-    TestSupport::ProcessResult r = TestSupport::RunProcess(ToolPath(), {"fetch", "https://127.0.0.1:47444/echo"});
+    TestSupport::ProcessResult r = TestSupport::RunProcess(TestSupport::ToolPath(), {"fetch", "https://127.0.0.1:47444/echo"});
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_NE(r.err.find("SSL_127.0.0.1"), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
 
     // Without pinning the same server is merely untrusted.
-    r = TestSupport::RunProcess(ToolPath(), {"fetch", "--no-pinning", "https://127.0.0.1:47444/echo"});
+    r = TestSupport::RunProcess(TestSupport::ToolPath(), {"fetch", "--no-pinning", "https://127.0.0.1:47444/echo"});
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     EXPECT_NE(r.out.find("WinHttpSendRequest failed: "), std::string::npos) << r.out;
     EXPECT_EQ(r.err.find("SSL_"), std::string::npos) << r.err;

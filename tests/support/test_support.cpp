@@ -27,6 +27,14 @@ std::string Env(const char* name) {
     return value ? value : "";
 }
 
+std::string ToolPath() {
+#ifdef _WIN32
+    return Env("TOVANI_BIN") + "/tovani-tool.exe";
+#else
+    return Env("TOVANI_BIN") + "/tovani-tool";
+#endif
+}
+
 std::string ProfileKey() { return UnmaskConstant(Config::kEnvelopeKey); }
 
 WString SealLink(const std::string& pass, const std::string& content, const std::string& domain) {

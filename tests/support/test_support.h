@@ -13,6 +13,8 @@ std::string Env(const char* name);
 std::string ProfileKey();
 // A link "corvantiluxen:" + the three sealed parts.
 WString SealLink(const std::string& pass, const std::string& content, const std::string& domain);
+// The built tovani-tool of this build (folder from TOVANI_BIN).
+std::string ToolPath();
 // Reads a whole file; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
 

@@ -12,16 +12,8 @@ namespace {
 using nlohmann::json;
 using TestSupport::RunProcess;
 
-std::string ToolPath() {
-#ifdef _WIN32
-    return TestSupport::Env("TOVANI_BIN") + "/tovani-tool.exe";
-#else
-    return TestSupport::Env("TOVANI_BIN") + "/tovani-tool";
-#endif
-}
-
 TestSupport::ProcessResult Tool(const std::vector<std::string>& args) {
-    return RunProcess(ToolPath(), args);
+    return RunProcess(TestSupport::ToolPath(), args);
 }
 
 json ToolJson(const std::vector<std::string>& args, int expectedStatus = 0) {
