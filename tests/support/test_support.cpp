@@ -112,7 +112,16 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     // window or the clipboard, and that process keeps the starter's output
     // handles: start it here so a child never becomes that starter.
     GetDesktopWindow();
-    const BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    // Under Wine a start can fail for a moment while other programs of the
+    // suite start and end; such a failure is the host's, not the program's.
+    BOOL started = FALSE;
+    DWORD startError = 0;
+    for (int attempt = 0; attempt < 4 && !started; ++attempt) {
+        if (attempt > 0) Sleep(250 * attempt);
+        started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+        if (!started) startError = GetLastError();
+    }
+    if (!started) result.err = "CreateProcessW failed: " + std::to_string(startError);
     CloseHandle(outWrite);
     CloseHandle(errWrite);
     if (started) {
@@ -123,6 +132,8 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
         DWORD code = 0;
         GetExitCodeProcess(pi.hProcess, &code);
         result.status = static_cast<int>(code);
+        if (code == 0xFFFFFFFFu && result.out.empty() && result.err.empty())
+            result.err = "the program ended with 0xFFFFFFFF and printed nothing";
         CloseHandle(pi.hProcess);
         CloseHandle(pi.hThread);
     }
