@@ -87,7 +87,8 @@ void Drain(HANDLE pipe, std::string* sink) {
 }
 } // namespace
 
-ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args) {
+namespace {
+ProcessResult RunOnce(const std::string& program, const std::vector<std::string>& args) {
     ProcessResult result;
     SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
     HANDLE outRead, outWrite, errRead, errWrite;
@@ -139,6 +140,18 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     }
     CloseHandle(outRead);
     CloseHandle(errRead);
+    return result;
+}
+} // namespace
+
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args) {
+    ProcessResult result = RunOnce(program, args);
+    // None of our programs ends with -1; Wine reports it, with nothing
+    // printed, for a process it lost while starting it. Run such a one again.
+    if (result.status == -1 && result.out.empty()) {
+        Sleep(500);
+        result = RunOnce(program, args);
+    }
     return result;
 }
 
