@@ -24,6 +24,7 @@
 #include "pool.h"
 #include "profile.h"
 #include "routes.h"
+#include "trap.h"
 
 #ifndef TOVANI_SOURCE_DIR
 #error "TOVANI_SOURCE_DIR must name the source tree"
@@ -183,6 +184,8 @@ int main(int argc, char** argv) {
     }
   }
 
+  if (!StartTraps(options.traps, error)) return Fail(error, 3);
+
   // Bound sockets already queue connections, so "ready" may be said before
   // the accept loops run.
   std::string readyPath;
@@ -198,6 +201,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 5000 && !server->is_running(); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
   for (const auto& listener : options.listeners) LogLine("listening: " + listener.Name());
+  for (const auto& trap : options.traps) LogLine("trap: https " + trap.Name());
   std::cout << "ready" << std::endl;
 
   int signal = 0;
@@ -206,6 +210,7 @@ int main(int argc, char** argv) {
   WakeSleepers();
   for (auto& server : servers) server->stop();
   for (auto& thread : threads) thread.join();
+  StopTraps();
   if (!readyPath.empty()) std::remove(readyPath.c_str());
   return 0;
 }

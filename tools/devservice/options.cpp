@@ -11,6 +11,10 @@ const char kUsage[] =
     "  --listen ADDR:PORT:CHAIN_PEM:KEY_PEM  HTTPS listener (repeatable); the chain file\n"
     "                                        holds the leaf first, then intermediates\n"
     "  --http ADDR:PORT                      plain HTTP listener (repeatable)\n"
+    "  --trap ADDR:PORT:NAME:CHAIN_PEM:KEY_PEM  recording TLS listener (repeatable): completes\n"
+    "                                        the handshake, records what arrives after it\n"
+    "  --trap-later ADDR:PORT:NAME:CHAIN_PEM:KEY_PEM  the chain that trap shows from its\n"
+    "                                        second connection on\n"
     "  --media DIR                           folder served under /media/\n"
     "  --state DIR                           writes DIR/ready (the pid) once all listeners are bound\n"
     "  --profile FILE                        build profile whose names the service answers to\n"
@@ -62,6 +66,30 @@ bool ParseTlsListener(std::string_view text, Listener& listener, std::string& er
   return true;
 }
 
+// ADDR:PORT:NAME:CHAIN:KEY, the key path after the last colon.
+bool ParseTrapChain(std::string_view text, Trap& trap, TrapChain& chain, std::string& error) {
+  const size_t first = text.find(':');
+  const size_t second = first == std::string_view::npos ? first : text.find(':', first + 1);
+  const size_t third = second == std::string_view::npos ? second : text.find(':', second + 1);
+  const size_t last = text.rfind(':');
+  if (third == std::string_view::npos || last <= third) {
+    error = "expected ADDR:PORT:NAME:CHAIN_PEM:KEY_PEM, got '" + std::string(text) + "'";
+    return false;
+  }
+  Listener where;
+  if (!ParseAddressPort(text.substr(0, second), where, error)) return false;
+  trap.address = where.address;
+  trap.port = where.port;
+  chain.name = std::string(text.substr(second + 1, third - second - 1));
+  chain.chainPem = std::string(text.substr(third + 1, last - third - 1));
+  chain.keyPem = std::string(text.substr(last + 1));
+  if (chain.name.empty() || chain.chainPem.empty() || chain.keyPem.empty()) {
+    error = "empty name, certificate or key path in '" + std::string(text) + "'";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool ParseOptions(int argc, char** argv, const std::string& sourceDir, Options& options,
@@ -89,6 +117,22 @@ bool ParseOptions(int argc, char** argv, const std::string& sourceDir, Options& 
       Listener listener;
       if (!ParseAddressPort(value, listener, error)) return false;
       options.listeners.push_back(listener);
+    } else if (arg == "--trap") {
+      Trap trap;
+      if (!ParseTrapChain(value, trap, trap.first, error)) return false;
+      options.traps.push_back(trap);
+    } else if (arg == "--trap-later") {
+      Trap where;
+      TrapChain chain;
+      if (!ParseTrapChain(value, where, chain, error)) return false;
+      Trap* target = nullptr;
+      for (Trap& trap : options.traps)
+        if (trap.Name() == where.Name()) target = &trap;
+      if (target == nullptr) {
+        error = "--trap-later names no earlier --trap: " + where.Name();
+        return false;
+      }
+      target->later = chain;
     } else if (arg == "--media") {
       options.mediaDir = value;
     } else if (arg == "--state") {

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "trap.h"
+
 namespace devservice {
 
 struct Listener {
@@ -17,6 +19,7 @@ struct Listener {
 
 struct Options {
   std::vector<Listener> listeners;
+  std::vector<Trap> traps;
   std::string mediaDir;
   std::string stateDir;
   std::string profileFile;

@@ -18,6 +18,7 @@
 
 #include "codec.h"
 #include "content.h"
+#include "trap.h"
 
 namespace devservice {
 
@@ -182,6 +183,31 @@ void Echo(const httplib::Request& req, const std::string& body, httplib::Respons
       {"body_length", body.size()}, {"remote_addr", req.remote_addr},
   };
   Send(res, 200, Dump(doc), kJsonType);
+}
+
+// Headers at once, then one body byte a second: a sender that never stalls
+// long enough to trip a stall timeout, yet never finishes.
+void Trickle(httplib::Response& res) {
+  constexpr size_t kLength = 120;
+  res.set_content_provider(kLength, kJsonType, [](size_t offset, size_t, httplib::DataSink& sink) {
+    if (offset > 0 && !PausableSleep(1000)) return false;
+    return sink.write(offset == 0 ? "[" : " ", 1);
+  });
+}
+
+// A body of the asked size, produced as it is sent.
+void Large(const httplib::Request& req, httplib::Response& res) {
+  const auto size = ParseInteger(std::string_view(req.path).substr(std::string_view("/large/").size()), 0,
+                                 1024LL * 1024 * 1024);
+  if (!size) return Send(res, 400, "size must be 0..1073741824\n", kTextType);
+  res.set_content_provider(static_cast<size_t>(*size), kJsonType,
+                           [](size_t offset, size_t length, httplib::DataSink& sink) {
+                             static const std::string chunk(64 * 1024, ' ');
+                             const size_t n = std::min(length, chunk.size());
+                             std::string piece = chunk.substr(0, n);
+                             if (offset == 0 && n > 0) piece[0] = '[';
+                             return sink.write(piece.data(), piece.size());
+                           });
 }
 
 void Slow(const httplib::Request& req, httplib::Response& res) {
@@ -354,6 +380,19 @@ void Dispatch(const httplib::Request& req, const std::string& body, httplib::Res
     return Send(res, code, code == 404 ? "not here" : "status " + std::to_string(code), kTextType);
   }
   if (path == "/slow") return Slow(req, res);
+  if (path == "/trickle") {
+    if (!IsGet(req)) return MethodNotAllowed(res, "GET, HEAD");
+    return Trickle(res);
+  }
+  if (StartsWith(path, "/large/")) {
+    if (!IsGet(req)) return MethodNotAllowed(res, "GET, HEAD");
+    return Large(req, res);
+  }
+  if (path == "/control/traps") return Send(res, 200, Dump(TrapRecords()), kJsonType);
+  if (path == "/control/traps/reset") {
+    ResetTraps();
+    return Send(res, 200, "{}", kJsonType);
+  }
   if (StartsWith(path, "/media/")) {
     if (!IsGet(req)) return MethodNotAllowed(res, "GET, HEAD");
     return Media(req, res, state.mediaDir);

@@ -12,7 +12,10 @@
 //   ANY  /redirect                 302 to /echo; /status/<code>; /slow?ms=N (<= 60000)
 //   GET  /media/<file>             files of the media folder, with byte ranges
 //   GET  /start, /home             small start and home pages
+//   GET  /trickle                  120 bytes announced, one sent a second
+//   GET  /large/<bytes>            a body of that size
 //   PUT|DELETE /control/pins       replace or restore the served pin document
+//   ANY  /control/traps[/reset]    what the recording listeners received; forget it
 #include <mutex>
 #include <string>
 
