@@ -42,9 +42,10 @@ struct HandshakeCheck {
 int CheckServerInHandshake(X509_STORE_CTX* ctx, void* arg) {
     auto* check = static_cast<HandshakeCheck*>(arg);
     ServerChain chain = LinkedChain(X509_STORE_CTX_get0_cert(ctx), X509_STORE_CTX_get0_untrusted(ctx));
-    const bool accepted = !check->transfer->pins || ChainMatchesPins(chain, *check->transfer->pins);
     check->outcome->chain = std::move(chain);
-    if (accepted) return 1;
+    // A probe only wanted the chain: it ends the connection before sending anything.
+    if (check->transfer->collectChain) return 0;
+    if (ChainMatchesPins(check->outcome->chain, *check->transfer->pins)) return 1;
     check->outcome->pinRejected = true;
     X509_STORE_CTX_set_error(ctx, X509_V_ERR_APPLICATION_VERIFICATION);
     return 0;

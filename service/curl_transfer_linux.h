@@ -25,7 +25,8 @@ struct CurlTransfer {
     // Trust rests on these pins alone: the handshake is refused, before any
     // request byte leaves, unless the linked chain carries one of them.
     std::optional<PinEntry> pins;
-    // Only record the linked chain (the browser's probe); accept any.
+    // Only record the linked chain (the browser's probe) and end the
+    // connection in the handshake: the server never sees a request.
     bool collectChain = false;
     unsigned long deadlineMs = kRequestDeadlineMs; // the whole exchange
 };
