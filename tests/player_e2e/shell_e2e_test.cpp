@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -58,8 +59,9 @@ protected:
 };
 
 // Runs the player program with a changed environment; what it printed and its status.
-TestSupport::ProcessResult RunPlayer(const std::vector<std::string>& args,
-                                     const std::vector<std::pair<std::string, std::string>>& environment) {
+// Runs a program with some variables set (or unset, for an empty value).
+TestSupport::ProcessResult RunWith(const std::string& program, const std::vector<std::string>& args,
+                                   const std::vector<std::pair<std::string, std::string>>& environment) {
     std::vector<std::pair<std::string, std::optional<std::string>>> saved;
     for (const auto& [name, value] : environment) {
         const char* old = std::getenv(name.c_str());
@@ -70,7 +72,7 @@ TestSupport::ProcessResult RunPlayer(const std::vector<std::string>& args,
             setenv(name.c_str(), value.c_str(), 1);
         }
     }
-    auto result = TestSupport::RunProcess(Bin("tovani"), args);
+    auto result = TestSupport::RunProcess(program, args);
     for (const auto& [name, value] : saved) {
         if (value) {
             setenv(name.c_str(), value->c_str(), 1);
@@ -79,6 +81,11 @@ TestSupport::ProcessResult RunPlayer(const std::vector<std::string>& args,
         }
     }
     return result;
+}
+
+TestSupport::ProcessResult RunPlayer(const std::vector<std::string>& args,
+                                     const std::vector<std::pair<std::string, std::string>>& environment) {
+    return RunWith(Bin("tovani"), args, environment);
 }
 
 std::string LastLine(std::string text) {
@@ -174,6 +181,43 @@ TEST(PlayerProgram, ADamagedLinkEndsInTheDialogWithTheCodeOnTheClipboard) {
     ASSERT_EQ(decoded.status, 0) << decoded.out;
     EXPECT_EQ(nlohmann::json::parse(decoded.out)["reason"], "split_failed_parts_2");
     KillDialogs();
+}
+
+// A link clicked in a browser on a plain window manager: xdg-open finds no
+// desktop environment and runs the entry's Exec line itself, word by word.
+// The player is installed under a plain path and under one with a space.
+TEST(PlayerProgram, XdgOpenWithoutADesktopEnvironmentStartsThePlayer) {
+    const std::filesystem::path root =
+        std::filesystem::path(TOVANI_BIN_DIR) / ("xdg-open-" + std::to_string(getpid()));
+    std::filesystem::remove_all(root);
+    for (const char* folder : {"plain", "my apps"}) {
+        const std::filesystem::path installed = root / folder / "tovani";
+        std::filesystem::create_directories(installed.parent_path());
+        std::error_code ec;
+        std::filesystem::create_hard_link(Bin("tovani"), installed, ec);
+        if (ec) std::filesystem::copy_file(Bin("tovani"), installed);
+        const std::string home = (root / "home").string();
+        const std::vector<std::pair<std::string, std::string>> desktopless = {
+            {"HOME", home},
+            {"XDG_DATA_HOME", home + "/.local/share"},
+            {"XDG_CONFIG_HOME", home + "/.config"},
+            {"XDG_CURRENT_DESKTOP", ""},
+            {"XDG_SESSION_DESKTOP", ""},
+            {"DESKTOP_SESSION", ""},
+            {"KDE_FULL_SESSION", ""},
+            {"GNOME_DESKTOP_SESSION_ID", ""},
+            {"BROWSER", ""}};
+        // Every start registers the scheme; this one has no display and ends at once.
+        std::vector<std::pair<std::string, std::string>> noDisplay = desktopless;
+        noDisplay.emplace_back("DISPLAY", "");
+        const auto first = RunWith(installed.string(), {"corvantiluxen:a:b"}, noDisplay);
+        ASSERT_NE(first.err.find("Link Error"), std::string::npos) << first.err;
+
+        const auto opened = RunWith("/usr/bin/xdg-open", {"corvantiluxen:a:b"}, desktopless);
+        EXPECT_EQ(opened.status, 0) << folder << ": " << opened.err;
+        EXPECT_NE(opened.err.find("Link Error"), std::string::npos) << folder << ": " << opened.err;
+    }
+    std::filesystem::remove_all(root);
 }
 
 TEST(PlayerProgram, AServiceMessageIsShownAndEndsWithOne) {
