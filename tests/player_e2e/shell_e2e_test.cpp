@@ -220,6 +220,36 @@ TEST(PlayerProgram, XdgOpenWithoutADesktopEnvironmentStartsThePlayer) {
     std::filesystem::remove_all(root);
 }
 
+// Installed without its dialog program beside it, the player still shows the
+// code: in a message box of its own, which the user closes.
+TEST(PlayerProgram, WithoutTheDialogProcessTheCodeIsShownInAMessageBox) {
+    const std::filesystem::path root = std::filesystem::path(TOVANI_BIN_DIR) / ("alone-" + std::to_string(getpid()));
+    std::filesystem::remove_all(root);
+    std::filesystem::create_directories(root);
+    const std::filesystem::path player = root / "player";
+    std::error_code ec;
+    std::filesystem::create_hard_link(Bin("tovani"), player, ec);
+    if (ec) std::filesystem::copy_file(Bin("tovani"), player);
+    bool answered = false;
+    std::thread answer([&answered] {
+        for (int i = 0; i < 300 && !answered; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            const auto found = TestSupport::RunProcess("/usr/bin/xdotool", {"search", "--name", "Link Error"});
+            if (found.status != 0 || found.out.empty()) continue;
+            const std::string window = found.out.substr(0, found.out.find('\n'));
+            TestSupport::RunProcess("/usr/bin/xdotool", {"windowactivate", "--sync", window});
+            TestSupport::RunProcess("/usr/bin/xdotool", {"key", "--window", window, "Return"});
+            answered = true;
+        }
+    });
+    const auto run = RunWith(player.string(), {"corvantiluxen:a:b"}, {});
+    answer.join();
+    std::filesystem::remove_all(root);
+    EXPECT_TRUE(answered) << "no message box";
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("Diagnostic Code:"), std::string::npos) << run.err;
+}
+
 TEST(PlayerProgram, AServiceMessageIsShownAndEndsWithOne) {
     const WString link = TestSupport::SealLink("p", "error-message", "https://127.0.0.1:47443");
     // Without a display the message goes to standard error.
