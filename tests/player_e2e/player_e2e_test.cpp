@@ -184,5 +184,4 @@ TEST(PlayerProgram, ABrowserRequestFailingItsPinsEndsInTheDiagnostic) {
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.err.find("Network Connection Intercepted"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("MITM_PIN_127.0.0.2"), std::string::npos) << run.err;
-    TestSupport::RunProcess("/usr/bin/pkill", {"-f", "--", "--diagnostic-dialog"});
 }
