@@ -30,6 +30,10 @@ InitScreen::InitScreen() {
 InitScreen::~InitScreen() = default;
 
 bool InitScreen::CreateBrowser() {
+    // Visible from the start: its loading text is what the user sees while
+    // the browser comes up, and a start page that never completes must not
+    // leave the player without a window.
+    show();
     host_ = std::make_unique<WebView::WebViewHost>();
     host_->onWebMessage = [this](const WString& message) { OnMessage(message); };
     host_->onNavigationStarting = [](const WString&, bool&) {};

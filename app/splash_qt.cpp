@@ -18,6 +18,7 @@ public:
     explicit SplashWidget(QPixmap image)
         : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool), image_(std::move(image)) {
         setObjectName(QStringLiteral("splash"));
+        setWindowTitle(QStringLiteral("Kelbro Splash"));
         setAttribute(Qt::WA_TranslucentBackground);
         setAttribute(Qt::WA_DeleteOnClose);
         setCursor(Qt::BusyCursor);

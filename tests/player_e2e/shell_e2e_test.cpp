@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWebEngineView>
 
 #include <chrono>
@@ -107,8 +108,11 @@ void ScreenshotOfScreen(const std::string& name) {
 
 TEST_F(InitScreenTest, StartPageWithABarThatNavigatesAndKeepsItsPlace) {
     screen = std::make_unique<InitScreen>();
-    screen->show();
+    // Shown while the browser is still starting, before any page completed.
+    bool visibleWhileStarting = false;
+    QTimer::singleShot(0, screen.get(), [&] { visibleWhileStarting = screen->isVisible(); });
     ASSERT_TRUE(screen->CreateBrowser());
+    EXPECT_TRUE(visibleWhileStarting);
     ASSERT_TRUE(WaitFor([&] { return BarReady(); }));
     EXPECT_EQ(Path(), Text("/start"));
     EXPECT_EQ(screen->windowTitle(), Text("Tovani V 4.9.0"));
@@ -326,6 +330,46 @@ TEST(PlayerProgram, ABrowserThatCannotStartIsRepairedOnceAndRelaunched) {
     EXPECT_TRUE(QFile::exists(home.filePath(QStringLiteral("keep-me")))) << "only the player's data is removed";
     // The relaunched player lives on this test's own virtual display and
     // ends with it; nothing is ended by name (a user's player may be running).
+}
+
+// A browser that takes longer than any fixed limit to come up is waited
+// for: no repair, and the user's browser data stays.
+TEST(PlayerProgram, ASlowBrowserStartIsWaitedForAndRepairsNothing) {
+    QTemporaryDir home;
+    QTemporaryDir temp;
+    const QString data = home.filePath(QStringLiteral(".local/share/Tovani/WebView2Data"));
+    QDir().mkpath(data);
+    QFile(data + "/signed-in").open(QIODevice::WriteOnly);
+    const QString helper = temp.filePath(QStringLiteral("helper"));
+    {
+        QFile script(helper);
+        script.open(QIODevice::WriteOnly);
+        script.write("#!/bin/sh\n[ $# -eq 0 ] && exec /usr/lib/qt6/libexec/QtWebEngineProcess\n"
+                     "sleep 22\nexec /usr/lib/qt6/libexec/QtWebEngineProcess \"$@\"\n");
+    }
+    QFile::setPermissions(helper, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    // The first completed page closes the splash; then the user closes the player.
+    bool shown = false;
+    std::thread user([&shown] {
+        for (int i = 0; i < 900 && !shown; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            const std::string tree = TestSupport::RunProcess("/usr/bin/xwininfo", {"-root", "-tree"}).out;
+            shown = tree.find("Tovani V 4.9.0") != std::string::npos && tree.find("Kelbro Splash") == std::string::npos;
+        }
+        const auto found = TestSupport::RunProcess("/usr/bin/xdotool", {"search", "--name", "Tovani V 4.9.0"});
+        if (!found.out.empty())
+            TestSupport::RunProcess("/usr/bin/xdotool", {"windowkill", found.out.substr(0, found.out.find('\n'))});
+    });
+    const auto run = RunPlayer({}, {{"HOME", home.path().toStdString()},
+                                    {"TMPDIR", temp.path().toStdString()},
+                                    {"XDG_DATA_HOME", ""},
+                                    {"QTWEBENGINEPROCESS_PATH", helper.toStdString()}});
+    user.join();
+    EXPECT_TRUE(shown) << run.err;
+    EXPECT_EQ(run.err.find("needs repair"), std::string::npos) << run.err;
+    EXPECT_FALSE(QFile::exists(temp.filePath(QStringLiteral("webview2_repair_done.flag"))));
+    EXPECT_TRUE(QFile::exists(data + "/signed-in")) << "the user's browser data is kept";
 }
 
 TEST(PlayerProgram, TheSecondFailureInARowIsReportedAndEndsWithOne) {
