@@ -11,6 +11,7 @@
 #include "app/messages.h"
 #include "app/splash_qt.h"
 #include "common/app_constants.h"
+#include "player/window_icon_qt.h"
 #include "player/browser_rules.h"
 #include "player/page_scripts.h"
 #include "player/player_window_qt.h"
@@ -24,6 +25,7 @@ QString ToQString(const WString& text) { return QString::fromUtf16(text.data(), 
 InitScreen::InitScreen() {
     setObjectName(QStringLiteral("initScreen"));
     setWindowTitle(ToQString(ApplicationConstants.WindowTitle()));
+    setWindowIcon(ProductIcon());
     resize(1024, 768);
 }
 

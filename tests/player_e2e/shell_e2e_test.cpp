@@ -1,10 +1,13 @@
 // The application shell end to end: the init screen with its bar, the splash,
 // and the whole program on its failure paths (the diagnostic dialog process
 // with the code on the clipboard, service messages, the browser repair).
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -17,6 +20,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/diagnostic_window_qt.h"
 #include "app/init_screen_qt.h"
 #include "app/splash_qt.h"
 #include "player/webview_host_qt.h"
@@ -116,6 +120,16 @@ TEST_F(InitScreenTest, StartPageWithABarThatNavigatesAndKeepsItsPlace) {
     ASSERT_TRUE(WaitFor([&] { return BarReady(); }));
     EXPECT_EQ(Path(), Text("/start"));
     EXPECT_EQ(screen->windowTitle(), Text("Tovani V 4.9.0"));
+    EXPECT_FALSE(screen->windowIcon().isNull());
+    // The fullscreen icon (U+26F6) is drawn from a font that has it, not as
+    // the box of a missing glyph (which a private-use character gets).
+    EXPECT_TRUE(Js(Text("(function(){var b=document.querySelectorAll('#kelbro-nav-container button')[2];"
+                        "var f=getComputedStyle(b).fontFamily;var c=document.createElement('canvas');"
+                        "c.width=c.height=48;var x=c.getContext('2d');x.font='32px '+f;"
+                        "function drawn(t){x.clearRect(0,0,48,48);x.fillText(t,4,38);"
+                        "return Array.prototype.join.call(x.getImageData(0,0,48,48).data,',');}"
+                        "var g=drawn('\\u26F6');return g!==drawn('\\uE000')&&g!==drawn(' ');})()"))
+                    .toBool());
     Pump(800);
     Screenshot("init-screen", screen.get());
 
@@ -162,6 +176,55 @@ TEST(Splash, ShownOnceCentredTopmostAndTransparent) {
     EXPECT_EQ(SplashWindow(), nullptr);
     ShowSplash();
     EXPECT_EQ(SplashWindow(), nullptr) << "never shown twice";
+}
+
+// An image that cannot be found or read: the user is told in a box without
+// icon, and start-up goes on without a splash.
+TEST(Splash, AnImageThatCannotBeReadIsReportedAndSkipped) {
+    QTemporaryDir folder;
+    const QString notAnImage = folder.filePath(QStringLiteral("splash.png"));
+    QFile file(notAnImage);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("not a picture");
+    file.close();
+    for (const auto& [path, text] : {std::pair{QStringLiteral(":/tovani/missing.png"),
+                                               std::string("FindResourceW failed. Could not find resource ID 102.")},
+                                     std::pair{notAnImage, std::string("Gdiplus::Bitmap::FromStream failed.")}}) {
+        // The user reads the box and presses OK.
+        QString shown;
+        QTimer user;
+        QObject::connect(&user, &QTimer::timeout, [&shown] {
+            QWidget* box = QApplication::activeModalWidget();
+            if (box == nullptr) return;
+            shown = box->windowTitle();
+            QMetaObject::invokeMethod(box, "accept", Qt::QueuedConnection);
+        });
+        user.start(100);
+        ShowSplashImage(path);
+        user.stop();
+        EXPECT_EQ(shown, QStringLiteral("Splash Error")) << text;
+        EXPECT_EQ(SplashWindow(), nullptr);
+    }
+}
+
+// The code field selects the whole code on a click, ready to copy.
+TEST(DiagnosticWindow, ClickingTheCodeSelectsItAll) {
+    const std::unique_ptr<QWidget> window =
+        CreateDiagnosticWindow(QStringLiteral("Title"), QStringLiteral("Text"), QStringLiteral("Arabic"),
+                               QStringLiteral("CODE-1234"));
+    window->show();
+    auto* field = window->findChild<QPlainTextEdit*>(QStringLiteral("diagnosticCode"));
+    ASSERT_NE(field, nullptr);
+    EXPECT_FALSE(window->windowIcon().isNull());
+    EXPECT_TRUE(field->textCursor().selectedText().isEmpty());
+    const QPoint inside = field->viewport()->rect().center();
+    QMouseEvent press(QEvent::MouseButtonPress, inside, field->viewport()->mapToGlobal(inside), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, inside, field->viewport()->mapToGlobal(inside), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(field->viewport(), &press);
+    QCoreApplication::sendEvent(field->viewport(), &release);
+    EXPECT_EQ(field->textCursor().selectedText(), QStringLiteral("CODE-1234"));
 }
 
 TEST(PlayerProgram, ADamagedLinkEndsInTheDialogWithTheCodeOnTheClipboard) {
@@ -407,5 +470,6 @@ TEST(PlayerProgram, AMissingBrowserRuntimeIsNamedAndEndsWithOne) {
     const auto run = RunPlayer({}, {{"DISPLAY", ""}, {"QTWEBENGINEPROCESS_PATH", "/nonexistent/QtWebEngineProcess"}});
     EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_NE(run.err.find("libqt6webenginecore6-bin"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("Kelbro \xE2\x80\x94 Component Required: "), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find("Step 7:"), std::string::npos) << "nothing after the runtime check runs";
 }
