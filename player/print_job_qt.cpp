@@ -72,7 +72,12 @@ void PrintJobWatcher::Poll() {
         }
     }
     if (seen && !pending) return Finish(PrintJobOutcome::Completed);
-    if (--remainingPolls_ <= 0) Finish(seen ? PrintJobOutcome::Failed : PrintJobOutcome::PrinterUnavailable);
+    if (--remainingPolls_ > 0) return;
+    // A job CUPS accepted and is still working on (a long document, a slow
+    // printer) has been printed as far as we can tell. Without any job, the
+    // print never reached the printer: unavailable only when it is.
+    if (seen) return Finish(PrintJobOutcome::Completed);
+    Finish(PrinterAvailable(printer_) ? PrintJobOutcome::Failed : PrintJobOutcome::PrinterUnavailable);
 }
 
 void PrintJobWatcher::Finish(PrintJobOutcome outcome) {

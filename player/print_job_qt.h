@@ -19,7 +19,8 @@ class PrintJobWatcher : public QObject {
     Q_OBJECT
 public:
     // Follows the jobs that appear on printerName beyond knownJobs; calls done
-    // once with the outcome (Failed after timeoutMs without a final state).
+    // once with the outcome. A job still pending after timeoutMs counts as
+    // printed; a stopped, cancelled or aborted one as failed.
     PrintJobWatcher(QString printerName, std::set<int> knownJobs, std::function<void(PrintJobOutcome)> done,
                     int timeoutMs = 60000, QObject* parent = nullptr);
 

@@ -2,10 +2,12 @@
 // page to that CUPS printer, and the real outcome posted to the page.
 #include <QPrinter>
 #include <QPrinterInfo>
+#include <QPointer>
 #include <QWebEngineView>
 
 #include <memory>
 
+#include "common/debug_log.h"
 #include "player/print_job_qt.h"
 #include "player/printer_dialog_qt.h"
 #include "player/web_messages.h"
@@ -39,37 +41,42 @@ PrintOutcome OutcomeOf(PrintJobOutcome job) {
 void WebViewHost::ShowSystemPrintDialog() {
     QWebEngineView* view = ViewOf(*this);
     if (view == nullptr) return;
+    // One print at a time: a request that arrives while the dialog is open
+    // or a print is under way (the dialog's own loop delivers page messages)
+    // would stack a second dialog and take the first one's answer.
+    static const char* const kPrinting = "tovaniPrinting";
+    if (view->property(kPrinting).toBool()) {
+        DebugLog("print request ignored: a print is already under way");
+        return;
+    }
+    view->setProperty(kPrinting, true);
+    QPointer<QWebEngineView> guard(view);
+    const auto answer = [this, guard](PrintOutcome outcome) {
+        if (guard) guard->setProperty(kPrinting, false);
+        PostWebMessageAsJson(PrintResultJson(outcome));
+    };
 
     PrinterChoiceDialog dialog(InstalledPrinters(), view->window());
     const WString chosen = dialog.exec() == QDialog::Accepted ? dialog.selectedName() : WString();
-    if (chosen.empty()) {
-        PostWebMessageAsJson(PrintResultJson(PrintOutcome::Cancelled));
-        return;
-    }
+    if (!guard) return;
+    if (chosen.empty()) return answer(PrintOutcome::Cancelled);
 
     // An unknown name would silently print on the default printer: refuse it.
     const QString name = ToQString(chosen);
     const QPrinterInfo info = QPrinterInfo::printerInfo(name);
-    if (info.isNull() || !PrinterAvailable(name)) {
-        PostWebMessageAsJson(PrintResultJson(PrintOutcome::PrinterUnavailable));
-        return;
-    }
+    if (info.isNull() || !PrinterAvailable(name)) return answer(PrintOutcome::PrinterUnavailable);
 
     auto printer = std::make_shared<QPrinter>(info, QPrinter::HighResolution);
     std::set<int> knownJobs = PrinterJobIds(name);
     auto connection = std::make_shared<QMetaObject::Connection>();
     *connection = QObject::connect(view, &QWebEngineView::printFinished, view,
-                                   [this, view, printer, name, knownJobs, connection](bool queued) {
+                                   [view, printer, name, knownJobs, connection, answer](bool queued) {
                                        QObject::disconnect(*connection);
-                                       if (!queued) {
-                                           PostWebMessageAsJson(PrintResultJson(PrintOutcome::PrintFailed));
-                                           return;
-                                       }
-                                       new PrintJobWatcher(name, knownJobs,
-                                                           [this](PrintJobOutcome outcome) {
-                                                               PostWebMessageAsJson(PrintResultJson(OutcomeOf(outcome)));
-                                                           },
-                                                           60000, view);
+                                       if (!queued) return answer(PrintOutcome::PrintFailed);
+                                       new PrintJobWatcher(
+                                           name, knownJobs,
+                                           [answer](PrintJobOutcome outcome) { answer(OutcomeOf(outcome)); }, 60000,
+                                           view);
                                    });
     view->print(printer.get());
 }

@@ -1,15 +1,24 @@
 // The player end to end on a virtual display: every kind of content of the
 // development service's catalogue, printing into CUPS, the navigation policy
 // and the pin check of browser traffic.
+#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QKeyEvent>
+#include <QWebEngineView>
+#include <QWebEnginePage>
 
+#include <optional>
 #include <thread>
 
 #include <nlohmann/json.hpp>
 
 #include "common/app_constants.h"
 #include "links/player_content.h"
+#include "player/print_job_qt.h"
+#include "player/printer_dialog_qt.h"
 #include "player/webview_host_qt.h"
 #include "service/http_client.h"
 #include "service/pins.h"
@@ -123,6 +132,69 @@ TEST_F(Player, PrintingReachesCupsAndReportsTheRealOutcome) {
     ASSERT_TRUE(WaitFor([&] { return PlayerMessages().contains(Text("printResult")); }, 20000));
     EXPECT_EQ(PlayerMessages().toStdString(),
               R"({"type":"printResult","status":"error","message":"The selected printer is unavailable."})");
+}
+
+// Two requests at once: one dialog, one answer.
+TEST_F(Player, ASecondPrintRequestWhileOneIsUnderWayIsNotStacked) {
+    ASSERT_TRUE(OpenContent("https://127.0.0.1:47443/media/page.html"));
+    ASSERT_TRUE(WaitFor([&] { return PageComplete("/media/page.html"); }));
+    ListenForPlayerMessages();
+    // While the dialog is open the page asks again; the user prints on PDF.
+    int dialogs = 0;
+    bool askedAgain = false;
+    QWebEngineView* view = WebView::ViewOf(*player->Host());
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        int count = 0;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (qobject_cast<PrinterChoiceDialog*>(widget) != nullptr && widget->isVisible()) ++count;
+        dialogs = std::max(dialogs, count);
+        if (count > 0 && !askedAgain) {
+            askedAgain = true;
+            view->page()->runJavaScript(Text("window.print();"));
+        }
+    });
+    user.start(10);
+    AnswerPrinterDialog(Text("PDF"));
+    RunJs(Text("window.print(); true"));
+    ASSERT_TRUE(WaitFor([&] { return PlayerMessages().contains(Text("printResult")); }, 60000));
+    Pump(2000);
+    user.stop();
+    EXPECT_TRUE(askedAgain);
+    EXPECT_EQ(dialogs, 1);
+    EXPECT_EQ(RunJs(Text("window.__tovaniResults.length")).toInt(), 1) << PlayerMessages().toStdString();
+    EXPECT_EQ(PlayerMessages().toStdString(), R"({"type":"printResult","status":"success","message":"Print job sent successfully."})");
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    // The next request is served again.
+    RunJs(Text("window.__tovaniResults = []; true"));
+    AnswerPrinterDialog(QString());
+    RunJs(Text("window.print(); true"));
+    EXPECT_TRUE(WaitFor([&] { return PlayerMessages().contains(Text("cancelled")); }, 20000));
+}
+
+// A job CUPS accepted and still holds when the watch ends has not failed.
+TEST(PrintJobWatcher, AJobStillPendingAtTheTimeLimitIsNotAFailure) {
+    const QString printer = QStringLiteral("PDF");
+    ASSERT_TRUE(PrinterAvailable(printer));
+    const std::set<int> known = PrinterJobIds(printer);
+    QTemporaryDir folder;
+    const QString document = folder.filePath(QStringLiteral("held.txt"));
+    {
+        QFile file(document);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("held\n");
+    }
+    const auto submitted = TestSupport::RunProcess("/usr/bin/lp", {"-d", "PDF", "-H", "hold", document.toStdString()});
+    ASSERT_EQ(submitted.status, 0) << submitted.err;
+    std::optional<PrintJobOutcome> outcome;
+    new PrintJobWatcher(printer, known, [&](PrintJobOutcome o) { outcome = o; }, 1500, qApp);
+    for (int i = 0; i < 200 && !outcome; ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(outcome, PrintJobOutcome::Completed);
+    for (const int id : PrinterJobIds(printer))
+        if (known.count(id) == 0) TestSupport::RunProcess("/usr/bin/cancel", {std::to_string(id)});
 }
 
 TEST_F(Player, PdfPrintButtonAndKeysOpenThePrinterDialog) {
