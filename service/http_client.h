@@ -2,6 +2,7 @@
 // The synchronous HTTPS client every platform call goes through (WinHTTP on
 // Windows, libcurl over OpenSSL on Linux). One call, one request, the whole
 // response in memory.
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -10,6 +11,13 @@
 #include <string>
 
 #include "common/text.h"
+
+// What a server can make one request hold: the largest response body kept in
+// memory, and the time a whole request may take, from its first connection
+// to the last byte of the body. Both backends fail a request beyond either
+// ("WinHttpReceiveResponse failed: " with 12183 or 12002).
+inline constexpr std::size_t kMaxResponseBytes = 4 * 1024 * 1024;
+inline constexpr unsigned kRequestDeadlineMs = 30000;
 
 struct HttpResponse {
     std::uint32_t statusCode = 0; // 0 when no response was read
@@ -34,7 +42,8 @@ public:
                          const WString& contentType);
 
     // True: no pre-flight and no pin check. Hosts are then trusted only through
-    // the system's ordinary certificate validation.
+    // the system's ordinary certificate validation, done before any request
+    // byte is sent.
     bool pinningDisabled = false;
 
     // The platform backend; defined beside each implementation.
