@@ -259,7 +259,7 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
     const bool sent = SendChecked(request, check, WINHTTP_NO_ADDITIONAL_HEADERS,
                                   body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(body.data()), length,
                                   sendError);
-    if (check.refused) {
+    const auto refusal = [&check, &host]() {
         if (check.kind == SendingCheck::Kind::Pins) {
             // On the platform's primary domain this shows the diagnostic
             // dialog and does not return.
@@ -268,10 +268,17 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
         }
         // What WinHTTP itself reports for a chain it does not trust.
         return Failure(SystemErrorText("WinHttpSendRequest", ERROR_WINHTTP_SECURE_FAILURE));
-    }
+    };
+    if (check.refused) return refusal();
     if (!sent) return Failure(SystemErrorText("WinHttpSendRequest", NormalizedWinHttpError(sendError)));
-    if (!WinHttpReceiveResponse(request.get(), nullptr)) {
-        const DWORD code = deadline.Passed() ? ERROR_WINHTTP_TIMEOUT : NormalizedWinHttpError(GetLastError());
+    const BOOL answered = WinHttpReceiveResponse(request.get(), nullptr);
+    const DWORD receiveError = answered ? 0 : GetLastError();
+    // Should WinHTTP send again while receiving (it would for an
+    // authentication round), that connection is checked the same way.
+    if (check.handleClosed) request.Forget();
+    if (check.refused) return refusal();
+    if (!answered) {
+        const DWORD code = deadline.Passed() ? ERROR_WINHTTP_TIMEOUT : NormalizedWinHttpError(receiveError);
         return Failure(SystemErrorText("WinHttpReceiveResponse", code));
     }
 
