@@ -5,11 +5,25 @@
 
 #include "common/app_constants.h"
 
+bool IsBareExecPath(const std::string& path) {
+    if (path.empty() || path[0] != '/') return false;
+    for (const char c : path) {
+        const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/' ||
+                          c == '.' || c == '_' || c == '-' || c == '+';
+        if (!safe) return false;
+    }
+    return true;
+}
+
 namespace {
 
 // Exec= quoting of the desktop entry format: a quoted argument escapes
-// '"', '`', '$' and '\', and the value itself escapes '\' once more.
+// '"', '`', '$' and '\', and the value itself escapes '\' once more. A path
+// that needs none stays bare: xdg-open's generic mode (no desktop
+// environment, the way browsers hand links over on plain window managers)
+// takes the first word literally and cannot run a quoted one.
 std::string QuoteExecArgument(const std::string& path) {
+    if (IsBareExecPath(path)) return path;
     std::string out = "\"";
     for (char c : path) {
         if (c == '"' || c == '`' || c == '$') {

@@ -7,6 +7,8 @@
 
 void RegisterUrlScheme();
 
+// True for an absolute path a desktop entry can name without quotes.
+bool IsBareExecPath(const std::string& path);
 // The desktop entry text (Linux) for an executable path.
 std::string SchemeDesktopEntry(const std::string& executablePath);
 // mimeapps.list content with the scheme's default handler set to desktopFile,

@@ -45,6 +45,26 @@ bool WriteFileAtomically(const fs::path& path, const std::string& content) {
     return !ec;
 }
 
+// A path with spaces or other special characters needs quotes in the entry,
+// which xdg-open's generic mode cannot run: name a plain link to it instead.
+std::string ExecPathFor(const std::string& executable, const fs::path& dataHome) {
+    if (IsBareExecPath(executable)) return executable;
+    const fs::path link = dataHome / WideToUtf8(ToLowerCopy(ApplicationConstants.productName)) / "bin" /
+                          WideToUtf8(ToLowerCopy(ApplicationConstants.productName));
+    if (!IsBareExecPath(link.string())) return executable;
+    std::error_code ec;
+    fs::create_directories(link.parent_path(), ec);
+    const fs::path temporary = link.string() + ".tmp-" + std::to_string(getpid());
+    fs::remove(temporary, ec);
+    fs::create_symlink(executable, temporary, ec);
+    if (!ec) fs::rename(temporary, link, ec);
+    if (ec) {
+        fs::remove(temporary, ec);
+        return executable;
+    }
+    return link.string();
+}
+
 } // namespace
 
 void RegisterUrlScheme() {
@@ -55,7 +75,8 @@ void RegisterUrlScheme() {
 
     const std::string desktopFile = WideToUtf8(ToLowerCopy(ApplicationConstants.productName)) + "-" +
                                     WideToUtf8(ApplicationConstants.schemeWord) + ".desktop";
-    if (!WriteFileAtomically(applications / desktopFile, SchemeDesktopEntry(executable))) return;
+    const fs::path dataHome = applications.parent_path();
+    if (!WriteFileAtomically(applications / desktopFile, SchemeDesktopEntry(ExecPathFor(executable, dataHome)))) return;
 
     const fs::path mimeapps = config / "mimeapps.list";
     std::string current;

@@ -7,6 +7,10 @@
 
 [[noreturn]] void DiagnosticDialog(const WString& title, const WString& text, const WString& arabicText,
                                    const std::string& code);
+// What shows the dialog's text when its own process cannot be started: a
+// message box of the program's user interface (none in the tool).
+using DiagnosticFallbackBox = void (*)(const WString& caption, const WString& text);
+void SetDiagnosticFallback(DiagnosticFallbackBox show);
 // Ends the process at once with exit code 0, skipping all clean-up.
 [[noreturn]] void HardExit();
 // Ends browser processes this process started, so none outlives it.

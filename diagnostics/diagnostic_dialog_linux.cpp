@@ -65,7 +65,11 @@ bool StartDetached(const std::vector<std::string>& args) {
     return rc == 0;
 }
 
+DiagnosticFallbackBox gFallback = nullptr;
+
 } // namespace
+
+void SetDiagnosticFallback(DiagnosticFallbackBox show) { gFallback = show; }
 
 // Every browser helper below this process, not only its children: the
 // browser's zygotes fork further helpers that would outlive us otherwise.
@@ -96,9 +100,11 @@ void DiagnosticDialog(const WString& title, const WString& text, const WString& 
     std::fwrite(message.data(), 1, message.size(), stderr);
     if (DisplayAvailable()) {
         const std::string program = DialogProgram();
-        if (!program.empty()) {
+        const bool started =
+            !program.empty() &&
             StartDetached({program, "--diagnostic-dialog", WideToUtf8(title), WideToUtf8(text), WideToUtf8(arabicText), code});
-        }
+        // The user must see the code somewhere: in a plain box of our own.
+        if (!started && gFallback != nullptr) gFallback(title, DiagnosticFallbackText(text, arabicText, code));
     }
     HardExit();
 }

@@ -156,6 +156,9 @@ void HardExit() {
     ExitProcess(0);
 }
 
+// The Windows dialog falls back to a message box of its own.
+void SetDiagnosticFallback(DiagnosticFallbackBox) {}
+
 void DiagnosticDialog(const WString& title, const WString& text, const WString& arabicText, const std::string& code) {
     ChildBrowserSweep();
     CopyCodeToClipboard(code);

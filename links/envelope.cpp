@@ -50,11 +50,11 @@ std::string OpenSealedEnvelope(std::string_view envelopeText, std::string_view k
     std::string macText;
     if (document.is_object() && document.contains("mac")) macText = document["mac"].get<std::string>();
 
-    if (!macText.empty()) {
-        const std::string expected = HexLower(HmacSha256(ivText + valueText, key));
-        if (!EqualsIgnoringCase(expected, macText)) {
-            throw std::runtime_error("MAC verification failed \xE2\x80\x94 data may be tampered");
-        }
+    // An absent or empty tag is no tag: CBC without one is malleable, so a
+    // part whose tag was dropped could be rewritten by anyone.
+    const std::string expected = HexLower(HmacSha256(ivText + valueText, key));
+    if (macText.empty() || !EqualsIgnoringCase(expected, macText)) {
+        throw std::runtime_error("MAC verification failed \xE2\x80\x94 data may be tampered");
     }
     return AesCbcDecrypt(Base64Decode(valueText), key, Base64Decode(ivText));
 }

@@ -53,12 +53,24 @@ const std::vector<X509Ptr>& ExtraAnchors() {
 } // namespace
 
 ServerChain ChainFromCertificates(const QList<QSslCertificate>& chain) {
-    ServerChain out;
-    for (const QSslCertificate& certificate : chain) {
-        const X509Ptr cert = ToX509(certificate);
-        out.spkiDer.push_back(cert ? SpkiDer(cert.get()) : std::string());
+    if (chain.isEmpty()) return ServerChain();
+    const X509Ptr leaf = ToX509(chain.first());
+    if (!leaf) {
+        ServerChain unreadable;
+        unreadable.haveCertificate = true;
+        return unreadable;
     }
-    out.haveCertificate = !chain.isEmpty();
+    std::vector<X509Ptr> sent;
+    STACK_OF(X509)* untrusted = sk_X509_new_null();
+    for (qsizetype i = 1; untrusted != nullptr && i < chain.size(); ++i) {
+        X509Ptr cert = ToX509(chain.at(i));
+        if (!cert) continue;
+        sk_X509_push(untrusted, cert.get());
+        sent.push_back(std::move(cert));
+    }
+    // Only the certificates whose links verify count for the pins.
+    ServerChain out = LinkedChain(leaf.get(), untrusted);
+    if (untrusted != nullptr) sk_X509_free(untrusted); // the certificates belong to sent
     ERR_clear_error();
     return out;
 }

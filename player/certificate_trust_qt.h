@@ -19,8 +19,8 @@ using ChainFetcher = std::function<ServerChain(const WString& host, std::uint16_
 bool ShouldAcceptCertificateError(const QUrl& url, int errorType, const QList<QSslCertificate>& chain,
                                   const ChainFetcher& fetch);
 
-// The SubjectPublicKeyInfo of each certificate, leaf first; a certificate
-// that cannot be read leaves an empty entry.
+// The SubjectPublicKeyInfo of the leaf and of each issuer whose signature
+// over the certificate below it verifies, completed towards a known root.
 ServerChain ChainFromCertificates(const QList<QSslCertificate>& chain);
 
 // True when the chain verifies for host up to one of the profile's extra

@@ -6,6 +6,7 @@
 #include <new>
 #include <string_view>
 
+#include "service/http_client.h"
 #include "service/server_chain_linux.h"
 
 namespace {
@@ -26,8 +27,45 @@ struct ReceiveState {
     std::uint32_t lastStatus = 0;
     bool headersDone = false;
     bool outOfMemory = false;
+    bool tooLarge = false;
     std::string* body = nullptr;
 };
+
+// What the TLS layer needs to judge a server during the handshake.
+struct HandshakeCheck {
+    const CurlTransfer* transfer = nullptr;
+    CurlOutcome* outcome = nullptr;
+};
+
+// Runs in place of OpenSSL's own verification, during the handshake, so a
+// server that fails its pins is refused before any request byte is sent.
+int CheckServerInHandshake(X509_STORE_CTX* ctx, void* arg) {
+    auto* check = static_cast<HandshakeCheck*>(arg);
+    ServerChain chain = LinkedChain(X509_STORE_CTX_get0_cert(ctx), X509_STORE_CTX_get0_untrusted(ctx));
+    check->outcome->chain = std::move(chain);
+    // A probe only wanted the chain: it ends the connection before sending anything.
+    if (check->transfer->collectChain) return 0;
+    if (ChainMatchesPins(check->outcome->chain, *check->transfer->pins)) return 1;
+    check->outcome->pinRejected = true;
+    X509_STORE_CTX_set_error(ctx, X509_V_ERR_APPLICATION_VERIFICATION);
+    return 0;
+}
+
+CURLcode PrepareTls(CURL*, void* sslCtx, void* arg) {
+    if (sslCtx == nullptr) return CURLE_OK;
+    auto* ctx = static_cast<SSL_CTX*>(sslCtx);
+    auto* check = static_cast<HandshakeCheck*>(arg);
+    if (check->transfer->pins || check->transfer->collectChain) {
+        SSL_CTX_set_cert_verify_callback(ctx, CheckServerInHandshake, check);
+        return CURLE_OK;
+    }
+    // curl would read the system bundle on every handle; the shared store
+    // (system roots and the profile's anchors) is loaded once.
+    X509_STORE* store = SharedTrustStore();
+    if (store == nullptr) return CURLE_SSL_CACERT_BADFILE;
+    SSL_CTX_set1_cert_store(ctx, store);
+    return CURLE_OK;
+}
 
 std::uint32_t StatusFromLine(std::string_view line) {
     const std::size_t space = line.find(' ');
@@ -54,6 +92,10 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
 
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
     auto* state = static_cast<ReceiveState*>(user);
+    if (state->body->size() + size * count > kMaxResponseBytes) {
+        state->tooLarge = true;
+        return 0;
+    }
     try {
         state->body->append(data, size * count);
     } catch (const std::bad_alloc&) {
@@ -98,20 +140,27 @@ CurlOutcome RunCurlTransfer(const CurlTransfer& transfer) {
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(transfer.deadlineMs));
+    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxResponseBytes));
     curl_easy_setopt(h, CURLOPT_USERAGENT, transfer.userAgent.c_str());
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &state);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &state);
 
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, transfer.verifyPeer ? 1L : 0L);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, transfer.verifyPeer ? 2L : 0L);
-    // curl would read the system bundle on every handle; the shared store
-    // (system roots and the profile's anchors) is put in by the callback.
+    // Judged in the handshake either way: by the pins (or not at all, for a
+    // probe that only collects the chain), else by ordinary validation.
+    const bool ownCheck = transfer.pins || transfer.collectChain;
+    const bool verify = ownCheck || transfer.verifyPeer;
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, verify && !ownCheck ? 2L : 0L);
     curl_easy_setopt(h, CURLOPT_CAINFO, nullptr);
     curl_easy_setopt(h, CURLOPT_CAPATH, nullptr);
-    if (transfer.verifyPeer) curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, AddExtraTrustAnchors);
-    if (transfer.wantChain) curl_easy_setopt(h, CURLOPT_CERTINFO, 1L);
+    // Each exchange shows its certificate afresh: a resumed session would skip the check.
+    curl_easy_setopt(h, CURLOPT_SSL_SESSIONID_CACHE, 0L);
+    HandshakeCheck check{&transfer, &outcome};
+    curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, PrepareTls);
+    curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, &check);
 
     if (transfer.method == "HEAD") {
         curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
@@ -140,10 +189,12 @@ CurlOutcome RunCurlTransfer(const CurlTransfer& transfer) {
 
     long requestSize = 0;
     if (curl_easy_getinfo(h, CURLINFO_REQUEST_SIZE, &requestSize) == CURLE_OK) outcome.requestSent = requestSize > 0;
-    outcome.responseRead = state.headersDone;
-    outcome.statusCode = state.headersDone ? state.lastStatus : 0;
+    outcome.tooLarge = state.tooLarge || outcome.code == CURLE_FILESIZE_EXCEEDED;
+    // A body cut short by the size cap or the deadline is no response.
+    const bool cutShort = outcome.tooLarge || outcome.code == CURLE_OPERATION_TIMEDOUT;
+    outcome.responseRead = state.headersDone && !cutShort;
+    outcome.statusCode = outcome.responseRead ? state.lastStatus : 0;
     if (!outcome.responseRead) outcome.body.clear();
-    if (transfer.wantChain) outcome.chain = ServerChainFromTransfer(h);
     return outcome;
 }
 

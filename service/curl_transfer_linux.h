@@ -6,9 +6,11 @@
 #include <curl/curl.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "service/http_client.h"
 #include "service/pins.h"
 
 struct CurlTransfer {
@@ -17,8 +19,16 @@ struct CurlTransfer {
     std::vector<std::string> headerLines; // curl syntax: "Name: value", "Name;", "Name:"
     const std::string* body = nullptr;    // sent exactly, also when empty; null: no body
     std::string userAgent;
-    bool verifyPeer = true; // false: trust is left to the pin check
-    bool wantChain = false; // collect the server's chain for the pin check
+    // Ordinary validation of the server against the system's roots and the
+    // profile's anchors, before anything is sent.
+    bool verifyPeer = true;
+    // Trust rests on these pins alone: the handshake is refused, before any
+    // request byte leaves, unless the linked chain carries one of them.
+    std::optional<PinEntry> pins;
+    // Only record the linked chain (the browser's probe) and end the
+    // connection in the handshake: the server never sees a request.
+    bool collectChain = false;
+    unsigned long deadlineMs = kRequestDeadlineMs; // the whole exchange
 };
 
 struct CurlOutcome {
@@ -27,7 +37,9 @@ struct CurlOutcome {
     bool responseRead = false; // a final status line and its headers arrived
     std::uint32_t statusCode = 0;
     std::string body;
-    ServerChain chain;
+    bool tooLarge = false;     // the body passed kMaxResponseBytes
+    ServerChain chain;         // as seen in the handshake (pins or collectChain)
+    bool pinRejected = false;  // the handshake was refused for the pins
 };
 
 // False when libcurl cannot be set up at all. Initialises it once per process.

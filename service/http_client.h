@@ -12,12 +12,14 @@
 
 #include "common/text.h"
 
-// What a server can make one request hold: the largest response body kept in
-// memory, and the time a whole request may take, from its first connection
-// to the last byte of the body. Both backends fail a request beyond either
-// ("WinHttpReceiveResponse failed: " with 12183 or 12002).
-inline constexpr std::size_t kMaxResponseBytes = 4 * 1024 * 1024;
-inline constexpr unsigned kRequestDeadlineMs = 30000;
+// What one exchange may cost at most: a larger body fails with the receive
+// failure of WinHTTP's drain overflow (12183), a request that has not finished
+// by the deadline with its timeout (12002), so a server that trickles bytes
+// cannot hold start-up for ever.
+inline constexpr std::size_t kMaxResponseBytes = 8 * 1024 * 1024;
+inline constexpr unsigned long kRequestDeadlineMs = 30000;
+inline constexpr unsigned long kResponseTooLargeError = 12183;
+inline constexpr unsigned long kTimeoutError = 12002;
 
 struct HttpResponse {
     std::uint32_t statusCode = 0; // 0 when no response was read

@@ -77,6 +77,7 @@ std::vector<std::string> HeaderLines(const std::vector<std::pair<std::string, st
 }
 
 std::string SendFailure(const CurlOutcome& outcome) {
+    if (outcome.tooLarge) return "WinHttpReceiveResponse failed: " + std::to_string(kResponseTooLargeError);
     // A request that went out and got no answer failed while receiving.
     const char* step = outcome.requestSent ? "WinHttpReceiveResponse failed: " : "WinHttpSendRequest failed: ";
     const CURLcode code = outcome.code == CURLE_OK ? CURLE_WEIRD_SERVER_REPLY : outcome.code;
@@ -95,26 +96,28 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
     }
     const std::string host = WideToUtf8(parsed.host);
     const bool pinning = parsed.secure && !pinningDisabled;
-    bool pinned = false;
+    // A pinned host is judged by its pins alone (its chain may be private or
+    // expired), on every connection, during the handshake: a server that
+    // fails them never sees a request byte. Every other host gets ordinary
+    // validation, also before anything is sent.
+    std::optional<PinEntry> pins;
     if (pinning) {
-        const std::optional<PinEntry> entry = FindPinEntry(parsed.host);
-        pinned = entry && !entry->pins.empty();
+        pins = FindPinEntry(parsed.host);
+        if (pins && pins->pins.empty()) pins.reset();
     }
-    // Trust in a pinned host rests on its pins, so its (possibly private or
-    // expired) chain must not be refused before the pins are looked at.
-    const bool verifyPeer = !pinned;
 
     if (pinning && !PreflightDone(parsed.host)) {
-        // A bare HEAD first, so that no header or body reaches a host whose
-        // chain fails the pins. Its outcome does not matter, only the chain.
+        // A bare HEAD first, kept for its bookkeeping and its own failure text.
         CurlTransfer preflight;
         preflight.method = "HEAD";
         preflight.url = BuildRequestUrl(true, host, parsed.port, "/");
         preflight.userAgent = session_->userAgent;
-        preflight.verifyPeer = verifyPeer;
-        preflight.wantChain = true;
+        preflight.pins = pins;
+        preflight.verifyPeer = !pins;
         const CurlOutcome outcome = RunCurlTransfer(preflight);
-        if (!ValidateServerPins(outcome.chain, parsed.host)) {
+        // An unreachable pinned host showed no chain at all: that fails too.
+        if (pins && (outcome.pinRejected || !outcome.chain.haveCertificate) &&
+            !ValidateServerPins(outcome.chain, parsed.host)) {
             response.error = PreflightPinFailureText(parsed.host);
             return response;
         }
@@ -138,16 +141,18 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
     // A GET without a body sends no length at all; every other request states its length.
     if (!(verb == "GET" && body.empty())) transfer.body = &body;
     transfer.userAgent = session_->userAgent;
-    transfer.verifyPeer = verifyPeer;
-    transfer.wantChain = pinning;
+    transfer.pins = pins;
+    transfer.verifyPeer = !pins;
     CurlOutcome outcome = RunCurlTransfer(transfer);
 
-    if (!outcome.responseRead) {
-        response.error = SendFailure(outcome);
+    if (outcome.pinRejected) {
+        // Shows the diagnostic path for the platform's own domain.
+        ValidateServerPins(outcome.chain, parsed.host);
+        response.error = PinFailureText(parsed.host);
         return response;
     }
-    if (pinning && !ValidateServerPins(outcome.chain, parsed.host)) {
-        response.error = PinFailureText(parsed.host);
+    if (!outcome.responseRead) {
+        response.error = SendFailure(outcome);
         return response;
     }
     response.statusCode = outcome.statusCode;

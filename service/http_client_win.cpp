@@ -21,8 +21,6 @@ constexpr DWORD kResolveTimeoutMs = 10000;
 constexpr DWORD kConnectTimeoutMs = 10000;
 constexpr DWORD kSendTimeoutMs = 30000;
 constexpr DWORD kReceiveTimeoutMs = 30000;
-// The code both backends report for a response body over kMaxResponseBytes.
-constexpr DWORD kResponseTooLargeCode = 12183;
 
 // The moment a request gives up, whatever it is waiting for.
 class Deadline {
@@ -292,7 +290,7 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
     if (WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
                             WINHTTP_HEADER_NAME_BY_INDEX, &announced, &announcedSize, WINHTTP_NO_HEADER_INDEX) &&
         announced > kMaxResponseBytes) {
-        return Failure(SystemErrorText("WinHttpReceiveResponse", kResponseTooLargeCode));
+        return Failure(SystemErrorText("WinHttpReceiveResponse", kResponseTooLargeError));
     }
 
     std::string received;
@@ -311,7 +309,7 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
         }
         if (available == 0) break;
         if (available > kMaxResponseBytes - received.size()) {
-            return Failure(SystemErrorText("WinHttpReceiveResponse", kResponseTooLargeCode));
+            return Failure(SystemErrorText("WinHttpReceiveResponse", kResponseTooLargeError));
         }
         chunk.resize(available);
         DWORD read = 0;

@@ -17,7 +17,7 @@ ServerChain FetchServerChain(const WString& host, std::uint16_t port) {
     probe.url = BuildRequestUrl(true, name, port, "/");
     probe.userAgent = UnmaskConstant(Config::kUserAgent);
     probe.verifyPeer = false;
-    probe.wantChain = true;
+    probe.collectChain = true;
     try {
         return RunCurlTransfer(probe).chain;
     } catch (...) {

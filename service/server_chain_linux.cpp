@@ -4,6 +4,7 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
+#include <openssl/x509v3.h>
 
 #include <cstring>
 #include <memory>
@@ -71,36 +72,16 @@ X509_STORE* CompletionStore() {
 // keys may be pinned.
 int AcceptEverything(int, X509_STORE_CTX*) { return 1; }
 
-std::vector<X509Ptr> CertificatesFromCertInfo(CURL* easy) {
-    std::vector<X509Ptr> certs;
-    curl_certinfo* info = nullptr;
-    if (curl_easy_getinfo(easy, CURLINFO_CERTINFO, &info) != CURLE_OK || info == nullptr) return certs;
-    for (int i = 0; i < info->num_of_certs; ++i) {
-        for (curl_slist* item = info->certinfo[i]; item != nullptr; item = item->next) {
-            if (item->data == nullptr || std::strncmp(item->data, "Cert:", 5) != 0) continue;
-            std::vector<X509Ptr> parsed = ReadPemCertificates(item->data + 5);
-            for (X509Ptr& cert : parsed) certs.push_back(std::move(cert));
-            break;
-        }
-    }
-    return certs;
-}
-
 // The path from the leaf towards a trusted root, or nothing when OpenSSL
-// cannot build one at all.
-X509StackPtr CompleteChain(const std::vector<X509Ptr>& sent) {
+// cannot build one at all. Built without judging it: a chain that fails
+// validation may still carry a pinned key.
+X509StackPtr CompleteChain(X509* leaf, STACK_OF(X509) * sent) {
     X509_STORE* store = CompletionStore();
-    if (store == nullptr || sent.empty()) return nullptr;
-    X509StackPtr untrusted(sk_X509_new_null());
-    if (!untrusted) return nullptr;
-    for (const X509Ptr& cert : sent) {
-        if (sk_X509_push(untrusted.get(), cert.get()) <= 0) return nullptr;
-        X509_up_ref(cert.get());
-    }
+    if (store == nullptr || leaf == nullptr) return nullptr;
     X509_STORE_CTX* ctx = X509_STORE_CTX_new();
     if (ctx == nullptr) return nullptr;
     X509StackPtr chain;
-    if (X509_STORE_CTX_init(ctx, store, sent.front().get(), untrusted.get()) == 1) {
+    if (X509_STORE_CTX_init(ctx, store, leaf, sent) == 1) {
         X509_STORE_CTX_set_verify_cb(ctx, AcceptEverything);
         X509_verify_cert(ctx);
         chain.reset(X509_STORE_CTX_get1_chain(ctx));
@@ -108,6 +89,14 @@ X509StackPtr CompleteChain(const std::vector<X509Ptr>& sent) {
     X509_STORE_CTX_free(ctx);
     ERR_clear_error();
     return chain;
+}
+
+// Issuer names and key ids alone prove nothing (they are public): a link
+// counts only when the next certificate's key verifies the signature.
+bool SignedBy(X509* subject, X509* issuer) {
+    if (X509_check_issued(issuer, subject) != X509_V_OK) return false;
+    EVP_PKEY* key = X509_get0_pubkey(issuer);
+    return key != nullptr && X509_verify(subject, key) == 1;
 }
 
 } // namespace
@@ -121,28 +110,23 @@ std::string SpkiDer(X509* cert) {
     return out;
 }
 
-ServerChain ServerChainFromTransfer(CURL* easy) {
+ServerChain LinkedChain(X509* leaf, STACK_OF(X509) * sent) {
     ServerChain chain;
-    const std::vector<X509Ptr> sent = CertificatesFromCertInfo(easy);
-    if (sent.empty()) return chain;
+    if (leaf == nullptr) return chain;
     chain.haveCertificate = true;
-    const X509StackPtr completed = CompleteChain(sent);
-    if (completed && sk_X509_num(completed.get()) > 0) {
-        for (int i = 0; i < sk_X509_num(completed.get()); ++i) chain.spkiDer.push_back(SpkiDer(sk_X509_value(completed.get(), i)));
-    } else {
-        // Without a built path the server's own order is the best there is.
-        for (const X509Ptr& cert : sent) chain.spkiDer.push_back(SpkiDer(cert.get()));
+    const X509StackPtr completed = CompleteChain(leaf, sent);
+    X509* below = leaf;
+    chain.spkiDer.push_back(SpkiDer(leaf));
+    const int count = completed ? sk_X509_num(completed.get()) : 0;
+    // The built path starts with the leaf itself.
+    for (int i = 1; i < count; ++i) {
+        X509* issuer = sk_X509_value(completed.get(), i);
+        if (!SignedBy(below, issuer)) break;
+        chain.spkiDer.push_back(SpkiDer(issuer));
+        below = issuer;
     }
+    ERR_clear_error();
     return chain;
 }
 
-// The system roots plus the profile's anchors, loaded once per process and
-// shared by every connection: reading the system bundle for each request
-// cost more than the request itself.
-CURLcode AddExtraTrustAnchors(CURL*, void* sslCtx, void*) {
-    if (sslCtx == nullptr) return CURLE_OK;
-    X509_STORE* store = CompletionStore();
-    if (store == nullptr) return CURLE_SSL_CACERT_BADFILE;
-    SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(sslCtx), store);
-    return CURLE_OK;
-}
+X509_STORE* SharedTrustStore() { return CompletionStore(); }

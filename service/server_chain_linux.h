@@ -6,14 +6,15 @@
 
 #include "service/pins.h"
 
-// The chain the server presented on the handle's connection (the transfer
-// must have run with CURLOPT_CERTINFO), completed towards a trusted root so
-// that a root the server did not send is hashed too. Leaf first.
-// haveCertificate is false when no TLS handshake took place.
-ServerChain ServerChainFromTransfer(CURL* easy);
+// The chain a server presented (its leaf and what it sent besides), completed
+// towards a trusted root so that a root the server did not send is hashed
+// too. Leaf first, then each issuer only as long as its signature over the
+// certificate below it verifies: a pin further up proves nothing about a
+// leaf that the pinned key never signed.
+ServerChain LinkedChain(X509* leaf, STACK_OF(X509) * sent);
 
-// Adds the profile's extra trust anchors to a TLS context's certificate
-// store, next to the system's own (CURLOPT_SSL_CTX_FUNCTION).
-CURLcode AddExtraTrustAnchors(CURL* easy, void* sslCtx, void* unused);
+// The system's roots plus the profile's extra trust anchors, shared by every
+// connection; null when it cannot be built.
+X509_STORE* SharedTrustStore();
 // The DER SubjectPublicKeyInfo of a certificate (empty when it cannot be encoded).
 std::string SpkiDer(X509* cert);

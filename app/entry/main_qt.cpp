@@ -1,5 +1,6 @@
 // The Linux player: tovani [LINK]
 #include <QApplication>
+#include <QThread>
 
 #include <cstdlib>
 #include <string>
@@ -8,6 +9,7 @@
 #include "app/diagnostic_window_qt.h"
 #include "app/message_box_qt.h"
 #include "app/startup_shell_qt.h"
+#include "diagnostics/diagnostic_dialog.h"
 #include "player/browser_environment_qt.h"
 
 int main(int argc, char** argv) {
@@ -26,6 +28,13 @@ int main(int argc, char** argv) {
         args.push_back(Utf8ToWide(argv[i]));
         if (i > 0) rawTail += (i > 1 ? u" " : u"") + args.back();
     }
+    SetDiagnosticFallback([](const WString& caption, const WString& text) {
+        const auto show = [&] { ShowMessageBox(text, caption, MessageIcon::Error, MessageButtons::Ok); };
+        // A pin failure in browser traffic reports from a thread of its own;
+        // widgets live on the user-interface thread only.
+        if (QThread::currentThread() == qApp->thread()) show();
+        else QMetaObject::invokeMethod(qApp, show, Qt::BlockingQueuedConnection);
+    });
     QtStartupShell shell;
     return RunStartup(shell, args, rawTail);
 }

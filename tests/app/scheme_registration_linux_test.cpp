@@ -15,6 +15,8 @@ TEST(SchemeRegistration, DesktopEntryQuotesThePath) {
     EXPECT_NE(entry.find("Exec=\"/opt/my apps/tovani\" %u\n"), std::string::npos) << entry;
     EXPECT_NE(entry.find("MimeType=x-scheme-handler/corvantiluxen;\n"), std::string::npos);
     EXPECT_NE(SchemeDesktopEntry("/a$b").find("Exec=\"/a\\\\$b\" %u"), std::string::npos);
+    // A plain path stays bare: xdg-open's generic mode runs the first word as it stands.
+    EXPECT_NE(SchemeDesktopEntry("/usr/lib/tovani/tovani").find("Exec=/usr/lib/tovani/tovani %u\n"), std::string::npos);
 }
 
 TEST(SchemeRegistration, DefaultHandlerMergedIntoMimeapps) {
@@ -36,7 +38,7 @@ TEST(SchemeRegistration, WritesTheUsersFiles) {
     RegisterUrlScheme();
     RegisterUrlScheme(); // rewritten on every start, and stays one entry
     const std::string entry = TestSupport::ReadFile((root / "data/applications/tovani-corvantiluxen.desktop").string());
-    EXPECT_NE(entry.find("Exec=\"" + fs::read_symlink("/proc/self/exe").string() + "\" %u"), std::string::npos);
+    EXPECT_NE(entry.find("Exec=" + fs::read_symlink("/proc/self/exe").string() + " %u"), std::string::npos) << entry;
     const std::string mimeapps = TestSupport::ReadFile((root / "config/mimeapps.list").string());
     EXPECT_EQ(mimeapps, "[Default Applications]\nx-scheme-handler/corvantiluxen=tovani-corvantiluxen.desktop\n");
     // What xdg-open asks for the scheme's handler.

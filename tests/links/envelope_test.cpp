@@ -40,13 +40,16 @@ TEST(OpenSealedEnvelope, OpensWhatThePlatformSeals) {
               "\xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7");
 }
 
-TEST(OpenSealedEnvelope, TagIsCheckedCaseInsensitivelyAndOnlyWhenPresent) {
+TEST(OpenSealedEnvelope, TagIsCheckedCaseInsensitivelyAndAlwaysRequired) {
     EXPECT_EQ(OpenSealedEnvelope(SealEnvelope("upper", kKey, true, true), kKey), "upper");
-    EXPECT_EQ(OpenSealedEnvelope(SealEnvelope("nomac", kKey, false), kKey), "nomac");
+    EXPECT_EQ(FailureOf(SealEnvelope("nomac", kKey, false)), kMacFailure);
 
     nlohmann::json doc = Inner(SealEnvelope("empty mac", kKey));
     doc["mac"] = "";
-    EXPECT_EQ(OpenSealedEnvelope(Outer(doc), kKey), "empty mac");
+    EXPECT_EQ(FailureOf(Outer(doc)), kMacFailure);
+    // A tag that is only a NUL is empty too.
+    doc["mac"] = std::string("\0", 1);
+    EXPECT_EQ(FailureOf(Outer(doc)), kMacFailure);
 
     // A NUL inside the tag text ends it, as in a C string comparison.
     doc = Inner(SealEnvelope("nul", kKey));
@@ -65,15 +68,15 @@ TEST(OpenSealedEnvelope, TamperingIsCaughtBeforeDecryption) {
     doc["mac"] = std::string(64, '0');
     EXPECT_EQ(FailureOf(Outer(doc)), kMacFailure);
 
-    // Without a tag nothing stops a changed vector: the first block decrypts to other bytes.
+    // The forgery a dropped tag would allow: a changed vector rewrites the
+    // first block without the key. It never reaches decryption.
     const std::string text = "0123456789abcdef and a second block";
-    doc = Inner(SealEnvelope(text, kKey, false));
+    doc = Inner(SealEnvelope(text, kKey));
+    doc.erase("mac");
     std::string iv = Base64Decode(doc["iv"].get<std::string>());
     iv[0] = static_cast<char>(iv[0] ^ 1);
     doc["iv"] = Base64Encode(iv);
-    const std::string opened = OpenSealedEnvelope(Outer(doc), kKey);
-    EXPECT_NE(opened, text);
-    EXPECT_EQ(opened.substr(1), text.substr(1));
+    EXPECT_EQ(FailureOf(Outer(doc)), kMacFailure);
 }
 
 TEST(OpenSealedEnvelope, Base64QuirksOfTheOuterText) {
@@ -115,12 +118,19 @@ TEST(OpenSealedEnvelope, JsonShapeErrorsAreTheLibrarysTypeErrors) {
 TEST(OpenSealedEnvelope, CipherFailuresNameTheirStep) {
     const std::string iv = Base64Encode(std::string(16, '\x01'));
     const std::string block = Base64Encode(std::string(16, '\x02'));
-    auto envelope = [](const std::string& ivText, const std::string& valueText) {
-        return Outer({{"iv", ivText}, {"value", valueText}});
+    // Correctly tagged, so that decryption is reached.
+    auto envelope = [](const std::string& ivText, const std::string& valueText, const std::string& key = kKey) {
+        std::string mac;
+        for (const unsigned char byte : HmacSha256(ivText + valueText, key)) {
+            mac += "0123456789abcdef"[byte >> 4];
+            mac += "0123456789abcdef"[byte & 15];
+        }
+        return Outer({{"iv", ivText}, {"value", valueText}, {"mac", mac}});
     };
     EXPECT_EQ(FailureOf(envelope(Base64Encode("short"), block)), "BCryptDecrypt (size query) failed");
     EXPECT_EQ(FailureOf(envelope(iv, Base64Encode("not a block"))), "BCryptDecrypt (size query) failed");
-    EXPECT_EQ(FailureOf(envelope(iv, block), std::string(7, 'k')), "BCryptGenerateSymmetricKey failed");
+    const std::string shortKey(7, 'k');
+    EXPECT_EQ(FailureOf(envelope(iv, block, shortKey), shortKey), "BCryptGenerateSymmetricKey failed");
     // A block holding only padding decrypts to nothing, without an error.
     const std::string padding = AesCbcEncrypt("", kKey, std::string(16, '\x01'));
     ASSERT_EQ(padding.size(), 16u);

@@ -117,8 +117,9 @@ TEST(ParseSchemeArgs, EnvelopeFailuresBecomeExceptionTexts) {
               "exception_[json.exception.type_error.305] cannot use operator[] with a string argument with array");
     EXPECT_EQ(Parse(Link(good, good, Base64Encode("{\"iv\":null,\"value\":\"\"}"))).error,
               "exception_[json.exception.type_error.302] type must be string, but is null");
+    // A part without a tag is refused before anything is decrypted.
     EXPECT_EQ(Parse(Link(good, good, Base64Encode("{\"iv\":\"AAAA\",\"value\":\"AAAA\"}"))).error,
-              "exception_BCryptDecrypt (size query) failed");
+              "exception_MAC verification failed \xE2\x80\x94 data may be tampered");
 }
 
 TEST(ParseSchemeArgs, AnEmptyPlaintextFailsEvenWhenTheOthersAreValid) {

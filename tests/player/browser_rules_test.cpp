@@ -167,9 +167,19 @@ TEST_F(BrowserHostCheck, MismatchFailsAndIsProbedAgain) {
     // A response without certificates cannot match.
     probe.answer = ProbeResult{ProbeResult::Outcome::Responded, ServerChain{}};
     EXPECT_FALSE(CheckBrowserHost(u"bare.pinned.test", probe.Fn()));
-    // The primary domain's host fails like any other: the caller reports it.
+}
+
+// A mismatch on the platform's own domain never returns: the diagnostic
+// path ends the process (in a child here, so the test itself can fail).
+TEST_F(BrowserHostCheck, PrimaryDomainMismatchEndsInTheDiagnostic) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     probe.Respond({"intercepting-ca"});
-    EXPECT_FALSE(CheckBrowserHost(u"127.0.0.1", probe.Fn()));
+    EXPECT_EXIT(
+        {
+            CheckBrowserHost(u"127.0.0.1", probe.Fn());
+            std::exit(3); // not reached
+        },
+        ::testing::ExitedWithCode(0), "SSL_127\\.0\\.0\\.1");
 }
 
 TEST_F(BrowserHostCheck, UnreachableHostsPassButOnlyFailedExchangesAreRemembered) {

@@ -6,6 +6,8 @@
 
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "common/app_constants.h"
 #include "links/player_content.h"
 #include "player/webview_host_qt.h"
@@ -152,6 +154,22 @@ TEST_F(Player, NavigationPolicyInTheRealBrowser) {
     EXPECT_TRUE(WaitFor([&] { return RunJs(Text("location.hash")).toString() == Text("#opened"); }));
 }
 
+// A forged chain on the platform's own host (its leaf names the genuine
+// intermediate and is sent with it): the diagnostic path, and the server
+// receives nothing after the handshake.
+TEST(PlayerProgram, AForgedChainOnThePlatformHostEndsInTheDiagnostic) {
+    HttpClient control;
+    control.pinningDisabled = true;
+    ASSERT_TRUE(control.Get(u"http://127.0.0.1:47480/control/traps/reset").ok);
+    const WString link = TestSupport::SealLink("p", "https://127.0.0.1:47446/content", "https://127.0.0.1:47443");
+    const auto run = TestSupport::RunProcess(std::string(TOVANI_BIN_DIR) + "/tovani", {WideToUtf8(link)});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("Network Connection Intercepted"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("SSL_127.0.0.1"), std::string::npos) << run.err;
+    const nlohmann::json traps = nlohmann::json::parse(control.Get(u"http://127.0.0.1:47480/control/traps").body);
+    for (const nlohmann::json& record : traps["127.0.0.1:47446"]) EXPECT_EQ(record["bytes"], 0) << record.dump();
+}
+
 // The whole program: the service's pin document pins 127.0.0.2 to a key its
 // certificate lacks; the player's request there is blocked and half a second
 // later the program ends in the diagnostic path.
@@ -166,5 +184,4 @@ TEST(PlayerProgram, ABrowserRequestFailingItsPinsEndsInTheDiagnostic) {
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.err.find("Network Connection Intercepted"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("MITM_PIN_127.0.0.2"), std::string::npos) << run.err;
-    TestSupport::RunProcess("/usr/bin/pkill", {"-f", "--", "--diagnostic-dialog"});
 }

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -58,8 +59,9 @@ protected:
 };
 
 // Runs the player program with a changed environment; what it printed and its status.
-TestSupport::ProcessResult RunPlayer(const std::vector<std::string>& args,
-                                     const std::vector<std::pair<std::string, std::string>>& environment) {
+// Runs a program with some variables set (or unset, for an empty value).
+TestSupport::ProcessResult RunWith(const std::string& program, const std::vector<std::string>& args,
+                                   const std::vector<std::pair<std::string, std::string>>& environment) {
     std::vector<std::pair<std::string, std::optional<std::string>>> saved;
     for (const auto& [name, value] : environment) {
         const char* old = std::getenv(name.c_str());
@@ -70,7 +72,7 @@ TestSupport::ProcessResult RunPlayer(const std::vector<std::string>& args,
             setenv(name.c_str(), value.c_str(), 1);
         }
     }
-    auto result = TestSupport::RunProcess(Bin("tovani"), args);
+    auto result = TestSupport::RunProcess(program, args);
     for (const auto& [name, value] : saved) {
         if (value) {
             setenv(name.c_str(), value->c_str(), 1);
@@ -79,6 +81,11 @@ TestSupport::ProcessResult RunPlayer(const std::vector<std::string>& args,
         }
     }
     return result;
+}
+
+TestSupport::ProcessResult RunPlayer(const std::vector<std::string>& args,
+                                     const std::vector<std::pair<std::string, std::string>>& environment) {
+    return RunWith(Bin("tovani"), args, environment);
 }
 
 std::string LastLine(std::string text) {
@@ -95,7 +102,6 @@ void ScreenshotOfScreen(const std::string& name) {
     TestSupport::RunProcess("/usr/bin/import", {"-window", "root", std::string(TOVANI_ARTIFACT_DIR) + "/" + name + ".png"});
 }
 
-void KillDialogs() { TestSupport::RunProcess("/usr/bin/pkill", {"-f", "--", "--diagnostic-dialog"}); }
 
 } // namespace
 
@@ -155,7 +161,6 @@ TEST(Splash, ShownOnceCentredTopmostAndTransparent) {
 }
 
 TEST(PlayerProgram, ADamagedLinkEndsInTheDialogWithTheCodeOnTheClipboard) {
-    KillDialogs();
     const auto run = RunPlayer({"corvantiluxen:a:b"}, {});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.err.find("Link Error"), std::string::npos) << run.err;
@@ -173,7 +178,73 @@ TEST(PlayerProgram, ADamagedLinkEndsInTheDialogWithTheCodeOnTheClipboard) {
     const auto decoded = TestSupport::RunProcess(Bin("tovani-tool"), {"diag", "decode", code});
     ASSERT_EQ(decoded.status, 0) << decoded.out;
     EXPECT_EQ(nlohmann::json::parse(decoded.out)["reason"], "split_failed_parts_2");
-    KillDialogs();
+}
+
+// A link clicked in a browser on a plain window manager: xdg-open finds no
+// desktop environment and runs the entry's Exec line itself, word by word.
+// The player is installed under a plain path and under one with a space.
+TEST(PlayerProgram, XdgOpenWithoutADesktopEnvironmentStartsThePlayer) {
+    const std::filesystem::path root =
+        std::filesystem::path(TOVANI_BIN_DIR) / ("xdg-open-" + std::to_string(getpid()));
+    std::filesystem::remove_all(root);
+    for (const char* folder : {"plain", "my apps"}) {
+        const std::filesystem::path installed = root / folder / "tovani";
+        std::filesystem::create_directories(installed.parent_path());
+        std::error_code ec;
+        std::filesystem::create_hard_link(Bin("tovani"), installed, ec);
+        if (ec) std::filesystem::copy_file(Bin("tovani"), installed);
+        const std::string home = (root / "home").string();
+        const std::vector<std::pair<std::string, std::string>> desktopless = {
+            {"HOME", home},
+            {"XDG_DATA_HOME", home + "/.local/share"},
+            {"XDG_CONFIG_HOME", home + "/.config"},
+            {"XDG_CURRENT_DESKTOP", ""},
+            {"XDG_SESSION_DESKTOP", ""},
+            {"DESKTOP_SESSION", ""},
+            {"KDE_FULL_SESSION", ""},
+            {"GNOME_DESKTOP_SESSION_ID", ""},
+            {"BROWSER", ""}};
+        // Every start registers the scheme; this one has no display and ends at once.
+        std::vector<std::pair<std::string, std::string>> noDisplay = desktopless;
+        noDisplay.emplace_back("DISPLAY", "");
+        const auto first = RunWith(installed.string(), {"corvantiluxen:a:b"}, noDisplay);
+        ASSERT_NE(first.err.find("Link Error"), std::string::npos) << first.err;
+
+        const auto opened = RunWith("/usr/bin/xdg-open", {"corvantiluxen:a:b"}, desktopless);
+        EXPECT_EQ(opened.status, 0) << folder << ": " << opened.err;
+        EXPECT_NE(opened.err.find("Link Error"), std::string::npos) << folder << ": " << opened.err;
+    }
+    std::filesystem::remove_all(root);
+}
+
+// Installed without its dialog program beside it, the player still shows the
+// code: in a message box of its own, which the user closes.
+TEST(PlayerProgram, WithoutTheDialogProcessTheCodeIsShownInAMessageBox) {
+    const std::filesystem::path root = std::filesystem::path(TOVANI_BIN_DIR) / ("alone-" + std::to_string(getpid()));
+    std::filesystem::remove_all(root);
+    std::filesystem::create_directories(root);
+    const std::filesystem::path player = root / "player";
+    std::error_code ec;
+    std::filesystem::create_hard_link(Bin("tovani"), player, ec);
+    if (ec) std::filesystem::copy_file(Bin("tovani"), player);
+    bool answered = false;
+    std::thread answer([&answered] {
+        for (int i = 0; i < 300 && !answered; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            const auto found = TestSupport::RunProcess("/usr/bin/xdotool", {"search", "--name", "Link Error"});
+            if (found.status != 0 || found.out.empty()) continue;
+            const std::string window = found.out.substr(0, found.out.find('\n'));
+            TestSupport::RunProcess("/usr/bin/xdotool", {"windowactivate", "--sync", window});
+            TestSupport::RunProcess("/usr/bin/xdotool", {"key", "--window", window, "Return"});
+            answered = true;
+        }
+    });
+    const auto run = RunWith(player.string(), {"corvantiluxen:a:b"}, {});
+    answer.join();
+    std::filesystem::remove_all(root);
+    EXPECT_TRUE(answered) << "no message box";
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("Diagnostic Code:"), std::string::npos) << run.err;
 }
 
 TEST(PlayerProgram, AServiceMessageIsShownAndEndsWithOne) {
@@ -186,13 +257,11 @@ TEST(PlayerProgram, AServiceMessageIsShownAndEndsWithOne) {
 }
 
 TEST(PlayerProgram, APlatformHostWithTheWrongCertificateEndsInTheSslDialog) {
-    KillDialogs();
     const WString link = TestSupport::SealLink("p", "video-1", "https://127.0.0.1:47444");
     const auto run = RunPlayer({WideToUtf8(link)}, {});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.err.find("Network Connection Intercepted"), std::string::npos) << run.err;
     EXPECT_EQ(LastLine(run.err), "SSL_127.0.0.1");
-    KillDialogs();
 }
 
 // A browser helper that identifies itself but cannot run pages while the
@@ -255,8 +324,8 @@ TEST(PlayerProgram, ABrowserThatCannotStartIsRepairedOnceAndRelaunched) {
     EXPECT_TRUE(relaunched) << "no relaunched player window";
     EXPECT_FALSE(QFile::exists(data + "/broken"));
     EXPECT_TRUE(QFile::exists(home.filePath(QStringLiteral("keep-me")))) << "only the player's data is removed";
-    TestSupport::RunProcess("/usr/bin/pkill", {"-f", helper.toStdString()});
-    TestSupport::RunProcess("/usr/bin/pkill", {"-x", "tovani"});
+    // The relaunched player lives on this test's own virtual display and
+    // ends with it; nothing is ended by name (a user's player may be running).
 }
 
 TEST(PlayerProgram, TheSecondFailureInARowIsReportedAndEndsWithOne) {

@@ -162,6 +162,36 @@ TEST_F(BrowserTrafficTest, APinMismatchBlocksTheRequestAndReportsTheHost) {
     EXPECT_EQ(blockedHosts.size(), 2u);
 }
 
+// The forged leaf names the genuine intermediate and is sent with it, but the
+// intermediate never signed it: the intermediate's and root's pins prove nothing.
+TEST_F(BrowserTrafficTest, AForgedChainForAPinnedHostIsRefused) {
+    const std::vector<std::string> good = GoodPins();
+    ASSERT_GE(good.size(), 2u);
+    SetPins({PinEntry{u"127.0.0.2", {good.begin() + 1, good.end()}}});
+    ASSERT_TRUE(Start());
+    // The host's first request: its probe meets the forged chain.
+    EXPECT_FALSE(NavigateAndWait([&] { host->Navigate(u"https://127.0.0.2:47446/page"); }));
+    EXPECT_THAT(blockedHosts, ElementsAre(u"127.0.0.2"));
+    // A sub-resource of a genuine page is blocked the same way.
+    ASSERT_TRUE(NavigateAndWait([&] { host->NavigateTo(DevUrl("/media/page.html")); }));
+    RunJs(QStringLiteral("fetch('https://127.0.0.2:47446/sub').then(() => window.__got = 'loaded', "
+                         "() => window.__got = 'failed')"));
+    ASSERT_TRUE(WaitFor([&] { return !RunJs(QStringLiteral("window.__got || ''")).toString().isEmpty(); }));
+    EXPECT_EQ(RunJs(QStringLiteral("window.__got")).toString(), QStringLiteral("failed"));
+    EXPECT_THAT(blockedHosts, ElementsAre(u"127.0.0.2", u"127.0.0.2"));
+
+    // Once the host has passed its check on the genuine server, the forged
+    // one is still refused by the certificate decision.
+    ASSERT_TRUE(NavigateAndWait([&] { host->Navigate(u"https://127.0.0.2:47443/echo"); }));
+    EXPECT_FALSE(NavigateAndWait([&] { host->Navigate(u"https://127.0.0.2:47446/again"); }));
+    EXPECT_NE(completions.back().second, 0);
+    EXPECT_EQ(blockedHosts.size(), 2u);
+    const QList<QSslCertificate> forged = QSslCertificate::fromPath(
+        qEnvironmentVariable("TOVANI_TEST_STATE") + QStringLiteral("/certs/forged/chain.pem"));
+    ASSERT_EQ(forged.size(), 2);
+    EXPECT_EQ(WebView::ChainFromCertificates(forged).spkiDer.size(), 1u) << "no link above the forged leaf counts";
+}
+
 TEST_F(BrowserTrafficTest, AnUnreachablePinnedHostIsLetThrough) {
     SetPins({PinEntry{u"127.0.0.6", GoodPins()}});
     ASSERT_TRUE(Start());

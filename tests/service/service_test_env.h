@@ -24,11 +24,6 @@ inline const WString kLeafOnly = u"https://127.0.0.5:47443";      // dev leaf wi
 inline const WString kRoguePlatform = u"https://127.0.0.1:47444"; // a foreign chain on the platform host
 inline const WString kRogueHost2 = u"https://127.0.0.2:47445";    // a foreign chain on the other host
 inline const WString kHttp = u"http://127.0.0.1:47480";
-// Recording listeners: they finish the handshake and keep whatever arrives after it.
-inline const WString kForgedPlatform = u"https://127.0.0.1:47446"; // forged chain, the platform host
-inline const WString kForgedHost2 = u"https://127.0.0.2:47446";    // forged chain, another pinned host
-inline const WString kSwitchHost2 = u"https://127.0.0.2:47447";    // dev chain once after a reset, then rogue
-inline const WString kSelfSignedTrap = u"https://127.0.0.3:47448"; // self-signed leaf, an unpinned host
 
 struct ChainPins {
     std::string leaf;
@@ -73,7 +68,8 @@ inline nlohmann::json EchoOf(const HttpResponse& response) {
     return echo;
 }
 
-// What one recording listener saw on one connection.
+// What one recording listener (it finishes the handshake and keeps whatever
+// arrives after it) saw on one connection.
 struct TrapConnection {
     int connection = 0;
     std::string chain;

@@ -46,7 +46,10 @@ json Inspect(const std::string& link, int expectedStatus) {
 } // namespace
 
 TEST(ToolSeal, SealedLinksOpenWithEveryTagForm) {
-    for (const auto& extra : std::vector<std::vector<std::string>>{{}, {"--no-mac"}, {"--upper-mac"}}) {
+    // A link whose parts carry no tag is refused before anything is decrypted.
+    EXPECT_EQ(Inspect(Seal("https://127.0.0.1:47443/media/page.html", {"--no-mac"}), 1),
+              json({{"ok", false}, {"error", "exception_MAC verification failed \u2014 data may be tampered"}}));
+    for (const auto& extra : std::vector<std::vector<std::string>>{{}, {"--upper-mac"}}) {
         const std::string link = Seal("https://127.0.0.1:47443/media/page.html", extra);
         ASSERT_EQ(link.rfind("corvantiluxen:", 0), 0u);
         const json j = Inspect(link, 0);
