@@ -81,10 +81,10 @@ TrustPlan PlanTrust(bool secure, bool pinning, const WString& host) {
 // Sends on an armed request handle. A refused server has had the handle
 // closed under the caller; it is forgotten here so that nobody closes its
 // value again.
-bool SendChecked(InternetHandle& request, SendingCheck& check, const wchar_t* headers, void* body, DWORD length,
-                 DWORD& error) {
+bool SendChecked(InternetHandle& request, SendingCheck& check, void* body, DWORD length, DWORD& error) {
     ArmSendingCheck(request.get(), check);
-    const BOOL sent = WinHttpSendRequest(request.get(), headers, 0, body, length, length, 0);
+    const BOOL sent =
+        WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, body, length, length, 0);
     error = sent ? 0 : GetLastError();
     if (check.handleClosed) request.Forget();
     // Should the notification never come, the server was never looked at:
@@ -160,7 +160,6 @@ HttpClient::~HttpClient() = default;
 HttpResponse HttpClient::Request(const WString& method, const WString& url, const std::string& body,
                                  const WString& contentType) {
     const Deadline deadline;
-    HttpResponse response;
 
     wchar_t hostBuffer[256] = {};
     wchar_t pathBuffer[2048] = {};
@@ -210,7 +209,7 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
                 BoundWaits(request.get(), deadline);
                 SendingCheck check = trust.check;
                 DWORD ignored = 0;
-                if (SendChecked(request, check, WINHTTP_NO_ADDITIONAL_HEADERS, WINHTTP_NO_REQUEST_DATA, 0, ignored)) {
+                if (SendChecked(request, check, WINHTTP_NO_REQUEST_DATA, 0, ignored)) {
                     WinHttpReceiveResponse(request.get(), nullptr);
                 }
                 request.Reset();
@@ -249,14 +248,13 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
     }
 
     if (body.size() > 0xFFFFFFFFu) return Failure(SystemErrorText("WinHttpSendRequest", ERROR_INVALID_PARAMETER));
-    if (deadline.Passed()) return Failure(SystemErrorText("WinHttpSendRequest", ERROR_WINHTTP_TIMEOUT));
+    if (deadline.Passed()) return Failure(SystemErrorText("WinHttpSendRequest", kTimeoutError));
     BoundWaits(request.get(), deadline);
     SendingCheck& check = trust.check;
     DWORD sendError = 0;
     const DWORD length = static_cast<DWORD>(body.size());
-    const bool sent = SendChecked(request, check, WINHTTP_NO_ADDITIONAL_HEADERS,
-                                  body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(body.data()), length,
-                                  sendError);
+    const bool sent = SendChecked(request, check, body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(body.data()),
+                                  length, sendError);
     const auto refusal = [&check, &host]() {
         if (check.kind == SendingCheck::Kind::Pins) {
             // On the platform's primary domain this shows the diagnostic
@@ -276,7 +274,7 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
     if (check.handleClosed) request.Forget();
     if (check.refused) return refusal();
     if (!answered) {
-        const DWORD code = deadline.Passed() ? ERROR_WINHTTP_TIMEOUT : NormalizedWinHttpError(receiveError);
+        const DWORD code = deadline.Passed() ? kTimeoutError : NormalizedWinHttpError(receiveError);
         return Failure(SystemErrorText("WinHttpReceiveResponse", code));
     }
 
@@ -293,18 +291,21 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
         return Failure(SystemErrorText("WinHttpReceiveResponse", kResponseTooLargeError));
     }
 
+    // Out of time is a failure; any other failed query or read ends the body
+    // (the next call would fail as well, and stopping cannot spin on a
+    // broken connection).
+    const auto outOfTime = [&deadline](bool callFailed) {
+        return deadline.Passed() || (callFailed && NormalizedWinHttpError(GetLastError()) == kTimeoutError);
+    };
+    const HttpResponse timedOut = Failure(SystemErrorText("WinHttpReceiveResponse", kTimeoutError));
     std::string received;
     std::string chunk;
     for (;;) {
-        if (deadline.Passed()) return Failure(SystemErrorText("WinHttpReceiveResponse", ERROR_WINHTTP_TIMEOUT));
+        if (outOfTime(false)) return timedOut;
         BoundWaits(request.get(), deadline);
         DWORD available = 0;
         if (!WinHttpQueryDataAvailable(request.get(), &available)) {
-            // Out of time is a failure; any other failed query ends the body.
-            const DWORD code = NormalizedWinHttpError(GetLastError());
-            if (code == ERROR_WINHTTP_TIMEOUT || deadline.Passed()) {
-                return Failure(SystemErrorText("WinHttpReceiveResponse", ERROR_WINHTTP_TIMEOUT));
-            }
+            if (outOfTime(true)) return timedOut;
             break;
         }
         if (available == 0) break;
@@ -313,18 +314,14 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
         }
         chunk.resize(available);
         DWORD read = 0;
-        // A failed read ends the body as well: the next query would fail
-        // too, and stopping here cannot spin on a broken connection.
         if (!WinHttpReadData(request.get(), chunk.data(), available, &read)) {
-            const DWORD code = NormalizedWinHttpError(GetLastError());
-            if (code == ERROR_WINHTTP_TIMEOUT || deadline.Passed()) {
-                return Failure(SystemErrorText("WinHttpReceiveResponse", ERROR_WINHTTP_TIMEOUT));
-            }
+            if (outOfTime(true)) return timedOut;
             break;
         }
         received.append(chunk.data(), read);
     }
 
+    HttpResponse response;
     response.statusCode = status;
     response.body = std::move(received);
     response.ok = response.statusCode >= 200 && response.statusCode <= 299;
