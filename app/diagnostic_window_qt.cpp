@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -11,6 +12,8 @@
 #include <QWidget>
 
 #include <cstring>
+
+#include "player/window_icon_qt.h"
 
 bool IsDiagnosticDialogMode(int argc, char** argv) {
     return argc >= 2 && std::strcmp(argv[1], "--diagnostic-dialog") == 0;
@@ -33,16 +36,28 @@ void CopyToClipboard(const QString& code) {
     if (clipboard->supportsSelection()) clipboard->setText(code, QClipboard::Selection);
 }
 
+// Selects the whole code when the user clicks into it, ready to copy.
+class SelectOnClick : public QObject {
+public:
+    explicit SelectOnClick(QPlainTextEdit* field) : QObject(field), field_(field) {}
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::MouseButtonRelease) field_->selectAll();
+        return false;
+    }
+
+private:
+    QPlainTextEdit* field_;
+};
+
 } // namespace
 
-int RunDiagnosticWindow(int argc, char** argv) {
-    QApplication app(argc, argv);
-    const QString title = argc > 2 ? QString::fromUtf8(argv[2]) : QString();
-    const QString text = argc > 3 ? QString::fromUtf8(argv[3]) : QString();
-    const QString arabic = argc > 4 ? QString::fromUtf8(argv[4]) : QString();
-    const QString code = argc > 5 ? QString::fromUtf8(argv[5]) : QString();
-
-    QWidget window;
+std::unique_ptr<QWidget> CreateDiagnosticWindow(const QString& title, const QString& text, const QString& arabic,
+                                                const QString& code) {
+    auto owned = std::make_unique<QWidget>();
+    QWidget& window = *owned;
+    window.setWindowIcon(ProductIcon());
     window.setObjectName(QStringLiteral("diagnosticDialog"));
     window.setWindowTitle(title);
     window.setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
@@ -65,6 +80,7 @@ int RunDiagnosticWindow(int argc, char** argv) {
     auto* field = new QPlainTextEdit(code, &window);
     field->setObjectName(QStringLiteral("diagnosticCode"));
     field->setReadOnly(true);
+    field->viewport()->installEventFilter(new SelectOnClick(field));
     field->setFixedHeight(60);
     field->setStyleSheet(QStringLiteral("font-family:Consolas,monospace;font-size:11px;background:#0f3460;"
                                         "color:#e94560;border:1px solid #e94560;border-radius:4px;padding:8px;"));
@@ -103,7 +119,17 @@ int RunDiagnosticWindow(int argc, char** argv) {
         const QRect area = screen->geometry();
         window.move(area.x() + (area.width() - 700) / 2, area.y() + (area.height() - 580) / 2);
     }
-    window.show();
+    return owned;
+}
+
+int RunDiagnosticWindow(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const QString title = argc > 2 ? QString::fromUtf8(argv[2]) : QString();
+    const QString text = argc > 3 ? QString::fromUtf8(argv[3]) : QString();
+    const QString arabic = argc > 4 ? QString::fromUtf8(argv[4]) : QString();
+    const QString code = argc > 5 ? QString::fromUtf8(argv[5]) : QString();
+    const std::unique_ptr<QWidget> window = CreateDiagnosticWindow(title, text, arabic, code);
+    window->show();
     CopyToClipboard(code);
     return app.exec();
 }

@@ -11,6 +11,7 @@
 #include "app/messages.h"
 #include "app/splash_qt.h"
 #include "common/app_constants.h"
+#include "player/window_icon_qt.h"
 #include "player/browser_rules.h"
 #include "player/page_scripts.h"
 #include "player/player_window_qt.h"
@@ -24,12 +25,17 @@ QString ToQString(const WString& text) { return QString::fromUtf16(text.data(), 
 InitScreen::InitScreen() {
     setObjectName(QStringLiteral("initScreen"));
     setWindowTitle(ToQString(ApplicationConstants.WindowTitle()));
+    setWindowIcon(ProductIcon());
     resize(1024, 768);
 }
 
 InitScreen::~InitScreen() = default;
 
 bool InitScreen::CreateBrowser() {
+    // Visible from the start: its loading text is what the user sees while
+    // the browser comes up, and a start page that never completes must not
+    // leave the player without a window.
+    show();
     host_ = std::make_unique<WebView::WebViewHost>();
     host_->onWebMessage = [this](const WString& message) { OnMessage(message); };
     host_->onNavigationStarting = [](const WString&, bool&) {};

@@ -36,6 +36,6 @@ bool EnsureBrowserRuntime() {
                               "Install it with: sudo apt-get install libqt6webenginecore6-bin\n"
                               "متصفح Qt WebEngine غير مثبت أو لا يمكن تشغيله.\n"
                               "قم بتثبيته باستخدام: sudo apt-get install libqt6webenginecore6-bin"),
-                   Utf8ToWide("Tovani — Component Required"), MessageIcon::Error, MessageButtons::Ok);
+                   Utf8ToWide("Kelbro — Component Required"), MessageIcon::Error, MessageButtons::Ok);
     return false;
 }

@@ -1,6 +1,7 @@
 #include "app/splash_qt.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
@@ -9,6 +10,7 @@
 #include <QScreen>
 #include <QWidget>
 
+#include "app/message_box_qt.h"
 #include "common/debug_log.h"
 
 namespace {
@@ -18,6 +20,7 @@ public:
     explicit SplashWidget(QPixmap image)
         : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool), image_(std::move(image)) {
         setObjectName(QStringLiteral("splash"));
+        setWindowTitle(QStringLiteral("Kelbro Splash"));
         setAttribute(Qt::WA_TranslucentBackground);
         setAttribute(Qt::WA_DeleteOnClose);
         setCursor(Qt::BusyCursor);
@@ -50,12 +53,19 @@ bool gShownOnce = false;
 
 } // namespace
 
-void ShowSplash() {
+void ShowSplash() { ShowSplashImage(QStringLiteral(":/tovani/splash.png")); }
+
+void ShowSplashImage(const QString& path) {
     if (gSplash || gShownOnce) return;
     // The image lives in a static library: register its resource explicitly.
     Q_INIT_RESOURCE(tovani);
-    QPixmap image(QStringLiteral(":/tovani/splash.png"));
-    if (image.isNull()) {
+    QPixmap image;
+    const bool found = QFile::exists(path);
+    if (!found || !image.load(path) || image.isNull()) {
+        // Start-up goes on without a splash; the user is told why.
+        ShowMessageBox(found ? u"Gdiplus::Bitmap::FromStream failed."
+                             : u"FindResourceW failed. Could not find resource ID 102.",
+                       u"Splash Error", MessageIcon::None, MessageButtons::Ok);
         DebugLog("Failed to create splash screen from embedded resources.");
         return;
     }

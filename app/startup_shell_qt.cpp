@@ -13,6 +13,7 @@
 #include "diagnostics/diagnostic_code.h"
 #include "diagnostics/diagnostic_dialog.h"
 #include "player/player_window_qt.h"
+#include "player/window_icon_qt.h"
 
 namespace {
 QString ToQString(const WString& text) { return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())); }
@@ -28,7 +29,11 @@ int QtStartupShell::OperatingSystemClass() { return 10; }
 
 bool QtStartupShell::EnsureBrowserRuntime() { return ::EnsureBrowserRuntime(); }
 
-void QtStartupShell::RegisterUrlScheme() { ::RegisterUrlScheme(); }
+void QtStartupShell::RegisterUrlScheme() {
+    ::RegisterUrlScheme();
+    // The icon the desktop entry names.
+    InstallProductIcon();
+}
 
 MessageAnswer QtStartupShell::ShowMessage(const WString& text, const WString& caption, MessageIcon icon,
                                           MessageButtons buttons, bool rightToLeft) {

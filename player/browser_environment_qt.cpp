@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLibraryInfo>
+#include <QLoggingCategory>
 
 #include <cstdlib>
 #include <filesystem>
@@ -116,7 +117,16 @@ bool BrowserHelperAvailable() {
 }
 
 void PrepareBrowserProcessEnvironment(std::string_view extraSwitches) {
-    const std::string flags = ComposeChromiumFlags(WideToUtf8(BrowserSwitches()), extraSwitches, DisplayLacksGpu());
+    // The engine's own chatter (D-Bus, certificate verifier, its start-up
+    // banner) would bury the player's start-up steps: only on request.
+    const bool browserLog = !EnvOrEmpty("TOVANI_BROWSER_LOG").empty();
+    std::string extra(extraSwitches);
+    if (!browserLog) {
+        extra = "--log-level=3 " + extra;
+        // Below QT_LOGGING_RULES in precedence: a user's own rules still win.
+        QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext=false"));
+    }
+    const std::string flags = ComposeChromiumFlags(WideToUtf8(BrowserSwitches()), extra, DisplayLacksGpu());
     ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.c_str(), 1);
     // Chromium's sandbox refuses to start as root.
     if (::geteuid() == 0) ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);

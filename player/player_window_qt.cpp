@@ -1,4 +1,5 @@
 #include "player/player_window_qt.h"
+#include "player/window_icon_qt.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -39,6 +40,7 @@ void PaintLoadingText(QWidget& widget) {
 PlayerWindow::PlayerWindow() {
     setObjectName(QStringLiteral("playerWindow"));
     setWindowTitle(ToQString(ApplicationConstants.WindowTitle()));
+    setWindowIcon(ProductIcon());
     setAttribute(Qt::WA_DeleteOnClose, false);
     resize(kWidth, kHeight);
 }

@@ -300,10 +300,9 @@ bool WebViewHost::Impl::WaitForFirstPage() {
     });
     QObject::connect(page.get(), &QWebEnginePage::renderProcessTerminated, &waitContext,
                      [&](QWebEnginePage::RenderProcessTerminationStatus, int) { finish(Outcome::Failed); });
-    QTimer::singleShot(kBrowserStartTimeoutMs, &waitContext, [&] {
-        DebugLog("browser host: the browser did not start in time");
-        finish(Outcome::Failed);
-    });
+    // No time limit: a start that is merely slow (a cold disk, a loaded
+    // machine) must never count as a failure, since failure leads to repair
+    // and repair clears the user's browser data.
     starting = true;
     page->load(QUrl(QStringLiteral("about:blank")));
     // A quit of the application also ends this loop; then nothing is ready.

@@ -32,7 +32,4 @@ struct TrafficChecks {
 };
 void SetTrafficChecks(WebViewHost& host, TrafficChecks checks);
 
-// How long Initialize waits for the first page before it gives up.
-inline constexpr int kBrowserStartTimeoutMs = 20000;
-
 } // namespace WebView

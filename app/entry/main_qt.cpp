@@ -11,6 +11,7 @@
 #include "app/startup_shell_qt.h"
 #include "diagnostics/diagnostic_dialog.h"
 #include "player/browser_environment_qt.h"
+#include "player/window_icon_qt.h"
 
 int main(int argc, char** argv) {
     if (IsDiagnosticDialogMode(argc, argv)) return RunDiagnosticWindow(argc, argv);
@@ -21,6 +22,7 @@ int main(int argc, char** argv) {
     WebView::PrepareBrowserProcessEnvironment();
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(ProductIcon());
 
     std::vector<WString> args;
     WString rawTail;

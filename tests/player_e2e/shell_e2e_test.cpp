@@ -1,12 +1,16 @@
 // The application shell end to end: the init screen with its bar, the splash,
 // and the whole program on its failure paths (the diagnostic dialog process
 // with the code on the clipboard, service messages, the browser repair).
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QScreen>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWebEngineView>
 
 #include <chrono>
@@ -16,6 +20,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/diagnostic_window_qt.h"
 #include "app/init_screen_qt.h"
 #include "app/splash_qt.h"
 #include "player/webview_host_qt.h"
@@ -107,11 +112,24 @@ void ScreenshotOfScreen(const std::string& name) {
 
 TEST_F(InitScreenTest, StartPageWithABarThatNavigatesAndKeepsItsPlace) {
     screen = std::make_unique<InitScreen>();
-    screen->show();
+    // Shown while the browser is still starting, before any page completed.
+    bool visibleWhileStarting = false;
+    QTimer::singleShot(0, screen.get(), [&] { visibleWhileStarting = screen->isVisible(); });
     ASSERT_TRUE(screen->CreateBrowser());
+    EXPECT_TRUE(visibleWhileStarting);
     ASSERT_TRUE(WaitFor([&] { return BarReady(); }));
     EXPECT_EQ(Path(), Text("/start"));
     EXPECT_EQ(screen->windowTitle(), Text("Tovani V 4.9.0"));
+    EXPECT_FALSE(screen->windowIcon().isNull());
+    // The fullscreen icon (U+26F6) is drawn from a font that has it, not as
+    // the box of a missing glyph (which a private-use character gets).
+    EXPECT_TRUE(Js(Text("(function(){var b=document.querySelectorAll('#kelbro-nav-container button')[2];"
+                        "var f=getComputedStyle(b).fontFamily;var c=document.createElement('canvas');"
+                        "c.width=c.height=48;var x=c.getContext('2d');x.font='32px '+f;"
+                        "function drawn(t){x.clearRect(0,0,48,48);x.fillText(t,4,38);"
+                        "return Array.prototype.join.call(x.getImageData(0,0,48,48).data,',');}"
+                        "var g=drawn('\\u26F6');return g!==drawn('\\uE000')&&g!==drawn(' ');})()"))
+                    .toBool());
     Pump(800);
     Screenshot("init-screen", screen.get());
 
@@ -158,6 +176,55 @@ TEST(Splash, ShownOnceCentredTopmostAndTransparent) {
     EXPECT_EQ(SplashWindow(), nullptr);
     ShowSplash();
     EXPECT_EQ(SplashWindow(), nullptr) << "never shown twice";
+}
+
+// An image that cannot be found or read: the user is told in a box without
+// icon, and start-up goes on without a splash.
+TEST(Splash, AnImageThatCannotBeReadIsReportedAndSkipped) {
+    QTemporaryDir folder;
+    const QString notAnImage = folder.filePath(QStringLiteral("splash.png"));
+    QFile file(notAnImage);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("not a picture");
+    file.close();
+    for (const auto& [path, text] : {std::pair{QStringLiteral(":/tovani/missing.png"),
+                                               std::string("FindResourceW failed. Could not find resource ID 102.")},
+                                     std::pair{notAnImage, std::string("Gdiplus::Bitmap::FromStream failed.")}}) {
+        // The user reads the box and presses OK.
+        QString shown;
+        QTimer user;
+        QObject::connect(&user, &QTimer::timeout, [&shown] {
+            QWidget* box = QApplication::activeModalWidget();
+            if (box == nullptr) return;
+            shown = box->windowTitle();
+            QMetaObject::invokeMethod(box, "accept", Qt::QueuedConnection);
+        });
+        user.start(100);
+        ShowSplashImage(path);
+        user.stop();
+        EXPECT_EQ(shown, QStringLiteral("Splash Error")) << text;
+        EXPECT_EQ(SplashWindow(), nullptr);
+    }
+}
+
+// The code field selects the whole code on a click, ready to copy.
+TEST(DiagnosticWindow, ClickingTheCodeSelectsItAll) {
+    const std::unique_ptr<QWidget> window =
+        CreateDiagnosticWindow(QStringLiteral("Title"), QStringLiteral("Text"), QStringLiteral("Arabic"),
+                               QStringLiteral("CODE-1234"));
+    window->show();
+    auto* field = window->findChild<QPlainTextEdit*>(QStringLiteral("diagnosticCode"));
+    ASSERT_NE(field, nullptr);
+    EXPECT_FALSE(window->windowIcon().isNull());
+    EXPECT_TRUE(field->textCursor().selectedText().isEmpty());
+    const QPoint inside = field->viewport()->rect().center();
+    QMouseEvent press(QEvent::MouseButtonPress, inside, field->viewport()->mapToGlobal(inside), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, inside, field->viewport()->mapToGlobal(inside), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(field->viewport(), &press);
+    QCoreApplication::sendEvent(field->viewport(), &release);
+    EXPECT_EQ(field->textCursor().selectedText(), QStringLiteral("CODE-1234"));
 }
 
 TEST(PlayerProgram, ADamagedLinkEndsInTheDialogWithTheCodeOnTheClipboard) {
@@ -328,6 +395,46 @@ TEST(PlayerProgram, ABrowserThatCannotStartIsRepairedOnceAndRelaunched) {
     // ends with it; nothing is ended by name (a user's player may be running).
 }
 
+// A browser that takes longer than any fixed limit to come up is waited
+// for: no repair, and the user's browser data stays.
+TEST(PlayerProgram, ASlowBrowserStartIsWaitedForAndRepairsNothing) {
+    QTemporaryDir home;
+    QTemporaryDir temp;
+    const QString data = home.filePath(QStringLiteral(".local/share/Tovani/WebView2Data"));
+    QDir().mkpath(data);
+    QFile(data + "/signed-in").open(QIODevice::WriteOnly);
+    const QString helper = temp.filePath(QStringLiteral("helper"));
+    {
+        QFile script(helper);
+        script.open(QIODevice::WriteOnly);
+        script.write("#!/bin/sh\n[ $# -eq 0 ] && exec /usr/lib/qt6/libexec/QtWebEngineProcess\n"
+                     "sleep 22\nexec /usr/lib/qt6/libexec/QtWebEngineProcess \"$@\"\n");
+    }
+    QFile::setPermissions(helper, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    // The first completed page closes the splash; then the user closes the player.
+    bool shown = false;
+    std::thread user([&shown] {
+        for (int i = 0; i < 900 && !shown; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            const std::string tree = TestSupport::RunProcess("/usr/bin/xwininfo", {"-root", "-tree"}).out;
+            shown = tree.find("Tovani V 4.9.0") != std::string::npos && tree.find("Kelbro Splash") == std::string::npos;
+        }
+        const auto found = TestSupport::RunProcess("/usr/bin/xdotool", {"search", "--name", "Tovani V 4.9.0"});
+        if (!found.out.empty())
+            TestSupport::RunProcess("/usr/bin/xdotool", {"windowkill", found.out.substr(0, found.out.find('\n'))});
+    });
+    const auto run = RunPlayer({}, {{"HOME", home.path().toStdString()},
+                                    {"TMPDIR", temp.path().toStdString()},
+                                    {"XDG_DATA_HOME", ""},
+                                    {"QTWEBENGINEPROCESS_PATH", helper.toStdString()}});
+    user.join();
+    EXPECT_TRUE(shown) << run.err;
+    EXPECT_EQ(run.err.find("needs repair"), std::string::npos) << run.err;
+    EXPECT_FALSE(QFile::exists(temp.filePath(QStringLiteral("webview2_repair_done.flag"))));
+    EXPECT_TRUE(QFile::exists(data + "/signed-in")) << "the user's browser data is kept";
+}
+
 TEST(PlayerProgram, TheSecondFailureInARowIsReportedAndEndsWithOne) {
     QTemporaryDir home;
     QTemporaryDir temp;
@@ -363,5 +470,6 @@ TEST(PlayerProgram, AMissingBrowserRuntimeIsNamedAndEndsWithOne) {
     const auto run = RunPlayer({}, {{"DISPLAY", ""}, {"QTWEBENGINEPROCESS_PATH", "/nonexistent/QtWebEngineProcess"}});
     EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_NE(run.err.find("libqt6webenginecore6-bin"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("Kelbro \xE2\x80\x94 Component Required: "), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find("Step 7:"), std::string::npos) << "nothing after the runtime check runs";
 }
