@@ -44,7 +44,8 @@ public:
                          const WString& contentType);
 
     // True: no pre-flight and no pin check. Hosts are then trusted only through
-    // the system's ordinary certificate validation.
+    // the system's ordinary certificate validation, done before any request
+    // byte is sent.
     bool pinningDisabled = false;
 
     // The platform backend; defined beside each implementation.

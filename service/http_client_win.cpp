@@ -1,9 +1,13 @@
 // The transport's WinHTTP backend: the session, and one request with its
-// pre-flight, trust decision, pin checks and whole-body read.
+// pre-flight, the check of each connection's server before anything is sent,
+// and a bounded whole-body read.
+#include <algorithm>
+#include <chrono>
 #include <stdexcept>
 
 #include "common/masking.h"
 #include "service/http_client.h"
+#include "service/sending_check_win.h"
 #include "service/server_chain_win.h"
 #include "service/winhttp_handle_win.h"
 
@@ -13,39 +17,80 @@ struct HttpClient::Session {
 
 namespace {
 
+constexpr DWORD kResolveTimeoutMs = 10000;
+constexpr DWORD kConnectTimeoutMs = 10000;
+constexpr DWORD kSendTimeoutMs = 30000;
 constexpr DWORD kReceiveTimeoutMs = 30000;
 
-bool HasPins(const WString& host) {
-    const std::optional<PinEntry> entry = FindPinEntry(host);
-    return entry && !entry->pins.empty();
+// The moment a request gives up, whatever it is waiting for.
+class Deadline {
+public:
+    Deadline() : end_(Clock::now() + std::chrono::milliseconds(kRequestDeadlineMs)) {}
+    // Milliseconds left; 0 once the deadline has passed.
+    DWORD Remaining() const {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end_ - Clock::now()).count();
+        return left > 0 ? static_cast<DWORD>(left) : 0;
+    }
+    bool Passed() const { return Remaining() == 0; }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point end_;
+};
+
+// Caps every wait of a request handle at the time left. WinHTTP applies a
+// request's timeouts to its live connection at once, so this also bounds a
+// body read that is already under way. A timeout of 0 would mean none.
+void BoundWaits(HINTERNET request, const Deadline& deadline) {
+    const DWORD left = std::max<DWORD>(deadline.Remaining(), 1);
+    WinHttpSetTimeouts(request, static_cast<int>(std::min(kResolveTimeoutMs, left)),
+                       static_cast<int>(std::min(kConnectTimeoutMs, left)),
+                       static_cast<int>(std::min(kSendTimeoutMs, left)),
+                       static_cast<int>(std::min(kReceiveTimeoutMs, left)));
+    BoundResponseWait(request, std::min(kReceiveTimeoutMs, left));
 }
 
-// How a request's server is trusted: a pinned host on a pinning client by its
-// pins alone (the system's verdict on the chain is ignored), every other
-// secure request by ordinary validation.
+// How a request's server is trusted, decided once when the request begins:
+// a pinned host on a pinning client by its pins alone (the system's verdict
+// on the chain is ignored), every other secure request by ordinary
+// validation. Either way the server is checked on each connection before a
+// request byte leaves.
 struct TrustPlan {
     DWORD securityFlags = 0;
-    bool checkAfterResponse = false;
+    SendingCheck check;
 };
 
 TrustPlan PlanTrust(bool secure, bool pinning, const WString& host) {
     TrustPlan plan;
+    plan.check.host = host;
     if (!secure) return plan;
-    if (pinning && HasPins(host)) {
-        plan.securityFlags = kTrustPinsOnlyFlags;
-        return plan;
+    if (pinning) {
+        std::optional<PinEntry> entry = FindPinEntry(host);
+        if (entry && !entry->pins.empty()) {
+            plan.securityFlags = kTrustPinsOnlyFlags;
+            plan.check.kind = SendingCheck::Kind::Pins;
+            plan.check.pins = std::move(*entry);
+            return plan;
+        }
     }
-    const OrdinaryTrust ordinary = OrdinaryTrustFor(host);
-    plan.securityFlags = ordinary.securityFlags;
-    plan.checkAfterResponse = ordinary.checkAfterResponse;
+    plan.securityFlags = OrdinaryTrustFor(host).securityFlags;
+    plan.check.kind = SendingCheck::Kind::Ordinary;
     return plan;
 }
 
-// The pin check on a handle that has seen a handshake; the chain is read only
-// for hosts that are pinned.
-bool PinsAccept(HINTERNET request, const WString& host) {
-    if (!HasPins(host)) return true;
-    return ValidateServerPins(ServerChainFromRequest(request), host);
+// Sends on an armed request handle. A refused server has had the handle
+// closed under the caller; it is forgotten here so that nobody closes its
+// value again.
+bool SendChecked(InternetHandle& request, SendingCheck& check, void* body, DWORD length, DWORD& error) {
+    ArmSendingCheck(request.get(), check);
+    const BOOL sent =
+        WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, body, length, length, 0);
+    error = sent ? 0 : GetLastError();
+    if (check.handleClosed) request.Forget();
+    // Should the notification never come, the server was never looked at:
+    // its answer is not used.
+    if (sent && check.kind != SendingCheck::Kind::None && !check.ran) check.refused = true;
+    return sent && !check.refused;
 }
 
 // An HTTP token (method or header name): visible ASCII without separators.
@@ -66,6 +111,36 @@ std::string SystemErrorText(const char* step, DWORD code) {
     return std::string(step) + " failed: " + std::to_string(code);
 }
 
+HttpResponse Failure(std::string error) {
+    HttpResponse response;
+    response.error = std::move(error);
+    return response;
+}
+
+// The URL as the browser reads it: the authority ends at the first "/",
+// "?", "#" or "\\", user information up to its last "@" is dropped, and
+// backslashes in the path are slashes. The URL is rebuilt from those parts,
+// so that the host the pins and the identity headers are looked up for is the
+// host the connection goes to, whichever parser reads it next.
+WString AsBrowserReadsIt(const WString& url) {
+    const std::size_t schemeEnd = url.find(u"://");
+    if (schemeEnd == WString::npos) return url;
+    const std::size_t authorityStart = schemeEnd + 3;
+    std::size_t authorityEnd = url.find_first_of(u"/?#\\", authorityStart);
+    if (authorityEnd == WString::npos) authorityEnd = url.size();
+    WString authority = url.substr(authorityStart, authorityEnd - authorityStart);
+    if (const std::size_t at = authority.rfind(u'@'); at != WString::npos) authority.erase(0, at + 1);
+    WString rest = url.substr(authorityEnd);
+    const std::size_t pathEnd = std::min(rest.find_first_of(u"?#"), rest.size());
+    std::replace(rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(pathEnd), u'\\', u'/');
+    return url.substr(0, authorityStart) + authority + rest;
+}
+
+WString WithoutBrackets(const WString& host) {
+    if (host.size() >= 2 && host.front() == u'[' && host.back() == u']') return host.substr(1, host.size() - 2);
+    return host;
+}
+
 } // namespace
 
 HttpClient::HttpClient() : session_(std::make_unique<Session>()) {
@@ -73,7 +148,7 @@ HttpClient::HttpClient() : session_(std::make_unique<Session>()) {
     session_->handle.Reset(
         WinHttpOpen(WinText(agent), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session_->handle) throw std::runtime_error("WinHttpOpen failed");
-    WinHttpSetTimeouts(session_->handle.get(), 10000, 10000, 30000, kReceiveTimeoutMs);
+    WinHttpSetTimeouts(session_->handle.get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
     // Every connection is direct, whatever the machine's proxy settings say.
     WINHTTP_PROXY_INFO proxy{};
     proxy.dwAccessType = WINHTTP_ACCESS_TYPE_NO_PROXY;
@@ -84,7 +159,7 @@ HttpClient::~HttpClient() = default;
 
 HttpResponse HttpClient::Request(const WString& method, const WString& url, const std::string& body,
                                  const WString& contentType) {
-    HttpResponse response;
+    const Deadline deadline;
 
     wchar_t hostBuffer[256] = {};
     wchar_t pathBuffer[2048] = {};
@@ -96,18 +171,21 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
     parts.dwUrlPathLength = 2048;
     // The shared URL rules apply as well, so that both platforms refuse the
     // same malformed addresses (Wine's WinHttpCrackUrl accepts an empty
-    // host or a port with letters in it).
+    // host or a port with letters in it), and both readings must name the
+    // same host.
+    const WString address = AsBrowserReadsIt(url);
     ParsedUrl checked;
-    if (url.empty() || url.size() > 0xFFFFFFFFu || HasLineBreakOrZero(url) || !ParseHttpUrl(url, checked) ||
-        !WinHttpCrackUrl(WinText(url), static_cast<DWORD>(url.size()), 0, &parts)) {
-        response.error = "Failed to parse URL";
-        return response;
+    if (url.empty() || url.size() > 0xFFFFFFFFu || HasLineBreakOrZero(url) || !ParseHttpUrl(address, checked) ||
+        !WinHttpCrackUrl(WinText(address), static_cast<DWORD>(address.size()), 0, &parts)) {
+        return Failure("Failed to parse URL");
     }
     if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) {
-        response.error = "Failed to parse URL";
-        return response;
+        return Failure("Failed to parse URL");
     }
     const WString host = FromWinText(hostBuffer, parts.dwHostNameLength);
+    if (WithoutBrackets(host) != WithoutBrackets(checked.host) || parts.nPort != checked.port) {
+        return Failure("Failed to parse URL");
+    }
     // A fragment belongs to the client alone and never goes on the wire.
     WString path = FromWinText(pathBuffer, parts.dwUrlPathLength);
     if (const std::size_t hash = path.find(u'#'); hash != WString::npos) path.resize(hash);
@@ -115,51 +193,46 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
     const INTERNET_PORT port = parts.nPort;
     const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
     const bool pinning = !pinningDisabled;
-    const TrustPlan trust = PlanTrust(secure, pinning, host);
-    const DWORD securityFlags = trust.securityFlags;
+    TrustPlan trust = PlanTrust(secure, pinning, host);
     HINTERNET session = session_->handle.get();
 
-    // A bare HEAD first, so that no header or body of the caller goes to a
-    // host whose chain fails its pins.
+    // A bare HEAD first. Since every connection is checked before it sends,
+    // secrets no longer depend on it; it stays for its texts and its record of
+    // hosts already seen.
     if (secure && pinning && !PreflightDone(host)) {
         InternetHandle connection(WinHttpConnect(session, WinText(host), port, 0));
         if (connection) {
             InternetHandle request(WinHttpOpenRequest(connection.get(), L"HEAD", L"/", nullptr, WINHTTP_NO_REFERER,
                                                       WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
             if (request) {
-                SetRequestOptions(request.get(), false, securityFlags);
-                BoundResponseWait(request.get(), kReceiveTimeoutMs);
-                if (WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
-                                       0)) {
+                SetRequestOptions(request.get(), false, trust.securityFlags);
+                BoundWaits(request.get(), deadline);
+                SendingCheck check = trust.check;
+                DWORD ignored = 0;
+                if (SendChecked(request, check, WINHTTP_NO_REQUEST_DATA, 0, ignored)) {
                     WinHttpReceiveResponse(request.get(), nullptr);
                 }
-                const bool accepted = PinsAccept(request.get(), host);
                 request.Reset();
-                if (!accepted) {
-                    response.error = PreflightPinFailureText(host);
-                    return response;
-                }
+                // Not pinned: nothing to validate. Pinned: the chain seen on
+                // the pre-flight's connection, or none when there was no
+                // handshake.
+                const bool accepted = check.kind != SendingCheck::Kind::Pins || (check.ran && !check.refused) ||
+                                      ValidateServerPins(check.chain, host);
+                if (!accepted) return Failure(PreflightPinFailureText(host));
             }
         }
         MarkPreflightDone(host);
     }
 
     InternetHandle connection(WinHttpConnect(session, WinText(host), port, 0));
-    if (!connection) {
-        response.error = "WinHttpConnect failed";
-        return response;
-    }
+    if (!connection) return Failure("WinHttpConnect failed");
     InternetHandle request;
     if (IsToken(method)) {
         request.Reset(WinHttpOpenRequest(connection.get(), WinText(method), WinText(path), nullptr, WINHTTP_NO_REFERER,
                                          WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0));
     }
-    if (!request) {
-        response.error = "WinHttpOpenRequest failed";
-        return response;
-    }
-    SetRequestOptions(request.get(), true, securityFlags);
-    BoundResponseWait(request.get(), kReceiveTimeoutMs);
+    if (!request) return Failure("WinHttpOpenRequest failed");
+    SetRequestOptions(request.get(), true, trust.securityFlags);
 
     const std::map<WString, WString> headers = HeadersFor(host);
     for (const auto& [name, value] : headers) {
@@ -174,51 +247,83 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
                                  WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
     }
 
-    if (body.size() > 0xFFFFFFFFu) {
-        response.error = SystemErrorText("WinHttpSendRequest", ERROR_INVALID_PARAMETER);
-        return response;
-    }
+    if (body.size() > 0xFFFFFFFFu) return Failure(SystemErrorText("WinHttpSendRequest", ERROR_INVALID_PARAMETER));
+    if (deadline.Passed()) return Failure(SystemErrorText("WinHttpSendRequest", kTimeoutError));
+    BoundWaits(request.get(), deadline);
+    SendingCheck& check = trust.check;
+    DWORD sendError = 0;
     const DWORD length = static_cast<DWORD>(body.size());
-    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                            body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(body.data()), length, length,
-                            0)) {
-        response.error = SystemErrorText("WinHttpSendRequest", NormalizedWinHttpError(GetLastError()));
-        return response;
-    }
-    if (!WinHttpReceiveResponse(request.get(), nullptr)) {
-        response.error = SystemErrorText("WinHttpReceiveResponse", NormalizedWinHttpError(GetLastError()));
-        return response;
-    }
-
-    if (trust.checkAfterResponse && !ServerTrustedOrdinarily(request.get(), host)) {
+    const bool sent = SendChecked(request, check, body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(body.data()),
+                                  length, sendError);
+    const auto refusal = [&check, &host]() {
+        if (check.kind == SendingCheck::Kind::Pins) {
+            // On the platform's primary domain this shows the diagnostic
+            // dialog and does not return.
+            ValidateServerPins(check.chain, host);
+            return Failure(PinFailureText(host));
+        }
         // What WinHTTP itself reports for a chain it does not trust.
-        response.error = SystemErrorText("WinHttpSendRequest", ERROR_WINHTTP_SECURE_FAILURE);
-        return response;
-    }
-    if (secure && pinning && !PinsAccept(request.get(), host)) {
-        response.error = PinFailureText(host);
-        return response;
+        return Failure(SystemErrorText("WinHttpSendRequest", ERROR_WINHTTP_SECURE_FAILURE));
+    };
+    if (check.refused) return refusal();
+    if (!sent) return Failure(SystemErrorText("WinHttpSendRequest", NormalizedWinHttpError(sendError)));
+    const BOOL answered = WinHttpReceiveResponse(request.get(), nullptr);
+    const DWORD receiveError = answered ? 0 : GetLastError();
+    // Should WinHTTP send again while receiving (it would for an
+    // authentication round), that connection is checked the same way.
+    if (check.handleClosed) request.Forget();
+    if (check.refused) return refusal();
+    if (!answered) {
+        const DWORD code = deadline.Passed() ? kTimeoutError : NormalizedWinHttpError(receiveError);
+        return Failure(SystemErrorText("WinHttpReceiveResponse", code));
     }
 
     DWORD status = 0;
     DWORD statusSize = sizeof(status);
     WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                         WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
-    response.statusCode = status;
-
-    std::string chunk;
-    for (;;) {
-        DWORD available = 0;
-        WinHttpQueryDataAvailable(request.get(), &available);
-        if (available == 0) break;
-        chunk.resize(available);
-        DWORD read = 0;
-        // A failed read ends the body: the next query would fail as well,
-        // and stopping here cannot spin on a broken connection.
-        if (!WinHttpReadData(request.get(), chunk.data(), available, &read)) break;
-        response.body.append(chunk.data(), read);
+    // An announced length over the cap fails before any of the body is read.
+    DWORD announced = 0;
+    DWORD announcedSize = sizeof(announced);
+    if (WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+                            WINHTTP_HEADER_NAME_BY_INDEX, &announced, &announcedSize, WINHTTP_NO_HEADER_INDEX) &&
+        announced > kMaxResponseBytes) {
+        return Failure(SystemErrorText("WinHttpReceiveResponse", kResponseTooLargeError));
     }
 
+    // Out of time is a failure; any other failed query or read ends the body
+    // (the next call would fail as well, and stopping cannot spin on a
+    // broken connection).
+    const auto outOfTime = [&deadline](bool callFailed) {
+        return deadline.Passed() || (callFailed && NormalizedWinHttpError(GetLastError()) == kTimeoutError);
+    };
+    const HttpResponse timedOut = Failure(SystemErrorText("WinHttpReceiveResponse", kTimeoutError));
+    std::string received;
+    std::string chunk;
+    for (;;) {
+        if (outOfTime(false)) return timedOut;
+        BoundWaits(request.get(), deadline);
+        DWORD available = 0;
+        if (!WinHttpQueryDataAvailable(request.get(), &available)) {
+            if (outOfTime(true)) return timedOut;
+            break;
+        }
+        if (available == 0) break;
+        if (available > kMaxResponseBytes - received.size()) {
+            return Failure(SystemErrorText("WinHttpReceiveResponse", kResponseTooLargeError));
+        }
+        chunk.resize(available);
+        DWORD read = 0;
+        if (!WinHttpReadData(request.get(), chunk.data(), available, &read)) {
+            if (outOfTime(true)) return timedOut;
+            break;
+        }
+        received.append(chunk.data(), read);
+    }
+
+    HttpResponse response;
+    response.statusCode = status;
+    response.body = std::move(received);
     response.ok = response.statusCode >= 200 && response.statusCode <= 299;
     return response;
 }

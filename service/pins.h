@@ -23,7 +23,10 @@ std::vector<PinEntry> GetPins();
 bool LoadDynamicPins();
 
 // A live connection's certificates as the platform read them: the server's
-// own certificate first, then each issuer up to the root.
+// own certificate first, then each issuer up to the root, as far as every
+// link verifies: a certificate is listed only when the one below it carries
+// its name as issuer and a signature its key verifies. A forged link ends the
+// list, so a pin is never matched past it.
 struct ServerChain {
     bool haveCertificate = false;       // false: no handshake took place
     std::vector<std::string> spkiDer;   // DER SubjectPublicKeyInfo per certificate
@@ -32,7 +35,9 @@ struct ServerChain {
 // The pin of one DER SubjectPublicKeyInfo.
 std::string SpkiPin(const std::string& spkiDer);
 
-// True when the host is not pinned or the chain carries one of its pins.
+// True when the host is not pinned or the chain carries one of its pins
+// (compared over the certificates the chain lists, which the backends limit
+// to links that verify).
 // A mismatch on a host of the platform's primary domain shows the diagnostic
 // dialog and ends the process; every other mismatch returns false.
 bool ValidateServerPins(const ServerChain& chain, const WString& host);

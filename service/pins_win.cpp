@@ -19,16 +19,31 @@ std::string EncodeSpki(PCCERT_CONTEXT certificate) {
     return der;
 }
 
+// True when the element's certificate was issued by the next one: its issuer
+// name is that certificate's subject and its signature verifies with that
+// certificate's key. The chain engine's own verdict on the signature counts,
+// and the signature is checked here as well, so that no engine that finds an
+// issuer by name or key id alone can lend a forged certificate a genuine
+// issuer.
+bool IssuedBy(const CERT_CHAIN_ELEMENT* subject, const CERT_CHAIN_ELEMENT* issuer) {
+    if ((subject->TrustStatus.dwErrorStatus & CERT_TRUST_IS_NOT_SIGNATURE_VALID) != 0) return false;
+    PCCERT_CONTEXT subjectCertificate = subject->pCertContext;
+    PCCERT_CONTEXT issuerCertificate = issuer->pCertContext;
+    if (!CertCompareCertificateName(X509_ASN_ENCODING, &subjectCertificate->pCertInfo->Issuer,
+                                    &issuerCertificate->pCertInfo->Subject)) {
+        return false;
+    }
+    return CryptVerifyCertificateSignatureEx(0, X509_ASN_ENCODING, CRYPT_VERIFY_CERT_SIGN_SUBJECT_CERT,
+                                             const_cast<CERT_CONTEXT*>(subjectCertificate),
+                                             CRYPT_VERIFY_CERT_SIGN_ISSUER_CERT,
+                                             const_cast<CERT_CONTEXT*>(issuerCertificate), 0, nullptr) != FALSE;
+}
+
 } // namespace
 
-ServerChain ServerChainFromRequest(HINTERNET request) {
+ServerChain ServerChainFromCertificate(PCCERT_CONTEXT certificate) {
     ServerChain chain;
-    PCCERT_CONTEXT certificate = nullptr;
-    DWORD size = sizeof(certificate);
-    if (request == nullptr || !WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &certificate, &size) ||
-        certificate == nullptr) {
-        return chain;
-    }
+    if (certificate == nullptr) return chain;
     chain.haveCertificate = true;
     // No usage requirement: the engine finds the issuers among what the
     // server sent, the system's stores and the profile's anchors.
@@ -40,8 +55,12 @@ ServerChain ServerChainFromRequest(HINTERNET request) {
     if (CertGetCertificateChain(nullptr, certificate, nullptr, support, &parameters, 0, nullptr, &context) &&
         context != nullptr) {
         if (context->cChain > 0 && context->rgpChain[0] != nullptr) {
+            // The server's own certificate is bound to the handshake; each
+            // issuer counts only while every link below it verifies, so a pin
+            // is never matched past a signature that does not.
             const CERT_SIMPLE_CHAIN* simple = context->rgpChain[0];
             for (DWORD i = 0; i < simple->cElement; ++i) {
+                if (i > 0 && !IssuedBy(simple->rgpElement[i - 1], simple->rgpElement[i])) break;
                 std::string spki = EncodeSpki(simple->rgpElement[i]->pCertContext);
                 if (!spki.empty()) chain.spkiDer.push_back(std::move(spki));
             }
@@ -49,6 +68,17 @@ ServerChain ServerChainFromRequest(HINTERNET request) {
         CertFreeCertificateChain(context);
     }
     if (support != nullptr) CertCloseStore(support, 0);
+    return chain;
+}
+
+ServerChain ServerChainFromRequest(HINTERNET request) {
+    PCCERT_CONTEXT certificate = nullptr;
+    DWORD size = sizeof(certificate);
+    if (request == nullptr || !WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &certificate, &size) ||
+        certificate == nullptr) {
+        return {};
+    }
+    ServerChain chain = ServerChainFromCertificate(certificate);
     CertFreeCertificateContext(certificate);
     return chain;
 }

@@ -11,12 +11,16 @@
 
 #include "service/pins.h"
 
-// The chain of the certificate the server presented on an open request
-// handle, built by the system's default chain engine: the server's own
-// certificate first. The profile's extra trust anchors (dev only) stand
-// beside the system's roots, so that a dev root the server does not send is
-// part of the chain as an installed root would be. haveCertificate is false
-// when no handshake took place.
+// The chain of a server certificate, built by the system's default chain
+// engine: the server's own certificate first, then each issuer whose link to
+// the certificate below it verifies (names and signature); the first link
+// that does not ends the list. The profile's extra trust anchors (dev only)
+// stand beside the system's roots, so that a dev root the server does not
+// send is part of the chain as an installed root would be. haveCertificate
+// is false for a null certificate.
+ServerChain ServerChainFromCertificate(PCCERT_CONTEXT certificate);
+// The same for the certificate the server presented on an open request
+// handle; haveCertificate is false when no handshake took place.
 ServerChain ServerChainFromRequest(HINTERNET request);
 
 // DER certificates of every "CERTIFICATE" block of a PEM text; unreadable
@@ -29,14 +33,14 @@ const std::vector<std::string>& ExtraTrustAnchors();
 // the certificate, for the chain engine; the caller closes it.
 HCERTSTORE OpenChainSupportStore(PCCERT_CONTEXT certificate, const std::vector<std::string>& anchors);
 
-// How WinHTTP is set up for a host whose trust does not rest on pins, and
-// whether the response then needs ServerTrustedOrdinarily. With extra anchors
-// an unknown authority is let through for the later check; an address
-// literal has its name checked by that check too, because Wine's system
-// check does not match addresses against the certificate's names.
+// How WinHTTP is set up for a host whose trust does not rest on pins. Such a
+// server is always checked with ChainTrustedWithAnchors before a request
+// byte is sent (SendingCheck); the flags only keep WinHTTP from refusing
+// what that check decides: with extra anchors an unknown authority, and for
+// an address literal the name, since Wine's system check does not match
+// addresses against the certificate's names.
 struct OrdinaryTrust {
     DWORD securityFlags = 0;
-    bool checkAfterResponse = false;
 };
 OrdinaryTrust OrdinaryTrustFor(const WString& host);
 

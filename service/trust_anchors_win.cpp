@@ -1,7 +1,8 @@
 // Ordinary certificate validation for hosts that are not pinned, with the
 // profile's extra trust anchors (the dev root CA) standing beside the system's
-// roots. WinHTTP is told to let an unknown authority through; this check then
-// decides whether that authority is one of the anchors.
+// roots. WinHTTP is told to let an unknown authority through; this check, run
+// before any request byte is sent, then decides whether that authority is one
+// of the anchors.
 #include <algorithm>
 #include <vector>
 
@@ -199,7 +200,6 @@ OrdinaryTrust OrdinaryTrustFor(const WString& host) {
     OrdinaryTrust trust;
     if (!ExtraTrustAnchors().empty()) trust.securityFlags |= SECURITY_FLAG_IGNORE_UNKNOWN_CA;
     if (!AddressBytes(host).empty()) trust.securityFlags |= SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
-    trust.checkAfterResponse = trust.securityFlags != 0;
     return trust;
 }
 

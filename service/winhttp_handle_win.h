@@ -22,6 +22,9 @@ public:
         if (handle_ != nullptr) WinHttpCloseHandle(handle_);
         handle_ = handle;
     }
+    // Forgets a handle that was closed elsewhere (a cancelled send), so that
+    // its value, which WinHTTP may hand out again, is never closed twice.
+    void Forget() { handle_ = nullptr; }
 
 private:
     HINTERNET handle_ = nullptr;

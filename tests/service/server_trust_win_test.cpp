@@ -138,14 +138,44 @@ TEST(OrdinaryValidation, AnAnchorForgivesOnlyTheUnknownRoot) {
 }
 
 TEST(OrdinaryValidation, AddressLiteralsHaveTheirNamesCheckedByTheProgram) {
-    // With the dev anchor an unknown authority is left to the later check;
-    // Wine cannot match an address against a certificate, so that check does it.
+    // With the dev anchor an unknown authority is left to the check before
+    // sending; Wine cannot match an address against a certificate, so that
+    // check does it.
     const DWORD unknownCa = SECURITY_FLAG_IGNORE_UNKNOWN_CA;
     EXPECT_EQ(OrdinaryTrustFor(u"localhost").securityFlags, unknownCa);
     EXPECT_EQ(OrdinaryTrustFor(u"127.0.0.1.example").securityFlags, unknownCa);
     EXPECT_EQ(OrdinaryTrustFor(u"[::1]").securityFlags, unknownCa | SECURITY_FLAG_IGNORE_CERT_CN_INVALID);
     EXPECT_EQ(OrdinaryTrustFor(u"127.0.0.2").securityFlags, unknownCa | SECURITY_FLAG_IGNORE_CERT_CN_INVALID);
-    EXPECT_TRUE(OrdinaryTrustFor(u"127.0.0.2").checkAfterResponse);
+}
+
+TEST(ServerChainLinks, PinsCountOnlyUpToALinkThatVerifies) {
+    const std::vector<std::string> good = DecodePemByHand(TestCertFile("good", "chain.pem"));
+    const std::vector<std::string> forged = DecodePemByHand(TestCertFile("forged", "chain.pem"));
+    const std::vector<std::string> expired = DecodePemByHand(TestCertFile("expired", "chain.pem"));
+    ASSERT_EQ(forged.size(), 2u);
+    const auto pinsOf = [](const ServerChain& chain) {
+        std::vector<std::string> pins;
+        for (const std::string& spki : chain.spkiDer) pins.push_back(SpkiPin(spki));
+        return pins;
+    };
+
+    // Every link verifies: leaf, intermediate, and the root completed from the anchors.
+    SentChain goodChain(good);
+    EXPECT_EQ(pinsOf(ServerChainFromCertificate(goodChain.leaf())), AllPins(PinsOf("good")));
+    // An expired leaf still links up: expiry is not a broken link.
+    SentChain expiredChain(expired);
+    EXPECT_EQ(pinsOf(ServerChainFromCertificate(expiredChain.leaf())), AllPins(PinsOf("expired")));
+
+    // The forged leaf names the genuine intermediate, which the server sends
+    // along, but is not signed by it: nothing above the leaf counts.
+    SentChain forgedChain(forged);
+    const ServerChain chain = ServerChainFromCertificate(forgedChain.leaf());
+    EXPECT_TRUE(chain.haveCertificate);
+    EXPECT_EQ(pinsOf(chain), std::vector<std::string>{PinsOf("forged").leaf});
+    EXPECT_FALSE(ChainMatchesPins(chain, Entry(u"127.0.0.2", AllPins(PinsOf("good")))));
+    EXPECT_TRUE(ChainMatchesPins(chain, Entry(u"127.0.0.2", {PinsOf("forged").leaf})));
+
+    EXPECT_FALSE(ServerChainFromCertificate(nullptr).haveCertificate);
 }
 
 TEST(ServerTrust, NoRequestHandleNoCertificate) {

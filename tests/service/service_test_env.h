@@ -5,7 +5,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "service/http_client.h"
@@ -64,6 +66,44 @@ inline nlohmann::json EchoOf(const HttpResponse& response) {
         return nlohmann::json::object({{"headers", nlohmann::json::object()}});
     }
     return echo;
+}
+
+// What one recording listener (it finishes the handshake and keeps whatever
+// arrives after it) saw on one connection.
+struct TrapConnection {
+    int connection = 0;
+    std::string chain;
+    bool handshake = false;
+    std::string received;
+};
+
+// Forgets every listener's records; the switching ones serve the dev chain again.
+inline void ResetTraps() {
+    HttpClient plain;
+    const HttpResponse r = plain.Get(kHttp + u"/control/traps/reset");
+    ASSERT_TRUE(r.ok) << r.statusCode << " " << r.error;
+}
+
+// The connections a listener ("ADDR:PORT") has recorded, once at least
+// `expected` of them are finished (a record is written when its connection
+// closes), or what there is after five seconds.
+inline std::vector<TrapConnection> TrapConnections(const std::string& listener, std::size_t expected) {
+    std::vector<TrapConnection> out;
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        HttpClient plain;
+        const HttpResponse r = plain.Get(kHttp + u"/control/traps");
+        const nlohmann::json all = nlohmann::json::parse(r.body, nullptr, false);
+        out.clear();
+        if (!all.is_discarded() && all.contains(listener) && all[listener].is_array()) {
+            for (const nlohmann::json& record : all[listener]) {
+                out.push_back({record.value("connection", 0), record.value("chain", ""),
+                               record.value("handshake", false), record.value("received", "")});
+            }
+        }
+        if (out.size() >= expected) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return out;
 }
 
 inline bool IsSendFailure(const HttpResponse& response) {
