@@ -13,12 +13,12 @@
 #include "common/text.h"
 
 // What one exchange may cost at most: a larger body fails with the receive
-// failure of WinHTTP's drain overflow (12183), a request that has not finished
+// failure of WinHTTP's drain overflow (12184), a request that has not finished
 // by the deadline with its timeout (12002), so a server that trickles bytes
 // cannot hold start-up for ever.
 inline constexpr std::size_t kMaxResponseBytes = 8 * 1024 * 1024;
 inline constexpr unsigned long kRequestDeadlineMs = 30000;
-inline constexpr unsigned long kResponseTooLargeError = 12183;
+inline constexpr unsigned long kResponseTooLargeError = 12184;
 inline constexpr unsigned long kTimeoutError = 12002;
 
 struct HttpResponse {

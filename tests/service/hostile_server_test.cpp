@@ -106,7 +106,7 @@ TEST(HostileServer, AnswersAreBoundedInSizeAndTime) {
     SetPins(DefaultPins());
     HttpClient client;
     HttpResponse r = client.Get(kPlatform + u"/large/" + Utf8ToWide(std::to_string(kMaxResponseBytes + 1)));
-    EXPECT_EQ(r.error, "WinHttpReceiveResponse failed: 12183");
+    EXPECT_EQ(r.error, "WinHttpReceiveResponse failed: 12184");
     EXPECT_EQ(r.statusCode, 0u);
     EXPECT_EQ(r.body, "");
     // Just within the cap still arrives whole.
