@@ -340,7 +340,7 @@ TEST_F(HostTest, MissingOptionalInterfacesSkipOnlyTheirSteps) {
     ASSERT_TRUE(PumpUntil([&] {
         journal = session.Journal();
         return Has(journal, std::string("Loaded ") + kPage);
-    }));
+    })) << ::testing::PrintToString(journal);
     // The "*" filter still covers every context; the headers fall back to a plain navigation.
     EXPECT_TRUE(Has(journal, "WebView.AddWebResourceRequestedFilter * 0"));
     EXPECT_TRUE(Has(journal, std::string("WebView.Navigate ") + kPage));

@@ -64,7 +64,8 @@ std::string OneLine(std::string text) {
 }
 
 void Journal(const std::string& line) {
-    static const std::wstring path = EnvValue(L"TOVANI_STANDIN_JOURNAL");
+    // Read every time: one process may run several sessions, each with its own journal.
+    const std::wstring path = EnvValue(L"TOVANI_STANDIN_JOURNAL");
     if (path.empty()) return;
     if (FILE* f = _wfopen(path.c_str(), L"ab")) {
         const std::string text = OneLine(line) + "\n";
