@@ -351,3 +351,85 @@ TEST_F(HostTest, MissingOptionalInterfacesSkipOnlyTheirSteps) {
     EXPECT_FALSE(Has(journal, "WebView.add_SaveAsUIShowing"));
     ExpectNoSlotSlips(journal);
 }
+
+namespace {
+
+// Answers the next printer dialog from another thread: the line to choose
+// (by its text), or Escape when empty. The lines it listed go to seen.
+std::thread AnswerPrinterDialog(const std::wstring& choose, std::vector<std::string>* seen) {
+    return std::thread([choose, seen] {
+        const std::wstring title = L"\U0001F5A8 Select Printer";
+        HWND dialog = nullptr;
+        for (int i = 0; i < 500 && dialog == nullptr; ++i) {
+            dialog = FindWindowW(L"#32770", title.c_str());
+            if (dialog == nullptr) Sleep(20);
+        }
+        if (dialog == nullptr) return;
+        // Found as soon as it exists; its lines are there once it shows.
+        for (int i = 0; i < 250 && !IsWindowVisible(dialog); ++i) Sleep(20);
+        Sleep(100);
+        HWND list = GetDlgItem(dialog, PrinterDialog::kListId);
+        const LRESULT count = IsWindowVisible(list) ? SendMessageW(list, LB_GETCOUNT, 0, 0) : 0;
+        int pick = -1;
+        for (LRESULT i = 0; i < count; ++i) {
+            wchar_t text[512] = {};
+            SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+            seen->push_back(WideToUtf8(WString(reinterpret_cast<const char16_t*>(text))));
+            if (!choose.empty() && std::wstring(text).rfind(choose, 0) == 0 && pick < 0) pick = static_cast<int>(i);
+        }
+        if (pick < 0) {
+            PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+            return;
+        }
+        SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(pick), 0);
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(PrinterDialog::kPrintId, BN_CLICKED), 0);
+    });
+}
+
+} // namespace
+
+TEST_F(HostTest, PrintsOnTheChosenPrinterAndTellsThePageEachOutcome) {
+    struct Case {
+        const char* script;
+        const wchar_t* choose;
+        const char* posted;
+    };
+    const Case cases[] = {
+        {"", L"Stopped", R"({"type":"printResult","status":"success","message":"Print job sent successfully."})"},
+        {"", L"", R"({"type":"printResult","status":"cancelled"})"},
+        {"print-status 1\n", L"PDF", R"({"type":"printResult","status":"error","message":"The selected printer is unavailable."})"},
+        {"print-status 2\n", L"PDF", R"({"type":"printResult","status":"error","message":"Print failed with unknown error."})"},
+        {"print-fails 0x80004005\n", L"PDF",
+         R"({"type":"printResult","status":"error","message":"Print failed. Please check your printer."})"},
+        {"missing ICoreWebView2Environment6\n", L"PDF",
+         R"({"type":"printResult","status":"error","message":"Failed to create print environment"})"},
+        {"missing ICoreWebView2PrintSettings2\n", L"PDF",
+         R"({"type":"printResult","status":"error","message":"Failed to set printer name"})"},
+        {"missing ICoreWebView2_16\n", L"PDF", R"({"type":"printResult","status":"error","message":"Print API not available"})"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.script) + " / " + WideToUtf8(WString(reinterpret_cast<const char16_t*>(c.choose))));
+        StandInSession session("print", c.script);
+        ASSERT_TRUE(Start(session, [&] { host->Navigate(Utf8ToWide(kPage)); }));
+        ASSERT_TRUE(PumpUntil([&] { return Has(session.Journal(), std::string("Loaded ") + kPage); }));
+        std::vector<std::string> seen;
+        std::thread answer = AnswerPrinterDialog(c.choose, &seen);
+        host->ShowSystemPrintDialog();
+        answer.join();
+        // Wine lists the CUPS printers: the default first with its star.
+        EXPECT_EQ(seen, (std::vector<std::string>{"PDF  \xE2\x98\x85", "Stopped"}));
+        const std::string posted = std::string("WebView.PostWebMessageAsJson ") + c.posted;
+        ASSERT_TRUE(PumpUntil([&] { return Has(session.Journal(), posted); }, 5000))
+            << ::testing::PrintToString(session.Journal());
+        const std::vector<std::string> journal = session.Journal();
+        if (std::string(c.posted).find("success") != std::string::npos) {
+            EXPECT_TRUE(Has(journal, "PrintSettings.put_PrinterName Stopped"));
+            EXPECT_TRUE(Has(journal, std::string("WebView.Print printer=Stopped page=") + kPage));
+        }
+        // One outcome per request.
+        EXPECT_EQ(std::count_if(journal.begin(), journal.end(),
+                                [](const std::string& l) { return l.rfind("WebView.PostWebMessageAsJson", 0) == 0; }),
+                  1);
+        ExpectNoSlotSlips(journal);
+    }
+}
