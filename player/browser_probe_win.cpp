@@ -1,0 +1,38 @@
+// The browser host's probe of a pinned host on Windows.
+#include "player/webview_host_win.h"
+#include "service/server_chain_win.h"
+#include "service/winhttp_handle_win.h"
+
+namespace WebView {
+
+ProbeResult ProbeBrowserHost(const WString& host, std::uint16_t port) {
+    ProbeResult result;
+    // Only a bare host name reaches WinHTTP: anything else is no host to open.
+    if (host.empty() || host.size() > 255 || port == 0) return result;
+    for (const char16_t c : host) {
+        if (c <= u' ' || c == u'/' || c == u'\\' || c == u'?' || c == u'#' || c == u'@') return result;
+    }
+    // Handles of its own: the probe shares nothing with the transport's session.
+    InternetHandle session(WinHttpOpen(WinText(kBrowserProbeUserAgent), WINHTTP_ACCESS_TYPE_NO_PROXY,
+                                       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session) return result;
+    WinHttpSetTimeouts(session.get(), kBrowserProbeTimeoutMs, kBrowserProbeTimeoutMs, kBrowserProbeTimeoutMs,
+                       kBrowserProbeTimeoutMs);
+    InternetHandle connection(WinHttpConnect(session.get(), WinText(host), port, 0));
+    if (!connection) return result;
+    InternetHandle request(WinHttpOpenRequest(connection.get(), L"HEAD", L"/", nullptr, WINHTTP_NO_REFERER,
+                                              WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
+    if (!request) return result;
+    SetRequestOptions(request.get(), false, kTrustPinsOnlyFlags);
+    BoundResponseWait(request.get(), kBrowserProbeTimeoutMs);
+    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+        !WinHttpReceiveResponse(request.get(), nullptr)) {
+        result.outcome = ProbeResult::Outcome::ExchangeFailed;
+        return result;
+    }
+    result.outcome = ProbeResult::Outcome::Responded;
+    result.chain = ServerChainFromRequest(request.get());
+    return result;
+}
+
+} // namespace WebView

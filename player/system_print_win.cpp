@@ -1,0 +1,244 @@
+// Printing from the Windows player: the spooler's printers in a small dark
+// dialog built in memory, a silent print of the current page to the chosen
+// printer through the runtime's print settings, and the outcome posted to
+// the page.
+#include <windows.h>
+#include <winspool.h>
+
+#include <cstring>
+#include <vector>
+
+#include "player/printer_list.h"
+#include "player/system_print_win.h"
+#include "player/web_messages.h"
+#include "player/webview2_handler_win.h"
+#include "player/webview_host.h"
+#include "player/webview_host_win.h"
+
+namespace WebView {
+
+using namespace WebView2;
+
+namespace {
+
+const wchar_t* W(const WString& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+WString FromW(const wchar_t* text) {
+    return text ? WString(reinterpret_cast<const char16_t*>(text), std::wcslen(text)) : WString();
+}
+
+// Appends to a dialog template in memory: words, double words, strings.
+class TemplateWriter {
+public:
+    void Word(WORD value) { Put(&value, sizeof value); }
+    void Dword(DWORD value) { Put(&value, sizeof value); }
+    void Text(const WString& text) {
+        for (char16_t c : text) Word(static_cast<WORD>(c));
+        Word(0);
+    }
+    void AlignToDword() {
+        while (bytes_.size() % 4 != 0) bytes_.push_back(0);
+    }
+    const std::vector<BYTE>& bytes() const { return bytes_; }
+
+private:
+    void Put(const void* data, std::size_t size) {
+        const auto* p = static_cast<const BYTE*>(data);
+        bytes_.insert(bytes_.end(), p, p + size);
+    }
+    std::vector<BYTE> bytes_;
+};
+
+// Classes of the controls, by their predefined atoms.
+constexpr WORD kButtonAtom = 0x0080;
+constexpr WORD kStaticAtom = 0x0082;
+constexpr WORD kListBoxAtom = 0x0083;
+
+void WriteItem(TemplateWriter& out, DWORD style, DWORD exStyle, short x, short y, short cx, short cy, WORD id,
+               WORD classAtom, const WString& text) {
+    out.AlignToDword();
+    out.Dword(style);
+    out.Dword(exStyle);
+    out.Word(static_cast<WORD>(x));
+    out.Word(static_cast<WORD>(y));
+    out.Word(static_cast<WORD>(cx));
+    out.Word(static_cast<WORD>(cy));
+    out.Word(id);
+    out.Word(0xFFFF);
+    out.Word(classAtom);
+    out.Text(text);
+    out.Word(0); // no creation data
+}
+
+struct DialogBrushes {
+    HBRUSH background;
+    HBRUSH list;
+};
+
+// Created once and kept for the life of the process.
+const DialogBrushes& Brushes() {
+    static const DialogBrushes brushes = [] {
+        using namespace PrinterDialog;
+        return DialogBrushes{CreateSolidBrush(RGB(kBackground.red, kBackground.green, kBackground.blue)),
+                             CreateSolidBrush(RGB(kListBackground.red, kListBackground.green, kListBackground.blue))};
+    }();
+    return brushes;
+}
+
+INT_PTR CALLBACK PrinterDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    using namespace PrinterDialog;
+    auto* state = reinterpret_cast<PrinterChoiceState*>(GetWindowLongPtrW(dialog, GWLP_USERDATA));
+    switch (message) {
+    case WM_INITDIALOG: {
+        state = reinterpret_cast<PrinterChoiceState*>(lParam);
+        SetWindowLongPtrW(dialog, GWLP_USERDATA, lParam);
+        RECT rect{};
+        GetWindowRect(dialog, &rect);
+        const int width = rect.right - rect.left;
+        const int height = rect.bottom - rect.top;
+        SetWindowPos(dialog, nullptr, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+                     (GetSystemMetrics(SM_CYSCREEN) - height) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        HWND list = GetDlgItem(dialog, kListId);
+        if (state == nullptr || state->printers.empty()) {
+            ShowWindow(list, SW_HIDE);
+            ShowWindow(GetDlgItem(dialog, kPrintId), SW_HIDE);
+            return TRUE;
+        }
+        for (const PrinterInfo& printer : state->printers)
+            SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(W(PrinterLineText(printer))));
+        SendMessageW(list, LB_SETCURSEL, 0, 0);
+        return TRUE;
+    }
+    case WM_COMMAND: {
+        const WORD id = LOWORD(wParam);
+        const WORD code = HIWORD(wParam);
+        if (id == kPrintId || (id == kListId && code == LBN_DBLCLK)) {
+            if (state == nullptr) return TRUE;
+            const LRESULT selected = SendMessageW(GetDlgItem(dialog, kListId), LB_GETCURSEL, 0, 0);
+            if (selected == LB_ERR || selected < 0 || static_cast<std::size_t>(selected) >= state->printers.size())
+                return TRUE;
+            state->selectedName = state->printers[static_cast<std::size_t>(selected)].name;
+            EndDialog(dialog, 1);
+            return TRUE;
+        }
+        if (id == kCancelId || id == IDCANCEL) {
+            if (state != nullptr) state->selectedName.clear();
+            EndDialog(dialog, 2);
+            return TRUE;
+        }
+        return FALSE;
+    }
+    case WM_CTLCOLORDLG:
+        return reinterpret_cast<INT_PTR>(Brushes().background);
+    case WM_CTLCOLORSTATIC: {
+        HDC dc = reinterpret_cast<HDC>(wParam);
+        SetTextColor(dc, RGB(kLabelText.red, kLabelText.green, kLabelText.blue));
+        SetBkColor(dc, RGB(kLabelBackground.red, kLabelBackground.green, kLabelBackground.blue));
+        return reinterpret_cast<INT_PTR>(Brushes().background);
+    }
+    case WM_CTLCOLORLISTBOX: {
+        HDC dc = reinterpret_cast<HDC>(wParam);
+        SetTextColor(dc, RGB(kListText.red, kListText.green, kListText.blue));
+        SetBkColor(dc, RGB(kListBackground.red, kListBackground.green, kListBackground.blue));
+        return reinterpret_cast<INT_PTR>(Brushes().list);
+    }
+    default:
+        return FALSE;
+    }
+}
+
+} // namespace
+
+std::vector<BYTE> PrinterDialogTemplate() {
+    using namespace PrinterDialog;
+    TemplateWriter out;
+    out.Dword(kDialogStyle);
+    out.Dword(0);  // no extended style
+    out.Word(4);   // items
+    out.Word(0);
+    out.Word(0);
+    out.Word(260);
+    out.Word(200);
+    out.Word(0);   // no menu
+    out.Word(0);   // the dialog class
+    out.Text(kTitle);
+    out.Word(10);  // points
+    out.Text(u"Segoe UI");
+    WriteItem(out, WS_CHILD | WS_VISIBLE, 0, 10, 8, 240, 14, kLabelId, kStaticAtom, kLabel);
+    WriteItem(out, kListStyle, WS_EX_CLIENTEDGE, 10, 24, 240, 130, kListId, kListBoxAtom, u"");
+    WriteItem(out, kPrintButtonStyle, 0, 100, 162, 70, 22, kPrintId, kButtonAtom, kPrintButton);
+    WriteItem(out, kCancelButtonStyle, 0, 180, 162, 70, 22, kCancelId, kButtonAtom, kCancelButton);
+    return out.bytes();
+}
+
+std::vector<PrinterInfo> InstalledPrinters() {
+    wchar_t defaultName[256] = {};
+    DWORD size = 256;
+    if (!GetDefaultPrinterW(defaultName, &size)) defaultName[0] = L'\0';
+    std::vector<WString> names;
+    const DWORD flags = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS;
+    DWORD needed = 0;
+    DWORD count = 0;
+    EnumPrintersW(flags, nullptr, 2, nullptr, 0, &needed, &count);
+    if (needed > 0) {
+        std::vector<BYTE> buffer(needed);
+        if (EnumPrintersW(flags, nullptr, 2, buffer.data(), needed, &needed, &count)) {
+            const auto* printers = reinterpret_cast<const PRINTER_INFO_2W*>(buffer.data());
+            for (DWORD i = 0; i < count; ++i) names.push_back(FromW(printers[i].pPrinterName));
+        }
+    }
+    return MakePrinterList(names, FromW(defaultName));
+}
+
+WString ChoosePrinter(HWND owner, const std::vector<PrinterInfo>& printers) {
+    PrinterChoiceState state{printers, {}};
+    const std::vector<BYTE> dialog = PrinterDialogTemplate();
+    const INT_PTR result =
+        DialogBoxIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(dialog.data()), owner,
+                                PrinterDialogProc, reinterpret_cast<LPARAM>(&state));
+    return result == 1 ? state.selectedName : WString();
+}
+
+void WebViewHost::ShowSystemPrintDialog() {
+    ICoreWebView2* view = ViewOf(*this);
+    if (view == nullptr) return;
+    const WString chosen = ChoosePrinter(ParentOf(*this), InstalledPrinters());
+    if (chosen.empty()) {
+        PostWebMessageAsJson(PrintResultJson(PrintOutcome::Cancelled));
+        return;
+    }
+    auto environment6 = Query<ICoreWebView2Environment6>(EnvironmentOf(*this));
+    if (!environment6) {
+        PostWebMessageAsJson(PrintResultJson(PrintOutcome::EnvironmentUnavailable));
+        return;
+    }
+    ComPtr<ICoreWebView2PrintSettings> settings;
+    if (FAILED(environment6->CreatePrintSettings(settings.Put())) || !settings) {
+        PostWebMessageAsJson(PrintResultJson(PrintOutcome::SettingsFailed));
+        return;
+    }
+    auto settings2 = Query<ICoreWebView2PrintSettings2>(settings.get());
+    if (!settings2) {
+        PostWebMessageAsJson(PrintResultJson(PrintOutcome::PrinterNameFailed));
+        return;
+    }
+    settings2->put_PrinterName(W(chosen));
+    auto view16 = Query<ICoreWebView2_16>(view);
+    if (!view16) {
+        PostWebMessageAsJson(PrintResultJson(PrintOutcome::PrintApiUnavailable));
+        return;
+    }
+    // The handler keeps the view alive until it has told the page.
+    ComPtr<ICoreWebView2> keptView(view);
+    auto keep = std::make_shared<int>(0);
+    auto handler = MakeHandler<ICoreWebView2PrintCompletedHandler>(
+        [keptView, keep](HRESULT code, COREWEBVIEW2_PRINT_STATUS status) {
+            const PrintOutcome outcome = PrintCompletionOutcome(FAILED(code), status);
+            keptView->PostWebMessageAsJson(W(PrintResultJson(outcome)));
+            return S_OK;
+        },
+        keep);
+    if (FAILED(view16->Print(settings.get(), handler.get())))
+        PostWebMessageAsJson(PrintResultJson(PrintOutcome::PrintFailed));
+}
+
+} // namespace WebView

@@ -1,0 +1,417 @@
+// WebViewHost on WebView2: one browser controller inside the owner's window,
+// created synchronously through a nested message loop.
+#include "player/webview_host.h"
+
+#include <filesystem>
+
+#include "common/debug_log.h"
+#include "player/webview2_handler_win.h"
+#include "player/webview_host_win.h"
+#include "runtime/repair.h"
+#include "runtime/webview2_loader_win.h"
+#include "service/device_identity.h"
+
+namespace WebView {
+
+using namespace WebView2;
+
+namespace {
+
+const wchar_t* W(const WString& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+
+WString Taken(LPWSTR text) { return WebView2Loader::TakeCoTaskText(text); }
+
+template <typename Fn>
+void Guarded(const char* what, Fn&& fn) {
+    try {
+        fn();
+    } catch (...) {
+        // A callback must not unwind through the runtime's event dispatch.
+        DebugLog(std::string("browser host: callback failed: ") + what);
+    }
+}
+
+// Microphone, camera and notifications are granted; every other kind is left
+// to the runtime's default, which asks nobody here and grants nothing.
+COREWEBVIEW2_PERMISSION_STATE PermissionStateFor(COREWEBVIEW2_PERMISSION_KIND kind) {
+    switch (kind) {
+    case COREWEBVIEW2_PERMISSION_KIND_MICROPHONE:
+    case COREWEBVIEW2_PERMISSION_KIND_CAMERA:
+    case COREWEBVIEW2_PERMISSION_KIND_NOTIFICATIONS:
+        return COREWEBVIEW2_PERMISSION_STATE_ALLOW;
+    default:
+        return COREWEBVIEW2_PERMISSION_STATE_DEFAULT;
+    }
+}
+
+// What a resource-request callback may change, over the request's headers.
+class HeaderRequest : public ResourceRequest {
+public:
+    explicit HeaderRequest(ICoreWebView2HttpRequestHeaders* headers) : headers_(headers) {}
+    void SetHeader(const WString& name, const WString& value) override {
+        if (headers_ != nullptr) headers_->SetHeader(W(name), W(value));
+    }
+
+private:
+    ICoreWebView2HttpRequestHeaders* headers_;
+};
+
+} // namespace
+
+struct WebViewHost::Impl {
+    explicit Impl(WebViewHost& owner) : owner(owner) {}
+
+    WebViewHost& owner;
+    HWND parentWindow = nullptr;
+    ComPtr<ICoreWebView2Environment> environment;
+    ComPtr<ICoreWebView2Controller> controller;
+    ComPtr<ICoreWebView2> webview;
+    TrafficChecks checks;
+    // Handlers hold a weak reference: events after the host is gone do nothing.
+    std::shared_ptr<int> alive = std::make_shared<int>(0);
+    bool started = false;
+
+    // The state of one Initialize wait.
+    struct Wait {
+        bool done = false;
+        HRESULT result = E_PENDING;
+    };
+
+    void Finish(Wait* wait, HRESULT result) {
+        wait->result = result;
+        wait->done = true;
+        // Wakes the nested loop, which waits in GetMessage.
+        PostMessageW(parentWindow, WM_NULL, 0, 0);
+    }
+    HRESULT OnEnvironment(Wait* wait, HRESULT code, ICoreWebView2Environment* created);
+    HRESULT OnController(Wait* wait, HRESULT code, ICoreWebView2Controller* created);
+    void SetupEventHandlers();
+    void OnResourceRequested(ICoreWebView2WebResourceRequestedEventArgs* args);
+    ProbeResult Probe(const WString& host) const {
+        return checks.probe ? checks.probe(host) : ProbeBrowserHost(host, kBrowserProbePort);
+    }
+    void TearDown() {
+        if (controller) controller->Close();
+        webview.Reset();
+        controller.Reset();
+        environment.Reset();
+    }
+};
+
+HRESULT WebViewHost::Impl::OnEnvironment(Wait* wait, HRESULT code, ICoreWebView2Environment* created) {
+    if (FAILED(code) || created == nullptr) {
+        Finish(wait, FAILED(code) ? code : E_FAIL);
+        return S_OK;
+    }
+    environment = ComPtr<ICoreWebView2Environment>(created);
+    auto handler = MakeHandler<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>(
+        [this, wait](HRESULT result, ICoreWebView2Controller* made) { return OnController(wait, result, made); }, alive);
+    const HRESULT hr = environment->CreateCoreWebView2Controller(parentWindow, handler.get());
+    if (FAILED(hr)) Finish(wait, hr);
+    return S_OK;
+}
+
+HRESULT WebViewHost::Impl::OnController(Wait* wait, HRESULT code, ICoreWebView2Controller* created) {
+    if (FAILED(code) || created == nullptr) {
+        Finish(wait, FAILED(code) ? code : E_FAIL);
+        return S_OK;
+    }
+    controller = ComPtr<ICoreWebView2Controller>(created);
+    controller->get_CoreWebView2(webview.Put());
+    if (auto controller2 = Query<ICoreWebView2Controller2>(controller.get()))
+        controller2->put_DefaultBackgroundColor(COREWEBVIEW2_COLOR{255, 0x12, 0x12, 0x12});
+    if (auto controller4 = Query<ICoreWebView2Controller4>(controller.get())) controller4->put_AllowExternalDrop(FALSE);
+    RECT bounds{};
+    GetClientRect(parentWindow, &bounds);
+    controller->put_Bounds(bounds);
+    if (webview) SetupEventHandlers();
+    if (owner.onReady) Guarded("onReady", [&] { owner.onReady(true); });
+    Finish(wait, S_OK);
+    return S_OK;
+}
+
+void WebViewHost::Impl::SetupEventHandlers() {
+    EventRegistrationToken token{};
+    webview->add_NavigationStarting(
+        MakeHandler<ICoreWebView2NavigationStartingEventHandler>(
+            [this](ICoreWebView2*, ICoreWebView2NavigationStartingEventArgs* args) {
+                if (!owner.onNavigationStarting || args == nullptr) return S_OK;
+                LPWSTR raw = nullptr;
+                if (FAILED(args->get_Uri(&raw)) || raw == nullptr) return S_OK;
+                const WString uri = Taken(raw);
+                bool cancel = false;
+                Guarded("onNavigationStarting", [&] { owner.onNavigationStarting(uri, cancel); });
+                if (cancel) args->put_Cancel(TRUE);
+                return S_OK;
+            },
+            alive)
+            .get(),
+        &token);
+    webview->add_WebMessageReceived(
+        MakeHandler<ICoreWebView2WebMessageReceivedEventHandler>(
+            [this](ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* args) {
+                if (!owner.onWebMessage || args == nullptr) return S_OK;
+                LPWSTR raw = nullptr;
+                // A message that is not a string is not for the program.
+                if (FAILED(args->TryGetWebMessageAsString(&raw)) || raw == nullptr) {
+                    if (raw != nullptr) CoTaskMemFree(raw);
+                    return S_OK;
+                }
+                const WString message = Taken(raw);
+                Guarded("onWebMessage", [&] { owner.onWebMessage(message); });
+                return S_OK;
+            },
+            alive)
+            .get(),
+        &token);
+    webview->add_NavigationCompleted(
+        MakeHandler<ICoreWebView2NavigationCompletedEventHandler>(
+            [this](ICoreWebView2*, ICoreWebView2NavigationCompletedEventArgs* args) {
+                if (!owner.onNavigationCompleted || args == nullptr) return S_OK;
+                BOOL success = FALSE;
+                args->get_IsSuccess(&success);
+                COREWEBVIEW2_WEB_ERROR_STATUS status = 0;
+                if (!success) args->get_WebErrorStatus(&status);
+                Guarded("onNavigationCompleted", [&] { owner.onNavigationCompleted(success != FALSE, status); });
+                return S_OK;
+            },
+            alive)
+            .get(),
+        &token);
+    webview->add_PermissionRequested(
+        MakeHandler<ICoreWebView2PermissionRequestedEventHandler>(
+            [](ICoreWebView2*, ICoreWebView2PermissionRequestedEventArgs* args) {
+                if (args == nullptr) return S_OK;
+                COREWEBVIEW2_PERMISSION_KIND kind = 0;
+                args->get_PermissionKind(&kind);
+                args->put_State(PermissionStateFor(kind));
+                return S_OK;
+            },
+            alive)
+            .get(),
+        &token);
+    webview->add_NewWindowRequested(
+        MakeHandler<ICoreWebView2NewWindowRequestedEventHandler>(
+            [this](ICoreWebView2*, ICoreWebView2NewWindowRequestedEventArgs* args) {
+                if (args == nullptr) return S_OK;
+                // No second window: the address opens in this view, without identity headers.
+                args->put_Handled(TRUE);
+                LPWSTR raw = nullptr;
+                if (SUCCEEDED(args->get_Uri(&raw)) && raw != nullptr) {
+                    const WString uri = Taken(raw);
+                    if (!uri.empty() && webview) webview->Navigate(W(uri));
+                }
+                return S_OK;
+            },
+            alive)
+            .get(),
+        &token);
+    if (auto view22 = Query<ICoreWebView2_22>(webview.get())) {
+        view22->AddWebResourceRequestedFilterWithRequestSourceKinds(L"*", COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL,
+                                                                    COREWEBVIEW2_WEB_RESOURCE_REQUEST_SOURCE_KINDS_ALL);
+    } else {
+        webview->AddWebResourceRequestedFilter(L"*", COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL);
+    }
+    webview->add_WebResourceRequested(
+        MakeHandler<ICoreWebView2WebResourceRequestedEventHandler>(
+            [this](ICoreWebView2*, ICoreWebView2WebResourceRequestedEventArgs* args) {
+                if (args != nullptr) OnResourceRequested(args);
+                return S_OK;
+            },
+            alive)
+            .get(),
+        &token);
+}
+
+void WebViewHost::Impl::OnResourceRequested(ICoreWebView2WebResourceRequestedEventArgs* args) {
+    ComPtr<ICoreWebView2WebResourceRequest> request;
+    if (FAILED(args->get_Request(request.Put())) || !request) return;
+    ComPtr<ICoreWebView2HttpRequestHeaders> headers;
+    if (FAILED(request->get_Headers(headers.Put())) || !headers) return;
+    LPWSTR raw = nullptr;
+    request->get_Uri(&raw);
+    const WString uri = Taken(raw);
+    HeaderRequest adapter(headers.get());
+    const HostProbe probe = [this](const WString& host) { return Probe(host); };
+    const ResourceRuleResult result =
+        ApplyBrowserResourceRules(uri, adapter, probe, GetDeviceIdentity(), GetDeviceDescription());
+    if (result.blocked) {
+        // Answered here and now, never sent; the notice follows on its own thread.
+        ComPtr<ICoreWebView2WebResourceResponse> response;
+        if (environment &&
+            SUCCEEDED(environment->CreateWebResourceResponse(nullptr, kBlockedStatus, W(kBlockedReason),
+                                                             W(kBlockedHeaders), response.Put())) &&
+            response) {
+            args->put_Response(response.get());
+        }
+        if (checks.reportBlocked) {
+            Guarded("reportBlocked", [&] { checks.reportBlocked(result.blockedHost); });
+        } else {
+            ReportBlockedHostLater(result.blockedHost);
+        }
+        return;
+    }
+    if (uri.empty() || !owner.onWebResourceRequested) return;
+    Guarded("onWebResourceRequested", [&] { owner.onWebResourceRequested(uri, adapter); });
+}
+
+WebViewHost::WebViewHost() : impl_(std::make_unique<Impl>(*this)) {}
+
+// The controller is closed first, then the view, controller and environment
+// are released in that order; the callback slots go last.
+WebViewHost::~WebViewHost() {
+    impl_->alive.reset();
+    impl_->TearDown();
+}
+
+bool WebViewHost::Initialize(NativeWindow parent, const WString& userDataFolder, int /*attempts*/) {
+    Impl& d = *impl_;
+    if (d.started) return d.webview.get() != nullptr; // a host starts once
+    d.started = true;
+    d.parentWindow = static_cast<HWND>(parent);
+    if (!userDataFolder.empty()) {
+        std::error_code ignored;
+        Repair::StaleDataSweep(std::filesystem::path(reinterpret_cast<const wchar_t*>(userDataFolder.c_str())));
+    }
+
+    ComPtr<ICoreWebView2EnvironmentOptions> options = WebView2Loader::CreateEnvironmentOptions();
+    options->put_AdditionalBrowserArguments(W(BrowserSwitches()));
+
+    Impl::Wait wait;
+    auto handler = MakeHandler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(
+        [&d, &wait](HRESULT code, ICoreWebView2Environment* created) { return d.OnEnvironment(&wait, code, created); },
+        d.alive);
+    HRESULT hr = E_INVALIDARG;
+    if (d.parentWindow != nullptr && IsWindow(d.parentWindow)) {
+        hr = WebView2Loader::CreateEnvironmentWithOptions(nullptr, userDataFolder.empty() ? nullptr : W(userDataFolder),
+                                                          options.get(), handler.get());
+    }
+    if (SUCCEEDED(hr)) {
+        MSG msg;
+        while (!wait.done) {
+            const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+            if (got == 0 || got == -1) {
+                // The quit belongs to the main loop as well.
+                if (got == 0) PostQuitMessage(static_cast<int>(msg.wParam));
+                break;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    } else {
+        DebugLog("browser host: the browser runtime could not be started, code " + std::to_string(hr));
+    }
+    if (d.webview) return true;
+    if (SUCCEEDED(hr) && FAILED(wait.result))
+        DebugLog("browser host: the browser could not be created, code " + std::to_string(wait.result));
+    // The one-shot repair of a failed start comes with the runtime repair of
+    // the Windows build; until then the failure goes back to the owner.
+    d.TearDown();
+    if (onReady) Guarded("onReady", [&] { onReady(false); });
+    return false;
+}
+
+bool WebViewHost::IsReady() const { return impl_->webview.get() != nullptr; }
+
+void WebViewHost::ConfigureForProduction() {
+    Impl& d = *impl_;
+    if (!d.webview) return;
+    ComPtr<ICoreWebView2Settings> settings;
+    if (SUCCEEDED(d.webview->get_Settings(settings.Put())) && settings) {
+        settings->put_AreDevToolsEnabled(FALSE);
+        settings->put_AreDefaultContextMenusEnabled(FALSE);
+        settings->put_IsStatusBarEnabled(FALSE);
+        settings->put_IsZoomControlEnabled(FALSE);
+        if (auto settings3 = Query<ICoreWebView2Settings3>(settings.get()))
+            settings3->put_AreBrowserAcceleratorKeysEnabled(FALSE);
+        if (auto settings7 = Query<ICoreWebView2Settings7>(settings.get())) {
+            settings7->put_HiddenPdfToolbarItems(COREWEBVIEW2_PDF_TOOLBAR_ITEMS_SAVE | COREWEBVIEW2_PDF_TOOLBAR_ITEMS_PRINT |
+                                                 COREWEBVIEW2_PDF_TOOLBAR_ITEMS_SAVE_AS);
+        }
+    }
+    EventRegistrationToken token{};
+    if (auto view4 = Query<ICoreWebView2_4>(d.webview.get())) {
+        view4->add_DownloadStarting(MakeHandler<ICoreWebView2DownloadStartingEventHandler>(
+                                        [](ICoreWebView2*, ICoreWebView2DownloadStartingEventArgs* args) {
+                                            if (args == nullptr) return S_OK;
+                                            args->put_Cancel(TRUE);
+                                            args->put_Handled(TRUE);
+                                            return S_OK;
+                                        },
+                                        d.alive)
+                                        .get(),
+                                    &token);
+    }
+    if (auto view25 = Query<ICoreWebView2_25>(d.webview.get())) {
+        view25->add_SaveAsUIShowing(MakeHandler<ICoreWebView2SaveAsUIShowingEventHandler>(
+                                        [](ICoreWebView2*, ICoreWebView2SaveAsUIShowingEventArgs* args) {
+                                            if (args != nullptr) args->put_SuppressDefaultDialog(TRUE);
+                                            return S_OK;
+                                        },
+                                        d.alive)
+                                        .get(),
+                                    &token);
+    }
+}
+
+void WebViewHost::AddScriptToExecuteOnDocumentCreated(const WString& script) {
+    if (impl_->webview) impl_->webview->AddScriptToExecuteOnDocumentCreated(W(script), nullptr);
+}
+
+void WebViewHost::NavigateTo(const WString& url) {
+    Impl& d = *impl_;
+    if (!d.webview) return;
+    const std::optional<std::vector<HeaderPair>> headers =
+        NavigationHeaders(url, GetDeviceIdentity(), GetDeviceDescription());
+    if (headers) {
+        auto environment2 = Query<ICoreWebView2Environment2>(d.environment.get());
+        auto view2 = Query<ICoreWebView2_2>(d.webview.get());
+        ComPtr<ICoreWebView2WebResourceRequest> request;
+        if (environment2 && view2 &&
+            SUCCEEDED(environment2->CreateWebResourceRequest(W(url), L"GET", nullptr, L"", request.Put())) && request) {
+            ComPtr<ICoreWebView2HttpRequestHeaders> requestHeaders;
+            if (SUCCEEDED(request->get_Headers(requestHeaders.Put())) && requestHeaders) {
+                for (const HeaderPair& header : *headers) requestHeaders->SetHeader(W(header.name), W(header.value));
+            }
+            view2->NavigateWithWebResourceRequest(request.get());
+            return;
+        }
+    }
+    d.webview->Navigate(W(url));
+}
+
+void WebViewHost::Navigate(const WString& url) {
+    if (impl_->webview) impl_->webview->Navigate(W(url));
+}
+
+void WebViewHost::NavigateToString(const WString& html) {
+    if (impl_->webview) impl_->webview->NavigateToString(W(html));
+}
+
+bool WebViewHost::CanGoBack() const {
+    BOOL can = FALSE;
+    if (impl_->webview) impl_->webview->get_CanGoBack(&can);
+    return can != FALSE;
+}
+
+void WebViewHost::GoBack() {
+    if (CanGoBack()) impl_->webview->GoBack();
+}
+
+void WebViewHost::PostWebMessageAsJson(const WString& json) {
+    if (impl_->webview) impl_->webview->PostWebMessageAsJson(W(json));
+}
+
+void WebViewHost::SetBounds(int x, int y, int width, int height) {
+    if (!impl_->controller) return;
+    impl_->controller->put_Bounds(RECT{x, y, x + (width > 0 ? width : 0), y + (height > 0 ? height : 0)});
+}
+
+HWND ParentOf(const WebViewHost& host) { return host.impl()->parentWindow; }
+ICoreWebView2Environment* EnvironmentOf(const WebViewHost& host) { return host.impl()->environment.get(); }
+ICoreWebView2Controller* ControllerOf(const WebViewHost& host) { return host.impl()->controller.get(); }
+ICoreWebView2* ViewOf(const WebViewHost& host) { return host.impl()->webview.get(); }
+
+void SetTrafficChecks(WebViewHost& host, TrafficChecks checks) { host.impl()->checks = std::move(checks); }
+
+} // namespace WebView

@@ -1,0 +1,37 @@
+#pragma once
+// Windows backend only: the WebView2 objects behind a WebViewHost, for the
+// Windows code that needs them (printing, the owners' windows, tests). All
+// null until Initialize succeeded.
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+
+#include "player/browser_rules.h"
+#include "player/webview2_win.h"
+#include "player/webview_host.h"
+
+namespace WebView {
+
+HWND ParentOf(const WebViewHost& host);
+WebView2::ICoreWebView2Environment* EnvironmentOf(const WebViewHost& host);
+WebView2::ICoreWebView2Controller* ControllerOf(const WebViewHost& host);
+WebView2::ICoreWebView2* ViewOf(const WebViewHost& host);
+
+// The browser-traffic probe of a pinned host: its own short-lived WinHTTP
+// handles, the browser's user agent, 3 s time-outs, a HEAD of "/" over TLS
+// with the transport's pre-flight options. Tells a host that could not be
+// opened apart from an exchange that failed.
+ProbeResult ProbeBrowserHost(const WString& host, std::uint16_t port = kBrowserProbePort);
+
+// The host's checks of browser traffic: the probe of a pinned host (by
+// default ProbeBrowserHost on port 443) and the notice for a blocked host (by
+// default ReportBlockedHostLater, which ends the process). Replaceable before
+// Initialize, for tests of the blocking path.
+struct TrafficChecks {
+    std::function<ProbeResult(const WString& host)> probe;
+    std::function<void(const WString& host)> reportBlocked;
+};
+void SetTrafficChecks(WebViewHost& host, TrafficChecks checks);
+
+} // namespace WebView

@@ -1,0 +1,435 @@
+// WebViewHost on WebView2, under Wine, against the stand-in runtime found by
+// the program's own loader: what the host asks of the browser (the journal)
+// and what reaches the owner's callbacks while the stand-in plays a page.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <functional>
+#include <thread>
+
+#include "common/masking.h"
+#include "player/browser_rules.h"
+#include "player/page_scripts.h"
+#include "player/system_print_win.h"
+#include "player/webview_host_win.h"
+#include "service/device_identity.h"
+#include "service/pins.h"
+#include "tests/support/standin_runtime_win.h"
+#include "tests/support/test_support.h"
+
+using TestSupport::StandInSession;
+
+namespace {
+
+constexpr char kPage[] = "https://127.0.0.1:47443/media/page.html";
+
+LRESULT CALLBACK OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+HWND MakeOwnerWindow() {
+    static const bool registered = [] {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = OwnerProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"TovaniHostTestOwner";
+        return RegisterClassW(&wc) != 0;
+    }();
+    (void)registered;
+    return CreateWindowExW(0, L"TovaniHostTestOwner", L"host test", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 800, 600,
+                           nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+}
+
+void Pump(int ms) {
+    const DWORD end = GetTickCount() + static_cast<DWORD>(ms);
+    do {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        Sleep(5);
+    } while (GetTickCount() < end);
+}
+
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
+    const DWORD end = GetTickCount() + static_cast<DWORD>(timeoutMs);
+    while (!done()) {
+        if (GetTickCount() > end) return false;
+        Pump(10);
+    }
+    return true;
+}
+
+std::string Utf8(const WString& text) { return WideToUtf8(text); }
+
+// The dev pins of the service's good chain, for a second pinned host.
+std::vector<PinEntry> PinsWithSecondHost() {
+    std::vector<PinEntry> pins = DefaultPins();
+    pins.push_back(PinEntry{u"127.0.0.2", pins.front().pins});
+    return pins;
+}
+
+class HostTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(TestSupport::InstallStandInRuntime(), "");
+        window = MakeOwnerWindow();
+        ASSERT_NE(window, nullptr);
+        SetPins(PinsWithSecondHost());
+    }
+    void TearDown() override {
+        host.reset();
+        if (window) DestroyWindow(window);
+    }
+
+    // A host with every slot recording, started on the owner window; the
+    // ready callback does what the player's does before its first page.
+    bool Start(StandInSession& session, const std::function<void()>& onReady = {}) {
+        (void)session;
+        host = std::make_unique<WebView::WebViewHost>();
+        host->onNavigationStarting = [this](const WString& uri, bool& cancel) {
+            starting.push_back(Utf8(uri));
+            if (uri.find(u"evil") != WString::npos) cancel = true;
+        };
+        host->onWebResourceRequested = [this](const WString& uri, WebView::ResourceRequest& request) {
+            forwarded.push_back(Utf8(uri));
+            request.SetHeader(u"X-Owner", u"seen");
+        };
+        host->onWebMessage = [this](const WString& message) { messages.push_back(Utf8(message)); };
+        host->onReady = [this, onReady](bool success) {
+            readyCalls.push_back(success);
+            if (success && onReady) onReady();
+        };
+        host->onNavigationCompleted = [this](bool success, int status) { completed.push_back({success, status}); };
+        WebView::TrafficChecks checks;
+        checks.probe = [this](const WString& h) {
+            ++probes;
+            return WebView::ProbeBrowserHost(h, probePort);
+        };
+        checks.reportBlocked = [this](const WString& h) { blocked.push_back(Utf8(h)); };
+        WebView::SetTrafficChecks(*host, checks);
+        const bool ok = host->Initialize(window, u"C:\\users\\tovani\\WebView2Data", 3);
+        readyBeforeReturn = readyCalls.size();
+        return ok;
+    }
+
+    static bool Has(const std::vector<std::string>& lines, const std::string& line) {
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
+    static std::size_t IndexOf(const std::vector<std::string>& lines, const std::string& prefix) {
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            if (lines[i].rfind(prefix, 0) == 0) return i;
+        }
+        return lines.size();
+    }
+    static void ExpectNoSlotSlips(const std::vector<std::string>& journal) {
+        for (const std::string& line : journal) EXPECT_EQ(line.find("UNEXPECTED"), std::string::npos) << line;
+    }
+
+    HWND window = nullptr;
+    std::unique_ptr<WebView::WebViewHost> host;
+    std::vector<std::string> starting, forwarded, messages, blocked;
+    std::vector<bool> readyCalls;
+    std::vector<std::pair<bool, int>> completed;
+    std::size_t readyBeforeReturn = 0;
+    int probes = 0;
+    std::uint16_t probePort = 47443;
+};
+
+} // namespace
+
+TEST_F(HostTest, StartsConfiguresAndNavigatesWithIdentityHeaders) {
+    StandInSession session("start");
+    const std::string script = WideToUtf8(LoaderScript());
+    ASSERT_TRUE(Start(session, [&] {
+        host->ConfigureForProduction();
+        host->AddScriptToExecuteOnDocumentCreated(LoaderScript());
+        host->AddScriptToExecuteOnDocumentCreated(PrintRedirectScript());
+        host->NavigateTo(Utf8ToWide(kPage));
+    }));
+    // onReady(true) ran once, from inside Initialize's own wait.
+    EXPECT_EQ(readyBeforeReturn, 1u);
+    EXPECT_EQ(readyCalls, std::vector<bool>{true});
+    EXPECT_TRUE(host->IsReady());
+    const std::vector<std::string>* lines = nullptr;
+    std::vector<std::string> journal;
+    ASSERT_TRUE(PumpUntil([&] {
+        journal = session.Journal();
+        return Has(journal, std::string("Loaded ") + kPage);
+    })) << "the page never loaded";
+    (void)lines;
+
+    RECT client{};
+    GetClientRect(window, &client);
+    const std::string identity = Utf8(GetDeviceIdentity());
+    const std::string description = Utf8(GetDeviceDescription());
+    ASSERT_FALSE(identity.empty());
+    // Everything the host asked for, in the order it asked.
+    const std::vector<std::string> expected = {
+        "CreateWebViewEnvironmentWithOptionsInternal first=1 runtimeKind=0 userDataFolder=C:\\users\\tovani\\WebView2Data "
+        "arguments=" + Utf8(BrowserSwitches()) + " targetVersion=149.0.4022.49",
+        "Environment created",
+        "Environment.CreateCoreWebView2Controller",
+        "Controller created",
+        "Controller.put_DefaultBackgroundColor A=255 R=18 G=18 B=18",
+        "Controller.put_AllowExternalDrop 0",
+        "Controller.put_Bounds 0 0 " + std::to_string(client.right) + " " + std::to_string(client.bottom),
+        "WebView.add_NavigationStarting",
+        "WebView.add_WebMessageReceived",
+        "WebView.add_NavigationCompleted",
+        "WebView.add_PermissionRequested",
+        "WebView.add_NewWindowRequested",
+        "WebView.AddWebResourceRequestedFilterWithRequestSourceKinds * 0 ffffffff",
+        "WebView.add_WebResourceRequested",
+        "Settings.put_AreDevToolsEnabled 0",
+        "Settings.put_AreDefaultContextMenusEnabled 0",
+        "Settings.put_IsStatusBarEnabled 0",
+        "Settings.put_IsZoomControlEnabled 0",
+        "Settings.put_AreBrowserAcceleratorKeysEnabled 0",
+        "Settings.put_HiddenPdfToolbarItems 7",
+        "WebView.add_DownloadStarting",
+        "WebView.add_SaveAsUIShowing",
+        "WebView.AddScriptToExecuteOnDocumentCreated fnv=" + TestSupport::StandInDigest(script) +
+            " length=" + std::to_string(script.size()),
+        "WebView.AddScriptToExecuteOnDocumentCreated fnv=" +
+            TestSupport::StandInDigest(WideToUtf8(PrintRedirectScript())) +
+            " length=" + std::to_string(WideToUtf8(PrintRedirectScript()).size()),
+        std::string("Environment.CreateWebResourceRequest ") + kPage + " GET []",
+        std::string("WebView.NavigateWithWebResourceRequest ") + kPage + " GET headers: X-Client=tovani-desktop; "
+            "X-Device-Id=" + identity + "; X-Tovani-Device=" + identity +
+            (description.empty() ? "" : "; X-Device-Info=" + description + "; X-Tovani-Device-Info=" + description),
+    };
+    ASSERT_GE(journal.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(journal[i], expected[i]) << "journal line " << i;
+    // The document request itself: the client header, then both identity
+    // pairs (a header-selection marker and the contained "/media/" marker),
+    // then the owner's own header.
+    EXPECT_TRUE(Has(journal, std::string("WebResourceRequested ") + kPage + " context=1 headers: X-Client=tovani-desktop; "
+                    "X-Device-Id=" + identity + "; X-Tovani-Device=" + identity +
+                    (description.empty() ? "" : "; X-Device-Info=" + description + "; X-Tovani-Device-Info=" + description) +
+                    "; X-Owner=seen -> sent"));
+    EXPECT_EQ(starting, std::vector<std::string>{kPage});
+    EXPECT_EQ(forwarded, std::vector<std::string>{kPage});
+    EXPECT_EQ(completed, (std::vector<std::pair<bool, int>>{{true, 0}}));
+    ExpectNoSlotSlips(journal);
+
+    // Released in order when the host goes: the controller closed before anything is let go.
+    host.reset();
+    journal = session.Journal();
+    const std::size_t close = IndexOf(journal, "Controller.Close");
+    ASSERT_LT(close, journal.size());
+    EXPECT_LT(close, IndexOf(journal, "Controller released"));
+    EXPECT_LT(IndexOf(journal, "Controller released"), journal.size());
+    EXPECT_LT(IndexOf(journal, "WebView released"), journal.size());
+    EXPECT_LT(IndexOf(journal, "Environment released"), journal.size());
+}
+
+TEST_F(HostTest, PageEventsFollowThePlayersRules) {
+    StandInSession session("events",
+                           "on page.html message requestPrint\n"
+                           "on page.html json-message {\"type\":\"requestPrint\"}\n"
+                           "on page.html permission 2\n"
+                           "on page.html permission 3\n"
+                           "on page.html permission 4\n"
+                           "on page.html permission 1\n"
+                           "on page.html download https://127.0.0.1:47443/media/sample.pdf\n"
+                           "on page.html save-as\n"
+                           "on page.html navigate https://evil.test/phish\n"
+                           "on page.html new-window https://127.0.0.3:47443/other.html\n"
+                           "fail other.html 12\n");
+    ASSERT_TRUE(Start(session, [&] {
+        host->ConfigureForProduction();
+        host->Navigate(Utf8ToWide(kPage));
+    }));
+    std::vector<std::string> journal;
+    ASSERT_TRUE(PumpUntil([&] {
+        journal = session.Journal();
+        return IndexOf(journal, "Navigation failed https://127.0.0.3:47443/other.html") < journal.size();
+    })) << "the new window's address was never opened";
+    Pump(200);
+    journal = session.Journal();
+    // Only string messages reach the owner.
+    EXPECT_EQ(messages, std::vector<std::string>{"requestPrint"});
+    // Camera, microphone and notifications granted; geolocation left to the default.
+    EXPECT_TRUE(Has(journal, "PermissionRequested kind=2 state=1"));
+    EXPECT_TRUE(Has(journal, "PermissionRequested kind=3 state=0"));
+    EXPECT_TRUE(Has(journal, "PermissionRequested kind=4 state=1"));
+    EXPECT_TRUE(Has(journal, "PermissionRequested kind=1 state=1"));
+    EXPECT_TRUE(Has(journal, "DownloadStarting https://127.0.0.1:47443/media/sample.pdf cancel=1 handled=1"));
+    EXPECT_TRUE(Has(journal, "SaveAsUIShowing suppress=1"));
+    // The owner cancels the page's navigation; the page stays.
+    EXPECT_TRUE(Has(journal, "Navigation cancelled https://evil.test/phish"));
+    // A new window opens in the same view, with a plain navigation.
+    EXPECT_TRUE(Has(journal, "NewWindowRequested https://127.0.0.3:47443/other.html handled"));
+    EXPECT_TRUE(Has(journal, "WebView.Navigate https://127.0.0.3:47443/other.html"));
+    EXPECT_EQ(starting, (std::vector<std::string>{kPage, "https://evil.test/phish", "https://127.0.0.3:47443/other.html"}));
+    EXPECT_EQ(completed, (std::vector<std::pair<bool, int>>{{true, 0}, {false, 14}, {false, 12}}));
+    ExpectNoSlotSlips(journal);
+}
+
+TEST_F(HostTest, APinnedHostThatFailsItsPinsIsAnsweredBlocked) {
+    StandInSession session("pins",
+                           "on page.html request https://127.0.0.2:47445/api/player/progress 8\n"
+                           "on page.html request https://127.0.0.2:47445/api/player/progress 8\n"
+                           "on page.html request https://127.0.0.3:47443/image.png 3\n"
+                           "on page.html request http://127.0.0.2:47480/plain 3\n");
+    probePort = 47445; // the service's rogue chain on the pinned 127.0.0.2
+    ASSERT_TRUE(Start(session, [&] { host->Navigate(Utf8ToWide("https://127.0.0.3:47443/page.html")); }));
+    std::vector<std::string> journal;
+    ASSERT_TRUE(PumpUntil([&] {
+        journal = session.Journal();
+        return IndexOf(journal, "WebResourceRequested http://127.0.0.2:47480/plain") < journal.size();
+    }));
+    const std::string blockedLine = "WebResourceRequested https://127.0.0.2:47445/api/player/progress context=8 "
+                                    "headers: X-Client=tovani-desktop -> response 403 Blocked "
+                                    "[Content-Type: text/plain] no content";
+    EXPECT_EQ(std::count(journal.begin(), journal.end(), blockedLine), 2) << "blocked once per request";
+    // A host that failed is probed again; the unpinned host never is.
+    EXPECT_EQ(probes, 2);
+    EXPECT_EQ(blocked, (std::vector<std::string>{"127.0.0.2", "127.0.0.2"}));
+    // Blocked requests never reach the owner; the others do, plain HTTP unchecked.
+    EXPECT_EQ(forwarded, (std::vector<std::string>{"https://127.0.0.3:47443/page.html",
+                                                   "https://127.0.0.3:47443/image.png", "http://127.0.0.2:47480/plain"}));
+    EXPECT_TRUE(Has(journal, "WebResourceRequested https://127.0.0.3:47443/image.png context=3 headers: "
+                             "X-Client=tovani-desktop; X-Owner=seen -> sent"));
+    ExpectNoSlotSlips(journal);
+}
+
+TEST(BrowserProbe, TellsUnopenedHostsFromFailedExchangesAndReadsTheChain) {
+    SetPins(PinsWithSecondHost());
+    EXPECT_EQ(WebView::ProbeBrowserHost(u"bad host/x", 443).outcome, ProbeResult::Outcome::CannotOpen);
+    EXPECT_EQ(WebView::ProbeBrowserHost(u"127.0.0.2", 0).outcome, ProbeResult::Outcome::CannotOpen);
+    // Nothing listens there: the connection fails in the exchange.
+    EXPECT_EQ(WebView::ProbeBrowserHost(u"127.0.0.2", 1).outcome, ProbeResult::Outcome::ExchangeFailed);
+    const ProbeResult good = WebView::ProbeBrowserHost(u"127.0.0.2", 47443);
+    ASSERT_EQ(good.outcome, ProbeResult::Outcome::Responded);
+    EXPECT_TRUE(ChainMatchesPins(good.chain, *FindPinEntry(u"127.0.0.2")));
+    const ProbeResult rogue = WebView::ProbeBrowserHost(u"127.0.0.2", 47445);
+    ASSERT_EQ(rogue.outcome, ProbeResult::Outcome::Responded);
+    EXPECT_TRUE(rogue.chain.haveCertificate);
+    EXPECT_FALSE(ChainMatchesPins(rogue.chain, *FindPinEntry(u"127.0.0.2")));
+}
+
+TEST_F(HostTest, FailuresToCreateTheBrowserGoBackToTheOwner) {
+    for (const char* line : {"environment-fails 0x80004005\n", "controller-fails 0x8007000E\n"}) {
+        StandInSession session("fails", line);
+        readyCalls.clear();
+        EXPECT_FALSE(Start(session)) << line;
+        EXPECT_EQ(readyCalls, std::vector<bool>{false}) << line;
+        EXPECT_FALSE(host->IsReady());
+        // Nothing of a browser that never came up is called.
+        host->NavigateTo(Utf8ToWide(kPage));
+        host->ConfigureForProduction();
+        host->ShowSystemPrintDialog();
+        EXPECT_EQ(IndexOf(session.Journal(), "WebView."), session.Journal().size()) << line;
+    }
+}
+
+TEST_F(HostTest, MissingOptionalInterfacesSkipOnlyTheirSteps) {
+    StandInSession session("optional",
+                           "missing ICoreWebView2_22\nmissing ICoreWebView2Environment2\nmissing ICoreWebView2Settings7\n"
+                           "missing ICoreWebView2_25\nmissing ICoreWebView2Controller4\n");
+    ASSERT_TRUE(Start(session, [&] {
+        host->ConfigureForProduction();
+        host->NavigateTo(Utf8ToWide(kPage));
+    }));
+    std::vector<std::string> journal;
+    ASSERT_TRUE(PumpUntil([&] {
+        journal = session.Journal();
+        return Has(journal, std::string("Loaded ") + kPage);
+    })) << ::testing::PrintToString(journal);
+    // The "*" filter still covers every context; the headers fall back to a plain navigation.
+    EXPECT_TRUE(Has(journal, "WebView.AddWebResourceRequestedFilter * 0"));
+    EXPECT_TRUE(Has(journal, std::string("WebView.Navigate ") + kPage));
+    EXPECT_FALSE(Has(journal, "Controller.put_AllowExternalDrop 0"));
+    EXPECT_TRUE(Has(journal, "Settings.put_AreBrowserAcceleratorKeysEnabled 0"));
+    EXPECT_EQ(IndexOf(journal, "Settings.put_HiddenPdfToolbarItems"), journal.size());
+    EXPECT_TRUE(Has(journal, "WebView.add_DownloadStarting"));
+    EXPECT_FALSE(Has(journal, "WebView.add_SaveAsUIShowing"));
+    ExpectNoSlotSlips(journal);
+}
+
+namespace {
+
+// Answers the next printer dialog from another thread: the line to choose
+// (by its text), or Escape when empty. The lines it listed go to seen.
+std::thread AnswerPrinterDialog(const std::wstring& choose, std::vector<std::string>* seen) {
+    return std::thread([choose, seen] {
+        const std::wstring title = L"\U0001F5A8 Select Printer";
+        HWND dialog = nullptr;
+        for (int i = 0; i < 500 && dialog == nullptr; ++i) {
+            dialog = FindWindowW(L"#32770", title.c_str());
+            if (dialog == nullptr) Sleep(20);
+        }
+        if (dialog == nullptr) return;
+        // Found as soon as it exists; its lines are there once it shows.
+        for (int i = 0; i < 250 && !IsWindowVisible(dialog); ++i) Sleep(20);
+        Sleep(100);
+        HWND list = GetDlgItem(dialog, PrinterDialog::kListId);
+        const LRESULT count = IsWindowVisible(list) ? SendMessageW(list, LB_GETCOUNT, 0, 0) : 0;
+        int pick = -1;
+        for (LRESULT i = 0; i < count; ++i) {
+            wchar_t text[512] = {};
+            SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+            seen->push_back(WideToUtf8(WString(reinterpret_cast<const char16_t*>(text))));
+            if (!choose.empty() && std::wstring(text).rfind(choose, 0) == 0 && pick < 0) pick = static_cast<int>(i);
+        }
+        if (pick < 0) {
+            PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+            return;
+        }
+        SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(pick), 0);
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(PrinterDialog::kPrintId, BN_CLICKED), 0);
+    });
+}
+
+} // namespace
+
+TEST_F(HostTest, PrintsOnTheChosenPrinterAndTellsThePageEachOutcome) {
+    struct Case {
+        const char* script;
+        const wchar_t* choose;
+        const char* posted;
+    };
+    const Case cases[] = {
+        {"", L"Stopped", R"({"type":"printResult","status":"success","message":"Print job sent successfully."})"},
+        {"", L"", R"({"type":"printResult","status":"cancelled"})"},
+        {"print-status 1\n", L"PDF", R"({"type":"printResult","status":"error","message":"The selected printer is unavailable."})"},
+        {"print-status 2\n", L"PDF", R"({"type":"printResult","status":"error","message":"Print failed with unknown error."})"},
+        {"print-fails 0x80004005\n", L"PDF",
+         R"({"type":"printResult","status":"error","message":"Print failed. Please check your printer."})"},
+        {"missing ICoreWebView2Environment6\n", L"PDF",
+         R"({"type":"printResult","status":"error","message":"Failed to create print environment"})"},
+        {"missing ICoreWebView2PrintSettings2\n", L"PDF",
+         R"({"type":"printResult","status":"error","message":"Failed to set printer name"})"},
+        {"missing ICoreWebView2_16\n", L"PDF", R"({"type":"printResult","status":"error","message":"Print API not available"})"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.script) + " / " + WideToUtf8(WString(reinterpret_cast<const char16_t*>(c.choose))));
+        StandInSession session("print", c.script);
+        ASSERT_TRUE(Start(session, [&] { host->Navigate(Utf8ToWide(kPage)); }));
+        ASSERT_TRUE(PumpUntil([&] { return Has(session.Journal(), std::string("Loaded ") + kPage); }));
+        std::vector<std::string> seen;
+        std::thread answer = AnswerPrinterDialog(c.choose, &seen);
+        host->ShowSystemPrintDialog();
+        answer.join();
+        // Wine lists the CUPS printers: the default first with its star.
+        EXPECT_EQ(seen, (std::vector<std::string>{"PDF  \xE2\x98\x85", "Stopped"}));
+        const std::string posted = std::string("WebView.PostWebMessageAsJson ") + c.posted;
+        ASSERT_TRUE(PumpUntil([&] { return Has(session.Journal(), posted); }, 5000))
+            << ::testing::PrintToString(session.Journal());
+        const std::vector<std::string> journal = session.Journal();
+        if (std::string(c.posted).find("success") != std::string::npos) {
+            EXPECT_TRUE(Has(journal, "PrintSettings.put_PrinterName Stopped"));
+            EXPECT_TRUE(Has(journal, std::string("WebView.Print printer=Stopped page=") + kPage));
+        }
+        // One outcome per request.
+        EXPECT_EQ(std::count_if(journal.begin(), journal.end(),
+                                [](const std::string& l) { return l.rfind("WebView.PostWebMessageAsJson", 0) == 0; }),
+                  1);
+        ExpectNoSlotSlips(journal);
+    }
+}

@@ -1,0 +1,1394 @@
+// A stand-in for the WebView2 runtime's browser library, for the tests of
+// the Windows player. It exports the runtime's internal environment entry
+// point and implements the interfaces the player uses with its own vtables,
+// filled slot by slot from the published slot numbers; it shares no
+// declaration with the player, so a slip in either side shows up as a call
+// that lands in the wrong slot ("UNEXPECTED" in the journal).
+//
+// TOVANI_STANDIN_JOURNAL  file that receives one UTF-8 line per call
+// TOVANI_STANDIN_SCRIPT   file that scripts the page (see ReadScript)
+//
+// Everything runs on the thread that created the environment, through a
+// message-only window of its own: completions and events arrive only while
+// that thread pumps messages, as with the real runtime.
+#include <windows.h>
+#include <objidl.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <cwchar>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// ---- text and journal ---------------------------------------------------------
+
+std::string Utf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                         nullptr);
+    std::string out(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
+    return out;
+}
+
+std::wstring Wide(const std::string& text) {
+    if (text.empty()) return {};
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(size, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
+    return out;
+}
+
+std::wstring Str(LPCWSTR text) { return text ? std::wstring(text) : std::wstring(); }
+
+std::wstring EnvValue(const wchar_t* name) {
+    wchar_t buffer[2048];
+    const DWORD n = GetEnvironmentVariableW(name, buffer, 2048);
+    return n > 0 && n < 2048 ? std::wstring(buffer, n) : std::wstring();
+}
+
+// Line breaks inside a value would split a journal line.
+std::string OneLine(std::string text) {
+    for (char& c : text) {
+        if (c == '\n') c = '|';
+        if (c == '\r') c = ' ';
+    }
+    return text;
+}
+
+void Journal(const std::string& line) {
+    // Read every time: one process may run several sessions, each with its own journal.
+    const std::wstring path = EnvValue(L"TOVANI_STANDIN_JOURNAL");
+    if (path.empty()) return;
+    if (FILE* f = _wfopen(path.c_str(), L"ab")) {
+        const std::string text = OneLine(line) + "\n";
+        fwrite(text.data(), 1, text.size(), f);
+        fclose(f);
+    }
+}
+
+std::string Hex(std::uint64_t value) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%016llx", static_cast<unsigned long long>(value));
+    return buffer;
+}
+
+// FNV-1a over the UTF-8 bytes: the journal names scripts by this digest.
+std::uint64_t Digest(const std::string& bytes) {
+    std::uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : bytes) {
+        h ^= c;
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
+LPWSTR CoText(const std::wstring& text) {
+    auto* out = static_cast<wchar_t*>(CoTaskMemAlloc((text.size() + 1) * sizeof(wchar_t)));
+    if (out == nullptr) return nullptr;
+    std::wmemcpy(out, text.c_str(), text.size() + 1);
+    return out;
+}
+
+// ---- the stand-in's own IIDs ----------------------------------------------------
+
+struct NamedIid {
+    const char* name;
+    GUID iid;
+};
+
+// Written down from the published ABI independently of the player's header.
+const NamedIid kIids[] = {
+    {"IUnknown", {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}}},
+    {"ICoreWebView2Environment", {0xb96d755e, 0x0319, 0x4e92, {0xa2, 0x96, 0x23, 0x43, 0x6f, 0x46, 0xa1, 0xfc}}},
+    {"ICoreWebView2Environment2", {0x41f3632b, 0x5ef4, 0x404f, {0xad, 0x82, 0x2d, 0x60, 0x6c, 0x5a, 0x9a, 0x21}}},
+    {"ICoreWebView2Environment3", {0x80a22ae3, 0xbe7c, 0x4ce2, {0xaf, 0xe1, 0x5a, 0x50, 0x05, 0x6c, 0xde, 0xeb}}},
+    {"ICoreWebView2Environment4", {0x20944379, 0x6dcf, 0x41d6, {0xa0, 0xa0, 0xab, 0xc0, 0xfc, 0x50, 0xde, 0x0d}}},
+    {"ICoreWebView2Environment5", {0x319e423d, 0xe0d7, 0x4b8d, {0x92, 0x54, 0xae, 0x94, 0x75, 0xde, 0x9b, 0x17}}},
+    {"ICoreWebView2Environment6", {0xe59ee362, 0xacbd, 0x4857, {0x9a, 0x8e, 0xd3, 0x64, 0x4d, 0x94, 0x59, 0xa9}}},
+    {"ICoreWebView2Controller", {0x4d00c0d1, 0x9434, 0x4eb6, {0x80, 0x78, 0x86, 0x97, 0xa5, 0x60, 0x33, 0x4f}}},
+    {"ICoreWebView2Controller2", {0xc979903e, 0xd4ca, 0x4228, {0x92, 0xeb, 0x47, 0xee, 0x3f, 0xa9, 0x6e, 0xab}}},
+    {"ICoreWebView2Controller3", {0xf9614724, 0x5d2b, 0x41dc, {0xae, 0xf7, 0x73, 0xd6, 0x2b, 0x51, 0x54, 0x3b}}},
+    {"ICoreWebView2Controller4", {0x97d418d5, 0xa426, 0x4e49, {0xa1, 0x51, 0xe1, 0xa1, 0x0f, 0x32, 0x7d, 0x9e}}},
+    {"ICoreWebView2", {0x76eceacb, 0x0462, 0x4d94, {0xac, 0x83, 0x42, 0x3a, 0x67, 0x93, 0x77, 0x5e}}},
+    {"ICoreWebView2_2", {0x9e8f0cf8, 0xe670, 0x4b5e, {0xb2, 0xbc, 0x73, 0xe0, 0x61, 0xe3, 0x18, 0x4c}}},
+    {"ICoreWebView2_3", {0xa0d6df20, 0x3b92, 0x416d, {0xaa, 0x0c, 0x43, 0x7a, 0x9c, 0x72, 0x78, 0x57}}},
+    {"ICoreWebView2_4", {0x20d02d59, 0x6df2, 0x42dc, {0xbd, 0x06, 0xf9, 0x8a, 0x69, 0x4b, 0x13, 0x02}}},
+    {"ICoreWebView2_5", {0xbedb11b8, 0xd63c, 0x11eb, {0xb8, 0xbc, 0x02, 0x42, 0xac, 0x13, 0x00, 0x03}}},
+    {"ICoreWebView2_6", {0x499aadac, 0xd92c, 0x4589, {0x8a, 0x75, 0x11, 0x1b, 0xfc, 0x16, 0x77, 0x95}}},
+    {"ICoreWebView2_7", {0x79c24d83, 0x09a3, 0x45ae, {0x94, 0x18, 0x48, 0x7f, 0x32, 0xa5, 0x87, 0x40}}},
+    {"ICoreWebView2_8", {0xe9632730, 0x6e1e, 0x43ab, {0xb7, 0xb8, 0x7b, 0x2c, 0x9e, 0x62, 0xe0, 0x94}}},
+    {"ICoreWebView2_9", {0x4d7b2eab, 0x9fdc, 0x468d, {0xb9, 0x98, 0xa9, 0x26, 0x0b, 0x5e, 0xd6, 0x51}}},
+    {"ICoreWebView2_10", {0xb1690564, 0x6f5a, 0x4983, {0x8e, 0x48, 0x31, 0xd1, 0x14, 0x3f, 0xec, 0xdb}}},
+    {"ICoreWebView2_11", {0x0be78e56, 0xc193, 0x4051, {0xb9, 0x43, 0x23, 0xb4, 0x60, 0xc0, 0x8b, 0xdb}}},
+    {"ICoreWebView2_12", {0x35d69927, 0xbcfa, 0x4566, {0x93, 0x49, 0x6b, 0x3e, 0x0d, 0x15, 0x4c, 0xac}}},
+    {"ICoreWebView2_13", {0xf75f09a8, 0x667e, 0x4983, {0x88, 0xd6, 0xc8, 0x77, 0x3f, 0x31, 0x5e, 0x84}}},
+    {"ICoreWebView2_14", {0x6daa4f10, 0x4a90, 0x4753, {0x88, 0x98, 0x77, 0xc5, 0xdf, 0x53, 0x41, 0x65}}},
+    {"ICoreWebView2_15", {0x517b2d1d, 0x7dae, 0x4a66, {0xa4, 0xf4, 0x10, 0x35, 0x2f, 0xfb, 0x95, 0x18}}},
+    {"ICoreWebView2_16", {0x0eb34dc9, 0x9f91, 0x41e1, {0x86, 0x39, 0x95, 0xcd, 0x59, 0x43, 0x90, 0x6b}}},
+    {"ICoreWebView2_17", {0x702e75d4, 0xfd44, 0x434d, {0x9d, 0x70, 0x1a, 0x68, 0xa6, 0xb1, 0x19, 0x2a}}},
+    {"ICoreWebView2_18", {0x7a626017, 0x28be, 0x49b2, {0xb8, 0x65, 0x3b, 0xa2, 0xb3, 0x52, 0x2d, 0x90}}},
+    {"ICoreWebView2_19", {0x6921f954, 0x79b0, 0x437f, {0xa9, 0x97, 0xc8, 0x58, 0x11, 0x89, 0x7c, 0x68}}},
+    {"ICoreWebView2_20", {0xb4bc1926, 0x7305, 0x11ee, {0xb9, 0x62, 0x02, 0x42, 0xac, 0x12, 0x00, 0x02}}},
+    {"ICoreWebView2_21", {0xc4980dea, 0x587b, 0x43b9, {0x81, 0x43, 0x3e, 0xf3, 0xbf, 0x55, 0x2d, 0x95}}},
+    {"ICoreWebView2_22", {0xdb75dfc7, 0xa857, 0x4632, {0xa3, 0x98, 0x69, 0x69, 0xdd, 0xe2, 0x6c, 0x0a}}},
+    {"ICoreWebView2_23", {0x508f0db5, 0x90c4, 0x5872, {0x90, 0xa7, 0x26, 0x7a, 0x91, 0x37, 0x75, 0x02}}},
+    {"ICoreWebView2_24", {0x39a7ad55, 0x4287, 0x5cc1, {0x88, 0xa1, 0xc6, 0xf4, 0x58, 0x59, 0x38, 0x24}}},
+    {"ICoreWebView2_25", {0xb5a86092, 0xdf50, 0x5b4f, {0xa1, 0x7b, 0x6c, 0x8f, 0x8b, 0x40, 0xb7, 0x71}}},
+    {"ICoreWebView2Settings", {0xe562e4f0, 0xd7fa, 0x43ac, {0x8d, 0x71, 0xc0, 0x51, 0x50, 0x49, 0x9f, 0x00}}},
+    {"ICoreWebView2Settings2", {0xee9a0f68, 0xf46c, 0x4e32, {0xac, 0x23, 0xef, 0x8c, 0xac, 0x22, 0x4d, 0x2a}}},
+    {"ICoreWebView2Settings3", {0xfdb5ab74, 0xaf33, 0x4854, {0x84, 0xf0, 0x0a, 0x63, 0x1d, 0xeb, 0x5e, 0xba}}},
+    {"ICoreWebView2Settings4", {0xcb56846c, 0x4168, 0x4d53, {0xb0, 0x4f, 0x03, 0xb6, 0xd6, 0x79, 0x6f, 0xf2}}},
+    {"ICoreWebView2Settings5", {0x183e7052, 0x1d03, 0x43a0, {0xab, 0x99, 0x98, 0xe0, 0x43, 0xb6, 0x6b, 0x39}}},
+    {"ICoreWebView2Settings6", {0x11cb3acd, 0x9bc8, 0x43b8, {0x83, 0xbf, 0xf4, 0x07, 0x53, 0x71, 0x4f, 0x87}}},
+    {"ICoreWebView2Settings7", {0x488dc902, 0x35ef, 0x42d2, {0xbc, 0x7d, 0x94, 0xb6, 0x5c, 0x4b, 0xc4, 0x9c}}},
+    {"ICoreWebView2PrintSettings", {0x377f3721, 0xc74e, 0x48ca, {0x8d, 0xb1, 0xdf, 0x68, 0xe5, 0x1d, 0x60, 0xe2}}},
+    {"ICoreWebView2PrintSettings2", {0xca7f0e1f, 0x3484, 0x41d1, {0x8c, 0x1a, 0x65, 0xcd, 0x44, 0xa6, 0x3f, 0x8d}}},
+    {"NavigationStartingEventArgs", {0x5b495469, 0xe119, 0x438a, {0x9b, 0x18, 0x76, 0x04, 0xf2, 0x5f, 0x2e, 0x49}}},
+    {"NavigationCompletedEventArgs", {0x30d68b7d, 0x20d9, 0x4752, {0xa9, 0xca, 0xec, 0x84, 0x48, 0xfb, 0xb5, 0xc1}}},
+    {"WebMessageReceivedEventArgs", {0x0f99a40c, 0xe962, 0x4207, {0x9e, 0x92, 0xe3, 0xd5, 0x42, 0xef, 0xf8, 0x49}}},
+    {"PermissionRequestedEventArgs", {0x973ae2ef, 0xff18, 0x4894, {0x8f, 0xb2, 0x3c, 0x75, 0x8f, 0x04, 0x68, 0x10}}},
+    {"NewWindowRequestedEventArgs", {0x34acb11c, 0xfc37, 0x4418, {0x91, 0x32, 0xf9, 0xc2, 0x1d, 0x1e, 0xaf, 0xb9}}},
+    {"WebResourceRequestedEventArgs", {0x453e667f, 0x12c7, 0x49d4, {0xbe, 0x6d, 0xdd, 0xbe, 0x79, 0x56, 0xf5, 0x7a}}},
+    {"WebResourceRequest", {0x97055cd4, 0x512c, 0x4264, {0x8b, 0x5f, 0xe3, 0xf4, 0x46, 0xce, 0xa6, 0xa5}}},
+    {"HttpRequestHeaders", {0xe86cac0e, 0x5523, 0x465c, {0xb5, 0x36, 0x8f, 0xb9, 0xfc, 0x8c, 0x8c, 0x60}}},
+    {"WebResourceResponse", {0xaafcc94f, 0xfa27, 0x48fd, {0x97, 0xdf, 0x83, 0x0e, 0xf7, 0x5a, 0xae, 0xc9}}},
+    {"DownloadStartingEventArgs", {0xe99bbe21, 0x43e9, 0x4544, {0xa7, 0x32, 0x28, 0x27, 0x64, 0xea, 0xfa, 0x60}}},
+    {"SaveAsUIShowingEventArgs", {0x55902952, 0x0e0d, 0x5aaa, {0xa7, 0xd0, 0xe8, 0x33, 0xcd, 0xb3, 0x4f, 0x62}}},
+};
+
+std::string NameOfIid(REFIID iid) {
+    for (const NamedIid& entry : kIids) {
+        if (IsEqualGUID(iid, entry.iid)) return entry.name;
+    }
+    return "other";
+}
+
+// ---- the page script --------------------------------------------------------------
+
+struct Action {
+    std::string verb;
+    std::vector<std::string> args; // the rest of the line, split at spaces
+    std::string rest;              // the rest of the line, as written
+};
+
+struct Script {
+    HRESULT environmentFailure = S_OK;
+    HRESULT controllerFailure = S_OK;
+    HRESULT printFailure = S_OK;
+    int printStatus = 0;
+    std::vector<std::string> missing; // interfaces QueryInterface refuses
+    // Actions played after a navigation to an address holding the key completes.
+    std::vector<std::pair<std::string, Action>> onLoad;
+    // Navigations that fail with a web error status.
+    std::vector<std::pair<std::string, int>> failures;
+};
+
+HRESULT ParseHresult(const std::string& text) { return static_cast<HRESULT>(std::stoul(text, nullptr, 0)); }
+
+// One instruction per line:
+//   environment-fails HRESULT | controller-fails HRESULT
+//   print-status N | print-fails HRESULT | missing INTERFACE
+//   fail ADDRESS-PART WEB-ERROR-STATUS
+//   on ADDRESS-PART message TEXT | json-message JSON | request URL [CONTEXT]
+//      | permission KIND | new-window URL | download URL | save-as | navigate URL
+Script ReadScript() {
+    Script script;
+    const std::wstring path = EnvValue(L"TOVANI_STANDIN_SCRIPT");
+    if (path.empty()) return script;
+    std::string text;
+    if (FILE* f = _wfopen(path.c_str(), L"rb")) {
+        char buffer[4096];
+        std::size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+        fclose(f);
+    }
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::vector<std::string> words;
+        std::size_t at = 0;
+        while (at < line.size()) {
+            const std::size_t space = line.find(' ', at);
+            words.push_back(line.substr(at, space == std::string::npos ? std::string::npos : space - at));
+            if (space == std::string::npos) break;
+            at = space + 1;
+        }
+        if (words.empty() || words[0].empty() || words[0][0] == '#') continue;
+        try {
+            if (words[0] == "environment-fails" && words.size() > 1) script.environmentFailure = ParseHresult(words[1]);
+            else if (words[0] == "controller-fails" && words.size() > 1) script.controllerFailure = ParseHresult(words[1]);
+            else if (words[0] == "print-fails" && words.size() > 1) script.printFailure = ParseHresult(words[1]);
+            else if (words[0] == "print-status" && words.size() > 1) script.printStatus = std::stoi(words[1]);
+            else if (words[0] == "missing" && words.size() > 1) script.missing.push_back(words[1]);
+            else if (words[0] == "fail" && words.size() > 2) script.failures.push_back({words[1], std::stoi(words[2])});
+            else if (words[0] == "on" && words.size() > 2) {
+                Action action;
+                action.verb = words[2];
+                action.args.assign(words.begin() + 3, words.end());
+                const std::size_t prefix = 3 + words[1].size() + 1 + words[2].size();
+                action.rest = prefix < line.size() ? line.substr(prefix + 1) : std::string();
+                script.onLoad.push_back({words[1], action});
+            }
+        } catch (...) {
+            Journal("SCRIPT cannot read: " + line);
+        }
+    }
+    return script;
+}
+
+// ---- objects with slot-numbered tables ----------------------------------------------
+
+using Slot = void*;
+
+struct Object {
+    Slot* vtable;
+    std::atomic<LONG> references{1};
+    const char* kindName;
+    std::vector<std::string> answers; // interface names QueryInterface grants
+    void (*destroy)(Object*);
+};
+
+Script& CurrentScript() {
+    static Script script;
+    return script;
+}
+
+HRESULT STDMETHODCALLTYPE QueryInterfaceSlot(Object* self, REFIID iid, void** out) {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    const std::string name = NameOfIid(iid);
+    for (const std::string& missing : CurrentScript().missing) {
+        if (missing == name) {
+            Journal(std::string(self->kindName) + ".QueryInterface " + name + " refused");
+            return E_NOINTERFACE;
+        }
+    }
+    for (const std::string& answer : self->answers) {
+        if (answer == name || name == "IUnknown") {
+            ++self->references;
+            *out = self;
+            return S_OK;
+        }
+    }
+    return E_NOINTERFACE;
+}
+
+ULONG STDMETHODCALLTYPE AddRefSlot(Object* self) { return ++self->references; }
+
+ULONG STDMETHODCALLTYPE ReleaseSlot(Object* self) {
+    const LONG left = --self->references;
+    if (left == 0) self->destroy(self);
+    return static_cast<ULONG>(left);
+}
+
+// A slot the stand-in does not implement: the journal names it, so a call
+// that lands in the wrong slot is seen.
+template <int Table, int Index>
+HRESULT STDMETHODCALLTYPE UnexpectedSlot(Object* self) {
+    Journal(std::string("UNEXPECTED ") + self->kindName + " slot " + std::to_string(Index));
+    return E_NOTIMPL;
+}
+
+template <int Table, std::size_t... I>
+std::vector<Slot> MakeTable(std::index_sequence<I...>) {
+    std::vector<Slot> table = {reinterpret_cast<Slot>(&UnexpectedSlot<Table, static_cast<int>(I)>)...};
+    table[0] = reinterpret_cast<Slot>(&QueryInterfaceSlot);
+    table[1] = reinterpret_cast<Slot>(&AddRefSlot);
+    table[2] = reinterpret_cast<Slot>(&ReleaseSlot);
+    return table;
+}
+
+template <typename F>
+Slot S(F f) {
+    return reinterpret_cast<Slot>(f);
+}
+
+// Calls slot `slot` of a COM object of the player's (handlers and options).
+template <typename R, typename... A>
+R CallSlot(void* object, int slot, A... args) {
+    auto fn = reinterpret_cast<R(STDMETHODCALLTYPE*)(void*, A...)>((*static_cast<Slot**>(object))[slot]);
+    return fn(object, args...);
+}
+void AddRefForeign(void* object) { CallSlot<ULONG>(object, 1); }
+void ReleaseForeign(void* object) { CallSlot<ULONG>(object, 2); }
+
+template <typename T>
+T* Create(Slot* table, const char* kind, std::vector<std::string> answers) {
+    T* object = new T();
+    object->vtable = table;
+    object->kindName = kind;
+    object->answers = std::move(answers);
+    object->destroy = [](Object* o) {
+        Journal(std::string(o->kindName) + " released");
+        delete static_cast<T*>(o);
+    };
+    return object;
+}
+
+// ---- the message pump of the stand-in -------------------------------------------------
+
+constexpr UINT kRunTask = WM_APP + 17;
+
+LRESULT CALLBACK TaskWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kRunTask) {
+        std::unique_ptr<std::function<void()>> task(reinterpret_cast<std::function<void()>*>(lParam));
+        (*task)();
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+HWND TaskWindow() {
+    static HWND window = [] {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = TaskWindowProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"TovaniStandInTasks";
+        RegisterClassW(&wc);
+        return CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    }();
+    return window;
+}
+
+void Later(std::function<void()> task) {
+    PostMessageW(TaskWindow(), kRunTask, 0, reinterpret_cast<LPARAM>(new std::function<void()>(std::move(task))));
+}
+
+// ---- headers, requests, responses ---------------------------------------------------------
+
+struct Headers : Object {
+    std::vector<std::pair<std::wstring, std::wstring>> items;
+};
+
+std::string HeaderText(const Headers* headers) {
+    std::string text;
+    for (const auto& [name, value] : headers->items) text += (text.empty() ? "" : "; ") + Utf8(name) + "=" + Utf8(value);
+    return text;
+}
+
+HRESULT STDMETHODCALLTYPE HeadersGet(Headers* self, LPCWSTR name, LPWSTR* value) {
+    if (value == nullptr) return E_POINTER;
+    *value = nullptr;
+    for (const auto& [n, v] : self->items) {
+        if (_wcsicmp(n.c_str(), Str(name).c_str()) == 0) {
+            *value = CoText(v);
+            return S_OK;
+        }
+    }
+    return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+}
+HRESULT STDMETHODCALLTYPE HeadersContains(Headers* self, LPCWSTR name, BOOL* contains) {
+    if (contains == nullptr) return E_POINTER;
+    *contains = FALSE;
+    for (const auto& item : self->items) {
+        if (_wcsicmp(item.first.c_str(), Str(name).c_str()) == 0) *contains = TRUE;
+    }
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE HeadersSet(Headers* self, LPCWSTR name, LPCWSTR value) {
+    if (name == nullptr || value == nullptr || *name == 0) return E_INVALIDARG;
+    for (auto& item : self->items) {
+        if (_wcsicmp(item.first.c_str(), name) == 0) {
+            item.second = value;
+            return S_OK;
+        }
+    }
+    self->items.push_back({name, value});
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE HeadersRemove(Headers* self, LPCWSTR name) {
+    for (auto it = self->items.begin(); it != self->items.end(); ++it) {
+        if (_wcsicmp(it->first.c_str(), Str(name).c_str()) == 0) {
+            self->items.erase(it);
+            return S_OK;
+        }
+    }
+    return S_OK;
+}
+
+Slot* HeadersTable() {
+    static std::vector<Slot> t = [] {
+        auto t = MakeTable<1>(std::make_index_sequence<9>());
+        t[3] = S(&HeadersGet);
+        t[5] = S(&HeadersContains);
+        t[6] = S(&HeadersSet);
+        t[7] = S(&HeadersRemove);
+        return t;
+    }();
+    return t.data();
+}
+
+Headers* NewHeaders() { return Create<Headers>(HeadersTable(), "HttpRequestHeaders", {"HttpRequestHeaders"}); }
+
+// "Name: value" lines as CreateWebResourceRequest takes them.
+void AddHeaderLines(Headers* headers, const std::wstring& text) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find(L"\r\n", start);
+        if (end == std::wstring::npos) end = text.size();
+        const std::wstring line = text.substr(start, end - start);
+        const std::size_t colon = line.find(L':');
+        if (colon != std::wstring::npos) {
+            std::wstring value = line.substr(colon + 1);
+            while (!value.empty() && value.front() == L' ') value.erase(0, 1);
+            HeadersSet(headers, line.substr(0, colon).c_str(), value.c_str());
+        }
+        start = end + 2;
+    }
+}
+
+struct Request : Object {
+    std::wstring uri;
+    std::wstring method = L"GET";
+    Headers* headers = nullptr;
+    ~Request() {
+        if (headers) ReleaseSlot(headers);
+    }
+};
+
+HRESULT STDMETHODCALLTYPE RequestGetUri(Request* self, LPWSTR* uri) {
+    if (uri == nullptr) return E_POINTER;
+    *uri = CoText(self->uri);
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE RequestPutUri(Request* self, LPCWSTR uri) {
+    self->uri = Str(uri);
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE RequestGetMethod(Request* self, LPWSTR* method) {
+    if (method == nullptr) return E_POINTER;
+    *method = CoText(self->method);
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE RequestGetHeaders(Request* self, Headers** headers) {
+    if (headers == nullptr) return E_POINTER;
+    AddRefSlot(self->headers);
+    *headers = self->headers;
+    return S_OK;
+}
+
+Slot* RequestTable() {
+    static std::vector<Slot> t = [] {
+        auto t = MakeTable<2>(std::make_index_sequence<10>());
+        t[3] = S(&RequestGetUri);
+        t[4] = S(&RequestPutUri);
+        t[5] = S(&RequestGetMethod);
+        t[9] = S(&RequestGetHeaders);
+        return t;
+    }();
+    return t.data();
+}
+
+Request* NewRequest(const std::wstring& uri, const std::wstring& method) {
+    Request* request = Create<Request>(RequestTable(), "WebResourceRequest", {"WebResourceRequest"});
+    request->uri = uri;
+    request->method = method;
+    request->headers = NewHeaders();
+    return request;
+}
+
+struct Response : Object {
+    int status = 200;
+    std::wstring reason;
+    std::wstring headers;
+    bool hasContent = false;
+};
+
+HRESULT STDMETHODCALLTYPE ResponseGetStatus(Response* self, int* status) {
+    if (status == nullptr) return E_POINTER;
+    *status = self->status;
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE ResponseGetReason(Response* self, LPWSTR* reason) {
+    if (reason == nullptr) return E_POINTER;
+    *reason = CoText(self->reason);
+    return S_OK;
+}
+
+Slot* ResponseTable() {
+    static std::vector<Slot> t = [] {
+        auto t = MakeTable<3>(std::make_index_sequence<10>());
+        t[6] = S(&ResponseGetStatus);
+        t[8] = S(&ResponseGetReason);
+        return t;
+    }();
+    return t.data();
+}
+
+// ---- event arguments ----------------------------------------------------------------------
+
+struct NavigationStartingArgs : Object {
+    std::wstring uri;
+    BOOL cancel = FALSE;
+};
+HRESULT STDMETHODCALLTYPE NavStartingGetUri(NavigationStartingArgs* self, LPWSTR* uri) {
+    if (uri == nullptr) return E_POINTER;
+    *uri = CoText(self->uri);
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE NavStartingGetCancel(NavigationStartingArgs* self, BOOL* cancel) {
+    if (cancel == nullptr) return E_POINTER;
+    *cancel = self->cancel;
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE NavStartingPutCancel(NavigationStartingArgs* self, BOOL cancel) {
+    self->cancel = cancel;
+    return S_OK;
+}
+Slot* NavStartingTable() {
+    static std::vector<Slot> t = [] {
+        auto t = MakeTable<4>(std::make_index_sequence<10>());
+        t[3] = S(&NavStartingGetUri);
+        t[7] = S(&NavStartingGetCancel);
+        t[8] = S(&NavStartingPutCancel);
+        return t;
+    }();
+    return t.data();
+}
+
+struct NavigationCompletedArgs : Object {
+    BOOL success = TRUE;
+    int status = 0;
+};
+HRESULT STDMETHODCALLTYPE NavCompletedGetSuccess(NavigationCompletedArgs* self, BOOL* success) {
+    if (success == nullptr) return E_POINTER;
+    *success = self->success;
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE NavCompletedGetStatus(NavigationCompletedArgs* self, int* status) {
+    if (status == nullptr) return E_POINTER;
+    *status = self->status;
+    return S_OK;
+}
+Slot* NavCompletedTable() {
+    static std::vector<Slot> t = [] {
+        auto t = MakeTable<5>(std::make_index_sequence<6>());
+        t[3] = S(&NavCompletedGetSuccess);
+        t[4] = S(&NavCompletedGetStatus);
+        return t;
+    }();
+    return t.data();
+}
+
+struct MessageArgs : Object {
+    std::wstring json;
+    bool isString = true;
+    std::wstring text;
+};
+HRESULT STDMETHODCALLTYPE MessageGetJson(MessageArgs* self, LPWSTR* json) {
+    if (json == nullptr) return E_POINTER;
+    *json = CoText(self->json);
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE MessageTryGetString(MessageArgs* self, LPWSTR* text) {
+    if (text == nullptr) return E_POINTER;
+    *text = nullptr;
+    if (!self->isString) return E_INVALIDARG;
+    *text = CoText(self->text);
+    return S_OK;
+}
+Slot* MessageTable() {
+    static std::vector<Slot> t = [] {
+        auto t = MakeTable<6>(std::make_index_sequence<6>());
+        t[4] = S(&MessageGetJson);
+        t[5] = S(&MessageTryGetString);
+        return t;
+    }();
+    return t.data();
+}
+
+struct PermissionArgs : Object {
+    std::wstring uri;
+    int kind = 0;
+    int state = 0;
+};
+HRESULT STDMETHODCALLTYPE PermissionGetKind(PermissionArgs* self, int* kind) {
+    if (kind == nullptr) return E_POINTER;
+    *kind = self->kind;
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE PermissionGetState(PermissionArgs* self, int* state) {
+    if (state == nullptr) return E_POINTER;
+    *state = self->state;
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE PermissionPutState(PermissionArgs* self, int state) {
+    self->state = state;
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE PermissionGetUri(PermissionArgs* self, LPWSTR* uri) {
+    if (uri == nullptr) return E_POINTER;
+    *uri = CoText(self->uri);
+    return S_OK;
+}
+Slot* PermissionTable() {
+    static std::vector<Slot> t = [] {
+        auto t = MakeTable<7>(std::make_index_sequence<9>());
+        t[3] = S(&PermissionGetUri);
+        t[4] = S(&PermissionGetKind);
+        t[6] = S(&PermissionGetState);
+        t[7] = S(&PermissionPutState);
+        return t;
+    }();
+    return t.data();
+}
+
+struct NewWindowArgs : Object {
+    std::wstring uri;
+    BOOL handled = FALSE;
+};
+HRESULT STDMETHODCALLTYPE NewWindowGetUri(NewWindowArgs* self, LPWSTR* uri) {
+    if (uri == nullptr) return E_POINTER;
+    *uri = CoText(self->uri);
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE NewWindowPutHandled(NewWindowArgs* self, BOOL handled) {
+    self->handled = handled;
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE NewWindowGetHandled(NewWindowArgs* self, BOOL* handled) {
+    if (handled == nullptr) return E_POINTER;
+    *handled = self->handled;
+    return S_OK;
+}
+Slot* NewWindowTable() {
+    static std::vector<Slot> t = [] {
+        auto t = MakeTable<8>(std::make_index_sequence<11>());
+        t[3] = S(&NewWindowGetUri);
+        t[6] = S(&NewWindowPutHandled);
+        t[7] = S(&NewWindowGetHandled);
+        return t;
+    }();
+    return t.data();
+}
+
+struct ResourceArgs : Object {
+    Request* request = nullptr;
+    void* response = nullptr; // the player's choice, held
+    int context = 0;
+    ~ResourceArgs() {
+        if (request) ReleaseSlot(request);
+        if (response) ReleaseForeign(response);
+    }
+};
+HRESULT STDMETHODCALLTYPE ResourceGetRequest(ResourceArgs* self, Request** request) {
+    if (request == nullptr) return E_POINTER;
+    AddRefSlot(self->request);
+    *request = self->request;
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE ResourcePutResponse(ResourceArgs* self, void* response) {
+    if (response) AddRefForeign(response);
+    if (self->response) ReleaseForeign(self->response);
+    self->response = response;
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE ResourceGetContext(ResourceArgs* self, int* context) {
+    if (context == nullptr) return E_POINTER;
+    *context = self->context;
+    return S_OK;
+}
+Slot* ResourceTable() {
+    static std::vector<Slot> t = [] {
+        auto t = MakeTable<9>(std::make_index_sequence<8>());
+        t[3] = S(&ResourceGetRequest);
+        t[5] = S(&ResourcePutResponse);
+        t[7] = S(&ResourceGetContext);
+        return t;
+    }();
+    return t.data();
+}
+
+struct DownloadArgs : Object {
+    BOOL cancel = FALSE;
+    BOOL handled = FALSE;
+};
+HRESULT STDMETHODCALLTYPE DownloadPutCancel(DownloadArgs* self, BOOL cancel) {
+    self->cancel = cancel;
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE DownloadPutHandled(DownloadArgs* self, BOOL handled) {
+    self->handled = handled;
+    return S_OK;
+}
+Slot* DownloadTable() {
+    static std::vector<Slot> t = [] {
+        auto t = MakeTable<10>(std::make_index_sequence<11>());
+        t[5] = S(&DownloadPutCancel);
+        t[9] = S(&DownloadPutHandled);
+        return t;
+    }();
+    return t.data();
+}
+
+struct SaveAsArgs : Object {
+    BOOL suppress = FALSE;
+    BOOL cancel = FALSE;
+};
+HRESULT STDMETHODCALLTYPE SaveAsPutCancel(SaveAsArgs* self, BOOL cancel) {
+    self->cancel = cancel;
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE SaveAsPutSuppress(SaveAsArgs* self, BOOL suppress) {
+    self->suppress = suppress;
+    return S_OK;
+}
+Slot* SaveAsTable() {
+    static std::vector<Slot> t = [] {
+        auto t = MakeTable<11>(std::make_index_sequence<15>());
+        t[4] = S(&SaveAsPutCancel);
+        t[6] = S(&SaveAsPutSuppress);
+        return t;
+    }();
+    return t.data();
+}
+
+// ---- settings and print settings ----------------------------------------------------------
+
+struct Settings : Object {};
+
+template <int Slot_>
+HRESULT STDMETHODCALLTYPE SettingsPutFlag(Settings*, BOOL value) {
+    static const std::map<int, const char*> names = {
+        {4, "IsScriptEnabled"},       {6, "IsWebMessageEnabled"},           {8, "AreDefaultScriptDialogsEnabled"},
+        {10, "IsStatusBarEnabled"},   {12, "AreDevToolsEnabled"},           {14, "AreDefaultContextMenusEnabled"},
+        {16, "AreHostObjectsAllowed"}, {18, "IsZoomControlEnabled"},        {20, "IsBuiltInErrorPageEnabled"},
+        {24, "AreBrowserAcceleratorKeysEnabled"}, {26, "IsPasswordAutosaveEnabled"},
+        {28, "IsGeneralAutofillEnabled"}, {30, "IsPinchZoomEnabled"},       {32, "IsSwipeNavigationEnabled"},
+    };
+    Journal(std::string("Settings.put_") + names.at(Slot_) + " " + std::to_string(value));
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE SettingsPutPdfItems(Settings*, std::uint32_t items) {
+    Journal("Settings.put_HiddenPdfToolbarItems " + std::to_string(items));
+    return S_OK;
+}
+Slot* SettingsTable() {
+    static std::vector<Slot> t = [] {
+        auto t = MakeTable<12>(std::make_index_sequence<35>());
+        t[4] = S(&SettingsPutFlag<4>);
+        t[6] = S(&SettingsPutFlag<6>);
+        t[8] = S(&SettingsPutFlag<8>);
+        t[10] = S(&SettingsPutFlag<10>);
+        t[12] = S(&SettingsPutFlag<12>);
+        t[14] = S(&SettingsPutFlag<14>);
+        t[16] = S(&SettingsPutFlag<16>);
+        t[18] = S(&SettingsPutFlag<18>);
+        t[20] = S(&SettingsPutFlag<20>);
+        t[24] = S(&SettingsPutFlag<24>);
+        t[26] = S(&SettingsPutFlag<26>);
+        t[28] = S(&SettingsPutFlag<28>);
+        t[30] = S(&SettingsPutFlag<30>);
+        t[32] = S(&SettingsPutFlag<32>);
+        t[34] = S(&SettingsPutPdfItems);
+        return t;
+    }();
+    return t.data();
+}
+
+struct PrintSettings : Object {
+    std::wstring printer;
+};
+HRESULT STDMETHODCALLTYPE PrintSettingsPutPrinter(PrintSettings* self, LPCWSTR name) {
+    self->printer = Str(name);
+    Journal("PrintSettings.put_PrinterName " + Utf8(self->printer));
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE PrintSettingsGetPrinter(PrintSettings* self, LPWSTR* name) {
+    if (name == nullptr) return E_POINTER;
+    *name = CoText(self->printer);
+    return S_OK;
+}
+Slot* PrintSettingsTable() {
+    static std::vector<Slot> t = [] {
+        auto t = MakeTable<13>(std::make_index_sequence<45>());
+        t[43] = S(&PrintSettingsGetPrinter);
+        t[44] = S(&PrintSettingsPutPrinter);
+        return t;
+    }();
+    return t.data();
+}
+
+// ---- the view, the controller, the environment ------------------------------------------------
+
+struct Environment;
+struct Controller;
+
+struct Handlers {
+    std::vector<void*> list;
+    void Add(void* handler, std::int64_t* token) {
+        AddRefForeign(handler);
+        list.push_back(handler);
+        if (token) *token = static_cast<std::int64_t>(list.size());
+    }
+    ~Handlers() {
+        for (void* h : list) ReleaseForeign(h);
+    }
+};
+
+struct View : Object {
+    Environment* environment = nullptr; // not held: the environment outlives its views
+    HWND window = nullptr;
+    std::wstring source;
+    std::vector<std::wstring> history;
+    int historyIndex = -1;
+    Settings* settings = nullptr;
+    Handlers navigationStarting, navigationCompleted, webMessage, permission, newWindow, resource, download, saveAs;
+    std::vector<std::pair<std::wstring, int>> filters;
+    int scripts = 0;
+    bool closed = false;
+    ~View() {
+        if (settings) ReleaseSlot(settings);
+    }
+};
+
+void Paint(View* view);
+
+// Fires every handler of an event: Invoke is slot 3 of each.
+template <typename Args>
+void Fire(View* view, Handlers& handlers, Args* args) {
+    AddRefSlot(view);
+    for (void* handler : std::vector<void*>(handlers.list)) CallSlot<HRESULT>(handler, 3, static_cast<void*>(view), args);
+    ReleaseSlot(view);
+}
+
+bool FilterCovers(View* view, int context) {
+    for (const auto& [pattern, filterContext] : view->filters) {
+        if (pattern == L"*" && (filterContext == 0 || filterContext == context)) return true;
+    }
+    return false;
+}
+
+// One resource request through the player's handler; the journal line tells
+// what the request carried and how it was answered. True when answered.
+bool RunResourceRequest(View* view, Request* request, int context) {
+    if (!FilterCovers(view, context)) {
+        Journal("WebResourceRequested not filtered " + Utf8(request->uri));
+        return false;
+    }
+    auto* args = Create<ResourceArgs>(ResourceTable(), "WebResourceRequestedEventArgs", {"WebResourceRequestedEventArgs"});
+    AddRefSlot(request);
+    args->request = request;
+    args->context = context;
+    Fire(view, view->resource, args);
+    std::string line = "WebResourceRequested " + Utf8(request->uri) + " context=" + std::to_string(context) +
+                       " headers: " + HeaderText(request->headers);
+    bool answered = false;
+    if (args->response) {
+        int status = 0;
+        LPWSTR reason = nullptr;
+        CallSlot<HRESULT>(args->response, 6, &status);
+        CallSlot<HRESULT>(args->response, 8, &reason);
+        line += " -> response " + std::to_string(status) + " " + Utf8(Str(reason));
+        if (reason) CoTaskMemFree(reason);
+        if (*static_cast<Slot**>(args->response) == ResponseTable()) {
+            const Response* response = static_cast<Response*>(args->response);
+            line += " [" + Utf8(response->headers) + "]" + (response->hasContent ? " with content" : " no content");
+        }
+        answered = true;
+    } else {
+        line += " -> sent";
+    }
+    Journal(line);
+    ReleaseSlot(args);
+    return answered;
+}
+
+void PlayActions(View* view, const std::wstring& uri);
+
+// A top-level navigation: starting (may be cancelled), the document's
+// request, the page, completion; then the page's scripted behaviour.
+void RunNavigation(View* view, std::wstring uri, Request* request, bool historyStep = false) {
+    auto* starting = Create<NavigationStartingArgs>(NavStartingTable(), "NavigationStartingEventArgs",
+                                                    {"NavigationStartingEventArgs"});
+    starting->uri = uri;
+    Fire(view, view->navigationStarting, starting);
+    const bool cancelled = starting->cancel != FALSE;
+    ReleaseSlot(starting);
+    auto* completed = Create<NavigationCompletedArgs>(NavCompletedTable(), "NavigationCompletedEventArgs",
+                                                      {"NavigationCompletedEventArgs"});
+    if (cancelled) {
+        Journal("Navigation cancelled " + Utf8(uri));
+        completed->success = FALSE;
+        completed->status = 14;
+        Fire(view, view->navigationCompleted, completed);
+        ReleaseSlot(completed);
+        if (request) ReleaseSlot(request);
+        return;
+    }
+    if (uri != L"about:blank") {
+        if (request == nullptr) request = NewRequest(uri, L"GET");
+        RunResourceRequest(view, request, 1);
+    }
+    if (request) ReleaseSlot(request);
+    for (const auto& [part, status] : CurrentScript().failures) {
+        if (uri.find(Wide(part)) != std::wstring::npos) {
+            completed->success = FALSE;
+            completed->status = status;
+        }
+    }
+    if (completed->success) {
+        view->source = uri;
+        if (!historyStep) {
+            view->history.resize(static_cast<std::size_t>(view->historyIndex + 1));
+            view->history.push_back(uri);
+            view->historyIndex = static_cast<int>(view->history.size()) - 1;
+        }
+        Journal("Loaded " + Utf8(uri));
+        Paint(view);
+    } else {
+        Journal("Navigation failed " + Utf8(uri) + " status=" + std::to_string(completed->status));
+    }
+    Fire(view, view->navigationCompleted, completed);
+    const bool loaded = completed->success != FALSE;
+    ReleaseSlot(completed);
+    if (loaded) PlayActions(view, uri);
+}
+
+void NavigateLater(View* view, const std::wstring& uri, Request* request = nullptr) {
+    AddRefSlot(view);
+    Later([view, uri, request] {
+        if (!view->closed) RunNavigation(view, uri, request);
+        else if (request) ReleaseSlot(request);
+        ReleaseSlot(view);
+    });
+}
+
+void PlayAction(View* view, const Action& action) {
+    if (view->closed) return;
+    const std::wstring arg = action.args.empty() ? std::wstring() : Wide(action.args[0]);
+    if (action.verb == "message" || action.verb == "json-message") {
+        auto* args = Create<MessageArgs>(MessageTable(), "WebMessageReceivedEventArgs", {"WebMessageReceivedEventArgs"});
+        args->isString = action.verb == "message";
+        args->text = Wide(action.rest);
+        args->json = args->isString ? L"\"" + args->text + L"\"" : args->text;
+        Journal("Page posts " + action.verb + " " + action.rest);
+        Fire(view, view->webMessage, args);
+        ReleaseSlot(args);
+    } else if (action.verb == "request") {
+        Request* request = NewRequest(arg, L"GET");
+        RunResourceRequest(view, request, action.args.size() > 1 ? std::stoi(action.args[1]) : 16);
+        ReleaseSlot(request);
+    } else if (action.verb == "permission") {
+        auto* args = Create<PermissionArgs>(PermissionTable(), "PermissionRequestedEventArgs", {"PermissionRequestedEventArgs"});
+        args->uri = view->source;
+        args->kind = std::stoi(action.args.at(0));
+        Fire(view, view->permission, args);
+        Journal("PermissionRequested kind=" + std::to_string(args->kind) + " state=" + std::to_string(args->state));
+        ReleaseSlot(args);
+    } else if (action.verb == "new-window") {
+        auto* args = Create<NewWindowArgs>(NewWindowTable(), "NewWindowRequestedEventArgs", {"NewWindowRequestedEventArgs"});
+        args->uri = arg;
+        Fire(view, view->newWindow, args);
+        Journal("NewWindowRequested " + action.args.at(0) + (args->handled ? " handled" : " -> A NEW WINDOW OPENED"));
+        ReleaseSlot(args);
+    } else if (action.verb == "download") {
+        auto* args = Create<DownloadArgs>(DownloadTable(), "DownloadStartingEventArgs", {"DownloadStartingEventArgs"});
+        Fire(view, view->download, args);
+        Journal("DownloadStarting " + action.args.at(0) + " cancel=" + std::to_string(args->cancel) +
+                " handled=" + std::to_string(args->handled) + (args->cancel ? "" : " -> FILE SAVED"));
+        ReleaseSlot(args);
+    } else if (action.verb == "save-as") {
+        auto* args = Create<SaveAsArgs>(SaveAsTable(), "SaveAsUIShowingEventArgs", {"SaveAsUIShowingEventArgs"});
+        Fire(view, view->saveAs, args);
+        Journal("SaveAsUIShowing suppress=" + std::to_string(args->suppress) +
+                (args->suppress || args->cancel ? "" : " -> SAVE DIALOG SHOWN"));
+        ReleaseSlot(args);
+    } else if (action.verb == "navigate") {
+        RunNavigation(view, arg, nullptr);
+    } else {
+        Journal("SCRIPT unknown action " + action.verb);
+    }
+}
+
+void PlayActions(View* view, const std::wstring& uri) {
+    for (const auto& [part, action] : CurrentScript().onLoad) {
+        if (uri.find(Wide(part)) == std::wstring::npos) continue;
+        AddRefSlot(view);
+        Action copy = action;
+        Later([view, copy] {
+            PlayAction(view, copy);
+            ReleaseSlot(view);
+        });
+    }
+}
+
+HRESULT STDMETHODCALLTYPE ViewGetSettings(View* self, Settings** settings) {
+    if (settings == nullptr) return E_POINTER;
+    AddRefSlot(self->settings);
+    *settings = self->settings;
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE ViewGetSource(View* self, LPWSTR* uri) {
+    if (uri == nullptr) return E_POINTER;
+    *uri = CoText(self->source);
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE ViewNavigate(View* self, LPCWSTR uri) {
+    Journal("WebView.Navigate " + Utf8(Str(uri)));
+    if (uri == nullptr || *uri == 0) return E_INVALIDARG;
+    NavigateLater(self, uri);
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE ViewNavigateToString(View* self, LPCWSTR html) {
+    const std::string text = Utf8(Str(html));
+    Journal("WebView.NavigateToString fnv=" + Hex(Digest(text)) + " length=" + std::to_string(text.size()));
+    NavigateLater(self, L"about:blank");
+    return S_OK;
+}
+
+#define TOVANI_STANDIN_ADD(Name, member)                                                   \
+    HRESULT STDMETHODCALLTYPE ViewAdd##Name(View* self, void* handler, std::int64_t* token) { \
+        Journal("WebView.add_" #Name);                                                     \
+        if (handler == nullptr) return E_INVALIDARG;                                       \
+        self->member.Add(handler, token);                                                  \
+        return S_OK;                                                                       \
+    }
+TOVANI_STANDIN_ADD(NavigationStarting, navigationStarting)
+TOVANI_STANDIN_ADD(NavigationCompleted, navigationCompleted)
+TOVANI_STANDIN_ADD(PermissionRequested, permission)
+TOVANI_STANDIN_ADD(WebMessageReceived, webMessage)
+TOVANI_STANDIN_ADD(NewWindowRequested, newWindow)
+TOVANI_STANDIN_ADD(WebResourceRequested, resource)
+TOVANI_STANDIN_ADD(DownloadStarting, download)
+TOVANI_STANDIN_ADD(SaveAsUIShowing, saveAs)
+#undef TOVANI_STANDIN_ADD
+
+HRESULT STDMETHODCALLTYPE ViewAddScript(View* self, LPCWSTR script, void* handler) {
+    const std::string text = Utf8(Str(script));
+    Journal("WebView.AddScriptToExecuteOnDocumentCreated fnv=" + Hex(Digest(text)) + " length=" +
+            std::to_string(text.size()));
+    const std::wstring id = std::to_wstring(++self->scripts);
+    if (handler) {
+        AddRefForeign(handler);
+        Later([handler, id] {
+            CallSlot<HRESULT>(handler, 3, S_OK, id.c_str());
+            ReleaseForeign(handler);
+        });
+    }
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE ViewPostJson(View*, LPCWSTR json) {
+    Journal("WebView.PostWebMessageAsJson " + Utf8(Str(json)));
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE ViewGetCanGoBack(View* self, BOOL* can) {
+    if (can == nullptr) return E_POINTER;
+    *can = self->historyIndex > 0;
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE ViewGoBack(View* self) {
+    Journal("WebView.GoBack");
+    if (self->historyIndex <= 0) return S_OK;
+    --self->historyIndex;
+    const std::wstring uri = self->history[static_cast<std::size_t>(self->historyIndex)];
+    AddRefSlot(self);
+    Later([self, uri] {
+        if (!self->closed) RunNavigation(self, uri, nullptr, true);
+        ReleaseSlot(self);
+    });
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE ViewAddFilter(View* self, LPCWSTR uri, int context) {
+    Journal("WebView.AddWebResourceRequestedFilter " + Utf8(Str(uri)) + " " + std::to_string(context));
+    self->filters.push_back({Str(uri), context});
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE ViewAddFilterWithKinds(View* self, LPCWSTR uri, int context, std::uint32_t kinds) {
+    Journal("WebView.AddWebResourceRequestedFilterWithRequestSourceKinds " + Utf8(Str(uri)) + " " +
+            std::to_string(context) + " " + Hex(kinds).substr(8));
+    self->filters.push_back({Str(uri), context});
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE ViewNavigateWithRequest(View* self, Request* request) {
+    if (request == nullptr || request->vtable != RequestTable()) return E_INVALIDARG;
+    Journal("WebView.NavigateWithWebResourceRequest " + Utf8(request->uri) + " " + Utf8(request->method) +
+            " headers: " + HeaderText(request->headers));
+    AddRefSlot(request);
+    NavigateLater(self, request->uri, request);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE ViewPrint(View* self, PrintSettings* settings, void* handler) {
+    const std::wstring printer = settings && settings->vtable == PrintSettingsTable() ? settings->printer : L"(default)";
+    Journal("WebView.Print printer=" + Utf8(printer) + " page=" + Utf8(self->source));
+    if (handler == nullptr) return E_INVALIDARG;
+    AddRefForeign(handler);
+    const Script& script = CurrentScript();
+    const HRESULT failure = script.printFailure;
+    const int status = script.printStatus;
+    Later([handler, failure, status] {
+        CallSlot<HRESULT>(handler, 3, failure, status);
+        ReleaseForeign(handler);
+    });
+    return S_OK;
+}
+
+Slot* ViewTable() {
+    static std::vector<Slot> t = [] {
+        auto t = MakeTable<14>(std::make_index_sequence<131>());
+        t[3] = S(&ViewGetSettings);
+        t[4] = S(&ViewGetSource);
+        t[5] = S(&ViewNavigate);
+        t[6] = S(&ViewNavigateToString);
+        t[7] = S(&ViewAddNavigationStarting);
+        t[15] = S(&ViewAddNavigationCompleted);
+        t[23] = S(&ViewAddPermissionRequested);
+        t[27] = S(&ViewAddScript);
+        t[32] = S(&ViewPostJson);
+        t[34] = S(&ViewAddWebMessageReceived);
+        t[38] = S(&ViewGetCanGoBack);
+        t[40] = S(&ViewGoBack);
+        t[44] = S(&ViewAddNewWindowRequested);
+        t[55] = S(&ViewAddWebResourceRequested);
+        t[57] = S(&ViewAddFilter);
+        t[63] = S(&ViewNavigateWithRequest);
+        t[75] = S(&ViewAddDownloadStarting);
+        t[113] = S(&ViewPrint);
+        t[123] = S(&ViewAddFilterWithKinds);
+        t[128] = S(&ViewAddSaveAsUIShowing);
+        return t;
+    }();
+    return t.data();
+}
+
+// The view's window: the address it shows, large, on the background colour.
+struct Controller : Object {
+    Environment* environment = nullptr;
+    View* view = nullptr;
+    HWND window = nullptr;
+    COLORREF background = RGB(255, 255, 255);
+    ~Controller() {
+        if (view) ReleaseSlot(view);
+    }
+};
+
+LRESULT CALLBACK ViewWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_PAINT) {
+        auto* controller = reinterpret_cast<Controller*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(window, &ps);
+        RECT rect;
+        GetClientRect(window, &rect);
+        const COLORREF background = controller ? controller->background : RGB(255, 255, 255);
+        HBRUSH brush = CreateSolidBrush(background);
+        FillRect(dc, &rect, brush);
+        DeleteObject(brush);
+        if (controller && controller->view) {
+            SetBkMode(dc, TRANSPARENT);
+            SetTextColor(dc, RGB(240, 240, 120));
+            HFONT font = CreateFontW(28, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0, L"Arial");
+            HGDIOBJ old = SelectObject(dc, font);
+            const std::wstring text = L"Stand-in browser\n" + controller->view->source;
+            DrawTextW(dc, text.c_str(), -1, &rect, DT_CENTER | DT_VCENTER | DT_WORDBREAK);
+            SelectObject(dc, old);
+            DeleteObject(font);
+        }
+        EndPaint(window, &ps);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void Paint(View* view) {
+    if (view->window) InvalidateRect(view->window, nullptr, TRUE);
+}
+
+HRESULT STDMETHODCALLTYPE ControllerPutBounds(Controller* self, RECT bounds) {
+    Journal("Controller.put_Bounds " + std::to_string(bounds.left) + " " + std::to_string(bounds.top) + " " +
+            std::to_string(bounds.right) + " " + std::to_string(bounds.bottom));
+    if (self->window)
+        MoveWindow(self->window, bounds.left, bounds.top, bounds.right - bounds.left, bounds.bottom - bounds.top, TRUE);
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE ControllerClose(Controller* self) {
+    Journal("Controller.Close");
+    if (self->view) self->view->closed = true;
+    if (self->window) DestroyWindow(self->window);
+    self->window = nullptr;
+    if (self->view) self->view->window = nullptr;
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE ControllerGetView(Controller* self, View** view) {
+    if (view == nullptr) return E_POINTER;
+    *view = nullptr;
+    if (self->view == nullptr) return E_UNEXPECTED;
+    AddRefSlot(self->view);
+    *view = self->view;
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE ControllerPutBackground(Controller* self, std::uint32_t color) {
+    const BYTE a = color & 0xFF, r = (color >> 8) & 0xFF, g = (color >> 16) & 0xFF, b = (color >> 24) & 0xFF;
+    Journal("Controller.put_DefaultBackgroundColor A=" + std::to_string(a) + " R=" + std::to_string(r) +
+            " G=" + std::to_string(g) + " B=" + std::to_string(b));
+    self->background = RGB(r, g, b);
+    if (self->window) InvalidateRect(self->window, nullptr, TRUE);
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE ControllerPutExternalDrop(Controller*, BOOL allow) {
+    Journal("Controller.put_AllowExternalDrop " + std::to_string(allow));
+    return S_OK;
+}
+Slot* ControllerTable() {
+    static std::vector<Slot> t = [] {
+        auto t = MakeTable<15>(std::make_index_sequence<38>());
+        t[6] = S(&ControllerPutBounds);
+        t[24] = S(&ControllerClose);
+        t[25] = S(&ControllerGetView);
+        t[27] = S(&ControllerPutBackground);
+        t[37] = S(&ControllerPutExternalDrop);
+        return t;
+    }();
+    return t.data();
+}
+
+struct Environment : Object {};
+
+HRESULT STDMETHODCALLTYPE EnvCreateController(Environment* self, HWND parent, void* handler) {
+    Journal("Environment.CreateCoreWebView2Controller");
+    if (handler == nullptr) return E_INVALIDARG;
+    if (!IsWindow(parent)) return HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE);
+    AddRefForeign(handler);
+    AddRefSlot(self);
+    Later([self, parent, handler] {
+        const HRESULT failure = CurrentScript().controllerFailure;
+        if (FAILED(failure)) {
+            Journal("Controller creation fails");
+            CallSlot<HRESULT>(handler, 3, failure, static_cast<void*>(nullptr));
+        } else {
+            auto* controller = Create<Controller>(ControllerTable(), "Controller",
+                                                  {"ICoreWebView2Controller", "ICoreWebView2Controller2",
+                                                   "ICoreWebView2Controller3", "ICoreWebView2Controller4"});
+            std::vector<std::string> viewAnswers = {"ICoreWebView2"};
+            for (int i = 2; i <= 25; ++i) viewAnswers.push_back("ICoreWebView2_" + std::to_string(i));
+            View* view = Create<View>(ViewTable(), "WebView", viewAnswers);
+            view->environment = self;
+            view->settings = Create<Settings>(SettingsTable(), "Settings",
+                                              {"ICoreWebView2Settings", "ICoreWebView2Settings2", "ICoreWebView2Settings3",
+                                               "ICoreWebView2Settings4", "ICoreWebView2Settings5",
+                                               "ICoreWebView2Settings6", "ICoreWebView2Settings7"});
+            controller->view = view;
+            controller->environment = self;
+            static const bool registered = [] {
+                WNDCLASSW wc{};
+                wc.lpfnWndProc = ViewWindowProc;
+                wc.hInstance = GetModuleHandleW(nullptr);
+                wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+                wc.lpszClassName = L"TovaniStandInBrowser";
+                return RegisterClassW(&wc) != 0;
+            }();
+            (void)registered;
+            controller->window = CreateWindowExW(0, L"TovaniStandInBrowser", L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0,
+                                                 parent, nullptr, GetModuleHandleW(nullptr), nullptr);
+            SetWindowLongPtrW(controller->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(controller));
+            view->window = controller->window;
+            Journal("Controller created");
+            CallSlot<HRESULT>(handler, 3, S_OK, static_cast<void*>(controller));
+            ReleaseSlot(controller);
+        }
+        ReleaseForeign(handler);
+        ReleaseSlot(self);
+    });
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE EnvCreateResponse(Environment*, IStream* content, int status, LPCWSTR reason,
+                                            LPCWSTR headers, Response** out) {
+    Journal("Environment.CreateWebResourceResponse " + std::to_string(status) + " " + Utf8(Str(reason)));
+    if (out == nullptr) return E_POINTER;
+    Response* response = Create<Response>(ResponseTable(), "WebResourceResponse", {"WebResourceResponse"});
+    response->status = status;
+    response->reason = Str(reason);
+    response->headers = Str(headers);
+    response->hasContent = content != nullptr;
+    *out = response;
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE EnvGetVersion(Environment*, LPWSTR* version) {
+    if (version == nullptr) return E_POINTER;
+    *version = CoText(L"120.0.2210.91");
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE EnvCreateRequest(Environment*, LPCWSTR uri, LPCWSTR method, IStream*, LPCWSTR headers,
+                                           Request** out) {
+    Journal("Environment.CreateWebResourceRequest " + Utf8(Str(uri)) + " " + Utf8(Str(method)) + " [" +
+            Utf8(Str(headers)) + "]");
+    if (out == nullptr) return E_POINTER;
+    Request* request = NewRequest(Str(uri), Str(method));
+    AddHeaderLines(request->headers, Str(headers));
+    *out = request;
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE EnvCreatePrintSettings(Environment*, PrintSettings** out) {
+    Journal("Environment.CreatePrintSettings");
+    if (out == nullptr) return E_POINTER;
+    *out = Create<PrintSettings>(PrintSettingsTable(), "PrintSettings",
+                                 {"ICoreWebView2PrintSettings", "ICoreWebView2PrintSettings2"});
+    return S_OK;
+}
+Slot* EnvironmentTable() {
+    static std::vector<Slot> t = [] {
+        auto t = MakeTable<16>(std::make_index_sequence<15>());
+        t[3] = S(&EnvCreateController);
+        t[4] = S(&EnvCreateResponse);
+        t[5] = S(&EnvGetVersion);
+        t[8] = S(&EnvCreateRequest);
+        t[14] = S(&EnvCreatePrintSettings);
+        return t;
+    }();
+    return t.data();
+}
+
+// Reads one text option through the player's options object (slot numbers
+// of the published options interface).
+std::string OptionText(IUnknown* options, int slot) {
+    if (options == nullptr) return "(none)";
+    LPWSTR value = nullptr;
+    if (FAILED(CallSlot<HRESULT>(options, slot, &value))) return "(failed)";
+    std::string text = Utf8(Str(value));
+    if (value) CoTaskMemFree(value);
+    return text;
+}
+
+} // namespace
+
+extern "C" __declspec(dllexport) HRESULT STDMETHODCALLTYPE CreateWebViewEnvironmentWithOptionsInternal(
+    bool checkRunningInstance, int runtimeKind, LPCWSTR userDataFolder, IUnknown* options, void* handler) {
+    CurrentScript() = ReadScript();
+    Journal("CreateWebViewEnvironmentWithOptionsInternal first=" + std::to_string(checkRunningInstance) +
+            " runtimeKind=" + std::to_string(runtimeKind) + " userDataFolder=" + Utf8(Str(userDataFolder)) +
+            " arguments=" + OptionText(options, 3) + " targetVersion=" + OptionText(options, 7));
+    if (handler == nullptr) return E_INVALIDARG;
+    AddRefForeign(handler);
+    TaskWindow();
+    Later([handler] {
+        const HRESULT failure = CurrentScript().environmentFailure;
+        if (FAILED(failure)) {
+            Journal("Environment creation fails");
+            CallSlot<HRESULT>(handler, 3, failure, static_cast<void*>(nullptr));
+        } else {
+            auto* environment = Create<Environment>(
+                EnvironmentTable(), "Environment",
+                {"ICoreWebView2Environment", "ICoreWebView2Environment2", "ICoreWebView2Environment3",
+                 "ICoreWebView2Environment4", "ICoreWebView2Environment5", "ICoreWebView2Environment6"});
+            Journal("Environment created");
+            CallSlot<HRESULT>(handler, 3, S_OK, static_cast<void*>(environment));
+            ReleaseSlot(environment);
+        }
+        ReleaseForeign(handler);
+    });
+    return S_OK;
+}
+
+extern "C" __declspec(dllexport) HRESULT STDMETHODCALLTYPE DllCanUnloadNow() { return S_FALSE; }
