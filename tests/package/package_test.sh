@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# The Debian package on this machine: built, installed with apt, a link opened
+# through xdg-open with no desktop environment (the system's desktop entry, a
+# user who never ran the player), and removed again.
+#   package_test.sh BUILD_DIR
+set -uo pipefail
+build=$1
+if dpkg-query -W -f='${Status}' tovani 2>/dev/null | grep -q "install ok installed"; then
+  echo "package test: a tovani package is installed already; leaving it alone" >&2
+  exit 77
+fi
+if [ "$(id -u)" -ne 0 ]; then
+  echo "package test: installing a package needs root" >&2
+  exit 77
+fi
+fail() { echo "package test: $*" >&2; apt-get remove -y -q tovani >/dev/null 2>&1; exit 1; }
+
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+cmake --build "$build" --target package >"$out/build.log" 2>&1 || { cat "$out/build.log" >&2; fail "building the package failed"; }
+deb=$(ls -t "$build"/tovani_*.deb 2>/dev/null | head -n 1)
+[ -n "$deb" ] || fail "no package was written"
+dpkg-deb -f "$deb" Depends | grep -q libqt6webenginecore6-bin || fail "the browser runtime is not a dependency"
+dpkg-deb -f "$deb" Depends | grep -q fonts-symbola || fail "the icon font is not a dependency"
+
+DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$deb" >"$out/install.log" 2>&1 ||
+  { cat "$out/install.log" >&2; fail "apt could not install $deb"; }
+[ -x /usr/bin/tovani ] && [ -x /usr/bin/tovani-tool ] || fail "the programs are not installed"
+[ -f /usr/share/icons/hicolor/256x256/apps/tovani.png ] || fail "the icon is not installed"
+grep -q "x-scheme-handler/corvantiluxen=tovani-corvantiluxen.desktop" /usr/share/applications/mimeinfo.cache ||
+  fail "the scheme handler is not known to the desktop"
+
+# A user who never started the player, on a plain window manager.
+home="$out/home"
+mkdir -p "$home"
+opened=$(env -u XDG_CURRENT_DESKTOP -u XDG_SESSION_DESKTOP -u DESKTOP_SESSION -u KDE_FULL_SESSION \
+  -u GNOME_DESKTOP_SESSION_ID -u BROWSER -u XDG_DATA_HOME -u XDG_CONFIG_HOME HOME="$home" \
+  xdg-open 'corvantiluxen:a:b' 2>&1)
+status=$?
+[ $status -eq 0 ] || fail "xdg-open failed ($status): $opened"
+case $opened in *"Link Error"*) ;; *) fail "the installed player did not run: $opened" ;; esac
+
+DEBIAN_FRONTEND=noninteractive apt-get remove -y -q tovani >"$out/remove.log" 2>&1 || { cat "$out/remove.log" >&2; exit 1; }
+[ ! -e /usr/bin/tovani ] || { echo "package test: /usr/bin/tovani is still there" >&2; exit 1; }
+if grep -qs "x-scheme-handler/corvantiluxen" /usr/share/applications/mimeinfo.cache; then
+  echo "package test: the removed handler is still known" >&2
+  exit 1
+fi
+echo "package test: built, installed, opened a link, removed"
