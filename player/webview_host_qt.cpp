@@ -458,8 +458,10 @@ void WebViewHost::NavigateTo(const WString& url) {
     if (!d.ready) return;
     const std::optional<QUrl> address = ParseAddress(url);
     if (!address) return;
-    const std::optional<std::vector<HeaderPair>> headers =
-        NavigationHeaders(url, GetDeviceIdentity(), GetDeviceDescription());
+    // Judged on the text the browser is given, not on what the caller wrote:
+    // the two can name different hosts.
+    const std::optional<std::vector<HeaderPair>> headers = NavigationHeaders(
+        address->toString(QUrl::FullyEncoded).toStdU16String(), GetDeviceIdentity(), GetDeviceDescription());
     if (!headers) {
         d.page->load(*address);
         return;

@@ -161,7 +161,7 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
     SetRequestOptions(request.get(), true, securityFlags);
     BoundResponseWait(request.get(), kReceiveTimeoutMs);
 
-    const std::map<WString, WString> headers = HeadersFor(host);
+    const std::map<WString, WString> headers = HeadersFor(secure, host, port);
     for (const auto& [name, value] : headers) {
         if (!IsToken(name) || HasLineBreakOrZero(value)) continue;
         const WString line = name + u": " + value;
