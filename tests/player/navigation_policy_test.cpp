@@ -88,11 +88,13 @@ TEST(NavigationPolicyRules, PathsBelowTheContentAddressAreAllowed) {
 
 TEST(NavigationPolicyRules, ZoomAndYouTubeContentsStayWithinTheirService) {
     const auto youtube = Content(u"https://www.youtube.com/embed/abc?origin=x", u"url_direct", u"");
-    // Any address that passes the YouTube test before its query, wherever it is hosted.
-    EXPECT_TRUE(NavigationAllowed(u"https://consent.example.net/youtube.com/continue", youtube));
+    // YouTube's hosts, and nothing that only names YouTube in its path or query.
+    EXPECT_TRUE(NavigationAllowed(u"https://m.youtube.com/watch?v=abc", youtube));
+    EXPECT_FALSE(NavigationAllowed(u"https://consent.example.net/youtube.com/continue", youtube));
     EXPECT_FALSE(NavigationAllowed(u"https://consent.example.net/?continue=youtube.com", youtube));
     const auto zoom = Content(u"https://us02web.zoom.us/wc/join/1", u"url_direct", u"");
-    EXPECT_TRUE(NavigationAllowed(u"https://redirect.example.net/to//zoom.us/j/1", zoom));
+    EXPECT_TRUE(NavigationAllowed(u"https://zoom.us/j/1", zoom));
+    EXPECT_FALSE(NavigationAllowed(u"https://redirect.example.net/to//zoom.us/j/1", zoom));
     EXPECT_FALSE(NavigationAllowed(u"https://consent.example.net/youtube.com/continue", zoom));
 }
 

@@ -3,6 +3,10 @@
 // and runs nothing, and genuine contents still show.
 #include <QApplication>
 
+#include <nlohmann/json.hpp>
+
+#include "common/base64.h"
+#include "common/masking.h"
 #include "links/player_content.h"
 #include "player/webview_host_qt.h"
 #include "tests/player_e2e/outside_listener.h"
@@ -14,6 +18,46 @@ using namespace PlayerTesting;
 namespace {
 
 QString Text(const std::string& utf8) { return QString::fromStdString(utf8); }
+
+using nlohmann::json;
+
+// A service base on the development service that answers every request with
+// this document (status 200 unless given).
+std::string CannedBase(const std::string& body, int status = 200) {
+    std::string encoded = Base64Encode(body);
+    for (char& c : encoded) c = c == '+' ? '-' : c == '/' ? '_' : c;
+    while (!encoded.empty() && encoded.back() == '=') encoded.pop_back();
+    return "https://127.0.0.1:47443/canned/" + std::to_string(status) + "/" + encoded;
+}
+
+// A content-data answer in the profile's keys.
+std::string ContentAnswer(const std::string& kind, const std::string& address, const std::string& youtube = "") {
+    json data = json::object();
+    data[UnmaskConstant(Config::kKeyKind)] = kind;
+    data[UnmaskConstant(Config::kKeyAddress)] = address;
+    if (!youtube.empty()) data[UnmaskConstant(Config::kKeyEmbedSource)] = youtube;
+    json doc = json::object();
+    doc[UnmaskConstant(Config::kKeyData)] = data;
+    return doc.dump();
+}
+
+std::string Bin(const char* name) { return std::string(TOVANI_BIN_DIR) + "/" + name; }
+
+// The player program without a display: its messages and the diagnostic
+// code go to standard error, and no dialog process is left behind.
+TestSupport::ProcessResult RunPlayerWithoutDisplay(const WString& link) {
+    const char* display = std::getenv("DISPLAY");
+    const std::string saved = display ? display : "";
+    unsetenv("DISPLAY");
+    auto result = TestSupport::RunProcess(Bin("tovani"), {WideToUtf8(link)});
+    if (!saved.empty()) setenv("DISPLAY", saved.c_str(), 1);
+    return result;
+}
+
+std::string LastLine(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text.substr(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
+}
 
 class Hostile : public PlayerTest {
 protected:
@@ -50,4 +94,26 @@ TEST_F(Hostile, UserInfoNamingAnAllowedHostLeadsNowhere) {
     // The listener does hear what the page may send: an image it loads.
     RunJs(Text("new Image().src = 'http://" + target + "/image'; true"));
     EXPECT_TRUE(WaitFor([&] { return !outside.Requests().empty(); }, 10000)) << "the outside listener heard nothing at all";
+}
+
+// Contents that are not web addresses never reach the browser: the whole
+// program ends in the link diagnostic, as for an answer of the wrong type,
+// without loading a page.
+TEST_F(Hostile, FileScriptAndDataContentsAreRefused) {
+    const std::string answers[] = {
+        ContentAnswer("web", "file:///etc/passwd"),
+        ContentAnswer("video", "javascript:window.chrome.webview.postMessage('requestPrint')"),
+        ContentAnswer("embed", "data:text/html,<script>window.chrome.webview.postMessage('requestPrint')</script>"),
+        ContentAnswer("web", "file:///etc/passwd", "file:///etc/passwd#youtube.com/embed/"),
+    };
+    for (const std::string& answer : answers) {
+        const WString link = TestSupport::SealLink("p", "content-9", CannedBase(answer));
+        const auto run = RunPlayerWithoutDisplay(link);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.err.find("Link Error"), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find("browser host:"), std::string::npos) << "a page was loaded: " << run.err;
+        const auto decoded = TestSupport::RunProcess(Bin("tovani-tool"), {"diag", "decode", LastLine(run.err)});
+        ASSERT_EQ(decoded.status, 0) << decoded.out << run.err;
+        EXPECT_EQ(json::parse(decoded.out)["reason"], "api_content_data_failed") << answer;
+    }
 }
