@@ -117,3 +117,20 @@ TEST_F(Hostile, FileScriptAndDataContentsAreRefused) {
         EXPECT_EQ(json::parse(decoded.out)["reason"], "api_content_data_failed") << answer;
     }
 }
+
+// An embedded-frame content whose address carries quotes: the built page
+// keeps the whole address inside the frame's attribute, and nothing of it
+// runs in the player's page, where the page bridge is.
+TEST_F(Hostile, AQuoteInTheContentAddressRunsNothing) {
+    const std::string address =
+        "https://127.0.0.1:47443/media/embed.html?x=' onload='document.title=\"ran\";"
+        "window.chrome.webview.postMessage(\"toggleFullscreen\")' data-x='";
+    ASSERT_TRUE(OpenContent("content-q", CannedBase(ContentAnswer("embed", address))));
+    ASSERT_TRUE(WaitFor([&] { return RunJs(Text("!!document.querySelector('iframe')")).toBool(); }));
+    EXPECT_EQ(RunJs(Text("document.querySelector('iframe').getAttribute('src')")).toString().toStdString(), address);
+    EXPECT_FALSE(RunJs(Text("document.querySelector('iframe').hasAttribute('onload')")).toBool());
+    // Time for the frame to load and fire its load event.
+    Pump(2000);
+    EXPECT_EQ(RunJs(Text("document.title")).toString().toStdString(), "Tovani");
+    EXPECT_FALSE(player->isFullScreen());
+}
