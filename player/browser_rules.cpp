@@ -202,6 +202,8 @@ void YouTubeRefererRule(const WString& uri, WebView::ResourceRequest& request) {
         request.SetHeader(u"Referer", *referer);
 }
 
+bool OpensInTheSameView(const WString& url) { return IsWebAddress(url); }
+
 WString BrowserSwitches() { return Unmasked(Config::kBrowserSwitches); }
 
 WString StartPageUrl() { return Unmasked(Config::kStartPageUrl); }

@@ -110,6 +110,11 @@ std::optional<WString> RefererFor(const WString& uri, const WString& domain);
 // The player's resource-request callback: sets that Referer (domain from PlayerContent).
 void YouTubeRefererRule(const WString& uri, WebView::ResourceRequest& request);
 
+// A page's request for a new window opens in the same view only for web
+// addresses: the host's own navigation would carry any other address past
+// the browser's block on pages opening data: or file: addresses.
+bool OpensInTheSameView(const WString& url);
+
 // The additional browser command-line switches.
 WString BrowserSwitches();
 // The init screen's first page, and where its "Home" button goes.

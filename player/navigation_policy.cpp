@@ -51,6 +51,8 @@ WString HostOf(const WString& u) {
 bool SameSite(const WString& a, const WString& b) {
     if (a.empty() || b.empty()) return false;
     if (a == b) return true;
+    // Addresses are no sites: two numbers that end alike belong to different machines.
+    if (IsIpAddress(a) || IsIpAddress(b)) return false;
     if (IsDottedSubdomain(a, b) || IsDottedSubdomain(b, a)) return true;
     return RegistrablePart(a) == RegistrablePart(b);
 }

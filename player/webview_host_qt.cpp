@@ -389,6 +389,7 @@ void WebViewHost::Impl::OnNewWindow(QWebEngineNewWindowRequest& request) {
     // headers, once Chromium is done with the request.
     const QUrl url = request.requestedUrl();
     if (!ready || url.isEmpty() || !url.isValid()) return;
+    if (!OpensInTheSameView(url.toString(QUrl::FullyEncoded).toStdU16String())) return;
     QPointer<BrowserPage> target(page.get());
     QTimer::singleShot(0, context.get(), [target, url] {
         if (target) target->load(url);
