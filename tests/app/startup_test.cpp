@@ -168,6 +168,46 @@ TEST(UpdatePrompt, OptionalAndRequiredUpdates) {
     EXPECT_TRUE(none.events.empty());
 }
 
+// The published link goes to the desktop's opener only when it is an https
+// address; anything else opens the default download address instead.
+TEST(UpdatePrompt, OnlyHttpsLinksReachTheOpener) {
+    const WString refused[] = {
+        u"file:///etc/passwd",
+        u"/usr/bin/xterm",
+        u"/tmp/evil.desktop",
+        u"evil.desktop",
+        u"smb://host/share/x.desktop",
+        u"javascript:alert(1)",
+        u"--help",
+        u"-x",
+        u"http://downloads.example.org/Tovani.exe",
+        u"https:downloads.example.org/Tovani.exe",
+        u"https:/downloads.example.org/Tovani.exe",
+        u"https://",
+        u"https://u@/x",
+        u" https://downloads.example.org/Tovani.exe",
+        u"https://downloads.example.org/Tovani.exe --help",
+        u"https://downloads.example.org/\"--renderer-cmd-prefix=xterm",
+        u"https://downloads.example.org/x\n--help",
+        u"https://downloads.example.org/\u00e9.exe",
+        u"data:text/html,https://downloads.example.org/",
+    };
+    for (const WString& link : refused) {
+        ScriptedShell shell;
+        shell.answer = MessageAnswer::Ok;
+        EXPECT_TRUE(RunUpdatePrompt(shell, {true, true, link}));
+        EXPECT_EQ(shell.opened, std::vector<WString>{DefaultUpdateLink()}) << WideToUtf8(link);
+    }
+    for (const WString link : {u"https://downloads.example.org/desktop/Tovani-5.0.exe?channel=stable&x=%20y",
+                               u"HTTPS://Downloads.Example.org/Tovani.exe", u"https://127.0.0.1:47443/desktop/x.exe#top"}) {
+        ScriptedShell shell;
+        shell.answer = MessageAnswer::Yes;
+        EXPECT_TRUE(RunUpdatePrompt(shell, {true, false, link}));
+        EXPECT_EQ(shell.opened, std::vector<WString>{link});
+    }
+    EXPECT_TRUE(IsOpenableUpdateLink(DefaultUpdateLink()));
+}
+
 TEST(WindowsVersion, Classes) {
     EXPECT_EQ(ClassifyWindowsVersion(10, 0, 19045), 10);
     EXPECT_EQ(ClassifyWindowsVersion(10, 0, 22000), 11);

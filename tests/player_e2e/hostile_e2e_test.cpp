@@ -1,10 +1,17 @@
 // The player against hostile pages and hostile service answers, end to end
 // in the real browser on a virtual display: what they try reaches nobody
 // and runs nothing, and genuine contents still show.
+#include <QAbstractButton>
 #include <QApplication>
+#include <QFile>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTimer>
 
 #include <nlohmann/json.hpp>
 
+#include "app/splash_qt.h"
+#include "app/startup_shell_qt.h"
 #include "common/base64.h"
 #include "common/masking.h"
 #include "links/player_content.h"
@@ -57,6 +64,33 @@ TestSupport::ProcessResult RunPlayerWithoutDisplay(const WString& link) {
 std::string LastLine(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     return text.substr(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
+}
+
+// The real player's start-up shell, but without rewriting the user's scheme
+// registration for the test program.
+class PlayerShell : public QtStartupShell {
+public:
+    void RegisterUrlScheme() override {}
+};
+
+// Presses a button of the next message box the player shows, and keeps what it said.
+void AnswerNextMessageBox(QMessageBox::StandardButton button, QString* text = nullptr,
+                          std::function<void(QMessageBox&)> inspect = {}) {
+    auto* poll = new QTimer(qApp);
+    poll->setInterval(100);
+    QObject::connect(poll, &QTimer::timeout, [poll, button, text, inspect] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            if (box == nullptr || !box->isVisible() || box->objectName() != QStringLiteral("tovaniMessageBox")) continue;
+            poll->stop();
+            poll->deleteLater();
+            if (text != nullptr) *text = box->text();
+            if (inspect) inspect(*box);
+            if (QAbstractButton* b = box->button(button)) b->click();
+            return;
+        }
+    });
+    poll->start();
 }
 
 class Hostile : public PlayerTest {
@@ -133,4 +167,55 @@ TEST_F(Hostile, AQuoteInTheContentAddressRunsNothing) {
     Pump(2000);
     EXPECT_EQ(RunJs(Text("document.title")).toString().toStdString(), "Tovani");
     EXPECT_FALSE(player->isFullScreen());
+}
+
+// The version document's link goes to the desktop's opener (a stand-in
+// xdg-open first on the PATH that writes down its arguments): whatever the
+// service names, only an https address is ever handed over.
+TEST_F(Hostile, TheUpdateLinkOpensNothingButAnHttpsAddress) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString opened = folder.filePath(QStringLiteral("opened.txt"));
+    QFile script(folder.filePath(QStringLiteral("xdg-open")));
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\nfor a in \"$@\"; do printf '[%s]' \"$a\"; done >> \"$TOVANI_OPENED\"\necho >> \"$TOVANI_OPENED\"\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+    setenv("PATH", (folder.path().toStdString() + ":" + path).c_str(), 1);
+    setenv("TOVANI_OPENED", opened.toUtf8().constData(), 1);
+
+    const std::string fallback = WideToUtf8(DefaultUpdateLink());
+    const std::pair<std::string, std::string> cases[] = {
+        {"file:///etc/passwd", fallback},
+        {"--help", fallback},
+        {"smb://host/share/x.desktop", fallback},
+        {"/usr/bin/xterm", fallback},
+        {"https://downloads.example.org/Tovani-9.exe?channel=stable", "https://downloads.example.org/Tovani-9.exe?channel=stable"},
+    };
+    int calls = 0;
+    for (const auto& [published, expected] : cases) {
+        const json version = {{"version", "9.0"}, {"is_required", "1"}, {"link", published}};
+        const WString link =
+            TestSupport::SealLink("p", "https://127.0.0.1:47443/media/page.html", CannedBase(version.dump()));
+        QString prompt;
+        AnswerNextMessageBox(QMessageBox::Ok, &prompt);
+        {
+            PlayerShell shell;
+            EXPECT_EQ(RunStartup(shell, {u"tovani", link}, u""), 0) << published;
+        }
+        EXPECT_TRUE(prompt.startsWith(QStringLiteral("A mandatory update"))) << prompt.toStdString();
+        ++calls;
+        QStringList lines;
+        WaitFor([&] {
+            QFile file(opened);
+            lines = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)
+                                                   : QStringList();
+            return lines.size() >= calls;
+        }, 10000);
+        ASSERT_EQ(lines.size(), calls) << "the opener was not started once for " << published;
+        EXPECT_EQ(lines.back().toStdString(), "[" + expected + "]") << published;
+    }
+    setenv("PATH", path.c_str(), 1);
+    CloseSplash();
 }
