@@ -104,8 +104,9 @@ int RunStartup(StartupShell& shell, const std::vector<WString>& args, const WStr
         std::string error;
         if (!ParseSchemeArgs(link, error)) {
             if (error.rfind("server:", 0) == 0) {
-                shell.ShowMessage(Utf8ToWide(error.substr(7)), Messages::ServerErrorCaption(), MessageIcon::Warning,
-                                  MessageButtons::Ok, true);
+                // The service's text is shown as plain text, bounded: it is not ours.
+                shell.ShowMessage(DisplayText(Utf8ToWide(error.substr(7))), Messages::ServerErrorCaption(),
+                                  MessageIcon::Warning, MessageButtons::Ok, true);
                 return 1;
             }
             shell.ShowLinkDiagnostic(error);

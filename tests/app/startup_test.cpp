@@ -2,10 +2,14 @@
 // appear, in which order, and the exit codes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
+
+#include <nlohmann/json.hpp>
 
 #include "app/messages.h"
 #include "app/startup.h"
+#include "common/base64.h"
 #include "links/player_content.h"
 #include "tests/support/test_support.h"
 
@@ -126,6 +130,25 @@ TEST(Startup, ServiceMessagesAreShownRightToLeft) {
     EXPECT_TRUE(shell.lastRightToLeft);
     EXPECT_EQ(WideToUtf8(shell.lastMessage), "\xD8\xA7\xD9\x84\xD9\x85\xD8\xAD\xD8\xAA\xD9\x88\xD9\x89 \xD8\xBA\xD9\x8A\xD8\xB1 "
                                              "\xD9\x85\xD8\xAA\xD8\xA7\xD8\xAD \xD8\xAD\xD8\xA7\xD9\x84\xD9\x8A\xD8\xA7\xD9\x8B");
+}
+
+TEST(Startup, AServiceMessageIsShownAsBoundedText) {
+    // Far taller than a screen, and still short enough for the canned answer's address.
+    std::string lines;
+    for (int i = 0; i < 450; ++i) lines += "l\n";
+    const std::string body =
+        nlohmann::json{{"message", "<a href=\"file:///etc/passwd\">Click here to retry</a>\x1b[2J\r\n" + lines}}.dump();
+    std::string encoded = Base64Encode(body);
+    for (char& c : encoded) c = c == '+' ? '-' : c == '/' ? '_' : c;
+    while (!encoded.empty() && encoded.back() == '=') encoded.pop_back();
+    ScriptedShell shell;
+    const WString link = TestSupport::SealLink("p", "content-9", "https://127.0.0.1:47443/canned/500/" + encoded);
+    EXPECT_EQ(Start(shell, {u"tovani", link}), 1);
+    EXPECT_EQ(shell.events.back(), "message:" + WideToUtf8(Messages::ServerErrorCaption()));
+    EXPECT_TRUE(StartsWith(shell.lastMessage, u"<a href=\"file:///etc/passwd\">Click here to retry</a>[2J\nl\nl\n"))
+        << WideToUtf8(shell.lastMessage.substr(0, 80));
+    EXPECT_EQ(std::count(shell.lastMessage.begin(), shell.lastMessage.end(), u'\n'), 19);
+    EXPECT_TRUE(EndsWith(shell.lastMessage, u"\u2026"));
 }
 
 TEST(Startup, OtherLinkFailuresEndInTheDiagnostic) {

@@ -4,6 +4,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
+#include <QScreen>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -217,5 +219,41 @@ TEST_F(Hostile, TheUpdateLinkOpensNothingButAnHttpsAddress) {
         EXPECT_EQ(lines.back().toStdString(), "[" + expected + "]") << published;
     }
     setenv("PATH", path.c_str(), 1);
+    CloseSplash();
+}
+
+// A service message written as markup (a link to a file, an image), with
+// control characters and more lines than a screen holds: the player shows
+// it as plain, bounded text in a box that fits on the screen.
+TEST_F(Hostile, AServiceMessageIsShownAsPlainText) {
+    std::string lines;
+    for (int i = 0; i < 400; ++i) lines += "l\n";
+    const std::string messages[] = {
+        "<a href=\"file:///etc/passwd\">Click here to retry</a>",
+        "<b>bold</b><img src=\"/dev/null\">\x1b[2J\r\n" + lines,
+    };
+    for (const std::string& message : messages) {
+        const WString link = TestSupport::SealLink("p", "content-9", CannedBase(json{{"message", message}}.dump(), 500));
+        Qt::TextFormat format = Qt::AutoText;
+        QString shown;
+        int height = 0, screenHeight = 0;
+        AnswerNextMessageBox(QMessageBox::Ok, nullptr, [&](QMessageBox& box) {
+            const QLabel* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+            format = label != nullptr ? label->textFormat() : box.textFormat();
+            shown = label != nullptr ? label->text() : box.text();
+            height = box.frameGeometry().height();
+            screenHeight = box.screen()->availableGeometry().height();
+        });
+        {
+            PlayerShell shell;
+            EXPECT_EQ(RunStartup(shell, {u"tovani", link}, u""), 1);
+        }
+        EXPECT_EQ(format, Qt::PlainText);
+        EXPECT_EQ(shown.toStdU16String(), DisplayText(Utf8ToWide(message)));
+        EXPECT_TRUE(shown.startsWith(QString::fromStdString(message.substr(0, 20)))) << shown.toStdString();
+        EXPECT_FALSE(shown.contains(QChar(0x1b)));
+        EXPECT_GT(height, 0);
+        EXPECT_LT(height, screenHeight);
+    }
     CloseSplash();
 }
