@@ -535,4 +535,15 @@ QWebEngineProfile* ProfileOf(const WebViewHost& host) {
 
 void SetTrafficChecks(WebViewHost& host, TrafficChecks checks) { host.impl()->checks = std::move(checks); }
 
+void CloseHost(std::unique_ptr<WebViewHost>& host) {
+    if (!host) return;
+    BrowserPage* page = host->impl()->page.get();
+    if (page != nullptr) {
+        page->DismissDialogs();
+        // Destroying the page now would pull it from under its own dialog call.
+        if (page->InDialog()) return;
+    }
+    host.reset();
+}
+
 } // namespace WebView

@@ -3,7 +3,9 @@
 // and runs nothing, and genuine contents still show.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
 #include <QMessageBox>
@@ -20,6 +22,7 @@
 #include "player/webview_host_qt.h"
 #include "tests/player_e2e/outside_listener.h"
 #include "tests/player_e2e/player_harness.h"
+#include "tests/player_e2e/window_close_x11.h"
 #include "tests/support/test_support.h"
 
 using namespace PlayerTesting;
@@ -256,4 +259,53 @@ TEST_F(Hostile, AServiceMessageIsShownAsPlainText) {
         EXPECT_LT(height, screenHeight);
     }
     CloseSplash();
+}
+
+// A page that answers every close of its alert with the next one. The
+// window manager's close request still closes the window: page dialogs do
+// not block the window, the open one goes with it and later ones are
+// dismissed unseen.
+TEST_F(Hostile, AnAlertLoopDoesNotHoldTheWindow) {
+    const auto pageDialogs = [] {
+        int visible = 0;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (qobject_cast<QDialog*>(widget) != nullptr && widget->isVisible()) ++visible;
+        }
+        return visible;
+    };
+    PlayerContent = PlayerContentRecord{};
+    PlayerContent.domain = u"https://127.0.0.1:47443";
+    PlayerContent.url = u"https://127.0.0.1:47443/media/page.html";
+    PlayerContent.contentType = u"url_direct";
+    PlayerContent.pageScript = u"setTimeout(function () { for (;;) { alert('again'); confirm('stay?'); } }, 300);";
+    player = std::make_unique<PlayerWindow>();
+    player->show();
+    ASSERT_TRUE(player->CreateBrowser());
+
+    // The page's dialog waits in a loop of its own, so the user's part runs
+    // from a timer: once a dialog shows, close the window as a window manager
+    // does (again after a while, as a user would when nothing seems to happen).
+    int dialogsSeen = 0, closeRequests = 0;
+    bool modalSeen = false;
+    QTimer user;
+    user.setInterval(200);
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        if (pageDialogs() > 0) ++dialogsSeen;
+        if (QGuiApplication::modalWindow() != nullptr) modalSeen = true;
+        if (dialogsSeen > 0 && closeRequests < 5 && player->isVisible()) {
+            ++closeRequests;
+            RequestCloseLikeAWindowManager(player->winId());
+        } else if (closeRequests >= 5 && player->isVisible()) {
+            // Held open: end every loop, so the test fails instead of waiting on the dialogs for ever.
+            QCoreApplication::exit(1);
+        }
+    });
+    user.start();
+    EXPECT_TRUE(WaitFor([&] { return dialogsSeen > 0 && !player->isVisible(); }, 20000))
+        << "dialogs seen " << dialogsSeen << ", close requests " << closeRequests;
+    EXPECT_EQ(closeRequests, 1) << "the first close request was not enough";
+    EXPECT_FALSE(modalSeen) << "a page dialog blocked the window";
+    Pump(1500);
+    user.stop();
+    EXPECT_EQ(pageDialogs(), 0) << "a page dialog is still open, or came back";
 }
