@@ -78,10 +78,6 @@ void BrowserPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const 
     if (onConsoleMessage) onConsoleMessage(message, line, source);
 }
 
-} // namespace WebView
-
-namespace WebView {
-
 std::optional<int> BrowserPage::RunDialog(QDialog* dialog) {
     if (dismissed_) {
         delete dialog;
