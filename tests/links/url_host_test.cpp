@@ -5,6 +5,7 @@
 
 #include <optional>
 
+#include "common/masking.h"
 #include "links/url_host.h"
 #include "player/browser_rules.h"
 #include "player/navigation_policy.h"
@@ -143,6 +144,19 @@ TEST(UrlHost, PlatformHostsAreHostsNotLetters) {
     for (const WString other : {u"127.0.0.1.evil.test", u"x127.0.0.1", u"127.0.0.12", u"127.0.0.2", u"evil-api.tovani.test",
                                 u"api.tovani.test.evil", u"tovani.test", u"", u"u@127.0.0.1", u"evil.test/127.0.0.1"})
         EXPECT_FALSE(IsPlatformHost(other, 443)) << WideToUtf8(other);
+
+    // The profile names its platform hosts as hosts (with a port where it
+    // matters): a marker that is no host would select nothing at all.
+    for (std::size_t i = 0; i < Config::kHeaderSelectionMarkersCount; ++i) {
+        const WString marker = Utf8ToWide(UnmaskConstant(Config::kHeaderSelectionMarkers[i]));
+        const std::optional<UrlAuthority> named = ReadAuthority(u"https://" + marker + u"/");
+        ASSERT_TRUE(named.has_value()) << WideToUtf8(marker);
+        EXPECT_TRUE(AuthorityMatchesMarker(*named, marker)) << WideToUtf8(marker);
+    }
+    for (std::size_t i = 0; i < Config::kPlatformHostFragmentsCount; ++i) {
+        const WString host = Utf8ToWide(UnmaskConstant(Config::kPlatformHostFragments[i]));
+        EXPECT_TRUE(IsPlatformHost(host, 443)) << WideToUtf8(host);
+    }
 
     EXPECT_TRUE(HostIsOrIsUnder(u"player.vimeo.com", u"vimeo.com"));
     EXPECT_FALSE(HostIsOrIsUnder(u"notvimeo.com", u"vimeo.com"));
