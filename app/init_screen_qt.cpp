@@ -17,6 +17,7 @@
 #include "player/player_window_qt.h"
 #include "player/user_data_qt.h"
 #include "player/web_messages.h"
+#include "player/webview_host_qt.h"
 
 namespace {
 QString ToQString(const WString& text) { return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())); }
@@ -110,7 +111,8 @@ void InitScreen::resizeEvent(QResizeEvent* event) {
 }
 
 void InitScreen::closeEvent(QCloseEvent* event) {
-    host_.reset();
+    // As the player window: a page dialog never keeps the window open.
+    WebView::CloseHost(host_);
     event->accept();
     QCoreApplication::exit(0);
 }

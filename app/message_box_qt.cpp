@@ -30,8 +30,12 @@ bool DisplayAvailable() {
     return (x11 != nullptr && x11[0] != '\0') || (wayland != nullptr && wayland[0] != '\0');
 }
 
-MessageAnswer ShowMessageBox(const WString& text, const WString& caption, MessageIcon icon, MessageButtons buttons,
-                             bool rightToLeft, QWidget* owner) {
+MessageAnswer ShowMessageBox(const WString& givenText, const WString& givenCaption, MessageIcon icon,
+                             MessageButtons buttons, bool rightToLeft, QWidget* owner) {
+    // Whatever a caller passes on, it is shown as text: no markup, no
+    // control characters (also not to a terminal), and never taller than a screen.
+    const WString text = DisplayText(givenText);
+    const WString caption = DisplayText(givenCaption, 200, 1);
     const std::string line = WideToUtf8(caption) + ": " + WideToUtf8(text) + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
@@ -41,6 +45,7 @@ MessageAnswer ShowMessageBox(const WString& text, const WString& caption, Messag
 
     QMessageBox box(owner);
     box.setWindowTitle(ToQString(caption));
+    box.setTextFormat(Qt::PlainText);
     box.setText(ToQString(text));
     switch (icon) {
     case MessageIcon::Error: box.setIcon(QMessageBox::Critical); break;

@@ -1,7 +1,8 @@
 #pragma once
-// Message boxes of the Linux shell: topmost, bilingual texts as given, an
-// optional right-to-left layout. Without a display the text goes to standard
-// error and the answer is the one that changes nothing.
+// Message boxes of the Linux shell: topmost, bilingual texts as plain text
+// (bounded, without control characters), an optional right-to-left layout.
+// Without a display the text goes to standard error and the answer is the
+// one that changes nothing.
 #include "app/startup.h"
 
 class QWidget;

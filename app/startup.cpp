@@ -8,6 +8,7 @@
 #include "common/masking.h"
 #include "links/player_content.h"
 #include "links/scheme_link.h"
+#include "links/url_host.h"
 #include "service/device_identity.h"
 #include "service/pins.h"
 
@@ -15,9 +16,28 @@ WString DefaultUpdateLink() {
     return Utf8ToWide(UnmaskConstant(Config::kUpdateDownloadUrl));
 }
 
+bool IsOpenableUpdateLink(const WString& link) {
+    if (!StartsWith(ToLowerCopy(link), u"https://")) return false;
+    const std::optional<UrlAuthority> authority = ReadAuthority(link);
+    if (!authority || authority->scheme != u"https") return false;
+    // Nothing an opener's command line could split on or take for quoting.
+    static constexpr WStringView kUrlCharacters = u"-._~:/?#[]@!$&'()*+,;=%";
+    for (const char16_t c : link) {
+        const bool alphanumeric = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
+        if (!alphanumeric && kUrlCharacters.find(c) == WStringView::npos) return false;
+    }
+    return true;
+}
+
+WString UpdateLinkToOpen(const WString& published) {
+    return IsOpenableUpdateLink(published) ? published : DefaultUpdateLink();
+}
+
 bool RunUpdatePrompt(StartupShell& shell, const VersionCheckResult& result) {
     if (!result.hasUpdate) return false;
-    const WString link = result.link.empty() ? DefaultUpdateLink() : result.link;
+    // The service's link goes to the desktop's opener: a file, a program, a
+    // desktop entry or a share would be opened (or run) as given.
+    const WString link = UpdateLinkToOpen(result.link);
     const WString product = ApplicationConstants.productName;
     if (!result.isRequired) {
         const MessageAnswer answer = shell.ShowMessage(Messages::UpdateAvailable(), product + u" - Update Available",
@@ -84,8 +104,9 @@ int RunStartup(StartupShell& shell, const std::vector<WString>& args, const WStr
         std::string error;
         if (!ParseSchemeArgs(link, error)) {
             if (error.rfind("server:", 0) == 0) {
-                shell.ShowMessage(Utf8ToWide(error.substr(7)), Messages::ServerErrorCaption(), MessageIcon::Warning,
-                                  MessageButtons::Ok, true);
+                // The service's text is shown as plain text, bounded: it is not ours.
+                shell.ShowMessage(DisplayText(Utf8ToWide(error.substr(7))), Messages::ServerErrorCaption(),
+                                  MessageIcon::Warning, MessageButtons::Ok, true);
                 return 1;
             }
             shell.ShowLinkDiagnostic(error);

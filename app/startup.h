@@ -37,6 +37,13 @@ public:
 
 // The default download address when the service names none.
 WString DefaultUpdateLink();
+// True for what may be handed to the desktop's opener: an https address with
+// a readable host, written "https://" and made of URL characters alone, so
+// no opener can take it for a file, a program, another scheme or an option.
+bool IsOpenableUpdateLink(const WString& link);
+// The address the update prompt opens: the published link when it is
+// openable, otherwise the default download address.
+WString UpdateLinkToOpen(const WString& published);
 
 // True when the update prompt ends the program (exit code 0).
 bool RunUpdatePrompt(StartupShell& shell, const VersionCheckResult& result);

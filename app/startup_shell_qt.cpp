@@ -40,7 +40,14 @@ MessageAnswer QtStartupShell::ShowMessage(const WString& text, const WString& ca
     return ShowMessageBox(text, caption, icon, buttons, rightToLeft);
 }
 
-void QtStartupShell::OpenExternal(const WString& url) { QDesktopServices::openUrl(QUrl(ToQString(url))); }
+void QtStartupShell::OpenExternal(const WString& url) {
+    // Checked here too, since the opener acts on whatever it is given: an
+    // https address only, which the opener can never read as an option.
+    if (!IsOpenableUpdateLink(url)) return;
+    const QUrl address(ToQString(url), QUrl::StrictMode);
+    if (!address.isValid()) return;
+    QDesktopServices::openUrl(address);
+}
 
 bool QtStartupShell::CreateInitScreen() {
     initScreen_ = std::make_unique<InitScreen>();

@@ -215,3 +215,38 @@ void SecureWipe(std::string& secret) {
     for (std::size_t i = 0; i < secret.size(); ++i) p[i] = 0;
     secret.clear();
 }
+
+WString DisplayText(WStringView text, std::size_t maxUnits, std::size_t maxLines) {
+    WString out;
+    std::size_t lines = 1;
+    bool cut = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char16_t c = text[i];
+        if (c == u'\r' || c == 0x2028 || c == 0x2029) {
+            if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') continue;
+            c = u'\n';
+        }
+        if (c == u'\t') c = u' ';
+        const bool control = (c < 0x20 && c != u'\n') || (c >= 0x7f && c <= 0x9f);
+        // Embeddings, overrides and isolates can make a text read other than it is.
+        const bool bidiControl = (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
+        if (control || bidiControl) continue;
+        if (c == u'\n' && ++lines > maxLines) {
+            cut = true;
+            break;
+        }
+        // A surrogate pair stays whole or goes whole.
+        const bool pair = c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
+        if (out.size() + (pair ? 2 : 1) > maxUnits) {
+            cut = true;
+            break;
+        }
+        out.push_back(c);
+        if (pair) out.push_back(text[++i]);
+    }
+    if (cut) {
+        while (!out.empty() && (out.back() == u'\n' || out.back() == u' ')) out.pop_back();
+        out += u"\u2026";
+    }
+    return out;
+}

@@ -32,5 +32,12 @@ bool StartsWith(WStringView text, WStringView prefix);
 bool EndsWith(WStringView text, WStringView suffix);
 bool Contains(WStringView text, WStringView part);
 
+// Text from outside (a service's message) as it may be shown or written to a
+// terminal: control characters dropped (bidirectional embeddings, overrides
+// and isolates too), line
+// breaks of any kind as one line feed, tabs as spaces; at most maxLines lines
+// and maxUnits UTF-16 units, a cut marked with an ellipsis.
+WString DisplayText(WStringView text, std::size_t maxUnits = 1000, std::size_t maxLines = 20);
+
 // Overwrites a secret before its memory is released.
 void SecureWipe(std::string& secret);

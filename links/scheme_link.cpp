@@ -8,6 +8,7 @@
 #include "links/envelope.h"
 #include "links/player_content.h"
 #include "links/url_classify.h"
+#include "links/url_host.h"
 #include "service/content_data.h"
 #include "service/http_client.h"
 
@@ -60,7 +61,8 @@ struct WipedKey {
     ~WipedKey() { SecureWipe(bytes); }
 };
 
-void FillFromContentData(const ContentData& data) {
+// False when the service named something the player must not show.
+bool FillFromContentData(const ContentData& data) {
     const WString address = Utf8ToWide(data.address);
     if (data.kind == "video" || data.kind == "zoom" || data.kind == "zoom_url" || IsZoomUrl(address)) {
         PlayerContent.contentType = u"url_direct";
@@ -72,7 +74,9 @@ void FillFromContentData(const ContentData& data) {
     const WString embedSource = Utf8ToWide(data.embedSource);
     if (!IsYouTubeUrl(embedSource)) {
         PlayerContent.url = address;
-        return;
+        // Only web contents: a file, script or data address would run with
+        // the player's page bridge, or read the learner's disk.
+        return IsWebAddress(address);
     }
     PlayerContent.url = ToYouTubeEmbedUrl(embedSource);
     PlayerContent.contentType = u"url_direct";
@@ -86,6 +90,7 @@ void FillFromContentData(const ContentData& data) {
     client.pinningDisabled = true;
     const HttpResponse response = client.Get(scriptUrl);
     if (response.ok) PlayerContent.pageScript = Utf8ToWide(response.body);
+    return true;
 }
 
 } // namespace
@@ -131,7 +136,12 @@ bool ParseSchemeArgs(const WString& link, std::string& errorText) {
                 Trace("ParseSchemeArgs failed: GetContentData returned empty value");
                 return false;
             }
-            FillFromContentData(data);
+            if (!FillFromContentData(data)) {
+                // Refused like an answer whose fields have the wrong type.
+                errorText = "api_content_data_failed";
+                Trace("ParseSchemeArgs failed: the content address is not a web address");
+                return false;
+            }
         }
         Trace("ParseSchemeArgs succeeded");
         return true;

@@ -1,6 +1,7 @@
 #include "links/url_classify.h"
 
 #include "links/player_content.h"
+#include "links/url_host.h"
 
 namespace {
 constexpr WStringView kYouTubeDomain = u"youtube.com";
@@ -25,15 +26,14 @@ WString OriginParameter() {
 }
 } // namespace
 
+// By the host the address leads to: the services' names anywhere else in an
+// address (a path, a query, a fragment, user info) make nothing YouTube or Zoom.
 bool IsYouTubeUrl(WStringView url) {
-    const WString l = ToLowerCopy(url);
-    return Contains(l, kYouTubeDomain) || Contains(l, kYouTubeShortDomain);
+    const WString host = WebHostOf(url);
+    return HostIsOrIsUnder(host, kYouTubeDomain) || HostIsOrIsUnder(host, kYouTubeShortDomain);
 }
 
-bool IsZoomUrl(WStringView url) {
-    const WString l = ToLowerCopy(url);
-    return Contains(l, WString(u".") + WString(kZoomDomain)) || Contains(l, WString(u"//") + WString(kZoomDomain));
-}
+bool IsZoomUrl(WStringView url) { return HostIsOrIsUnder(WebHostOf(url), kZoomDomain); }
 
 WString ToYouTubeEmbedUrl(WStringView u) {
     const WString l = ToLowerCopy(u);

@@ -9,6 +9,8 @@
 #include "common/masking.h"
 #include "diagnostics/diagnostic_dialog.h"
 #include "links/player_content.h"
+#include "links/url_host.h"
+#include "player/navigation_policy.h"
 
 static_assert(Config::kHeaderSelectionMarkersCount == 3, "three header-selection markers");
 static_assert(Config::kBrowserEndingMarkersCount == 3, "ending markers: 6, 9 and 20 characters");
@@ -32,21 +34,32 @@ WString Unmasked(const Config::MaskedConstant& masked) { return Utf8ToWide(Unmas
 
 WString IdentityName(std::size_t index) { return Unmasked(Config::kBrowserIdentityHeaders[index]); }
 
-bool HasHeaderSelectionMarker(const WString& lowerUrl) {
+// An https request to one of the platform's hosts, on the marker's port
+// where it names one. Only the host and port count: a marker's text in the
+// path, the query or the fragment selects nothing.
+bool IsPlatformRequest(const UrlAuthority& authority) {
+    if (authority.scheme != u"https") return false;
     for (std::size_t i = 0; i < Config::kHeaderSelectionMarkersCount; ++i) {
-        const WString marker = Unmasked(Config::kHeaderSelectionMarkers[i]);
-        if (!marker.empty() && Contains(lowerUrl, marker)) return true;
+        if (AuthorityMatchesMarker(authority, Unmasked(Config::kHeaderSelectionMarkers[i]))) return true;
     }
     return false;
 }
 
-bool HasVideoMarker(const WString& lowerUrl) {
+bool IsProviderHost(const WString& host) {
+    for (const WString& suffix : AllowedDomainSuffixes()) {
+        if (HostIsOrIsUnder(host, suffix)) return true;
+    }
+    return false;
+}
+
+// The video and progress markers, looked for in the path alone.
+bool HasVideoMarker(const WString& lowerPath) {
     for (std::size_t i = 0; i < Config::kBrowserEndingMarkersCount; ++i) {
         const WString marker = Unmasked(Config::kBrowserEndingMarkers[i]);
-        if (!marker.empty() && EndsWith(lowerUrl, marker)) return true;
+        if (!marker.empty() && EndsWith(lowerPath, marker)) return true;
     }
     const WString contained = Unmasked(Config::kBrowserContainedMarker);
-    return !contained.empty() && Contains(lowerUrl, contained);
+    return !contained.empty() && Contains(lowerPath, contained);
 }
 
 void AddIfValue(std::vector<HeaderPair>& headers, std::size_t nameIndex, const WString& value) {
@@ -71,7 +84,8 @@ HeaderPair ClientHeader() {
 
 std::optional<std::vector<HeaderPair>> NavigationHeaders(const WString& url, const WString& identity,
                                                          const WString& description) {
-    if (!HasHeaderSelectionMarker(ToLowerCopy(url))) return std::nullopt;
+    const std::optional<UrlAuthority> authority = ReadAuthority(url);
+    if (!authority || !IsPlatformRequest(*authority)) return std::nullopt;
     std::vector<HeaderPair> headers{ClientHeader()};
     AddIfValue(headers, kFirstIdentityName, identity);
     AddIfValue(headers, kSecondIdentityName, identity);
@@ -82,13 +96,15 @@ std::optional<std::vector<HeaderPair>> NavigationHeaders(const WString& url, con
 
 std::vector<HeaderPair> ResourceIdentityHeaders(const WString& uri, const WString& identity,
                                                 const WString& description) {
-    const WString lower = ToLowerCopy(uri);
     std::vector<HeaderPair> headers;
-    if (HasHeaderSelectionMarker(lower)) {
+    const std::optional<UrlAuthority> authority = ReadAuthority(uri);
+    if (!authority || authority->scheme != u"https") return headers;
+    const bool platform = IsPlatformRequest(*authority);
+    if (platform) {
         AddIfValue(headers, kFirstIdentityName, identity);
         AddIfValue(headers, kFirstDescriptionName, description);
     }
-    if (HasVideoMarker(lower)) {
+    if (HasVideoMarker(ToLowerCopy(UrlPath(uri, *authority))) && (platform || IsProviderHost(authority->host))) {
         AddIfValue(headers, kSecondIdentityName, identity);
         AddIfValue(headers, kSecondDescriptionName, description);
     }
@@ -96,11 +112,17 @@ std::vector<HeaderPair> ResourceIdentityHeaders(const WString& uri, const WStrin
 }
 
 std::optional<WString> HttpsHostOf(const WString& uri) {
-    const WString lower = ToLowerCopy(uri);
-    constexpr WStringView kScheme = u"https://";
-    if (lower.size() < kScheme.size() || !StartsWith(lower, kScheme)) return std::nullopt;
-    const std::size_t end = lower.find_first_of(u"/:", kScheme.size());
-    return lower.substr(kScheme.size(), end == WString::npos ? WString::npos : end - kScheme.size());
+    const std::optional<UrlAuthority> authority = ReadAuthority(uri);
+    if (!authority) {
+        // An https request whose host cannot be read has nothing to look up.
+        if (StartsWith(ToLowerCopy(uri), u"https://")) return WString();
+        return std::nullopt;
+    }
+    if (authority->scheme != u"https") return std::nullopt;
+    WString host = authority->host;
+    // "host." is the same server as "host", and must meet the same pins.
+    if (host.size() > 1 && host.back() == u'.') host.pop_back();
+    return host;
 }
 
 bool CheckBrowserHost(const WString& host, const HostProbe& probe) {
@@ -179,6 +201,8 @@ void YouTubeRefererRule(const WString& uri, WebView::ResourceRequest& request) {
     if (const std::optional<WString> referer = RefererFor(uri, PlayerContent.domain))
         request.SetHeader(u"Referer", *referer);
 }
+
+bool OpensInTheSameView(const WString& url) { return IsWebAddress(url); }
 
 WString BrowserSwitches() { return Unmasked(Config::kBrowserSwitches); }
 

@@ -21,22 +21,25 @@ struct HeaderPair {
 // The fixed client header every browser request carries.
 HeaderPair ClientHeader();
 
-// NavigateTo: nothing when the address gets a plain navigation; otherwise the
-// headers of the navigation request, in order: the client header, the device
-// identifier under both identifier names, the description under both
-// description names (an empty value is left out).
+// NavigateTo: nothing when the address gets a plain navigation; otherwise
+// (an https address on a platform host, and its port where the marker names
+// one) the headers of the navigation request, in order: the client header,
+// the device identifier under both identifier names, the description under
+// both description names (an empty value is left out).
 std::optional<std::vector<HeaderPair>> NavigationHeaders(const WString& url, const WString& identity,
                                                          const WString& description);
 
 // The identity headers of one resource request (besides the client header,
-// which every request gets): the first pair for addresses that carry a
-// header-selection marker, the second pair for the video and progress
-// addresses the four URL markers select.
+// which every request gets), only ever over https: the first pair for the
+// platform's hosts, the second pair for video and progress paths (the four
+// URL markers, in the path alone) on the platform's hosts or the allowed
+// providers' (AllowedDomainSuffixes).
 std::vector<HeaderPair> ResourceIdentityHeaders(const WString& uri, const WString& identity,
                                                 const WString& description);
 
 // The host to pin-check for a request: present only for https addresses,
-// lower-cased, without port or path.
+// read as the browser reads it (user info and port dropped, lower-cased,
+// without a final root dot); empty when an https address has no readable host.
 std::optional<WString> HttpsHostOf(const WString& uri);
 
 // What the browser host's own look at a pinned host found.
@@ -106,6 +109,11 @@ ResourceRuleResult ApplyBrowserResourceRules(const WString& uri, WebView::Resour
 std::optional<WString> RefererFor(const WString& uri, const WString& domain);
 // The player's resource-request callback: sets that Referer (domain from PlayerContent).
 void YouTubeRefererRule(const WString& uri, WebView::ResourceRequest& request);
+
+// A page's request for a new window opens in the same view only for web
+// addresses: the host's own navigation would carry any other address past
+// the browser's block on pages opening data: or file: addresses.
+bool OpensInTheSameView(const WString& url);
 
 // The additional browser command-line switches.
 WString BrowserSwitches();

@@ -2,6 +2,7 @@
 
 #include "common/masking.h"
 #include "links/url_classify.h"
+#include "links/url_host.h"
 
 static_assert(Config::kAllowedDomainSuffixesCount == 39,
               "the navigation policy counts on 39 provider suffixes in their fixed order");
@@ -42,20 +43,16 @@ WString StripQueryAndFragment(const WString& s) {
 WString HostOf(const WString& u) {
     WStringView rest = u;
     if (rest.size() > 4 && StartsWith(rest, u"blob:")) rest.remove_prefix(5);
-    if (rest.size() <= 2) return WString();
-    const std::size_t scheme = rest.find(u"://");
-    if (scheme == WStringView::npos) return WString();
-    WStringView host = rest.substr(scheme + 3);
-    const std::size_t slash = host.find(u'/');
-    if (slash != WStringView::npos) host = host.substr(0, slash);
-    const std::size_t colon = host.find(u':');
-    if (colon != WStringView::npos) host = host.substr(0, colon);
-    return ToLowerCopy(host);
+    // Only web addresses have a host to judge; a "://" inside a data: or
+    // javascript: address names nothing.
+    return WebHostOf(rest);
 }
 
 bool SameSite(const WString& a, const WString& b) {
     if (a.empty() || b.empty()) return false;
     if (a == b) return true;
+    // Addresses are no sites: two numbers that end alike belong to different machines.
+    if (IsIpAddress(a) || IsIpAddress(b)) return false;
     if (IsDottedSubdomain(a, b) || IsDottedSubdomain(b, a)) return true;
     return RegistrablePart(a) == RegistrablePart(b);
 }

@@ -9,10 +9,11 @@
 
 // s cut before its first "?" or "#".
 WString StripQueryAndFragment(const WString& s);
-// The lower-cased host of an address ("blob:" prefix ignored), or empty when
-// the address has no "://".
+// The lower-cased host of an http or https address ("blob:" prefix ignored),
+// read as the browser reads it; empty for every other address.
 WString HostOf(const WString& u);
-// Same host, one a dot-bounded subdomain of the other, or equal last two labels.
+// Same host, one a dot-bounded subdomain of the other, or equal last two
+// labels; IP addresses only when they are equal.
 bool SameSite(const WString& a, const WString& b);
 
 // The 39 provider suffixes, built once on first use (safe from any thread).

@@ -58,7 +58,8 @@ WString BuildPlayerPage(const PlayerContentRecord& content) {
     page += u"iframe{width:100%;height:100%;border:none;}";
     page += u"</style></head><body>";
     page += u"<iframe src='";
-    page += content.url;
+    // Escaped like the watermark: a quote in the address must not end the attribute.
+    page += EscapeForHtml(content.url);
     page += u"' allowfullscreen ";
     page += u"allow='accelerometer;autoplay;clipboard-write;encrypted-media;gyroscope;picture-in-picture'>";
     page += u"</iframe>";

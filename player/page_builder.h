@@ -13,8 +13,9 @@ WString EscapeForHtml(const WString& text);
 // and \x3E so the text can never close a script element.
 WString EscapeForScriptString(const WString& text);
 
-// The embedded-frame page: the content in a full-window iframe, the
-// watermark above it, and "pageLoaded" posted as soon as it runs.
+// The embedded-frame page: the content in a full-window iframe (its address
+// escaped for the attribute), the watermark above it, and "pageLoaded"
+// posted as soon as it runs.
 WString BuildPlayerPage(const PlayerContentRecord& content);
 // Runs a url_direct content's page script once the document is ready.
 WString PageScriptWrapper(const WString& pageScript);

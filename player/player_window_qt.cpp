@@ -18,6 +18,7 @@
 #include "player/page_builder.h"
 #include "player/user_data_qt.h"
 #include "player/web_messages.h"
+#include "player/webview_host_qt.h"
 
 namespace {
 QString ToQString(const WString& text) { return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())); }
@@ -120,8 +121,9 @@ void PlayerWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void PlayerWindow::closeEvent(QCloseEvent* event) {
-    // The browser goes first, then the loop ends with code 0.
-    host_.reset();
+    // The browser goes first (or, when the page is inside a dialog, as soon
+    // as it can), then the loop ends with code 0.
+    WebView::CloseHost(host_);
     event->accept();
     QCoreApplication::exit(0);
 }

@@ -388,6 +388,7 @@ void WebViewHost::Impl::OnNewWindow(QWebEngineNewWindowRequest& request) {
     // headers, once Chromium is done with the request.
     const QUrl url = request.requestedUrl();
     if (!ready || url.isEmpty() || !url.isValid()) return;
+    if (!OpensInTheSameView(url.toString(QUrl::FullyEncoded).toStdU16String())) return;
     QPointer<BrowserPage> target(page.get());
     QTimer::singleShot(0, context.get(), [target, url] {
         if (target) target->load(url);
@@ -457,8 +458,10 @@ void WebViewHost::NavigateTo(const WString& url) {
     if (!d.ready) return;
     const std::optional<QUrl> address = ParseAddress(url);
     if (!address) return;
-    const std::optional<std::vector<HeaderPair>> headers =
-        NavigationHeaders(url, GetDeviceIdentity(), GetDeviceDescription());
+    // Judged on the text the browser is given, not on what the caller wrote:
+    // the two can name different hosts.
+    const std::optional<std::vector<HeaderPair>> headers = NavigationHeaders(
+        address->toString(QUrl::FullyEncoded).toStdU16String(), GetDeviceIdentity(), GetDeviceDescription());
     if (!headers) {
         d.page->load(*address);
         return;
@@ -530,5 +533,16 @@ QWebEngineProfile* ProfileOf(const WebViewHost& host) {
 }
 
 void SetTrafficChecks(WebViewHost& host, TrafficChecks checks) { host.impl()->checks = std::move(checks); }
+
+void CloseHost(std::unique_ptr<WebViewHost>& host) {
+    if (!host) return;
+    BrowserPage* page = host->impl()->page.get();
+    if (page != nullptr) {
+        page->DismissDialogs();
+        // Destroying the page now would pull it from under its own dialog call.
+        if (page->InDialog()) return;
+    }
+    host.reset();
+}
 
 } // namespace WebView

@@ -2,6 +2,7 @@
 // The Qt objects behind a WebViewHost, for the Linux code that needs them
 // (printing, the owners' windows, tests). All null until Initialize succeeded.
 #include <functional>
+#include <memory>
 
 #include "player/browser_rules.h"
 #include "player/webview_host.h"
@@ -31,5 +32,11 @@ struct TrafficChecks {
     std::function<void(const WString& host)> reportBlocked;
 };
 void SetTrafficChecks(WebViewHost& host, TrafficChecks checks);
+
+// A close request of the host's window: the page's open dialog and every
+// later one are dismissed, and the host is destroyed, unless the page is
+// still inside its dialog's call; then the host stays until its owner goes
+// (after the event loops have ended). Closing the window always closes it.
+void CloseHost(std::unique_ptr<WebViewHost>& host);
 
 } // namespace WebView

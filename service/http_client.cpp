@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "common/masking.h"
+#include "links/url_host.h"
 #include "service/device_identity.h"
 
 void HttpClient::SetHeader(const WString& name, const WString& value) {
@@ -17,18 +18,31 @@ HttpResponse HttpClient::Get(const WString& url) {
     return Request(u"GET", url, std::string(), WString());
 }
 
-std::map<WString, WString> HttpClient::HeadersFor(const WString& host) {
+std::map<WString, WString> HttpClient::HeadersFor(bool secure, const WString& host, std::uint16_t port) {
     std::map<WString, WString> headers;
     {
         std::lock_guard<std::mutex> guard(lock_);
         headers = defaultHeaders_;
     }
-    if (IsPlatformHost(host)) {
-        const WString identity = GetDeviceIdentity();
-        const WString description = GetDeviceDescription();
-        if (!identity.empty()) headers[Utf8ToWide(UnmaskConstant(Config::kIdentityHeader))] = identity;
-        if (!description.empty()) headers[Utf8ToWide(UnmaskConstant(Config::kDescriptionHeader))] = description;
+    const WString identityName = Utf8ToWide(UnmaskConstant(Config::kIdentityHeader));
+    const WString descriptionName = Utf8ToWide(UnmaskConstant(Config::kDescriptionHeader));
+    if (!(secure && IsPlatformHost(host, port))) {
+        // Whoever put them among the defaults, the machine's identity goes to
+        // the platform alone, and never in clear text.
+        for (auto it = headers.begin(); it != headers.end();) {
+            const WString name = ToLowerCopy(it->first);
+            if (name == ToLowerCopy(identityName) || name == ToLowerCopy(descriptionName)) {
+                it = headers.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        return headers;
     }
+    const WString identity = GetDeviceIdentity();
+    const WString description = GetDeviceDescription();
+    if (!identity.empty()) headers[identityName] = identity;
+    if (!description.empty()) headers[descriptionName] = description;
     return headers;
 }
 
@@ -49,70 +63,43 @@ HttpClient& SharedClient() {
     return client;
 }
 
-bool IsPlatformHost(const WString& host) {
-    const WString lower = ToLowerCopy(host);
+bool IsPlatformHost(const WString& host, std::uint16_t port) {
+    // The same reading of the host as everywhere else, so that a name that
+    // merely contains a platform host's letters is not one.
+    if (host.find_first_of(u"/\\?#@") != WString::npos) return false;
+    const std::optional<UrlAuthority> authority =
+        ReadAuthority(u"https://" + host + u":" + WidenAscii(std::to_string(port)) + u"/");
+    if (!authority) return false;
     for (std::size_t i = 0; i < Config::kPlatformHostFragmentsCount; ++i) {
         const WString fragment = Utf8ToWide(UnmaskConstant(Config::kPlatformHostFragments[i]));
-        if (!fragment.empty() && Contains(lower, fragment)) return true;
+        if (AuthorityMatchesMarker(*authority, fragment)) return true;
     }
     return false;
 }
 
 bool ParseHttpUrl(const WString& url, ParsedUrl& out) {
+    // Only the plain "scheme://authority" form; the browser's looser forms
+    // (other slashes, none at all) are refused rather than guessed at.
     const std::size_t schemeEnd = url.find(u"://");
-    if (schemeEnd == WString::npos) return false;
-    const WString scheme = ToLowerCopy(url.substr(0, schemeEnd));
-    if (scheme == u"https") {
-        out.secure = true;
-        out.port = 443;
-    } else if (scheme == u"http") {
-        out.secure = false;
-        out.port = 80;
-    } else {
+    if (schemeEnd == WString::npos || schemeEnd + 3 >= url.size() || url[schemeEnd + 3] == u'/' ||
+        url[schemeEnd + 3] == u'\\')
         return false;
-    }
-    const std::size_t authorityStart = schemeEnd + 3;
-    std::size_t authorityEnd = url.find_first_of(u"/?#", authorityStart);
-    if (authorityEnd == WString::npos) authorityEnd = url.size();
-    WString authority = url.substr(authorityStart, authorityEnd - authorityStart);
-    const std::size_t at = authority.rfind(u'@');
-    if (at != WString::npos) authority = authority.substr(at + 1);
-
-    WString host = authority;
-    std::size_t portStart = WString::npos;
-    if (!authority.empty() && authority[0] == u'[') {
-        const std::size_t close = authority.find(u']');
-        if (close == WString::npos) return false;
-        host = authority.substr(0, close + 1);
-        if (close + 1 < authority.size()) {
-            if (authority[close + 1] != u':') return false;
-            portStart = close + 2;
-        }
-    } else if (const std::size_t colon = authority.find(u':'); colon != WString::npos) {
-        host = authority.substr(0, colon);
-        portStart = colon + 1;
-    }
-    if (portStart != WString::npos && portStart < authority.size()) {
-        unsigned long port = 0;
-        for (std::size_t i = portStart; i < authority.size(); ++i) {
-            const char16_t c = authority[i];
-            if (c < u'0' || c > u'9') return false;
-            port = port * 10 + (c - u'0');
-            if (port > 65535) return false;
-        }
-        if (port == 0) return false;
-        out.port = static_cast<std::uint16_t>(port);
-    }
-    if (host.empty() || host.size() > 255) return false;
-    WString path = url.substr(authorityEnd);
+    const std::optional<UrlAuthority> authority = ReadAuthority(url);
+    if (!authority || (authority->scheme != u"https" && authority->scheme != u"http")) return false;
+    if (authority->port && *authority->port == 0) return false;
+    // The host as written (case kept: pre-flights are per written name), but
+    // an IPv4 address in the dotted form the connection uses, and nothing
+    // the connection would have to decode first.
+    WString host = IsIpAddress(authority->host) ? authority->host : authority->writtenHost;
+    if (host.find(u'%') != WString::npos || host.empty() || host.size() > 255) return false;
+    WString path = url.substr(authority->end);
     const std::size_t hash = path.find(u'#');
     if (hash != WString::npos) path.resize(hash);
     if (path.empty() || path[0] != u'/') path.insert(path.begin(), u'/');
     if (path.size() > 2047) return false;
-    for (char16_t c : host) {
-        if (c <= u' ' || c == u'/' || c == u'\\') return false;
-    }
+    out.secure = authority->scheme == u"https";
     out.host = host;
+    out.port = authority->effectivePort;
     out.path = path;
     return true;
 }

@@ -58,7 +58,9 @@ private:
     std::map<WString, WString> defaultHeaders_; // ordered by UTF-16 code units
     std::set<WString> preflightVerifiedHosts_;  // case-sensitive, as in the URL
 
-    std::map<WString, WString> HeadersFor(const WString& host);
+    // The headers of one request: the defaults, with the device's identity
+    // set over https to a platform host and taken out everywhere else.
+    std::map<WString, WString> HeadersFor(bool secure, const WString& host, std::uint16_t port);
     bool PreflightDone(const WString& host);
     void MarkPreflightDone(const WString& host);
 };
@@ -78,9 +80,10 @@ struct ParsedUrl {
 // at most 255 and a path of at most 2047 units.
 bool ParseHttpUrl(const WString& url, ParsedUrl& out);
 
-// True when the host is one of the platform's own servers (it carries one of
-// the profile's host fragments), whose requests carry the identity headers.
-bool IsPlatformHost(const WString& host);
+// True when the host is one of the platform's own servers: it is one of the
+// profile's platform hosts or under it (and on its port, where one is named).
+// Requests to them over https carry the identity headers.
+bool IsPlatformHost(const WString& host, std::uint16_t port);
 
 // Error texts shared by both backends.
 std::string PreflightPinFailureText(const WString& host);

@@ -131,7 +131,7 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
     }
 
     std::vector<std::pair<std::string, std::string>> headers;
-    for (const auto& [name, value] : HeadersFor(parsed.host)) PutHeader(headers, WideToUtf8(name), WideToUtf8(value));
+    for (const auto& [name, value] : HeadersFor(parsed.secure, parsed.host, parsed.port)) PutHeader(headers, WideToUtf8(name), WideToUtf8(value));
     if (!contentType.empty()) PutHeader(headers, "Content-Type", WideToUtf8(contentType));
 
     CurlTransfer transfer;

@@ -234,7 +234,7 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
     if (!request) return Failure("WinHttpOpenRequest failed");
     SetRequestOptions(request.get(), true, trust.securityFlags);
 
-    const std::map<WString, WString> headers = HeadersFor(host);
+    const std::map<WString, WString> headers = HeadersFor(secure, host, port);
     for (const auto& [name, value] : headers) {
         if (!IsToken(name) || HasLineBreakOrZero(value)) continue;
         const WString line = name + u": " + value;

@@ -54,7 +54,9 @@ std::vector<PinEntry> GetPins() {
 
 bool LoadDynamicPins() {
     try {
-        HttpClient& client = SharedClient();
+        // The secret belongs to this one request: a client of its own carries
+        // it, so no later request of the shared client can take it anywhere.
+        HttpClient client;
         client.SetHeader(u"X-Secret", Utf8ToWide(UnmaskConstant(Config::kPinsSecret)));
         const HttpResponse response = client.Get(Utf8ToWide(UnmaskConstant(Config::kPinsUrl)));
         if (!response.ok) return false;

@@ -18,7 +18,8 @@ std::optional<PinEntry> FindPinEntry(const WString& host);
 std::vector<PinEntry> DefaultPins();
 void SetPins(std::vector<PinEntry> pins);
 std::vector<PinEntry> GetPins();
-// Fetches the service's pin document on the shared client; true when the store
+// Fetches the service's pin document (on a pinning client of its own, the
+// only one that carries the pins secret); true when the store
 // was replaced by the defaults plus the service's entries. Never throws.
 bool LoadDynamicPins();
 

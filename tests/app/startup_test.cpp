@@ -2,10 +2,14 @@
 // appear, in which order, and the exit codes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
+
+#include <nlohmann/json.hpp>
 
 #include "app/messages.h"
 #include "app/startup.h"
+#include "common/base64.h"
 #include "links/player_content.h"
 #include "tests/support/test_support.h"
 
@@ -128,6 +132,25 @@ TEST(Startup, ServiceMessagesAreShownRightToLeft) {
                                              "\xD9\x85\xD8\xAA\xD8\xA7\xD8\xAD \xD8\xAD\xD8\xA7\xD9\x84\xD9\x8A\xD8\xA7\xD9\x8B");
 }
 
+TEST(Startup, AServiceMessageIsShownAsBoundedText) {
+    // Far taller than a screen, and still short enough for the canned answer's address.
+    std::string lines;
+    for (int i = 0; i < 450; ++i) lines += "l\n";
+    const std::string body =
+        nlohmann::json{{"message", "<a href=\"file:///etc/passwd\">Click here to retry</a>\x1b[2J\r\n" + lines}}.dump();
+    std::string encoded = Base64Encode(body);
+    for (char& c : encoded) c = c == '+' ? '-' : c == '/' ? '_' : c;
+    while (!encoded.empty() && encoded.back() == '=') encoded.pop_back();
+    ScriptedShell shell;
+    const WString link = TestSupport::SealLink("p", "content-9", "https://127.0.0.1:47443/canned/500/" + encoded);
+    EXPECT_EQ(Start(shell, {u"tovani", link}), 1);
+    EXPECT_EQ(shell.events.back(), "message:" + WideToUtf8(Messages::ServerErrorCaption()));
+    EXPECT_TRUE(StartsWith(shell.lastMessage, u"<a href=\"file:///etc/passwd\">Click here to retry</a>[2J\nl\nl\n"))
+        << WideToUtf8(shell.lastMessage.substr(0, 80));
+    EXPECT_EQ(std::count(shell.lastMessage.begin(), shell.lastMessage.end(), u'\n'), 19);
+    EXPECT_TRUE(EndsWith(shell.lastMessage, u"\u2026"));
+}
+
 TEST(Startup, OtherLinkFailuresEndInTheDiagnostic) {
     ScriptedShell shell;
     try {
@@ -166,6 +189,46 @@ TEST(UpdatePrompt, OptionalAndRequiredUpdates) {
     ScriptedShell none;
     EXPECT_FALSE(RunUpdatePrompt(none, {false, true, u"https://x"}));
     EXPECT_TRUE(none.events.empty());
+}
+
+// The published link goes to the desktop's opener only when it is an https
+// address; anything else opens the default download address instead.
+TEST(UpdatePrompt, OnlyHttpsLinksReachTheOpener) {
+    const WString refused[] = {
+        u"file:///etc/passwd",
+        u"/usr/bin/xterm",
+        u"/tmp/evil.desktop",
+        u"evil.desktop",
+        u"smb://host/share/x.desktop",
+        u"javascript:alert(1)",
+        u"--help",
+        u"-x",
+        u"http://downloads.example.org/Tovani.exe",
+        u"https:downloads.example.org/Tovani.exe",
+        u"https:/downloads.example.org/Tovani.exe",
+        u"https://",
+        u"https://u@/x",
+        u" https://downloads.example.org/Tovani.exe",
+        u"https://downloads.example.org/Tovani.exe --help",
+        u"https://downloads.example.org/\"--renderer-cmd-prefix=xterm",
+        u"https://downloads.example.org/x\n--help",
+        u"https://downloads.example.org/\u00e9.exe",
+        u"data:text/html,https://downloads.example.org/",
+    };
+    for (const WString& link : refused) {
+        ScriptedShell shell;
+        shell.answer = MessageAnswer::Ok;
+        EXPECT_TRUE(RunUpdatePrompt(shell, {true, true, link}));
+        EXPECT_EQ(shell.opened, std::vector<WString>{DefaultUpdateLink()}) << WideToUtf8(link);
+    }
+    for (const WString link : {u"https://downloads.example.org/desktop/Tovani-5.0.exe?channel=stable&x=%20y",
+                               u"HTTPS://Downloads.Example.org/Tovani.exe", u"https://127.0.0.1:47443/desktop/x.exe#top"}) {
+        ScriptedShell shell;
+        shell.answer = MessageAnswer::Yes;
+        EXPECT_TRUE(RunUpdatePrompt(shell, {true, false, link}));
+        EXPECT_EQ(shell.opened, std::vector<WString>{link});
+    }
+    EXPECT_TRUE(IsOpenableUpdateLink(DefaultUpdateLink()));
 }
 
 TEST(WindowsVersion, Classes) {

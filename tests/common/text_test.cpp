@@ -94,6 +94,32 @@ TEST(Base64, DecodesLenientlyUpToTheFirstForeignCharacter) {
     EXPECT_EQ(Base64Decode("+/8A"), std::string("\xFB\xFF\x00", 3));
 }
 
+TEST(DisplayText, OutsideTextIsShownBoundedAndWithoutControls) {
+    WString manyLines;
+    for (int i = 0; i < 5000; ++i) manyLines += u"x\n";
+    WString nineteen;
+    for (int i = 0; i < 19; ++i) nineteen += u"x\n";
+    const std::pair<WString, WString> cases[] = {
+        // Genuine messages stay as they are, markup included: it is shown, not read.
+        {u"content not found", u"content not found"},
+        {u"Failed.\n\u0641\u0634\u0644", u"Failed.\n\u0641\u0634\u0644"},
+        {u"<a href=\"file:///etc/passwd\">Click here to retry</a>", u"<a href=\"file:///etc/passwd\">Click here to retry</a>"},
+        // Controls go, line breaks of every kind become one line feed.
+        {u"a\r\nb\rc\u2028d", u"a\nb\nc\nd"},
+        {u"a\tb", u"a b"},
+        {u"\x1b[31mred\x1b[0m\a\b", u"[31mred[0m"},
+        {WString(u"a\0b\u0085c\u009bd", 7), u"abcd"},
+        {u"\u202eexe.txt\u2066x\u2069", u"exe.txtx"},
+        // Bounded in lines and length; a cut is marked and keeps pairs whole.
+        {manyLines, nineteen + u"x\u2026"},
+        {WString(3000, u'a'), WString(1000, u'a') + u"\u2026"},
+        {WString(999, u'a') + u"\U0001F600", WString(999, u'a') + u"\u2026"},
+        {WString(998, u'a') + u"\U0001F600", WString(998, u'a') + u"\U0001F600"},
+    };
+    for (const auto& [given, shown] : cases) EXPECT_EQ(DisplayText(given), shown) << WideToUtf8(given.substr(0, 40));
+    EXPECT_EQ(DisplayText(u"one\ntwo", 200, 1), u"one\u2026");
+}
+
 TEST(ApplicationConstants, TitleAndVersionNumber) {
     EXPECT_EQ(ApplicationConstants.WindowTitle(), u"Tovani V 4.9.0");
     EXPECT_DOUBLE_EQ(CurrentVersion(), 4.9);

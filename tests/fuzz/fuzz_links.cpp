@@ -1,9 +1,10 @@
 // Feeds arbitrary bytes through everything a link passes before any network
 // call: normalisation and splitting, envelope opening with the profile's key,
-// the text helpers and the URL classifiers.
+// the text helpers, the host reading and the URL classifiers.
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <optional>
 #include <string>
 
 #include "common/base64.h"
@@ -12,6 +13,7 @@
 #include "links/envelope.h"
 #include "links/scheme_link.h"
 #include "links/url_classify.h"
+#include "links/url_host.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string key = UnmaskConstant(Config::kEnvelopeKey);
@@ -30,6 +32,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     (void)Base64Decode(bytes);
     (void)UrlEncode(UrlDecode(text));
+    if (const std::optional<UrlAuthority> authority = ReadAuthority(text)) {
+        (void)UrlPath(text, *authority);
+        (void)AuthorityMatchesMarker(*authority, text.substr(0, 40));
+    }
+    (void)IsIpAddress(text);
+    (void)DisplayText(text);
     (void)IsZoomUrl(text);
     if (IsYouTubeUrl(text)) (void)ToYouTubeEmbedUrl(text);
     (void)HasSchemeLink(text);

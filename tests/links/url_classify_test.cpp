@@ -43,15 +43,38 @@ TEST_F(EmbedUrl, UnrecognisedShapesAndEmptyIdsAreReturnedUnchanged) {
     EXPECT_EQ(ToYouTubeEmbedUrl(u"https://youtu.be//"), Embed(u""));
 }
 
-TEST(ClassifyUrl, YouTubeAndZoom) {
-    EXPECT_TRUE(IsYouTubeUrl(u"https://www.YouTube.com/watch?v=1"));
-    EXPECT_TRUE(IsYouTubeUrl(u"https://youtu.be/1"));
-    EXPECT_TRUE(IsYouTubeUrl(u"https://example.org/?next=youtube.com"));
-    EXPECT_FALSE(IsYouTubeUrl(u"https://vimeo.com/1"));
-    EXPECT_FALSE(IsYouTubeUrl(u""));
-
-    EXPECT_TRUE(IsZoomUrl(u"https://us02web.zoom.us/j/1"));
-    EXPECT_TRUE(IsZoomUrl(u"https://ZOOM.US/j/1"));
-    EXPECT_FALSE(IsZoomUrl(u"https://myzoom.us/j/1"));
-    EXPECT_FALSE(IsZoomUrl(u"zoom.us"));
+TEST(ClassifyUrl, YouTubeAndZoomByTheirHosts) {
+    struct Case {
+        const char16_t* url;
+        bool youtube;
+        bool zoom;
+    };
+    const Case cases[] = {
+        // Genuine addresses of both services.
+        {u"https://www.YouTube.com/watch?v=1", true, false},
+        {u"https://youtube.com/shorts/x", true, false},
+        {u"http://m.youtube.com/watch?v=1", true, false},
+        {u"https://youtu.be/1", true, false},
+        {u"https://us02web.zoom.us/j/1", false, true},
+        {u"https://ZOOM.US/j/1", false, true},
+        // Their names anywhere but in the host.
+        {u"https://example.org/?next=youtube.com", false, false},
+        {u"https://example.org/youtube.com/embed/x", false, false},
+        {u"file:///etc/passwd#youtube.com/embed/", false, false},
+        {u"file:///etc/passwd#https://www.youtube.com/embed/x", false, false},
+        {u"javascript://youtube.com/%0aalert(1)", false, false},
+        {u"data:text/html,youtu.be/x", false, false},
+        {u"https://www.youtube.com@evil.example/embed/x", false, false},
+        {u"https://youtube.com.evil.example/", false, false},
+        {u"https://notyoutube.com/", false, false},
+        {u"https://evil.example/j/.zoom.us/", false, false},
+        {u"file:///x#.zoom.us", false, false},
+        {u"https://myzoom.us/j/1", false, false},
+        {u"zoom.us", false, false},
+        {u"", false, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(IsYouTubeUrl(c.url), c.youtube) << WideToUtf8(c.url);
+        EXPECT_EQ(IsZoomUrl(c.url), c.zoom) << WideToUtf8(c.url);
+    }
 }

@@ -88,11 +88,13 @@ TEST(NavigationPolicyRules, PathsBelowTheContentAddressAreAllowed) {
 
 TEST(NavigationPolicyRules, ZoomAndYouTubeContentsStayWithinTheirService) {
     const auto youtube = Content(u"https://www.youtube.com/embed/abc?origin=x", u"url_direct", u"");
-    // Any address that passes the YouTube test before its query, wherever it is hosted.
-    EXPECT_TRUE(NavigationAllowed(u"https://consent.example.net/youtube.com/continue", youtube));
+    // YouTube's hosts, and nothing that only names YouTube in its path or query.
+    EXPECT_TRUE(NavigationAllowed(u"https://m.youtube.com/watch?v=abc", youtube));
+    EXPECT_FALSE(NavigationAllowed(u"https://consent.example.net/youtube.com/continue", youtube));
     EXPECT_FALSE(NavigationAllowed(u"https://consent.example.net/?continue=youtube.com", youtube));
     const auto zoom = Content(u"https://us02web.zoom.us/wc/join/1", u"url_direct", u"");
-    EXPECT_TRUE(NavigationAllowed(u"https://redirect.example.net/to//zoom.us/j/1", zoom));
+    EXPECT_TRUE(NavigationAllowed(u"https://zoom.us/j/1", zoom));
+    EXPECT_FALSE(NavigationAllowed(u"https://redirect.example.net/to//zoom.us/j/1", zoom));
     EXPECT_FALSE(NavigationAllowed(u"https://consent.example.net/youtube.com/continue", zoom));
 }
 
@@ -109,6 +111,62 @@ TEST(NavigationPolicyRules, DirectVideoMayMoveBetweenHostsOfItsCdn) {
     EXPECT_TRUE(NavigationAllowed(ownVideo, Content(u"https://tovanivideo.test/v/1", u"url_direct")));
     // The two CDN pairs are separate.
     EXPECT_FALSE(NavigationAllowed(ownVideo, Content(u"https://vz-1.b-cdn.net/v.mp4", u"url_direct")));
+}
+
+// Where a page may send the player: hosts are judged for web addresses
+// only, YouTube and Zoom by their hosts, IP addresses only by equality.
+TEST(NavigationPolicyRules, HostileTargetsAndGenuineOnes) {
+    const auto video = Content(u"https://vz-4c1.b-cdn.net/lesson/play.mp4", u"url_direct", u"https://lms.example.edu/");
+    const auto youtube = Content(u"https://www.youtube.com/embed/abc?origin=x", u"url_direct", u"https://lms.example.edu/");
+    const auto zoom = Content(u"https://us02web.zoom.us/wc/join/1", u"url_direct", u"https://lms.example.edu/");
+    const auto platform = Content(u"https://127.0.0.1:47443/media/page.html", u"web", u"https://127.0.0.1:47443");
+    const auto lan = Content(u"https://192.168.1.10/lesson", u"web", u"https://192.168.1.10");
+    struct Case {
+        const PlayerContentRecord& content;
+        const char16_t* target;
+        bool allowed;
+    };
+    const Case cases[] = {
+        // Genuine.
+        {video, u"https://vz-4c1.b-cdn.net/lesson/play.mp4?token=1", true},
+        {video, u"https://lms.example.edu/course/7", true},
+        {video, u"blob:https://lms.example.edu/0d9f", true},
+        {youtube, u"https://m.youtube.com/watch?v=abc", true},
+        {youtube, u"https://youtu.be/abc", true},
+        {zoom, u"https://zoom.us/j/1", true},
+        {zoom, u"https://eu01web.zoom.us/wc/1", true},
+        {platform, u"https://127.0.0.1:47443/home", true},
+        {platform, u"https://127.0.0.1:47443/media/embed.html?x=1", true},
+        {lan, u"https://192.168.1.10/next", true},
+        // The services' names outside the host.
+        {youtube, u"https://evil.example/youtube.com/embed/x", false},
+        {youtube, u"https://evil.example/?next=youtu.be/x", false},
+        {youtube, u"http://youtube.com:x@evil.example/", false},
+        {youtube, u"https://www.youtube.com@evil.example/", false},
+        {zoom, u"https://evil.example/to/.zoom.us/j/1", false},
+        {zoom, u"https://evil.example/to//zoom.us/j/1", false},
+        // Addresses without a host to judge, whatever "://" they hold.
+        {youtube, u"data:text/html,<a href='://youtube.com/'>x</a>", false},
+        {platform, u"data:text/html,https://127.0.0.1:47443/", false},
+        {video, u"javascript://vimeo.com/%0aalert(1)", false},
+        {video, u"file://vimeo.com/etc/passwd", false},
+        {video, u"blob:data:text/html,://vimeo.com/", false},
+        // IP addresses are the same site only when equal.
+        {platform, u"https://127.5.0.1/", false},
+        {platform, u"https://10.0.0.1/", false},
+        {platform, u"https://0.1/", false},
+        {platform, u"https://x.127.0.0.1/", false},
+        {platform, u"https://127.0.0.1.evil.example/", false},
+        {lan, u"https://10.20.1.10/", false},
+        {lan, u"https://172.16.1.10/", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(NavigationAllowed(c.target, c.content), c.allowed) << WideToUtf8(c.target) << " from " << WideToUtf8(c.content.url);
+    }
+    EXPECT_FALSE(SameSite(u"127.0.0.1", u"127.5.0.1"));
+    EXPECT_FALSE(SameSite(u"0.0.1", u"127.0.0.1"));
+    EXPECT_FALSE(SameSite(u"[::1]", u"[::2]"));
+    EXPECT_TRUE(SameSite(u"127.0.0.1", u"127.0.0.1"));
 }
 
 TEST(NavigationPolicyRules, HostileAddressesNeverFault) {

@@ -36,7 +36,7 @@ TEST(PlayerPage, EmbedsTheContentUnderTheWatermark) {
         u"<!DOCTYPE html><html><head><meta charset='utf-8'><title>Tovani</title>"
         u"<style>*{margin:0;padding:0;}html,body{width:100%;height:100%;overflow:hidden;}"
         u"iframe{width:100%;height:100%;border:none;}</style></head><body>"
-        u"<iframe src='https://127.0.0.1:47443/media/embed.html?a=1&b=2' allowfullscreen "
+        u"<iframe src='https://127.0.0.1:47443/media/embed.html?a=1&amp;b=2' allowfullscreen "
         u"allow='accelerometer;autoplay;clipboard-write;encrypted-media;gyroscope;picture-in-picture'></iframe>"
         u"<div style='position:fixed;top:0;left:0;width:100%;height:100%;pointer-events:none;z-index:9999;"
         u"opacity:0.15;display:flex;align-items:center;justify-content:center;font-size:3vw;color:red;"
@@ -44,6 +44,28 @@ TEST(PlayerPage, EmbedsTheContentUnderTheWatermark) {
         u"&lt;Learner &amp; &#39;co&#39;&gt;</div>"
         u"<script>window.chrome.webview.postMessage('pageLoaded');</script></body></html>";
     EXPECT_EQ(BuildPlayerPage(content), expected);
+}
+
+TEST(PlayerPage, TheContentAddressStaysInsideItsAttribute) {
+    const WString addresses[] = {
+        u"https://127.0.0.1:47443/media/embed.html",
+        u"https://a.test/x?q=' onload='window.chrome.webview.postMessage(1)",
+        u"https://a.test/x'><script>window.chrome.webview.postMessage(1)</script>",
+        u"https://a.test/\"><img src=x onerror=alert(1)>",
+        u"https://a.test/&#39;onload=&#39;x",
+    };
+    for (const WString& url : addresses) {
+        PlayerContentRecord content;
+        content.url = url;
+        const WString page = BuildPlayerPage(content);
+        const std::size_t start = page.find(u"<iframe src='") + 13;
+        const std::size_t end = page.find(u'\'', start);
+        // The attribute holds the whole address, escaped, and nothing follows it but the frame's own attributes.
+        EXPECT_EQ(page.substr(start, end - start), EscapeForHtml(url)) << WideToUtf8(url);
+        EXPECT_EQ(page.substr(end, 17), u"' allowfullscreen") << WideToUtf8(url);
+        EXPECT_EQ(page.find(u"<script>"), page.rfind(u"<script>")) << "one script element only: " << WideToUtf8(url);
+        EXPECT_EQ(page.find(u"<img"), WString::npos);
+    }
 }
 
 TEST(PlayerPage, PageScriptWrapperWaitsForTheDocument) {

@@ -32,8 +32,8 @@ void PlayerTest::TearDown() {
     Pump(100);
 }
 
-bool PlayerTest::OpenContent(const std::string& content) {
-    const WString link = TestSupport::SealLink("learner-e2e", content, "https://127.0.0.1:47443");
+bool PlayerTest::OpenContent(const std::string& content, const std::string& domain) {
+    const WString link = TestSupport::SealLink("learner-e2e", content, domain);
     std::string error;
     if (!ParseSchemeArgs(link, error)) {
         ADD_FAILURE() << "link rejected: " << error;

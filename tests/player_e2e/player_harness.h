@@ -20,8 +20,8 @@ protected:
     void TearDown() override;
 
     // Seals a link naming content (an identifier of the service's catalogue or
-    // an address), parses it and opens the player on it.
-    bool OpenContent(const std::string& content);
+    // an address) on a service base, parses it and opens the player on it.
+    bool OpenContent(const std::string& content, const std::string& domain = "https://127.0.0.1:47443");
     static bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 20000);
     static void Pump(int ms);
     // A script in the top document; its value.

@@ -88,6 +88,48 @@ TEST_F(BrowserTrafficTest, EveryRequestGetsTheClientHeaderAndUnmarkedOnesNoIdent
     EXPECT_THAT(requests, Contains(u"https://127.0.0.2:47443/echo"));
 }
 
+// A page on an outside host asks for its own addresses dressed up with the
+// platform's markers in the query, the fragment and the path: the outside
+// host sees the client header and nothing of the machine's identity. The
+// platform's own page, asking the same, does get it.
+TEST_F(BrowserTrafficTest, AHostilePageCannotSendTheIdentityElsewhere) {
+    ASSERT_TRUE(Start());
+    const std::optional<std::vector<HeaderPair>> identity = NavigationHeaders(DevUrl("/"), u"i", u"d");
+    ASSERT_TRUE(identity.has_value());
+    const auto echoOf = [&](const QString& path) {
+        RunJs(QStringLiteral("window.__echo = ''; fetch('%1').then(r => r.text()).then(t => window.__echo = t); true")
+                  .arg(path));
+        WaitFor([&] { return !RunJs(QStringLiteral("window.__echo")).toString().isEmpty(); });
+        return QJsonDocument::fromJson(RunJs(QStringLiteral("window.__echo")).toString().toUtf8())
+            .object()
+            .value(QStringLiteral("headers"))
+            .toObject();
+    };
+    const QStringList paths = {
+        QStringLiteral("/echo/x?api.tovani.test"),     QStringLiteral("/echo/x?u=https://127.0.0.1:47443/"),
+        QStringLiteral("/echo/x#api.tovani.test"),     QStringLiteral("/echo/media/x.png"),
+        QStringLiteral("/echo/lesson/video"),          QStringLiteral("/echo/api/player/progress"),
+        QStringLiteral("/echo/media/x.png?127.0.0.1:47443")};
+
+    ASSERT_TRUE(NavigateAndWait([&] { host->Navigate(u"https://127.0.0.2:47443/media/page.html"); }));
+    for (const QString& path : paths) {
+        const QJsonObject headers = echoOf(path);
+        ASSERT_FALSE(headers.isEmpty()) << path.toStdString();
+        EXPECT_EQ(headers.value(Q(ToLowerCopy(ClientHeader().name))).toString(), Q(ClientHeader().value));
+        for (const HeaderPair& header : *identity) {
+            if (header.name == ClientHeader().name) continue;
+            EXPECT_FALSE(headers.contains(Q(ToLowerCopy(header.name)))) << path.toStdString() << " " << WideToUtf8(header.name);
+        }
+    }
+
+    // The same requests from the platform's own page reach the platform with its identity.
+    ASSERT_TRUE(NavigateAndWait([&] { host->Navigate(DevUrl("/media/page.html")); }));
+    const QJsonObject own = echoOf(QStringLiteral("/echo/media/x.png"));
+    for (const HeaderPair& header : ResourceIdentityHeaders(DevUrl("/echo/media/x.png"), GetDeviceIdentity(), GetDeviceDescription()))
+        EXPECT_EQ(own.value(Q(ToLowerCopy(header.name))).toString(), Q(header.value)) << WideToUtf8(header.name);
+    EXPECT_FALSE(GetDeviceDescription().empty());
+}
+
 TEST_F(BrowserTrafficTest, OwnerCallbackSetsHeadersOnPageRequestsButCannotBreakThem) {
     onRequest = [](const WString& uri, WebView::ResourceRequest& request) {
         if (!Contains(uri, u"/echo")) return;
@@ -156,10 +198,13 @@ TEST_F(BrowserTrafficTest, APinMismatchBlocksTheRequestAndReportsTheHost) {
     // Not recorded as verified: the next request is checked again.
     EXPECT_FALSE(NavigateAndWait([&] { host->Navigate(u"https://127.0.0.2:47445/echo?again"); }));
     EXPECT_THAT(blockedHosts, ElementsAre(u"127.0.0.2", u"127.0.0.2"));
+    // User info naming someone else does not take the request past the check.
+    EXPECT_FALSE(NavigateAndWait([&] { host->Navigate(u"https://user@127.0.0.2:47445/echo?userinfo"); }));
+    EXPECT_THAT(blockedHosts, ElementsAre(u"127.0.0.2", u"127.0.0.2", u"127.0.0.2"));
     // Plain HTTP is never host-checked.
     SetPins({PinEntry{u"127.0.0.1", {"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA="}}});
     EXPECT_TRUE(NavigateAndWait([&] { host->Navigate(u"http://127.0.0.1:47480/echo"); }));
-    EXPECT_EQ(blockedHosts.size(), 2u);
+    EXPECT_EQ(blockedHosts.size(), 3u);
 }
 
 // The forged leaf names the genuine intermediate and is sent with it, but the

@@ -1,6 +1,11 @@
 // Pages that misuse the message channel or the host's entry points: the
 // host ignores what is not a string message and keeps working.
+#include <QAbstractButton>
+#include <QApplication>
 #include <QFile>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QTimer>
 
 #include <gmock/gmock.h>
 
@@ -80,6 +85,44 @@ TEST_F(HostilePageTest, FloodsAndOddValuesDoNotHurtTheHost) {
     host->PostWebMessageAsJson(WString(u"{\"a\":\"\0\"}", 10));
     Pump(300);
     EXPECT_EQ(RunJs(QStringLiteral("1 + 1")).toInt(), 2);
+}
+
+// The page's own dialogs answer as the user does, and show the page's text
+// as text.
+TEST_F(HostilePageTest, PageDialogsAnswerAndShowTextLiterally) {
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(NavigateAndWait([&] { host->NavigateToString(u"<p>dialogs</p>"); }));
+    QStringList texts;
+    int answered = 0;
+    QTimer user;
+    user.setInterval(100);
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (!widget->isVisible() || widget->objectName() != QStringLiteral("tovaniPageDialog")) continue;
+            if (auto* box = qobject_cast<QMessageBox*>(widget)) {
+                texts << box->text();
+                EXPECT_EQ(box->textFormat(), Qt::PlainText);
+                EXPECT_EQ(box->windowModality(), Qt::NonModal);
+                // The first confirm is accepted, the second cancelled.
+                const bool cancel = answered == 2;
+                box->button(cancel ? QMessageBox::Cancel : QMessageBox::Ok)->click();
+                ++answered;
+            } else if (auto* input = qobject_cast<QInputDialog*>(widget)) {
+                texts << input->labelText();
+                input->setTextValue(QStringLiteral("typed"));
+                input->accept();
+                ++answered;
+            }
+            return;
+        }
+    });
+    user.start();
+    const QString results = RunJs(QStringLiteral(
+        "alert('<b>a</b>\\x1b[2J'); var r = [confirm('c1'), confirm('c2'), prompt('p', 'd')]; JSON.stringify(r)"), 30000)
+                                .toString();
+    user.stop();
+    EXPECT_EQ(results.toStdString(), R"([true,false,"typed"])");
+    EXPECT_EQ(texts, QStringList({QStringLiteral("<b>a</b>[2J"), QStringLiteral("c1"), QStringLiteral("c2"), QStringLiteral("p")}));
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // The browser host on a real Qt WebEngine: start, messages both ways,
 // navigation decisions, new windows and document-creation scripts.
 #include <QApplication>
+
+#include <algorithm>
 #include <QDir>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
@@ -174,6 +176,15 @@ TEST_F(WebViewHostTest, NewWindowsOpenInTheSameView) {
     RunJs(QStringLiteral("window.open('/home', 'other', 'width=300,height=200')"));
     ASSERT_TRUE(WaitFor([&] { return completions.size() > before2; }));
     EXPECT_EQ(RunJs(QStringLiteral("location.href")).toString(), QString::fromStdU16String(DevUrl("/home")));
+    // Only web addresses: a page cannot have the host load what the browser
+    // refuses to let pages open themselves.
+    const std::size_t before3 = navigationsStarting.size();
+    RunJs(QStringLiteral("window.open(\"data:text/html,<script>window.chrome.webview.postMessage('from data')</script>\");"
+                         "window.open('file:///etc/passwd'); window.open('javascript:1'); true"));
+    Pump(1500);
+    EXPECT_EQ(navigationsStarting.size(), before3);
+    EXPECT_EQ(RunJs(QStringLiteral("location.href")).toString(), QString::fromStdU16String(DevUrl("/home")));
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), u"from data"), 0);
     // Still one top-level window.
     int views = 0;
     for (QWidget* w : QApplication::topLevelWidgets())

@@ -6,7 +6,9 @@
 
 #include "common/base64.h"
 #include "common/masking.h"
+#include "service/content_data.h"
 #include "service/device_identity.h"
+#include "service/version_check.h"
 #include "tests/service/raw_capture.h"
 #include "tests/service/service_test_env.h"
 
@@ -131,34 +133,77 @@ TEST_F(Transport, HeadersGoOutInNameOrderAndEmptyValuesStayEmpty) {
         if (name == "content-length") EXPECT_EQ(line, "Content-Length: 8");
         if (name.rfind("x-", 0) == 0 || name == "content-type") ours.push_back(Trimmed(line));
     }
-    std::vector<std::string> expected = {"X-A: 1"};
-    const std::string identity = WideToUtf8(GetDeviceIdentity());
-    const std::string description = WideToUtf8(GetDeviceDescription());
-    if (!identity.empty()) expected.push_back(Trimmed(UnmaskConstant(Config::kIdentityHeader) + ": " + identity));
-    if (!description.empty()) expected.push_back(Trimmed(UnmaskConstant(Config::kDescriptionHeader) + ": " + description));
-    expected.insert(expected.end(), {"X-Empty:", "X-b: 2", "X-c: 3", "Content-Type: text/plain"});
+    // (The capture is plain HTTP: no identity headers among them.)
+    const std::vector<std::string> expected = {"X-A: 1", "X-Empty:", "X-b: 2", "X-c: 3", "Content-Type: text/plain"};
     EXPECT_EQ(ours, expected) << request;
 }
 
 TEST_F(Transport, IdentityHeadersGoToPlatformHostsOnly) {
     const WString identityName = Utf8ToWide(UnmaskConstant(Config::kIdentityHeader));
     client.SetHeader(identityName, u"from-defaults");
+    client.SetHeader(Utf8ToWide(UnmaskConstant(Config::kDescriptionHeader)), u"description-from-defaults");
     client.SetHeader(u"X-Tovani-Default", u"d");
     const std::string identity = WideToUtf8(GetDeviceIdentity());
     const std::string description = Trimmed(WideToUtf8(GetDeviceDescription()));
 
-    for (const WString& base : {kPlatform, kHttp}) {
-        const nlohmann::json echo = EchoOf(client.Get(base + u"/echo"));
+    // Over https to the platform host: the identity values win over defaults of the same names.
+    nlohmann::json echo = EchoOf(client.Get(kPlatform + u"/echo"));
+    EXPECT_EQ(echo["headers"].value(IdentityHeader(), ""), identity.empty() ? "from-defaults" : identity);
+    EXPECT_EQ(echo["headers"].value(DescriptionHeader(), ""), description);
+    EXPECT_EQ(echo["headers"].value("x-tovani-default", ""), "d");
+
+    // Anywhere else (another host, or the platform host in clear text) no
+    // identity at all, whoever set it among the defaults.
+    for (const WString& base : {kHost2, kHttp}) {
+        echo = EchoOf(client.Get(base + u"/echo"));
         SCOPED_TRACE(echo["listener"].get<std::string>());
-        // The identity value wins over a default header of the same name.
-        EXPECT_EQ(echo["headers"].value(IdentityHeader(), ""), identity.empty() ? "from-defaults" : identity);
-        EXPECT_EQ(echo["headers"].value(DescriptionHeader(), ""), description);
+        EXPECT_FALSE(echo["headers"].contains(IdentityHeader())) << echo.dump();
+        EXPECT_FALSE(echo["headers"].contains(DescriptionHeader())) << echo.dump();
         EXPECT_EQ(echo["headers"].value("x-tovani-default", ""), "d");
     }
-    const nlohmann::json echo = EchoOf(client.Get(kHost2 + u"/echo"));
-    EXPECT_EQ(echo["headers"].value(IdentityHeader(), ""), "from-defaults");
-    EXPECT_FALSE(echo["headers"].contains(DescriptionHeader()));
-    EXPECT_EQ(echo["headers"].value("x-tovani-default", ""), "d");
+}
+
+// A link may name any service base. What is sent for it carries the client
+// header, but the pins secret only ever goes with the pins request, and the
+// machine's identity only over https to a platform host.
+TEST_F(Transport, ALinksServiceGetsNeitherTheSecretNorTheIdentity) {
+    ASSERT_TRUE(LoadDynamicPins());
+    std::string message;
+    // A genuine content request first: it leaves its headers among the shared client's defaults.
+    ASSERT_TRUE(GetContentData(kPlatform, "video-1", "p", message).succeeded) << message;
+
+    const std::string secret = "\r\nx-secret:";
+    const std::string identity = "\r\n" + IdentityHeader() + ":";
+    const std::string description = "\r\n" + DescriptionHeader() + ":";
+    const std::string clientHeader = "\r\n" + ToLowerAscii(UnmaskConstant(Config::kClientHeader)) + ":";
+    {
+        RawCapture capture;
+        ASSERT_TRUE(capture.listening());
+        GetContentData(capture.Url(""), "id-1", "p", message);
+        const std::string head = ToLowerAscii(capture.Request());
+        EXPECT_EQ(head.rfind("put /api/", 0), 0u) << head;
+        EXPECT_NE(head.find(clientHeader), std::string::npos) << head;
+        for (const std::string& kept : {secret, identity, description}) EXPECT_EQ(head.find(kept), std::string::npos) << head;
+    }
+    {
+        RawCapture capture;
+        ASSERT_TRUE(capture.listening());
+        CheckVersion(4.9, capture.Url(""));
+        const std::string head = ToLowerAscii(capture.Request());
+        EXPECT_EQ(head.rfind("get /api/", 0), 0u) << head;
+        for (const std::string& kept : {secret, identity, description}) EXPECT_EQ(head.find(kept), std::string::npos) << head;
+    }
+    for (const WString& base : {kHost2, kHttp}) {
+        const nlohmann::json echo = EchoOf(SharedClient().Get(base + u"/echo"));
+        SCOPED_TRACE(echo["listener"].get<std::string>());
+        for (const std::string& name : {std::string("x-secret"), IdentityHeader(), DescriptionHeader()})
+            EXPECT_FALSE(echo["headers"].contains(name)) << name;
+    }
+    // The platform itself still gets the identity, and no secret.
+    const nlohmann::json echo = EchoOf(SharedClient().Get(kPlatform + u"/echo"));
+    EXPECT_FALSE(echo["headers"].contains("x-secret"));
+    if (!GetDeviceIdentity().empty()) EXPECT_EQ(echo["headers"].value(IdentityHeader(), ""), WideToUtf8(GetDeviceIdentity()));
+    EXPECT_EQ(echo["headers"].value(DescriptionHeader(), ""), Trimmed(WideToUtf8(GetDeviceDescription())));
 }
 
 TEST_F(Transport, NonSuccessAnswersComeBackWhole) {
@@ -238,7 +283,7 @@ TEST_F(Transport, PlainHttpHasNoPreflightAndNoPinCheck) {
     EXPECT_EQ(echo["listener"], "http 127.0.0.1:47480");
     EXPECT_EQ(echo["body"], "a=1");
     EXPECT_EQ(echo["headers"].value("x-tovani-default", ""), "d");
-    EXPECT_TRUE(echo["headers"].contains(IdentityHeader()) || GetDeviceIdentity().empty());
+    EXPECT_FALSE(echo["headers"].contains(IdentityHeader())) << "no identity in clear text";
 }
 
 TEST_F(Transport, FailuresBeforeAResponse) {

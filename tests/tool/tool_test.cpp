@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/base64.h"
+#include "common/masking.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -33,6 +34,18 @@ std::string Seal(const std::string& content, const std::vector<std::string>& ext
     std::vector<std::string> args = {"seal", "--pass", "learner-77", "--content", content, "--domain", kService};
     args.insert(args.end(), extra.begin(), extra.end());
     const auto r = Tool(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string link = r.out;
+    while (!link.empty() && (link.back() == '\n' || link.back() == '\r')) link.pop_back();
+    return link;
+}
+
+// A link whose service base answers every request with one fixed document.
+std::string SealWithAnswer(const std::string& content, const json& answer) {
+    std::string encoded = Base64Encode(answer.dump());
+    for (char& c : encoded) c = c == '+' ? '-' : c == '/' ? '_' : c;
+    while (!encoded.empty() && encoded.back() == '=') encoded.pop_back();
+    const auto r = Tool({"seal", "--pass", "learner-77", "--content", content, "--domain", kService + "/canned/200/" + encoded});
     EXPECT_EQ(r.status, 0) << r.err;
     std::string link = r.out;
     while (!link.empty() && (link.back() == '\n' || link.back() == '\r')) link.pop_back();
@@ -106,6 +119,65 @@ TEST(ToolInspect, ServiceFailuresReachTheUser) {
     EXPECT_EQ(Inspect(Seal("bad-json"), 1)["error"], "api_content_data_failed");
     EXPECT_EQ(Inspect(Seal("bad-type"), 1)["error"], "api_content_data_failed");
     EXPECT_EQ(Inspect(Seal("no-such-content"), 1)["error"], "server:content not found");
+}
+
+// What the service may name as content: web addresses only. Anything else
+// is refused like an answer of the wrong type, and YouTube and Zoom are
+// recognised by their hosts alone.
+TEST(ToolInspect, OnlyWebAddressesAreContents) {
+    // The profile's keys: nested object, kind, address, YouTube source.
+    const std::string data = UnmaskConstant(Config::kKeyData), type = UnmaskConstant(Config::kKeyKind),
+                      url = UnmaskConstant(Config::kKeyAddress), youtube = UnmaskConstant(Config::kKeyEmbedSource);
+    const auto content = [&](const json& fields) {
+        json inner = json::object();
+        for (const auto& [key, value] : fields.items()) {
+            inner[key == "type" ? type : key == "url" ? url : key == "youtube_url" ? youtube : key] = value;
+        }
+        return json{{data, inner}};
+    };
+    const json refused[] = {
+        content({{"type", "web"}, {"url", "file:///etc/passwd"}}),
+        content({{"type", "video"}, {"url", "javascript:alert(document.domain)"}}),
+        content({{"type", "embed"}, {"url", "data:text/html,<script>window.chrome.webview.postMessage('x')</script>"}}),
+        content({{"type", "web"}, {"url", "file:///etc/passwd"}, {"youtube_url", "file:///etc/passwd#youtube.com/embed/"}}),
+        content({{"type", "zoom"}, {"url", "file:///meeting#.zoom.us"}}),
+        content({{"type", "pdf"}, {"url", "/etc/passwd"}}),
+        content({{"type", "pdf"}, {"url", "smb://host/share/x.pdf"}}),
+        content({{"type", "web"}, {"url", "https://u@/"}}),
+        content({{"type", "web"}}),
+        json::object(),
+    };
+    for (const json& answer : refused) {
+        const json j = Inspect(SealWithAnswer("content-7", answer), 1);
+        EXPECT_EQ(j, json({{"ok", false}, {"error", "api_content_data_failed"}})) << answer.dump();
+    }
+
+    struct Shown {
+        json answer;
+        std::string url;
+        std::string contentType;
+    };
+    const Shown shown[] = {
+        // A YouTube source by its host replaces the address.
+        {content({{"type", "youtube"}, {"url", "file:///ignored"}, {"youtube_url", "https://youtu.be/abc?t=1"}}),
+         "https://www.youtube.com/embed/abc?origin=https%3a%2f%2f127.0.0.1%3a47443%2fcanned%2f200%2f", "url_direct"},
+        // Names of the services elsewhere in an address change nothing.
+        {content({{"type", "web"}, {"url", "https://files.example.org/a"}, {"youtube_url", "https://evil.example/?youtube.com"}}),
+         "https://files.example.org/a", "web"},
+        {content({{"type", "meeting"}, {"url", "https://evil.example/j/.zoom.us/1"}}), "https://evil.example/j/.zoom.us/1", "meeting"},
+        {content({{"type", "meeting"}, {"url", "https://us02web.zoom.us/j/1"}}), "https://us02web.zoom.us/j/1", "url_direct"},
+        {content({{"type", "pdf"}, {"url", "HTTP://files.example.org/a.pdf"}}), "HTTP://files.example.org/a.pdf", "pdf"},
+    };
+    for (const Shown& s : shown) {
+        const json j = Inspect(SealWithAnswer("content-7", s.answer), 0);
+        EXPECT_EQ(j.value("ok", false), true) << s.answer.dump() << j.dump();
+        EXPECT_EQ(j.value("contentType", ""), s.contentType) << s.answer.dump();
+        if (s.contentType == "url_direct" && s.url.find("youtube") != std::string::npos) {
+            EXPECT_EQ(j.value("url", "").rfind(s.url, 0), 0u) << j.dump();
+        } else {
+            EXPECT_EQ(j.value("url", ""), s.url) << j.dump();
+        }
+    }
 }
 
 TEST(ToolDiag, DecodesWhatItEncodes) {

@@ -1,0 +1,311 @@
+// The player against hostile pages and hostile service answers, end to end
+// in the real browser on a virtual display: what they try reaches nobody
+// and runs nothing, and genuine contents still show.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QFile>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QScreen>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <nlohmann/json.hpp>
+
+#include "app/splash_qt.h"
+#include "app/startup_shell_qt.h"
+#include "common/base64.h"
+#include "common/masking.h"
+#include "links/player_content.h"
+#include "player/webview_host_qt.h"
+#include "tests/player_e2e/outside_listener.h"
+#include "tests/player_e2e/player_harness.h"
+#include "tests/player_e2e/window_close_x11.h"
+#include "tests/support/test_support.h"
+
+using namespace PlayerTesting;
+
+namespace {
+
+QString Text(const std::string& utf8) { return QString::fromStdString(utf8); }
+
+using nlohmann::json;
+
+// A service base on the development service that answers every request with
+// this document (status 200 unless given).
+std::string CannedBase(const std::string& body, int status = 200) {
+    std::string encoded = Base64Encode(body);
+    for (char& c : encoded) c = c == '+' ? '-' : c == '/' ? '_' : c;
+    while (!encoded.empty() && encoded.back() == '=') encoded.pop_back();
+    return "https://127.0.0.1:47443/canned/" + std::to_string(status) + "/" + encoded;
+}
+
+// A content-data answer in the profile's keys.
+std::string ContentAnswer(const std::string& kind, const std::string& address, const std::string& youtube = "") {
+    json data = json::object();
+    data[UnmaskConstant(Config::kKeyKind)] = kind;
+    data[UnmaskConstant(Config::kKeyAddress)] = address;
+    if (!youtube.empty()) data[UnmaskConstant(Config::kKeyEmbedSource)] = youtube;
+    json doc = json::object();
+    doc[UnmaskConstant(Config::kKeyData)] = data;
+    return doc.dump();
+}
+
+std::string Bin(const char* name) { return std::string(TOVANI_BIN_DIR) + "/" + name; }
+
+// The player program without a display: its messages and the diagnostic
+// code go to standard error, and no dialog process is left behind.
+TestSupport::ProcessResult RunPlayerWithoutDisplay(const WString& link) {
+    const char* display = std::getenv("DISPLAY");
+    const std::string saved = display ? display : "";
+    unsetenv("DISPLAY");
+    auto result = TestSupport::RunProcess(Bin("tovani"), {WideToUtf8(link)});
+    if (!saved.empty()) setenv("DISPLAY", saved.c_str(), 1);
+    return result;
+}
+
+std::string LastLine(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text.substr(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
+}
+
+// The real player's start-up shell, but without rewriting the user's scheme
+// registration for the test program.
+class PlayerShell : public QtStartupShell {
+public:
+    void RegisterUrlScheme() override {}
+};
+
+// Presses a button of the next message box the player shows, and keeps what it said.
+void AnswerNextMessageBox(QMessageBox::StandardButton button, QString* text = nullptr,
+                          std::function<void(QMessageBox&)> inspect = {}) {
+    auto* poll = new QTimer(qApp);
+    poll->setInterval(100);
+    QObject::connect(poll, &QTimer::timeout, [poll, button, text, inspect] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            if (box == nullptr || !box->isVisible() || box->objectName() != QStringLiteral("tovaniMessageBox")) continue;
+            poll->stop();
+            poll->deleteLater();
+            if (text != nullptr) *text = box->text();
+            if (inspect) inspect(*box);
+            if (QAbstractButton* b = box->button(button)) b->click();
+            return;
+        }
+    });
+    poll->start();
+}
+
+class Hostile : public PlayerTest {
+protected:
+    bool PageComplete(const char* path) {
+        return RunJs(Text(std::string("location.pathname === '") + path + "' && document.readyState === 'complete'"))
+            .toBool();
+    }
+};
+
+} // namespace
+
+// A content page sends the player to an outside host through an address
+// whose user info names a host the navigation policy allows: the policy
+// reads the host the browser would go to, and the outside host hears nothing.
+TEST_F(Hostile, UserInfoNamingAnAllowedHostLeadsNowhere) {
+    OutsideListener outside("127.0.0.7");
+    ASSERT_TRUE(outside.listening());
+    ASSERT_TRUE(OpenContent("https://127.0.0.1:47443/media/page.html"));
+    ASSERT_TRUE(WaitFor([&] { return PageComplete("/media/page.html"); }));
+
+    const std::string target = outside.HostPort();
+    for (const std::string& address :
+         {"http://youtube.com:x@" + target + "/a", "http://www.youtube.com@" + target + "/b",
+          "http://127.0.0.1:47443@" + target + "/c", "http://vimeo.com:443@" + target + "/d",
+          "http://" + target + "/plain"}) {
+        RunJs(Text("location.href = '" + address + "'; true"));
+        Pump(1500);
+        EXPECT_EQ(RunJs(Text("location.href")).toString().toStdString(), "https://127.0.0.1:47443/media/page.html")
+            << address;
+    }
+    EXPECT_EQ(outside.Connections(), 0);
+    EXPECT_TRUE(outside.Requests().empty());
+
+    // The listener does hear what the page may send: an image it loads.
+    RunJs(Text("new Image().src = 'http://" + target + "/image'; true"));
+    EXPECT_TRUE(WaitFor([&] { return !outside.Requests().empty(); }, 10000)) << "the outside listener heard nothing at all";
+}
+
+// Contents that are not web addresses never reach the browser: the whole
+// program ends in the link diagnostic, as for an answer of the wrong type,
+// without loading a page.
+TEST_F(Hostile, FileScriptAndDataContentsAreRefused) {
+    const std::string answers[] = {
+        ContentAnswer("web", "file:///etc/passwd"),
+        ContentAnswer("video", "javascript:window.chrome.webview.postMessage('requestPrint')"),
+        ContentAnswer("embed", "data:text/html,<script>window.chrome.webview.postMessage('requestPrint')</script>"),
+        ContentAnswer("web", "file:///etc/passwd", "file:///etc/passwd#youtube.com/embed/"),
+    };
+    for (const std::string& answer : answers) {
+        const WString link = TestSupport::SealLink("p", "content-9", CannedBase(answer));
+        const auto run = RunPlayerWithoutDisplay(link);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.err.find("Link Error"), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find("browser host:"), std::string::npos) << "a page was loaded: " << run.err;
+        const auto decoded = TestSupport::RunProcess(Bin("tovani-tool"), {"diag", "decode", LastLine(run.err)});
+        ASSERT_EQ(decoded.status, 0) << decoded.out << run.err;
+        EXPECT_EQ(json::parse(decoded.out)["reason"], "api_content_data_failed") << answer;
+    }
+}
+
+// An embedded-frame content whose address carries quotes: the built page
+// keeps the whole address inside the frame's attribute, and nothing of it
+// runs in the player's page, where the page bridge is.
+TEST_F(Hostile, AQuoteInTheContentAddressRunsNothing) {
+    const std::string address =
+        "https://127.0.0.1:47443/media/embed.html?x=' onload='document.title=\"ran\";"
+        "window.chrome.webview.postMessage(\"toggleFullscreen\")' data-x='";
+    ASSERT_TRUE(OpenContent("content-q", CannedBase(ContentAnswer("embed", address))));
+    ASSERT_TRUE(WaitFor([&] { return RunJs(Text("!!document.querySelector('iframe')")).toBool(); }));
+    EXPECT_EQ(RunJs(Text("document.querySelector('iframe').getAttribute('src')")).toString().toStdString(), address);
+    EXPECT_FALSE(RunJs(Text("document.querySelector('iframe').hasAttribute('onload')")).toBool());
+    // Time for the frame to load and fire its load event.
+    Pump(2000);
+    EXPECT_EQ(RunJs(Text("document.title")).toString().toStdString(), "Tovani");
+    EXPECT_FALSE(player->isFullScreen());
+}
+
+// The version document's link goes to the desktop's opener (a stand-in
+// xdg-open first on the PATH that writes down its arguments): whatever the
+// service names, only an https address is ever handed over.
+TEST_F(Hostile, TheUpdateLinkOpensNothingButAnHttpsAddress) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString opened = folder.filePath(QStringLiteral("opened.txt"));
+    QFile script(folder.filePath(QStringLiteral("xdg-open")));
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\nfor a in \"$@\"; do printf '[%s]' \"$a\"; done >> \"$TOVANI_OPENED\"\necho >> \"$TOVANI_OPENED\"\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+    setenv("PATH", (folder.path().toStdString() + ":" + path).c_str(), 1);
+    setenv("TOVANI_OPENED", opened.toUtf8().constData(), 1);
+
+    const std::string fallback = WideToUtf8(DefaultUpdateLink());
+    const std::pair<std::string, std::string> cases[] = {
+        {"file:///etc/passwd", fallback},
+        {"--help", fallback},
+        {"smb://host/share/x.desktop", fallback},
+        {"/usr/bin/xterm", fallback},
+        {"https://downloads.example.org/Tovani-9.exe?channel=stable", "https://downloads.example.org/Tovani-9.exe?channel=stable"},
+    };
+    int calls = 0;
+    for (const auto& [published, expected] : cases) {
+        const json version = {{"version", "9.0"}, {"is_required", "1"}, {"link", published}};
+        const WString link =
+            TestSupport::SealLink("p", "https://127.0.0.1:47443/media/page.html", CannedBase(version.dump()));
+        QString prompt;
+        AnswerNextMessageBox(QMessageBox::Ok, &prompt);
+        {
+            PlayerShell shell;
+            EXPECT_EQ(RunStartup(shell, {u"tovani", link}, u""), 0) << published;
+        }
+        EXPECT_TRUE(prompt.startsWith(QStringLiteral("A mandatory update"))) << prompt.toStdString();
+        ++calls;
+        QStringList lines;
+        WaitFor([&] {
+            QFile file(opened);
+            lines = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)
+                                                   : QStringList();
+            return lines.size() >= calls;
+        }, 10000);
+        ASSERT_EQ(lines.size(), calls) << "the opener was not started once for " << published;
+        EXPECT_EQ(lines.back().toStdString(), "[" + expected + "]") << published;
+    }
+    setenv("PATH", path.c_str(), 1);
+    CloseSplash();
+}
+
+// A service message written as markup (a link to a file, an image), with
+// control characters and more lines than a screen holds: the player shows
+// it as plain, bounded text in a box that fits on the screen.
+TEST_F(Hostile, AServiceMessageIsShownAsPlainText) {
+    std::string lines;
+    for (int i = 0; i < 400; ++i) lines += "l\n";
+    const std::string messages[] = {
+        "<a href=\"file:///etc/passwd\">Click here to retry</a>",
+        "<b>bold</b><img src=\"/dev/null\">\x1b[2J\r\n" + lines,
+    };
+    for (const std::string& message : messages) {
+        const WString link = TestSupport::SealLink("p", "content-9", CannedBase(json{{"message", message}}.dump(), 500));
+        Qt::TextFormat format = Qt::AutoText;
+        QString shown;
+        int height = 0, screenHeight = 0;
+        AnswerNextMessageBox(QMessageBox::Ok, nullptr, [&](QMessageBox& box) {
+            const QLabel* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+            format = label != nullptr ? label->textFormat() : box.textFormat();
+            shown = label != nullptr ? label->text() : box.text();
+            height = box.frameGeometry().height();
+            screenHeight = box.screen()->availableGeometry().height();
+        });
+        {
+            PlayerShell shell;
+            EXPECT_EQ(RunStartup(shell, {u"tovani", link}, u""), 1);
+        }
+        EXPECT_EQ(format, Qt::PlainText);
+        EXPECT_EQ(shown.toStdU16String(), DisplayText(Utf8ToWide(message)));
+        EXPECT_TRUE(shown.startsWith(QString::fromStdString(message.substr(0, 20)))) << shown.toStdString();
+        EXPECT_FALSE(shown.contains(QChar(0x1b)));
+        EXPECT_GT(height, 0);
+        EXPECT_LT(height, screenHeight);
+    }
+    CloseSplash();
+}
+
+// A page that answers every close of its alert with the next one. The
+// window manager's close request still closes the window: page dialogs do
+// not block the window, the open one goes with it and later ones are
+// dismissed unseen.
+TEST_F(Hostile, AnAlertLoopDoesNotHoldTheWindow) {
+    const auto pageDialogs = [] {
+        int visible = 0;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (qobject_cast<QDialog*>(widget) != nullptr && widget->isVisible()) ++visible;
+        }
+        return visible;
+    };
+    PlayerContent = PlayerContentRecord{};
+    PlayerContent.domain = u"https://127.0.0.1:47443";
+    PlayerContent.url = u"https://127.0.0.1:47443/media/page.html";
+    PlayerContent.contentType = u"url_direct";
+    PlayerContent.pageScript = u"setTimeout(function () { for (;;) { alert('again'); confirm('stay?'); } }, 300);";
+    player = std::make_unique<PlayerWindow>();
+    player->show();
+    ASSERT_TRUE(player->CreateBrowser());
+
+    // The page's dialog waits in a loop of its own, so the user's part runs
+    // from a timer: once a dialog shows, close the window as a window manager
+    // does (again after a while, as a user would when nothing seems to happen).
+    int dialogsSeen = 0, closeRequests = 0;
+    bool modalSeen = false;
+    QTimer user;
+    user.setInterval(200);
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        if (pageDialogs() > 0) ++dialogsSeen;
+        if (QGuiApplication::modalWindow() != nullptr) modalSeen = true;
+        if (dialogsSeen > 0 && closeRequests < 5 && player->isVisible()) {
+            ++closeRequests;
+            RequestCloseLikeAWindowManager(player->winId());
+        } else if (closeRequests >= 5 && player->isVisible()) {
+            // Held open: end every loop, so the test fails instead of waiting on the dialogs for ever.
+            QCoreApplication::exit(1);
+        }
+    });
+    user.start();
+    EXPECT_TRUE(WaitFor([&] { return dialogsSeen > 0 && !player->isVisible(); }, 20000))
+        << "dialogs seen " << dialogsSeen << ", close requests " << closeRequests;
+    EXPECT_EQ(closeRequests, 1) << "the first close request was not enough";
+    EXPECT_FALSE(modalSeen) << "a page dialog blocked the window";
+    Pump(1500);
+    user.stop();
+    EXPECT_EQ(pageDialogs(), 0) << "a page dialog is still open, or came back";
+}
