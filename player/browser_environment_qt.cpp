@@ -122,7 +122,7 @@ void PrepareBrowserProcessEnvironment(std::string_view extraSwitches) {
     const bool browserLog = !EnvOrEmpty("TOVANI_BROWSER_LOG").empty();
     std::string extra(extraSwitches);
     if (!browserLog) {
-        extra = "--log-level=3 " + extra;
+        extra += " --log-level=3";
         // Below QT_LOGGING_RULES in precedence: a user's own rules still win.
         QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext=false"));
     }

@@ -61,6 +61,13 @@ inline constexpr char16_t kBrowserProbeUserAgent[] =
 inline constexpr int kBrowserProbeTimeoutMs = 3000;
 inline constexpr int kBrowserProbePort = 443;
 
+namespace WebView {
+// The platform's look at a pinned host: could not open (a host that is no
+// host), exchange failed (no handshake: unreachable, refused, too slow), or
+// responded with the connection's certificates.
+ProbeResult ProbeBrowserHost(const WString& host, std::uint16_t port);
+} // namespace WebView
+
 // True when the browser may talk to the host. Hosts that passed are kept for
 // the life of the process (shared by every browser host); unpinned hosts pass
 // without a probe; an unreachable pinned host passes but is probed again next

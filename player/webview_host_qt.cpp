@@ -10,7 +10,11 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QPointer>
+#include <QCoreApplication>
 #include <QTimer>
+
+#include <chrono>
+#include <future>
 #include <QWebChannel>
 #include <QWebEngineCertificateError>
 #include <QWebEngineDownloadRequest>
@@ -187,13 +191,14 @@ void WebViewHost::Impl::TearDown() {
 }
 
 ProbeResult WebViewHost::Impl::Probe(const WString& host, std::uint16_t port) const {
-    if (checks.probe) return checks.probe(host, port);
-    ProbeResult result;
-    result.chain = FetchServerChain(host, port);
-    // No handshake means the host could not be reached: the request goes on
-    // and the host is looked at again next time.
-    result.outcome = result.chain.haveCertificate ? ProbeResult::Outcome::Responded : ProbeResult::Outcome::CannotOpen;
-    return result;
+    // The request waits for the answer, the window does not: the probe runs
+    // on a thread of its own while the window keeps painting (input waits,
+    // so no click acts on a page whose request is still being decided).
+    const auto look = checks.probe ? checks.probe : [](const WString& h, std::uint16_t p) { return ProbeBrowserHost(h, p); };
+    auto probe = std::async(std::launch::async, [look, host, port] { return look(host, port); });
+    while (probe.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
+    return probe.get();
 }
 
 bool WebViewHost::Impl::CreateBrowser() {

@@ -24,9 +24,10 @@ QWebEngineProfile* ProfileOf(const WebViewHost& host);
 inline constexpr char16_t kStringPageBase[] = u"https://tovani.invalid/";
 
 // The host's checks of browser traffic: the look at a pinned host (by
-// default FetchServerChain on the request's port) and the notice for a
+// default ProbeBrowserHost on the request's port) and the notice for a
 // blocked host (by default ReportBlockedHostLater, which ends the process).
-// Replaceable before Initialize, for tests of the blocking path.
+// Replaceable before Initialize, for tests of the blocking path. The probe
+// runs on a thread of its own.
 struct TrafficChecks {
     std::function<ProbeResult(const WString& host, std::uint16_t port)> probe;
     std::function<void(const WString& host)> reportBlocked;

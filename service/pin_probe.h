@@ -5,5 +5,7 @@
 
 #include "service/pins.h"
 
+// The browser's user agent and a 3000 ms limit on the whole exchange; the
+// connection ends in the handshake, once the chain is read.
 // haveCertificate is false when no TLS handshake took place.
 ServerChain FetchServerChain(const WString& host, std::uint16_t port);

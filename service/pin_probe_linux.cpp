@@ -1,6 +1,5 @@
 #include "service/pin_probe.h"
 
-#include "common/masking.h"
 #include "service/curl_transfer_linux.h"
 
 ServerChain FetchServerChain(const WString& host, std::uint16_t port) {
@@ -15,9 +14,12 @@ ServerChain FetchServerChain(const WString& host, std::uint16_t port) {
     std::string name = WideToUtf8(host);
     if (name.find(':') != std::string::npos && name.front() != '[') name = "[" + name + "]";
     probe.url = BuildRequestUrl(true, name, port, "/");
-    probe.userAgent = UnmaskConstant(Config::kUserAgent);
+    // As a browser would look, and briefly: the page waits on this.
+    probe.userAgent = "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
+                      "Chrome/120.0.0.0 Safari/537.36 Edg/120.0.0.0";
     probe.verifyPeer = false;
     probe.collectChain = true;
+    probe.deadlineMs = 3000;
     try {
         return RunCurlTransfer(probe).chain;
     } catch (...) {

@@ -5,6 +5,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSslCertificate>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
 
 #include <gmock/gmock.h>
 
@@ -235,6 +241,48 @@ TEST_F(BrowserTrafficTest, AForgedChainForAPinnedHostIsRefused) {
         qEnvironmentVariable("TOVANI_TEST_STATE") + QStringLiteral("/certs/forged/chain.pem"));
     ASSERT_EQ(forged.size(), 2);
     EXPECT_EQ(WebView::ChainFromCertificates(forged).spkiDer.size(), 1u) << "no link above the forged leaf counts";
+}
+
+// A pinned host that takes the connection and never answers: the probe gives
+// up after 3 s, the window keeps painting meanwhile, and the host is not
+// probed again on its next request.
+TEST_F(BrowserTrafficTest, ASilentPinnedHostNeitherFreezesTheWindowNorIsProbedTwice) {
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress(QStringLiteral("127.0.0.7")), 0));
+    std::vector<std::unique_ptr<QTcpSocket>> held; // accepted, never answered
+    QObject::connect(&silent, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* socket = silent.nextPendingConnection()) held.emplace_back(socket);
+    });
+    SetPins({PinEntry{u"127.0.0.7", GoodPins()}});
+    std::atomic<int> probes{0};
+    std::atomic<long long> probeMs{-1};
+    WebView::SetTrafficChecks(*host, WebView::TrafficChecks{
+                                         [&](const WString& h, std::uint16_t port) {
+                                             const auto start = std::chrono::steady_clock::now();
+                                             ProbeResult r = WebView::ProbeBrowserHost(h, port);
+                                             probeMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                           std::chrono::steady_clock::now() - start)
+                                                           .count();
+                                             ++probes;
+                                             return r;
+                                         },
+                                         [this](const WString& h) { blockedHosts.push_back(h); }});
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(NavigateAndWait([&] { host->NavigateTo(DevUrl("/media/page.html")); }));
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+    ticker.start(50);
+    const QString address = QStringLiteral("https://127.0.0.7:%1/x").arg(silent.serverPort());
+    RunJs(QStringLiteral("fetch('%1').catch(() => 0); true").arg(address));
+    ASSERT_TRUE(WaitFor([&] { return probes.load() == 1; }, 15000));
+    EXPECT_GE(probeMs.load(), 2500);
+    EXPECT_LE(probeMs.load(), 6000);
+    EXPECT_GE(ticks, 20) << "the window did not run while the probe waited";
+    RunJs(QStringLiteral("fetch('%1?again').catch(() => 0); true").arg(address));
+    Pump(1000);
+    EXPECT_EQ(probes.load(), 1);
+    EXPECT_THAT(blockedHosts, IsEmpty());
 }
 
 TEST_F(BrowserTrafficTest, AnUnreachablePinnedHostIsLetThrough) {

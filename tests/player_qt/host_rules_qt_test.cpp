@@ -164,26 +164,37 @@ TEST(CertificateOverrides, APinnedHostIsTrustedByItsPinsAlone) {
     }
 }
 
-TEST(CertificateOverrides, ARootPinCountsWhenTheProbeMetTheSameServerKey) {
+// A root the server did not send is found by completing the chain against the
+// known roots, as the platform's own chain engine does; the probe is asked
+// only when that fails, and counts only when it met the same server key.
+TEST(CertificateOverrides, ARootPinCountsThroughTheCompletedChain) {
     const QList<QSslCertificate> chain = DevChain();
     const QUrl url(QStringLiteral("https://127.0.0.2:47443/x"));
     PinStoreGuard pins({PinEntry{u"127.0.0.2", {PinOf(DevRoot())}}});
-    std::uint16_t askedPort = 0;
-    WString askedHost;
-    const ChainFetcher completed = [&](const WString& host, std::uint16_t port) {
-        askedHost = host;
-        askedPort = port;
-        return ChainFromCertificates({chain[0], chain[1], DevRoot()});
+    int fetches = 0;
+    const ChainFetcher counted = [&](const WString&, std::uint16_t) {
+        ++fetches;
+        return ServerChain();
     };
-    EXPECT_TRUE(ShouldAcceptCertificateError(url, kAuthorityInvalid, chain, completed));
-    EXPECT_EQ(askedHost, u"127.0.0.2");
+    EXPECT_TRUE(ShouldAcceptCertificateError(url, kAuthorityInvalid, chain, counted));
+    EXPECT_EQ(fetches, 0);
+    // Without its intermediate the leaf reaches no root here; a probe that met
+    // the same server key with the whole chain does.
+    const QList<QSslCertificate> leafOnly{chain[0]};
+    std::uint16_t askedPort = 0;
+    const ChainFetcher completed = [&](const WString&, std::uint16_t port) {
+        askedPort = port;
+        return ChainFromCertificates({chain[0], chain[1]});
+    };
+    ASSERT_EQ(ChainFromCertificates(leafOnly).spkiDer.size(), 1u);
+    EXPECT_TRUE(ShouldAcceptCertificateError(url, kAuthorityInvalid, leafOnly, completed));
     EXPECT_EQ(askedPort, 47443);
     // The probe met another server key: its root proves nothing.
     const ChainFetcher otherServer = [&](const WString&, std::uint16_t) {
         return ChainFromCertificates({chain[1], DevRoot()});
     };
-    EXPECT_FALSE(ShouldAcceptCertificateError(url, kAuthorityInvalid, chain, otherServer));
-    EXPECT_FALSE(ShouldAcceptCertificateError(url, kAuthorityInvalid, chain,
+    EXPECT_FALSE(ShouldAcceptCertificateError(url, kAuthorityInvalid, leafOnly, otherServer));
+    EXPECT_FALSE(ShouldAcceptCertificateError(url, kAuthorityInvalid, leafOnly,
                                               [](const WString&, std::uint16_t) { return ServerChain(); }));
 }
 
