@@ -15,6 +15,8 @@
 
 #include "app/splash_win.h"
 #include "common/text.h"
+#include "player/browser_rules.h"
+#include "player/page_scripts.h"
 #include "tests/support/standin_runtime_win.h"
 #include "tests/support/test_support.h"
 
@@ -41,7 +43,8 @@ struct ProgramRun {
 // about every 50 ms (return false to stop watching) while the child runs.
 ProgramRun RunProgram(const WString& argument, const std::function<bool()>& watch, int timeoutMs = 60000) {
     ProgramRun run;
-    std::wstring commandLine = L"\"" + ProgramPath() + L"\" \"" + std::wstring(argument.begin(), argument.end()) + L"\"";
+    std::wstring commandLine = L"\"" + ProgramPath() + L"\"";
+    if (!argument.empty()) commandLine += L" \"" + std::wstring(argument.begin(), argument.end()) + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -297,6 +300,77 @@ TEST_F(PlayerProgram, AServiceMessageIsShownOverTheSplashAndEndsWithOne) {
     EXPECT_FALSE(screenshot.empty());
     EXPECT_FALSE(HasPrefix(session.Journal(), "Controller created"));
     EXPECT_TRUE(Has(run.log, "Step 9: hasSchemeArgs=1"));
+}
+
+// Without a link: the init screen, its browser on the start page with the
+// navigation bar, and exit code 0 when it is closed.
+TEST_F(PlayerProgram, WithoutALinkTheInitScreenShowsTheStartPage) {
+    StandInSession session("program-init");
+    const std::string start = WideToUtf8(StartPageUrl());
+    HWND screen = nullptr;
+    RECT rect{};
+    const ProgramRun run = RunProgram(WString(), [&] {
+        screen = VisibleWindow(L"KelbroInitWindow");
+        if (screen == nullptr || !Has(session.Journal(), "Loaded " + start)) return true;
+        GetWindowRect(screen, &rect);
+        PostMessageW(screen, WM_CLOSE, 0, 0);
+        return false;
+    });
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(Has(run.log, "Step 9: hasSchemeArgs=0"));
+    ASSERT_NE(screen, nullptr);
+    EXPECT_EQ(rect.right - rect.left, 1024);
+    EXPECT_EQ(rect.bottom - rect.top, 768);
+    const std::vector<std::string> journal = session.Journal();
+    EXPECT_TRUE(Has(journal, "WebView.AddScriptToExecuteOnDocumentCreated fnv=" +
+                                 TestSupport::StandInDigest(WideToUtf8(NavigationBarScript())) + " length=" +
+                                 std::to_string(WideToUtf8(NavigationBarScript()).size())));
+    EXPECT_TRUE(Has(journal, "Controller.Close"));
+    // The splash goes with the first completed navigation.
+    EXPECT_EQ(FindWindowW(kSplashWindowClass, nullptr), nullptr);
+}
+
+// The second version check asks the service the link names: an optional
+// update declined goes on to the content (0 when the window closes); a
+// required one cancelled ends with 0 before any browser starts.
+TEST_F(PlayerProgram, UpdatePromptsAfterTheLinksVersionCheck) {
+    const std::string page = std::string(kService) + "/media/page.html";
+    struct Case {
+        const char* domainPath;
+        const char* caption;
+        WPARAM answer;
+        bool browserExpected;
+    };
+    for (const Case& c : {Case{"/update-optional", "Tovani - Update Available", IDNO, true},
+                          Case{"/update-required", "Tovani - Update Required", IDCANCEL, false}}) {
+        SCOPED_TRACE(c.domainPath);
+        StandInSession session(std::string("program-update") + (c.browserExpected ? "-optional" : "-required"));
+        const std::wstring caption = Wide(c.caption);
+        bool answered = false;
+        bool closed = false;
+        const ProgramRun run = RunProgram(TestSupport::SealLink("p", page, std::string(kService) + c.domainPath), [&] {
+            if (!answered) {
+                HWND box = VisibleWindow(L"#32770", caption.c_str());
+                if (box == nullptr) return true;
+                PostMessageW(box, WM_COMMAND, c.answer, 0);
+                answered = true;
+                return true;
+            }
+            HWND player = VisibleWindow(L"TovaniWindow");
+            if (player == nullptr || !Has(session.Journal(), "Loaded " + page)) return true;
+            PostMessageW(player, WM_CLOSE, 0, 0);
+            closed = true;
+            return false;
+        });
+        ASSERT_TRUE(run.ended);
+        EXPECT_TRUE(answered);
+        EXPECT_EQ(run.exitCode, 0u);
+        // The start-up's own check uses the built-in endpoint, which has none.
+        EXPECT_TRUE(Has(run.log, "Step 7B: Version check done. hasUpdate=0"));
+        EXPECT_EQ(closed, c.browserExpected);
+        EXPECT_EQ(HasPrefix(session.Journal(), "Controller created"), c.browserExpected);
+    }
 }
 
 } // namespace
