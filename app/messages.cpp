@@ -32,10 +32,6 @@ WString UpdateRequired() {
                       "تحديث إجباري متاح. يجب عليك تحميل الإصدار الجديد للمتابعة.");
 }
 
-WString PlayerInitFailedAfterRetries() { return u"WebView2 initialization failed after retries."; }
-
-WString PlayerInitFailed() { return u"Failed to initialize WebView2.\nPlease restart the application."; }
-
 WString InitScreenInitFailed() { return u"Failed to initialize WebView2."; }
 
 } // namespace Messages

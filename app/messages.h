@@ -1,6 +1,7 @@
 #pragma once
 // The user-facing texts of the application shell: English, a line feed, Arabic.
 #include "common/text.h"
+#include "player/player_messages.h"
 
 namespace Messages {
 
@@ -12,8 +13,6 @@ WString LinkErrorArabic();
 WString ServerErrorCaption(); // "Tovani - خطأ"
 WString UpdateAvailable();
 WString UpdateRequired();
-WString PlayerInitFailedAfterRetries();
-WString PlayerInitFailed();
 WString InitScreenInitFailed();
 
 } // namespace Messages

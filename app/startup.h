@@ -4,12 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "common/message_box.h"
 #include "common/text.h"
 #include "service/version_check.h"
-
-enum class MessageIcon { None, Error, Warning, Information, Question };
-enum class MessageButtons { Ok, YesNo, OkCancel };
-enum class MessageAnswer { Ok, Yes, No, Cancel };
 
 class StartupShell {
 public:

@@ -16,6 +16,7 @@
 #include "player/browser_rules.h"
 #include "player/navigation_policy.h"
 #include "player/page_builder.h"
+#include "player/player_messages.h"
 #include "player/user_data_qt.h"
 #include "player/web_messages.h"
 #include "player/webview_host_qt.h"
@@ -35,7 +36,7 @@ void PaintLoadingText(QWidget& widget) {
     painter.setFont(font);
     painter.setPen(QColor(200, 200, 200));
     painter.drawText(widget.rect(), Qt::AlignCenter | Qt::TextSingleLine,
-                     QString::fromUtf8("جاري التحميل... Loading..."));
+                     QString::fromStdU16String(kLoadingText));
 }
 
 PlayerWindow::PlayerWindow() {

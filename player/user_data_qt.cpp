@@ -3,16 +3,16 @@
 #include <QDir>
 #include <QStandardPaths>
 
-#include "common/app_constants.h"
+#include "player/user_data.h"
 
 namespace WebView {
 
 WString UserDataFolder() {
     QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (base.isEmpty()) base = QDir::homePath() + QStringLiteral("/.local/share");
-    const QString parent = base + QLatin1Char('/') + QString::fromStdU16String(ApplicationConstants.productName);
-    QDir().mkpath(parent);
-    return (parent + QStringLiteral("/WebView2Data")).toStdU16String();
+    const WString local = base.toStdU16String();
+    QDir().mkpath(QString::fromStdU16String(UserDataParent(local, u'/')));
+    return UserDataFolderUnder(local, u'/');
 }
 
 } // namespace WebView

@@ -351,6 +351,18 @@ void Dispatch(const httplib::Request& req, const std::string& body, httplib::Res
     if (!IsGet(req)) return MethodNotAllowed(res, "GET, HEAD");
     return Version(res);
   }
+  // A service that publishes a newer release, for the update prompts: a
+  // link whose domain ends in /update-optional or /update-required asks here.
+  for (const char* kind : {"/update-optional", "/update-required"}) {
+    if (path == std::string(kind) + profile.versionPath) {
+      if (!IsGet(req)) return MethodNotAllowed(res, "GET, HEAD");
+      const bool required = std::string(kind) == "/update-required";
+      return Send(res, 200,
+                  Dump({{"version", "9.0"}, {"is_required", required ? "1" : "0"},
+                        {"link", "https://127.0.0.1:47443/desktop/corvantiluxen/Tovani.exe"}}),
+                  kJsonType);
+    }
+  }
   if (path == profile.pinsPath) {
     if (!IsGet(req)) return MethodNotAllowed(res, "GET, HEAD");
     return Pins(req, res, state);

@@ -1,0 +1,144 @@
+#include "app/splash_win.h"
+
+#include <objidl.h>
+#include <gdiplus.h>
+
+#include <vector>
+
+#include "app/splash_pixels.h"
+#include "common/debug_log.h"
+#include "common/splash_handle_win.h"
+
+namespace {
+
+using namespace Gdiplus;
+using namespace Gdiplus::DllExports;
+
+LRESULT CALLBACK SplashProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_NCHITTEST: return HTCAPTION; // dragged by any point
+    case WM_DESTROY:
+        if (SplashHandle() == window) SetSplashHandle(nullptr);
+        return 0;
+    default: return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+bool RegisterSplashClass(HINSTANCE instance) {
+    static bool registered = false;
+    if (registered) return true;
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = SplashProc;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursorW(nullptr, IDC_APPSTARTING);
+    wc.lpszClassName = kSplashWindowClass;
+    registered = RegisterClassExW(&wc) != 0;
+    return registered;
+}
+
+// The resource's bytes in a stream that frees its memory on release.
+IStream* ResourceStream(HINSTANCE instance) {
+    HRSRC resource = FindResourceW(instance, MAKEINTRESOURCEW(kSplashImageId), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
+    if (resource == nullptr) return nullptr;
+    const DWORD size = SizeofResource(instance, resource);
+    HGLOBAL loaded = LoadResource(instance, resource);
+    const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
+    if (bytes == nullptr || size == 0) return nullptr;
+    HGLOBAL copy = GlobalAlloc(GMEM_MOVEABLE, size);
+    if (copy == nullptr) return nullptr;
+    void* target = GlobalLock(copy);
+    if (target == nullptr) {
+        GlobalFree(copy);
+        return nullptr;
+    }
+    CopyMemory(target, bytes, size);
+    GlobalUnlock(copy);
+    IStream* stream = nullptr;
+    if (FAILED(CreateStreamOnHGlobal(copy, TRUE, &stream))) {
+        GlobalFree(copy);
+        return nullptr;
+    }
+    return stream;
+}
+
+// Premultiplied pixels into a top-down DIB, then onto the layered window.
+bool DrawLayered(HWND window, GpBitmap* bitmap, int x, int y, int width, int height) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP dib = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (dib == nullptr || bits == nullptr) {
+        if (dib != nullptr) DeleteObject(dib);
+        return false;
+    }
+    GpRect rect(0, 0, width, height);
+    BitmapData data{};
+    if (GdipBitmapLockBits(bitmap, &rect, ImageLockModeRead, PixelFormat32bppARGB, &data) != Ok) {
+        DeleteObject(dib);
+        return false;
+    }
+    PremultiplyBgra(static_cast<const std::uint8_t*>(data.Scan0), data.Stride, static_cast<std::uint8_t*>(bits), width,
+                    height);
+    GdipBitmapUnlockBits(bitmap, &data);
+
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HGDIOBJ old = SelectObject(memory, dib);
+    POINT position{x, y};
+    SIZE size{width, height};
+    POINT source{0, 0};
+    BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+    const BOOL drawn = UpdateLayeredWindow(window, screen, &position, &size, memory, &source, 0, &blend, ULW_ALPHA);
+    SelectObject(memory, old);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    DeleteObject(dib);
+    return drawn != FALSE;
+}
+
+} // namespace
+
+void ShowSplash(HINSTANCE instance) {
+    if (SplashHandle() != nullptr) return;
+    IStream* stream = ResourceStream(instance);
+    if (stream == nullptr) {
+        DebugLog("Splash: image resource not found");
+        return;
+    }
+    GpBitmap* bitmap = nullptr;
+    if (GdipCreateBitmapFromStream(stream, &bitmap) != Ok || bitmap == nullptr) {
+        DebugLog("Splash: image cannot be decoded");
+        stream->Release();
+        return;
+    }
+    UINT width = 0;
+    UINT height = 0;
+    GdipGetImageWidth(bitmap, &width);
+    GdipGetImageHeight(bitmap, &height);
+    if (width == 0 || height == 0 || !RegisterSplashClass(instance)) {
+        DebugLog("Splash: no window class or an empty image");
+        GdipDisposeImage(bitmap);
+        stream->Release();
+        return;
+    }
+    const int w = static_cast<int>(width);
+    const int h = static_cast<int>(height);
+    const int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2;
+    const int y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
+    HWND window = CreateWindowExW(WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kSplashWindowClass, L"Kelbro Splash",
+                                  WS_POPUP | WS_VISIBLE, x, y, w, h, nullptr, nullptr, instance, nullptr);
+    if (window == nullptr) {
+        DebugLog("Splash: window cannot be created");
+    } else {
+        SetSplashHandle(window);
+        if (!DrawLayered(window, bitmap, x, y, w, h)) DebugLog("Splash: image cannot be drawn");
+    }
+    GdipDisposeImage(bitmap);
+    stream->Release();
+}

@@ -1,0 +1,12 @@
+#pragma once
+// Windows backend only: the splash, the PNG held as resource RCDATA 102,
+// drawn with its own alpha on a layered, topmost, draggable window centred on
+// the primary screen. Needs GDI+ started. Failures only log: start-up goes on
+// without a splash.
+#include <windows.h>
+
+inline constexpr int kSplashImageId = 102;
+inline constexpr wchar_t kSplashWindowClass[] = L"KelbroTransparentSplashClass";
+
+// Does nothing when a splash window exists.
+void ShowSplash(HINSTANCE instance);

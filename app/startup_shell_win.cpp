@@ -1,0 +1,106 @@
+#include "app/startup_shell_win.h"
+
+#include <shellapi.h>
+
+#include "app/init_screen_win.h"
+#include "app/messages.h"
+#include "app/runtime_probe_win.h"
+#include "app/scheme_registration.h"
+#include "app/splash_win.h"
+#include "app/windows_version_win.h"
+#include "common/message_box_win.h"
+#include "diagnostics/diagnostic_code.h"
+#include "diagnostics/diagnostic_dialog.h"
+#include "player/player_window_win.h"
+
+namespace {
+const wchar_t* W(const WString& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+} // namespace
+
+void DrainMessageQueue() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        // A quit posted this early belongs to the main loop.
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+bool IsHttpsAddress(const WString& url) {
+    if (ToLowerCopy(url).rfind(u"https://", 0) != 0 || url.size() <= 8) return false;
+    // Nothing ShellExecuteW could take as a second argument or a quote.
+    for (const char16_t c : url) {
+        if (c <= u' ' || c == u'"' || c == u'<' || c == u'>' || c == u'\\' || c == u'^' || c == u'`' || c == u'{' ||
+            c == u'|' || c == u'}' || c == 0x7F) {
+            return false;
+        }
+    }
+    return true;
+}
+
+WinStartupShell::WinStartupShell(HINSTANCE instance) : instance_(instance) {}
+WinStartupShell::~WinStartupShell() = default;
+
+void WinStartupShell::ShowSplash() {
+    ::ShowSplash(instance_);
+    DrainMessageQueue();
+}
+
+int WinStartupShell::OperatingSystemClass() { return WindowsVersionClass(); }
+
+bool WinStartupShell::EnsureBrowserRuntime() { return ::EnsureBrowserRuntime(); }
+
+void WinStartupShell::RegisterUrlScheme() { ::RegisterUrlScheme(); }
+
+MessageAnswer WinStartupShell::ShowMessage(const WString& text, const WString& caption, MessageIcon icon,
+                                           MessageButtons buttons, bool rightToLeft) {
+    return ShowMessageBox(text, caption, icon, buttons, rightToLeft);
+}
+
+void WinStartupShell::OpenExternal(const WString& url) {
+    if (!IsHttpsAddress(url)) return;
+    ShellExecuteW(nullptr, L"open", W(url), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+bool WinStartupShell::CreateInitScreen() {
+    RegisterInitWindowClass(instance_);
+    return ::CreateInitScreen(instance_);
+}
+
+void WinStartupShell::CreatePlayerFrame() {
+    RegisterPlayerWindowClass(instance_);
+    playerWindow_ = CreatePlayerFrameWindow(instance_);
+    if (playerWindow_ == nullptr) return;
+    UpdateWindow(playerWindow_);
+    DrainMessageQueue();
+}
+
+bool WinStartupShell::CreatePlayerWindow() {
+    if (playerWindow_ == nullptr) CreatePlayerFrame();
+    return ::CreatePlayerWindow(instance_, playerWindow_);
+}
+
+void WinStartupShell::ShowLinkDiagnostic(const std::string& reason) {
+    DiagnosticDialog(Messages::LinkErrorTitle(), Messages::LinkErrorText(), Messages::LinkErrorArabic(),
+                     ErrorDiagnosticCode(reason));
+}
+
+int WinStartupShell::RunMessageLoop() {
+    MSG msg{};
+    BOOL got;
+    while ((got = GetMessageW(&msg, nullptr, 0, 0)) != 0) {
+        if (got == -1) return 1;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return static_cast<int>(msg.wParam);
+}
+
+void WinStartupShell::Shutdown() {
+    DestroyPlayerHost();
+    DestroyInitScreenHost();
+}

@@ -1,0 +1,116 @@
+// The player window on Win32: the loading text until the browser covers it,
+// the browser sized to the client area, the page's messages, and the end of
+// the message loop when the window goes.
+#include "player/player_window_win.h"
+
+#include <memory>
+
+#include "common/app_constants.h"
+#include "common/message_box_win.h"
+#include "common/splash_handle_win.h"
+#include "links/player_content.h"
+#include "player/browser_rules.h"
+#include "player/navigation_policy.h"
+#include "player/page_builder.h"
+#include "player/player_messages.h"
+#include "player/shell_window_win.h"
+#include "player/user_data_win.h"
+#include "player/web_messages.h"
+
+namespace {
+
+// User-interface thread only.
+std::unique_ptr<WebView::WebViewHost> playerHost;
+HWND playerWindow = nullptr;
+bool playerShown = false;
+bool playerFullscreen = false;
+
+void ShowPlayer() {
+    playerShown = true;
+    CloseSplash();
+    BringToFront(playerWindow);
+}
+
+void OnReady(bool success) {
+    if (!success) {
+        ShowMessageBox(Messages::PlayerInitFailed(), u"Error", MessageIcon::Error, MessageButtons::Ok);
+        ExitProcess(1);
+    }
+    playerHost->ConfigureForProduction();
+    const PlayerLoadPlan plan = PlanPlayerLoad(PlayerContent);
+    for (const WString& script : plan.documentScripts) playerHost->AddScriptToExecuteOnDocumentCreated(script);
+    if (plan.load == PlayerLoadPlan::Load::NavigateToString) {
+        playerHost->NavigateToString(plan.target);
+    } else {
+        playerHost->NavigateTo(plan.target);
+    }
+    ShowPlayer();
+}
+
+void OnMessage(const WString& message) {
+    switch (ClassifyPlayerMessage(message)) {
+    case PlayerMessage::RequestPrint:
+        if (playerHost) playerHost->ShowSystemPrintDialog();
+        break;
+    case PlayerMessage::ToggleFullscreen: TogglePlayerFullscreen(playerWindow, playerFullscreen); break;
+    case PlayerMessage::PageLoaded:
+        if (!playerShown) {
+            playerShown = true;
+            ShowWindow(playerWindow, SW_SHOW);
+            UpdateWindow(playerWindow);
+        }
+        break;
+    case PlayerMessage::Ignored: break;
+    }
+}
+
+LRESULT CALLBACK PlayerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_SIZE:
+        if (playerHost) playerHost->SetBounds(0, 0, LOWORD(lParam), HIWORD(lParam));
+        return 0;
+    case WM_PAINT: PaintLoadingText(window); return 0;
+    case WM_DESTROY:
+        DestroyPlayerHost();
+        if (window == playerWindow) playerWindow = nullptr;
+        PostQuitMessage(0);
+        return 0;
+    default: return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+} // namespace
+
+bool RegisterPlayerWindowClass(HINSTANCE instance) {
+    return RegisterShellWindowClass(instance, kPlayerWindowClass, PlayerWindowProc);
+}
+
+HWND CreatePlayerFrameWindow(HINSTANCE instance) {
+    const WString title = ApplicationConstants.WindowTitle();
+    return CreateWindowExW(WS_EX_APPWINDOW, kPlayerWindowClass, reinterpret_cast<const wchar_t*>(title.c_str()),
+                           WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, kPlayerWindowWidth,
+                           kPlayerWindowHeight, nullptr, nullptr, instance, nullptr);
+}
+
+bool CreatePlayerWindow(HINSTANCE /*instance*/, HWND window) {
+    if (window == nullptr) return false;
+    playerWindow = window;
+    playerShown = false;
+    const WString userData = WebView::UserDataFolder();
+    playerHost = std::make_unique<WebView::WebViewHost>();
+    playerHost->onWebMessage = OnMessage;
+    playerHost->onWebResourceRequested = YouTubeRefererRule;
+    playerHost->onNavigationStarting = NavigationPolicy;
+    playerHost->onReady = OnReady;
+    if (playerHost->Initialize(window, userData, 3)) return true;
+    ShowMessageBox(Messages::PlayerInitFailedAfterRetries(), u"Error", MessageIcon::Error, MessageButtons::Ok);
+    return false;
+}
+
+WebView::WebViewHost* PlayerHost() { return playerHost.get(); }
+
+void DestroyPlayerHost() { playerHost.reset(); }
+
+bool PlayerShown() { return playerShown; }
+
+bool PlayerFullscreen() { return playerFullscreen; }

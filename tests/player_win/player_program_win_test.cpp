@@ -1,0 +1,376 @@
+// tovani.exe end to end under Wine: the program started with a link against
+// the development service and the stand-in runtime, as a debugged child so
+// its debug output (the start-up log) is read as a debugger reads it; its
+// windows are found and answered from here, inside the same Wine desktop.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <objidl.h>
+#include <gdiplus.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/splash_win.h"
+#include "common/text.h"
+#include "player/browser_rules.h"
+#include "player/page_scripts.h"
+#include "tests/support/standin_runtime_win.h"
+#include "tests/support/test_support.h"
+
+using TestSupport::StandInSession;
+
+namespace {
+
+constexpr char kService[] = "https://127.0.0.1:47443";
+
+std::wstring Wide(const std::string& utf8) {
+    const WString w = Utf8ToWide(utf8);
+    return std::wstring(w.begin(), w.end());
+}
+
+std::wstring ProgramPath() { return Wide(TestSupport::Env("TOVANI_BIN")) + L"\\tovani.exe"; }
+
+struct ProgramRun {
+    DWORD exitCode = 259;
+    bool ended = false;
+    std::vector<std::string> log; // the debug output, line by line
+};
+
+// Runs tovani.exe with one argument as a debugged child; watch is called
+// about every 50 ms (return false to stop watching) while the child runs.
+ProgramRun RunProgram(const WString& argument, const std::function<bool()>& watch, int timeoutMs = 60000) {
+    ProgramRun run;
+    std::wstring commandLine = L"\"" + ProgramPath() + L"\"";
+    if (!argument.empty()) commandLine += L" \"" + std::wstring(argument.begin(), argument.end()) + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS, nullptr, nullptr,
+                        &startup, &process)) {
+        ADD_FAILURE() << "tovani.exe cannot be started: " << GetLastError();
+        return run;
+    }
+    std::string pending;
+    bool watching = true;
+    const DWORD end = GetTickCount() + static_cast<DWORD>(timeoutMs);
+    while (!run.ended && GetTickCount() < end) {
+        DEBUG_EVENT event{};
+        if (!WaitForDebugEvent(&event, 50)) {
+            if (watching && watch) watching = watch();
+            continue;
+        }
+        DWORD status = DBG_CONTINUE;
+        switch (event.dwDebugEventCode) {
+        case OUTPUT_DEBUG_STRING_EVENT: {
+            const auto& info = event.u.DebugString;
+            std::string text(info.nDebugStringLength, '\0');
+            SIZE_T read = 0;
+            if (!info.fUnicode &&
+                ReadProcessMemory(process.hProcess, info.lpDebugStringData, text.data(), text.size(), &read)) {
+                text.resize(read);
+                if (!text.empty() && text.back() == '\0') text.pop_back();
+                pending += text;
+                for (std::size_t at; (at = pending.find('\n')) != std::string::npos; pending.erase(0, at + 1)) {
+                    if (at > 0) run.log.push_back(pending.substr(0, at));
+                }
+            }
+            break;
+        }
+        case CREATE_PROCESS_DEBUG_EVENT:
+            if (event.u.CreateProcessInfo.hFile) CloseHandle(event.u.CreateProcessInfo.hFile);
+            break;
+        case LOAD_DLL_DEBUG_EVENT:
+            if (event.u.LoadDll.hFile) CloseHandle(event.u.LoadDll.hFile);
+            break;
+        case EXCEPTION_DEBUG_EVENT:
+            if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT)
+                status = DBG_EXCEPTION_NOT_HANDLED;
+            break;
+        case EXIT_PROCESS_DEBUG_EVENT:
+            run.exitCode = event.u.ExitProcess.dwExitCode;
+            run.ended = true;
+            break;
+        default: break;
+        }
+        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+    }
+    if (!run.ended) {
+        ADD_FAILURE() << "tovani.exe did not end in time";
+        TerminateProcess(process.hProcess, 99);
+        DebugActiveProcessStop(process.dwProcessId);
+        WaitForSingleObject(process.hProcess, 5000);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return run;
+}
+
+bool Has(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+bool HasPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+}
+
+// The whole virtual screen as a PNG beside the test state.
+std::string SaveScreenshot(const std::string& name) {
+    const std::string path = TestSupport::Env("TOVANI_TEST_STATE") + "/" + name;
+    const int width = GetSystemMetrics(SM_CXSCREEN);
+    const int height = GetSystemMetrics(SM_CYSCREEN);
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP picture = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = SelectObject(memory, picture);
+    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    SelectObject(memory, old);
+    Gdiplus::GpBitmap* bitmap = nullptr;
+    bool saved = false;
+    if (Gdiplus::DllExports::GdipCreateBitmapFromHBITMAP(picture, nullptr, &bitmap) == Gdiplus::Ok) {
+        // The PNG encoder's class id.
+        const CLSID png = {0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
+        saved = Gdiplus::DllExports::GdipSaveImageToFile(bitmap, Wide(path).c_str(), &png, nullptr) == Gdiplus::Ok;
+        Gdiplus::DllExports::GdipDisposeImage(bitmap);
+    }
+    DeleteObject(picture);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return saved ? path : std::string();
+}
+
+class GdiplusSession {
+public:
+    GdiplusSession() {
+        Gdiplus::GdiplusStartupInput input;
+        Gdiplus::GdiplusStartup(&token_, &input, nullptr);
+    }
+    ~GdiplusSession() { Gdiplus::GdiplusShutdown(token_); }
+
+private:
+    ULONG_PTR token_ = 0;
+};
+
+std::wstring RegistryString(const std::wstring& key, const wchar_t* name, DWORD* bytes = nullptr) {
+    wchar_t value[1024] = {};
+    DWORD size = sizeof value;
+    DWORD type = 0;
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return L"<no key>";
+    const LONG result = RegQueryValueExW(handle, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
+    RegCloseKey(handle);
+    if (result != ERROR_SUCCESS || type != REG_SZ) return L"<no value>";
+    if (bytes != nullptr) *bytes = size;
+    return value;
+}
+
+std::string Narrow(const std::wstring& text) { return WideToUtf8(WString(text.begin(), text.end())); }
+
+// A top-level window of a class (and a caption, when given), visible.
+HWND VisibleWindow(const wchar_t* className, const wchar_t* caption = nullptr) {
+    HWND window = FindWindowW(className, caption);
+    return window != nullptr && IsWindowVisible(window) ? window : nullptr;
+}
+
+class PlayerProgram : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(TestSupport::InstallStandInRuntime(), ""); }
+    GdiplusSession gdiplus;
+};
+
+// A PDF link: the splash, the steps logged in order, the scheme written under
+// HKCU\Software\Classes, the player window with the content loaded by the
+// browser with its scripts, and exit code 0 when the window is closed.
+TEST_F(PlayerProgram, ALinkShowsItsContentAndTheWindowEndsTheProgramWithZero) {
+    const std::wstring schemeKey = L"Software\\Classes\\corvantiluxen";
+    RegDeleteTreeW(HKEY_CURRENT_USER, schemeKey.c_str());
+    StandInSession session("program-pdf");
+    const std::string pdf = std::string(kService) + "/media/sample.pdf";
+
+    HWND player = nullptr;
+    bool sawSplash = false;
+    RECT playerRect{};
+    std::string screenshot;
+    std::vector<std::string> journal;
+    const ProgramRun run = RunProgram(TestSupport::SealLink("p", "pdf-1", kService), [&] {
+        if (!sawSplash && FindWindowW(kSplashWindowClass, L"Kelbro Splash") != nullptr) sawSplash = true;
+        player = VisibleWindow(L"TovaniWindow");
+        if (player == nullptr) return true;
+        journal = session.Journal();
+        if (!Has(journal, "Loaded " + pdf)) return true;
+        Sleep(300); // the stand-in paints the address
+        GetWindowRect(player, &playerRect);
+        screenshot = SaveScreenshot("tovani-player.png");
+        PostMessageW(player, WM_CLOSE, 0, 0);
+        return false;
+    });
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, 0u);
+
+    const std::vector<std::string> steps = {"Step 7: Initializing SSL pinning defaults",
+                                            "Step 7: Loading dynamic pins synchronously",
+                                            "Step 7: Dynamic pins loaded OK",
+                                            "Step 7B: Checking app version...",
+                                            "Step 7B: Version check done. hasUpdate=0",
+                                            "Step 8: Registering URL protocol...",
+                                            "Step 9: Parsing command line...",
+                                            "Step 9: hasSchemeArgs=1"};
+    std::vector<std::string> logged;
+    for (const std::string& line : run.log)
+        if (line.rfind("Step ", 0) == 0) logged.push_back(line);
+    EXPECT_EQ(logged, steps) << ::testing::PrintToString(run.log);
+
+    EXPECT_TRUE(sawSplash);
+    ASSERT_NE(player, nullptr);
+    EXPECT_EQ(playerRect.right - playerRect.left, 1280);
+    EXPECT_EQ(playerRect.bottom - playerRect.top, 720);
+    EXPECT_FALSE(screenshot.empty());
+
+    // The browser as the player drives it: production settings, the loader
+    // and print scripts then the watermark and print button, and the
+    // content navigated through a request carrying the identity headers.
+    journal = session.Journal();
+    EXPECT_TRUE(Has(journal, "Settings.put_AreDevToolsEnabled 0"));
+    EXPECT_TRUE(Has(journal, "Settings.put_HiddenPdfToolbarItems 7"));
+    EXPECT_EQ(std::count_if(journal.begin(), journal.end(),
+                            [](const std::string& l) { return l.rfind("WebView.AddScriptToExecuteOnDocumentCreated", 0) == 0; }),
+              4);
+    EXPECT_TRUE(HasPrefix(journal, "WebView.NavigateWithWebResourceRequest " + pdf));
+    EXPECT_TRUE(Has(journal, "Controller.Close"));
+
+    // The registration, rewritten by this start.
+    const std::wstring program = ProgramPath();
+    wchar_t full[MAX_PATH] = {};
+    GetFullPathNameW(program.c_str(), MAX_PATH, full, nullptr);
+    DWORD bytes = 0;
+    EXPECT_EQ(Narrow(RegistryString(schemeKey, nullptr, &bytes)), "Kelbro Desktop Player");
+    EXPECT_EQ(bytes, (21u + 1) * 2);
+    EXPECT_EQ(Narrow(RegistryString(schemeKey, L"URL Protocol", &bytes)), "");
+    EXPECT_EQ(bytes, 2u);
+    const std::string icon = Narrow(RegistryString(schemeKey + L"\\DefaultIcon", nullptr));
+    const std::string command = Narrow(RegistryString(schemeKey + L"\\shell\\open\\command", nullptr));
+    EXPECT_EQ(ToLowerCopy(Utf8ToWide(icon)), ToLowerCopy(Utf8ToWide(Narrow(full) + ",1")));
+    EXPECT_EQ(ToLowerCopy(Utf8ToWide(command)), ToLowerCopy(Utf8ToWide("\"" + Narrow(full) + "\" \"%1\"")));
+}
+
+// The service's own message for a link: shown over the splash, with the
+// service's caption; OK ends the program with 1 and no browser.
+TEST_F(PlayerProgram, AServiceMessageIsShownOverTheSplashAndEndsWithOne) {
+    StandInSession session("program-message");
+    const std::wstring caption = Wide("Tovani - \xD8\xAE\xD8\xB7\xD8\xA3");
+    std::wstring text;
+    RECT splashRect{};
+    bool splashLayered = false;
+    std::string screenshot;
+    const ProgramRun run = RunProgram(TestSupport::SealLink("p", "error-message", kService), [&] {
+        HWND box = VisibleWindow(L"#32770", caption.c_str());
+        if (box == nullptr) return true;
+        Sleep(300);
+        HWND splash = FindWindowW(kSplashWindowClass, L"Kelbro Splash");
+        if (splash != nullptr) {
+            GetWindowRect(splash, &splashRect);
+            const LONG_PTR ex = GetWindowLongPtrW(splash, GWL_EXSTYLE);
+            splashLayered = (ex & WS_EX_LAYERED) && (ex & WS_EX_TOPMOST) && (ex & WS_EX_TOOLWINDOW);
+        }
+        // The box's text control (id 0xFFFF in the system's message box).
+        HWND label = GetDlgItem(box, 0xFFFF);
+        wchar_t buffer[512] = {};
+        if (label != nullptr) {
+            GetWindowTextW(label, buffer, 512);
+        }
+        text = buffer;
+        screenshot = SaveScreenshot("tovani-splash-and-message.png");
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        return false;
+    });
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_EQ(Narrow(text), "\xD8\xA7\xD9\x84\xD9\x85\xD8\xAD\xD8\xAA\xD9\x88\xD9\x89 \xD8\xBA\xD9\x8A\xD8\xB1 "
+                            "\xD9\x85\xD8\xAA\xD8\xA7\xD8\xAD \xD8\xAD\xD8\xA7\xD9\x84\xD9\x8A\xD8\xA7\xD9\x8B");
+    // Wine's message box shows neither MB_RIGHT, MB_RTLREADING nor
+    // MB_TOPMOST in its window styles, so those are not read back here.
+    // The splash, still up: the image's size, centred on the screen.
+    EXPECT_TRUE(splashLayered);
+    EXPECT_EQ(splashRect.right - splashRect.left, 720);
+    EXPECT_EQ(splashRect.bottom - splashRect.top, 420);
+    EXPECT_EQ(splashRect.left, (GetSystemMetrics(SM_CXSCREEN) - 720) / 2);
+    EXPECT_EQ(splashRect.top, (GetSystemMetrics(SM_CYSCREEN) - 420) / 2);
+    EXPECT_FALSE(screenshot.empty());
+    EXPECT_FALSE(HasPrefix(session.Journal(), "Controller created"));
+    EXPECT_TRUE(Has(run.log, "Step 9: hasSchemeArgs=1"));
+}
+
+// Without a link: the init screen, its browser on the start page with the
+// navigation bar, and exit code 0 when it is closed.
+TEST_F(PlayerProgram, WithoutALinkTheInitScreenShowsTheStartPage) {
+    StandInSession session("program-init");
+    const std::string start = WideToUtf8(StartPageUrl());
+    HWND screen = nullptr;
+    RECT rect{};
+    const ProgramRun run = RunProgram(WString(), [&] {
+        screen = VisibleWindow(L"KelbroInitWindow");
+        if (screen == nullptr || !Has(session.Journal(), "Loaded " + start)) return true;
+        GetWindowRect(screen, &rect);
+        PostMessageW(screen, WM_CLOSE, 0, 0);
+        return false;
+    });
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(Has(run.log, "Step 9: hasSchemeArgs=0"));
+    ASSERT_NE(screen, nullptr);
+    EXPECT_EQ(rect.right - rect.left, 1024);
+    EXPECT_EQ(rect.bottom - rect.top, 768);
+    const std::vector<std::string> journal = session.Journal();
+    EXPECT_TRUE(Has(journal, "WebView.AddScriptToExecuteOnDocumentCreated fnv=" +
+                                 TestSupport::StandInDigest(WideToUtf8(NavigationBarScript())) + " length=" +
+                                 std::to_string(WideToUtf8(NavigationBarScript()).size())));
+    EXPECT_TRUE(Has(journal, "Controller.Close"));
+    // The splash goes with the first completed navigation.
+    EXPECT_EQ(FindWindowW(kSplashWindowClass, nullptr), nullptr);
+}
+
+// The second version check asks the service the link names: an optional
+// update declined goes on to the content (0 when the window closes); a
+// required one cancelled ends with 0 before any browser starts.
+TEST_F(PlayerProgram, UpdatePromptsAfterTheLinksVersionCheck) {
+    const std::string page = std::string(kService) + "/media/page.html";
+    struct Case {
+        const char* domainPath;
+        const char* caption;
+        WPARAM answer;
+        bool browserExpected;
+    };
+    for (const Case& c : {Case{"/update-optional", "Tovani - Update Available", IDNO, true},
+                          Case{"/update-required", "Tovani - Update Required", IDCANCEL, false}}) {
+        SCOPED_TRACE(c.domainPath);
+        StandInSession session(std::string("program-update") + (c.browserExpected ? "-optional" : "-required"));
+        const std::wstring caption = Wide(c.caption);
+        bool answered = false;
+        bool closed = false;
+        const ProgramRun run = RunProgram(TestSupport::SealLink("p", page, std::string(kService) + c.domainPath), [&] {
+            if (!answered) {
+                HWND box = VisibleWindow(L"#32770", caption.c_str());
+                if (box == nullptr) return true;
+                PostMessageW(box, WM_COMMAND, c.answer, 0);
+                answered = true;
+                return true;
+            }
+            HWND player = VisibleWindow(L"TovaniWindow");
+            if (player == nullptr || !Has(session.Journal(), "Loaded " + page)) return true;
+            PostMessageW(player, WM_CLOSE, 0, 0);
+            closed = true;
+            return false;
+        });
+        ASSERT_TRUE(run.ended);
+        EXPECT_TRUE(answered);
+        EXPECT_EQ(run.exitCode, 0u);
+        // The start-up's own check uses the built-in endpoint, which has none.
+        EXPECT_TRUE(Has(run.log, "Step 7B: Version check done. hasUpdate=0"));
+        EXPECT_EQ(closed, c.browserExpected);
+        EXPECT_EQ(HasPrefix(session.Journal(), "Controller created"), c.browserExpected);
+    }
+}
+
+} // namespace
