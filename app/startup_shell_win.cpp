@@ -30,18 +30,6 @@ void DrainMessageQueue() {
     }
 }
 
-bool IsHttpsAddress(const WString& url) {
-    if (ToLowerCopy(url).rfind(u"https://", 0) != 0 || url.size() <= 8) return false;
-    // Nothing ShellExecuteW could take as a second argument or a quote.
-    for (const char16_t c : url) {
-        if (c <= u' ' || c == u'"' || c == u'<' || c == u'>' || c == u'\\' || c == u'^' || c == u'`' || c == u'{' ||
-            c == u'|' || c == u'}' || c == 0x7F) {
-            return false;
-        }
-    }
-    return true;
-}
-
 WinStartupShell::WinStartupShell(HINSTANCE instance) : instance_(instance) {}
 WinStartupShell::~WinStartupShell() = default;
 
@@ -62,7 +50,8 @@ MessageAnswer WinStartupShell::ShowMessage(const WString& text, const WString& c
 }
 
 void WinStartupShell::OpenExternal(const WString& url) {
-    if (!IsHttpsAddress(url)) return;
+    // The shared rule: only a plain https address reaches the shell.
+    if (!IsOpenableUpdateLink(url)) return;
     ShellExecuteW(nullptr, L"open", W(url), nullptr, nullptr, SW_SHOWNORMAL);
 }
 

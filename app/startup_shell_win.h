@@ -35,5 +35,3 @@ private:
 // Dispatches what is queued now, so new windows paint before a long step.
 void DrainMessageQueue();
 // True for an address the update prompt may hand to ShellExecuteW: https
-// only, since "open" runs programs and opens files and shares as given.
-bool IsHttpsAddress(const WString& url);
