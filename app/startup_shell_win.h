@@ -34,4 +34,3 @@ private:
 
 // Dispatches what is queued now, so new windows paint before a long step.
 void DrainMessageQueue();
-// True for an address the update prompt may hand to ShellExecuteW: https
