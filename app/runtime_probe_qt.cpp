@@ -1,6 +1,11 @@
 #include "app/runtime_probe_qt.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
 #include <QLibraryInfo>
 #include <QProcess>
 
@@ -12,10 +17,34 @@ QString BrowserHelperPath() {
     return QLibraryInfo::path(QLibraryInfo::LibraryExecutablesPath) + QStringLiteral("/QtWebEngineProcess");
 }
 
+namespace {
+
+// The helper as it is on disk now: an upgrade or a replacement changes it.
+QByteArray HelperIdentity(const QFileInfo& info) {
+    return (info.canonicalFilePath() + QLatin1Char('\n') + QString::number(info.size()) + QLatin1Char('\n') +
+            QString::number(info.lastModified().toMSecsSinceEpoch()) + QLatin1Char('\n'))
+        .toUtf8();
+}
+
+QString ProvenHelperRecord() {
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    return cache.isEmpty() ? QString() : cache + QStringLiteral("/Tovani/browser-runtime");
+}
+
+} // namespace
+
 bool BrowserRuntimePresent() {
     const QString path = BrowserHelperPath();
     const QFileInfo info(path);
     if (!info.isFile() || !info.isExecutable()) return false;
+    // A helper proven to start is not started again on every launch (it
+    // costs a process start per launch) until the file itself changes.
+    const QByteArray identity = HelperIdentity(info);
+    const QString record = ProvenHelperRecord();
+    if (!record.isEmpty()) {
+        QFile proven(record);
+        if (proven.open(QIODevice::ReadOnly) && proven.readAll() == identity) return true;
+    }
     // Started without arguments the helper prints its name and version and
     // ends: that proves its libraries load.
     QProcess helper;
@@ -26,8 +55,17 @@ bool BrowserRuntimePresent() {
         helper.waitForFinished(1000);
         return false;
     }
-    return helper.exitStatus() == QProcess::NormalExit && helper.exitCode() == 0 &&
-           helper.readAll().contains("QtWebEngineProcess");
+    const bool started = helper.exitStatus() == QProcess::NormalExit && helper.exitCode() == 0 &&
+                         helper.readAll().contains("QtWebEngineProcess");
+    if (started && !record.isEmpty()) {
+        QDir().mkpath(QFileInfo(record).absolutePath());
+        QSaveFile proven(record);
+        if (proven.open(QIODevice::WriteOnly)) {
+            proven.write(identity);
+            proven.commit();
+        }
+    }
+    return started;
 }
 
 bool EnsureBrowserRuntime() {

@@ -466,6 +466,43 @@ TEST(PlayerProgram, TheSecondFailureInARowIsReportedAndEndsWithOne) {
     EXPECT_FALSE(QFile::exists(temp.filePath(QStringLiteral("webview2_repair.sh"))));
 }
 
+// The runtime check starts the browser's helper once; later launches trust it
+// until the helper file changes.
+TEST(PlayerProgram, AProvenBrowserRuntimeIsNotStartedAgainUntilItChanges) {
+    QTemporaryDir home;
+    QTemporaryDir temp;
+    const QString helper = temp.filePath(QStringLiteral("helper"));
+    const QString starts = temp.filePath(QStringLiteral("starts"));
+    {
+        QFile script(helper);
+        script.open(QIODevice::WriteOnly);
+        script.write(QStringLiteral("#!/bin/sh\n[ $# -eq 0 ] && echo probe >> '%1' && exec /usr/lib/qt6/libexec/QtWebEngineProcess\n"
+                                    "exec /usr/lib/qt6/libexec/QtWebEngineProcess \"$@\"\n")
+                         .arg(starts)
+                         .toUtf8());
+    }
+    QFile::setPermissions(helper, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const auto launch = [&] {
+        return RunPlayer({"corvantiluxen:a:b"}, {{"HOME", home.path().toStdString()},
+                                                 {"XDG_CACHE_HOME", ""},
+                                                 {"DISPLAY", ""},
+                                                 {"QTWEBENGINEPROCESS_PATH", helper.toStdString()}});
+    };
+    const auto probes = [&] { return QString::fromUtf8(TestSupport::ReadFile(starts.toStdString()).c_str()).count(QStringLiteral("probe")); };
+    EXPECT_NE(launch().err.find("Link Error"), std::string::npos);
+    EXPECT_EQ(probes(), 1);
+    EXPECT_NE(launch().err.find("Link Error"), std::string::npos);
+    EXPECT_EQ(probes(), 1) << "a proven helper is not started again";
+    // A changed helper is proven afresh.
+    {
+        QFile script(helper);
+        script.open(QIODevice::Append);
+        script.write("# changed\n");
+    }
+    EXPECT_NE(launch().err.find("Link Error"), std::string::npos);
+    EXPECT_EQ(probes(), 2);
+}
+
 TEST(PlayerProgram, AMissingBrowserRuntimeIsNamedAndEndsWithOne) {
     const auto run = RunPlayer({}, {{"DISPLAY", ""}, {"QTWEBENGINEPROCESS_PATH", "/nonexistent/QtWebEngineProcess"}});
     EXPECT_EQ(run.status, 1) << run.err;
