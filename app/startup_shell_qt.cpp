@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QThread>
 #include <QUrl>
 
 #include "app/init_screen_qt.h"
@@ -13,14 +14,20 @@
 #include "diagnostics/diagnostic_code.h"
 #include "diagnostics/diagnostic_dialog.h"
 #include "player/player_window_qt.h"
+#include "service/curl_transfer_linux.h"
 #include "player/window_icon_qt.h"
 
 namespace {
 QString ToQString(const WString& text) { return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())); }
 } // namespace
 
-QtStartupShell::QtStartupShell() = default;
-QtStartupShell::~QtStartupShell() = default;
+QtStartupShell::QtStartupShell() {
+    // The service is asked while the splash, and later the browser coming up
+    // in the player's window, keep running (input waits).
+    SetTransferPump(TransferPump{[] { return QThread::currentThread() == qApp->thread(); },
+                                 [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 2); }});
+}
+QtStartupShell::~QtStartupShell() { SetTransferPump({}); }
 
 void QtStartupShell::ShowSplash() { ::ShowSplash(); }
 
@@ -58,6 +65,8 @@ void QtStartupShell::CreatePlayerFrame() {
     player_ = std::make_unique<PlayerWindow>();
     player_->show();
     QCoreApplication::processEvents();
+    // The browser comes up while the link's content is fetched.
+    player_->PrepareBrowser();
 }
 
 bool QtStartupShell::CreatePlayerWindow() {

@@ -11,6 +11,7 @@
 #include "app/message_box_qt.h"
 #include "app/messages.h"
 #include "app/splash_qt.h"
+#include "player/webview_host_qt.h"
 #include "common/app_constants.h"
 #include "links/player_content.h"
 #include "player/browser_rules.h"
@@ -49,13 +50,23 @@ PlayerWindow::PlayerWindow() {
 
 PlayerWindow::~PlayerWindow() = default;
 
-bool PlayerWindow::CreateBrowser() {
-    shown_ = false;
+void PlayerWindow::MakeHost() {
     host_ = std::make_unique<WebView::WebViewHost>();
     host_->onWebMessage = [this](const WString& message) { OnMessage(message); };
     host_->onWebResourceRequested = YouTubeRefererRule;
     host_->onNavigationStarting = NavigationPolicy;
     host_->onReady = [this](bool success) { OnReady(success); };
+}
+
+void PlayerWindow::PrepareBrowser() {
+    if (host_) return;
+    MakeHost();
+    WebView::StartEarly(*host_, this, WebView::UserDataFolder());
+}
+
+bool PlayerWindow::CreateBrowser() {
+    shown_ = false;
+    if (!host_) MakeHost();
     if (host_->Initialize(this, WebView::UserDataFolder(), 3)) return true;
     ShowMessageBox(Messages::PlayerInitFailedAfterRetries(), u"Error", MessageIcon::Error, MessageButtons::Ok);
     return false;

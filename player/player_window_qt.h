@@ -13,6 +13,9 @@ public:
     PlayerWindow();
     ~PlayerWindow() override;
 
+    // Starts the browser's processes without waiting (while the service is
+    // still being asked what to show).
+    void PrepareBrowser();
     // Brings the browser up and loads PlayerContent; false when the browser failed.
     bool CreateBrowser();
     WebView::WebViewHost* Host() const { return host_.get(); }
@@ -25,6 +28,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void MakeHost();
     void OnReady(bool success);
     void OnMessage(const WString& message);
     void ShowPlayer();

@@ -166,7 +166,16 @@ struct WebViewHost::Impl {
     int scriptCount = 0;
 
     void TearDown();
+    // The internal first page that shows the browser can run: started early
+    // (while the caller still has other work) or when Initialize waits.
+    enum class FirstPage { NotStarted, Loading, Ready, Failed };
+    FirstPage firstPage = FirstPage::NotStarted;
+    std::unique_ptr<QObject> firstPageContext;
+    QEventLoop* firstPageLoop = nullptr;
+    bool early = false; // StartEarly ran
+
     bool CreateBrowser();
+    void StartFirstPage();
     bool WaitForFirstPage();
     void Connect();
     bool OnNavigationRequest(const QUrl& url, QWebEnginePage::NavigationType type, bool isMainFrame);
@@ -289,31 +298,40 @@ void WebViewHost::Impl::Connect() {
                      });
 }
 
-bool WebViewHost::Impl::WaitForFirstPage() {
-    enum class Outcome { Waiting, Ready, Failed };
-    Outcome outcome = Outcome::Waiting;
-    QEventLoop loop;
-    QObject waitContext; // ends these connections when the wait is over
-    auto finish = [&](Outcome result) {
-        if (outcome != Outcome::Waiting) return;
-        outcome = result;
-        loop.quit();
+void WebViewHost::Impl::StartFirstPage() {
+    firstPage = FirstPage::Loading;
+    firstPageContext = std::make_unique<QObject>(); // ends these connections when the wait is over
+    auto finish = [this](FirstPage result) {
+        if (firstPage != FirstPage::Loading) return;
+        firstPage = result;
+        if (firstPageLoop) firstPageLoop->quit();
     };
-    QObject::connect(page.get(), &QWebEnginePage::loadingChanged, &waitContext, [&](const QWebEngineLoadingInfo& info) {
-        if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus) finish(Outcome::Ready);
-        if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus) finish(Outcome::Failed);
-    });
-    QObject::connect(page.get(), &QWebEnginePage::renderProcessTerminated, &waitContext,
-                     [&](QWebEnginePage::RenderProcessTerminationStatus, int) { finish(Outcome::Failed); });
+    QObject::connect(page.get(), &QWebEnginePage::loadingChanged, firstPageContext.get(),
+                     [finish](const QWebEngineLoadingInfo& info) {
+                         if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus) finish(FirstPage::Ready);
+                         if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus) finish(FirstPage::Failed);
+                     });
+    QObject::connect(page.get(), &QWebEnginePage::renderProcessTerminated, firstPageContext.get(),
+                     [finish](QWebEnginePage::RenderProcessTerminationStatus, int) { finish(FirstPage::Failed); });
     // No time limit: a start that is merely slow (a cold disk, a loaded
     // machine) must never count as a failure, since failure leads to repair
     // and repair clears the user's browser data.
     starting = true;
     page->load(QUrl(QStringLiteral("about:blank")));
-    // A quit of the application also ends this loop; then nothing is ready.
-    if (outcome == Outcome::Waiting) loop.exec();
+}
+
+bool WebViewHost::Impl::WaitForFirstPage() {
+    if (firstPage == FirstPage::NotStarted) StartFirstPage();
+    if (firstPage == FirstPage::Loading) {
+        QEventLoop loop;
+        firstPageLoop = &loop;
+        // A quit of the application also ends this loop; then nothing is ready.
+        loop.exec();
+        firstPageLoop = nullptr;
+    }
+    firstPageContext.reset();
     starting = false;
-    return outcome == Outcome::Ready;
+    return firstPage == FirstPage::Ready;
 }
 
 bool WebViewHost::Impl::OnNavigationRequest(const QUrl& url, QWebEnginePage::NavigationType, bool isMainFrame) {
@@ -404,15 +422,35 @@ WebViewHost::WebViewHost() : impl_(std::make_unique<Impl>(*this)) {}
 
 WebViewHost::~WebViewHost() { impl_->TearDown(); }
 
-bool WebViewHost::Initialize(NativeWindow parent, const WString& userDataFolder, int /*attempts*/) {
-    Impl& d = *impl_;
-    if (d.page) return d.ready; // a host starts once
-    d.parent = static_cast<QWidget*>(parent);
+void StartEarly(WebViewHost& host, QWidget* parent, const WString& userDataFolder) {
+    WebViewHost::Impl& d = *host.impl();
+    if (d.page || d.early || parent == nullptr || userDataFolder.empty()) return;
+    d.parent = parent;
     d.userDataFolder = userDataFolder;
     Repair::OrphanBrowserSweep();
-    if (!userDataFolder.empty()) Repair::StaleDataSweep(std::filesystem::path(WideToUtf8(userDataFolder)));
+    Repair::StaleDataSweep(std::filesystem::path(WideToUtf8(userDataFolder)));
+    d.early = true;
+    // A browser that cannot be created is found out by Initialize, which
+    // then tears down and repairs as for any failed start.
+    if (d.CreateBrowser()) d.StartFirstPage();
+    else d.firstPage = WebViewHost::Impl::FirstPage::Failed;
+}
+
+bool WebViewHost::Initialize(NativeWindow parent, const WString& userDataFolder, int /*attempts*/) {
+    Impl& d = *impl_;
+    if (d.ready || (d.page && !d.early)) return d.ready; // a host starts once
+    if (!d.early) {
+        d.parent = static_cast<QWidget*>(parent);
+        d.userDataFolder = userDataFolder;
+    }
     bool started = false;
-    if (d.parent && !userDataFolder.empty()) started = d.CreateBrowser() && d.WaitForFirstPage();
+    if (d.early) {
+        started = d.WaitForFirstPage();
+    } else {
+        Repair::OrphanBrowserSweep();
+        if (!userDataFolder.empty()) Repair::StaleDataSweep(std::filesystem::path(WideToUtf8(userDataFolder)));
+        if (d.parent && !userDataFolder.empty()) started = d.CreateBrowser() && d.WaitForFirstPage();
+    }
     if (started) {
         d.ready = true;
         if (onReady) Guarded("onReady", [&] { onReady(true); });

@@ -34,6 +34,11 @@ struct TrafficChecks {
 };
 void SetTrafficChecks(WebViewHost& host, TrafficChecks checks);
 
+// Starts bringing the browser up in parent without waiting for it, so that
+// its processes start while the caller still fetches what to show;
+// Initialize later waits for it (and repairs a start that failed).
+void StartEarly(WebViewHost& host, QWidget* parent, const WString& userDataFolder);
+
 // A close request of the host's window: the page's open dialog and every
 // later one are dismissed, and the host is destroyed, unless the page is
 // still inside its dialog's call; then the host stays until its owner goes

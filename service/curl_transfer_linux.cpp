@@ -1,6 +1,8 @@
 #include "service/curl_transfer_linux.h"
 
+#include <chrono>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -115,7 +117,35 @@ bool CurlAvailable() {
     return available;
 }
 
+namespace {
+
+std::mutex gPumpLock;
+TransferPump gPump;
+
+CurlOutcome RunCurlTransferHere(const CurlTransfer& transfer);
+
+} // namespace
+
+void SetTransferPump(TransferPump pump) {
+    std::lock_guard<std::mutex> guard(gPumpLock);
+    gPump = std::move(pump);
+}
+
 CurlOutcome RunCurlTransfer(const CurlTransfer& transfer) {
+    TransferPump pump;
+    {
+        std::lock_guard<std::mutex> guard(gPumpLock);
+        pump = gPump;
+    }
+    if (!pump.applies || !pump.pumpOnce || !pump.applies()) return RunCurlTransferHere(transfer);
+    auto exchange = std::async(std::launch::async, [&transfer] { return RunCurlTransferHere(transfer); });
+    while (exchange.wait_for(std::chrono::milliseconds(2)) != std::future_status::ready) pump.pumpOnce();
+    return exchange.get();
+}
+
+namespace {
+
+CurlOutcome RunCurlTransferHere(const CurlTransfer& transfer) {
     CurlOutcome outcome;
     if (!CurlAvailable()) {
         outcome.code = CURLE_FAILED_INIT;
@@ -197,6 +227,8 @@ CurlOutcome RunCurlTransfer(const CurlTransfer& transfer) {
     if (!outcome.responseRead) outcome.body.clear();
     return outcome;
 }
+
+} // namespace
 
 unsigned long WinHttpErrorFor(CURLcode code) {
     switch (code) {

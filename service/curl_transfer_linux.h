@@ -6,6 +6,7 @@
 #include <curl/curl.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,6 +49,15 @@ bool CurlAvailable();
 // Runs the exchange. Throws std::bad_alloc when memory runs out; every other
 // failure is in the outcome.
 CurlOutcome RunCurlTransfer(const CurlTransfer& transfer);
+
+// Lets a user interface keep running while its thread waits on an exchange:
+// when applies() is true on the calling thread, the exchange runs on a
+// thread of its own and pumpOnce() is called until it is done.
+struct TransferPump {
+    std::function<bool()> applies;
+    std::function<void()> pumpOnce;
+};
+void SetTransferPump(TransferPump pump);
 
 // The WinHTTP error number that stands for a libcurl failure, so that both
 // platforms report the same texts.
