@@ -7,10 +7,7 @@ namespace WebView {
 ProbeResult ProbeBrowserHost(const WString& host, std::uint16_t port) {
     ProbeResult result;
     // Only a bare host name: anything else is no host to open.
-    if (host.empty() || host.size() > 255 || port == 0) return result;
-    for (const char16_t c : host) {
-        if (c <= u' ' || c == u'/' || c == u'\\' || c == u'?' || c == u'#' || c == u'@') return result;
-    }
+    if (!IsBareHostName(host) || port == 0) return result;
     result.chain = FetchServerChain(host, port);
     // No handshake (refused, unreachable, too slow) is a failed exchange: the
     // request goes on and the host is not probed again.

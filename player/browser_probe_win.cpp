@@ -8,10 +8,7 @@ namespace WebView {
 ProbeResult ProbeBrowserHost(const WString& host, std::uint16_t port) {
     ProbeResult result;
     // Only a bare host name reaches WinHTTP: anything else is no host to open.
-    if (host.empty() || host.size() > 255 || port == 0) return result;
-    for (const char16_t c : host) {
-        if (c <= u' ' || c == u'/' || c == u'\\' || c == u'?' || c == u'#' || c == u'@') return result;
-    }
+    if (!IsBareHostName(host) || port == 0) return result;
     // Handles of its own: the probe shares nothing with the transport's session.
     InternetHandle session(WinHttpOpen(WinText(kBrowserProbeUserAgent), WINHTTP_ACCESS_TYPE_NO_PROXY,
                                        WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));

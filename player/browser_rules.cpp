@@ -125,6 +125,14 @@ std::optional<WString> HttpsHostOf(const WString& uri) {
     return host;
 }
 
+bool IsBareHostName(const WString& host) {
+    if (host.empty() || host.size() > 255) return false;
+    for (const char16_t c : host) {
+        if (c <= u' ' || c == u'/' || c == u'\\' || c == u'?' || c == u'#' || c == u'@') return false;
+    }
+    return true;
+}
+
 bool CheckBrowserHost(const WString& host, const HostProbe& probe) {
     if (IsVerified(host)) return true;
 

@@ -61,6 +61,10 @@ inline constexpr char16_t kBrowserProbeUserAgent[] =
 inline constexpr int kBrowserProbeTimeoutMs = 3000;
 inline constexpr int kBrowserProbePort = 443;
 
+// A host name alone, nothing that would change an address's meaning (no
+// user info, path, query, fragment or white space), at most 255 units.
+bool IsBareHostName(const WString& host);
+
 namespace WebView {
 // The platform's look at a pinned host: could not open (a host that is no
 // host), exchange failed (no handshake: unreachable, refused, too slow), or

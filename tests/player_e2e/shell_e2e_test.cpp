@@ -276,6 +276,8 @@ TEST(PlayerProgram, XdgOpenWithoutADesktopEnvironmentStartsThePlayer) {
         noDisplay.emplace_back("DISPLAY", "");
         const auto first = RunWith(installed.string(), {"corvantiluxen:a:b"}, noDisplay);
         ASSERT_NE(first.err.find("Link Error"), std::string::npos) << first.err;
+        // The icon the entry names is in the user's icon theme.
+        EXPECT_TRUE(std::filesystem::exists(home + "/.local/share/icons/hicolor/256x256/apps/tovani.png"));
 
         const auto opened = RunWith("/usr/bin/xdg-open", {"corvantiluxen:a:b"}, desktopless);
         EXPECT_EQ(opened.status, 0) << folder << ": " << opened.err;

@@ -14,13 +14,6 @@ namespace {
 const std::string kPreflightHost2 = "Pre-flight SSL Pin validation FAILED for 127.0.0.2. MITM Attack Prevented!";
 const std::string kResponseHost2 = "SSL Pin validation FAILED for 127.0.0.2";
 
-void ExpectRefused(const HttpResponse& r, const std::string& error) {
-    EXPECT_EQ(r.error, error);
-    EXPECT_EQ(r.statusCode, 0u);
-    EXPECT_EQ(r.body, "");
-    EXPECT_FALSE(r.ok);
-}
-
 } // namespace
 
 TEST(Pinning, AnyCertificateOfTheChainMayCarryThePin) {

@@ -106,6 +106,14 @@ inline std::vector<TrapConnection> TrapConnections(const std::string& listener, 
     return out;
 }
 
+// A refused exchange: its text, and nothing read.
+inline void ExpectRefused(const HttpResponse& r, const std::string& error) {
+    EXPECT_EQ(r.error, error);
+    EXPECT_EQ(r.statusCode, 0u);
+    EXPECT_EQ(r.body, "");
+    EXPECT_FALSE(r.ok);
+}
+
 inline bool IsSendFailure(const HttpResponse& response) {
     return response.error.rfind("WinHttpSendRequest failed: ", 0) == 0 && response.statusCode == 0 &&
            response.body.empty() && !response.ok;

@@ -14,13 +14,6 @@ namespace {
 const WString kForgedHost2 = u"https://127.0.0.2:47446"; // recording listener, forged chain
 const std::string kSecretBody = "pass=learner-77&id=secret-content";
 
-void ExpectRefused(const HttpResponse& r, const std::string& error) {
-    EXPECT_EQ(r.error, error);
-    EXPECT_EQ(r.statusCode, 0u);
-    EXPECT_EQ(r.body, "");
-    EXPECT_FALSE(r.ok);
-}
-
 } // namespace
 
 TEST(WindowsTransport, ForgedChainGetsNothingOnThePreflightOrTheRequest) {
