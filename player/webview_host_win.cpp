@@ -8,6 +8,7 @@
 #include "player/webview2_handler_win.h"
 #include "player/webview_host_win.h"
 #include "runtime/repair.h"
+#include "runtime/repair_win.h"
 #include "runtime/webview2_loader_win.h"
 #include "service/device_identity.h"
 
@@ -269,8 +270,8 @@ bool WebViewHost::Initialize(NativeWindow parent, const WString& userDataFolder,
     if (d.started) return d.webview.get() != nullptr; // a host starts once
     d.started = true;
     d.parentWindow = static_cast<HWND>(parent);
+    Repair::OrphanBrowserSweep();
     if (!userDataFolder.empty()) {
-        std::error_code ignored;
         Repair::StaleDataSweep(std::filesystem::path(reinterpret_cast<const wchar_t*>(userDataFolder.c_str())));
     }
 
@@ -304,9 +305,12 @@ bool WebViewHost::Initialize(NativeWindow parent, const WString& userDataFolder,
     if (d.webview) return true;
     if (SUCCEEDED(hr) && FAILED(wait.result))
         DebugLog("browser host: the browser could not be created, code " + std::to_string(wait.result));
-    // The one-shot repair of a failed start comes with the runtime repair of
-    // the Windows build; until then the failure goes back to the owner.
     d.TearDown();
+    // A browser that could not come up is repaired once (this process ends
+    // there); a second failure in a row goes back to the owner. A call
+    // without a window or a data folder is the caller's mistake.
+    if (d.parentWindow != nullptr && IsWindow(d.parentWindow) && !userDataFolder.empty())
+        Repair::RepairOrReport(userDataFolder, d.parentWindow);
     if (onReady) Guarded("onReady", [&] { onReady(false); });
     return false;
 }

@@ -6,6 +6,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -14,6 +16,7 @@
 #include "player/page_scripts.h"
 #include "player/system_print_win.h"
 #include "player/webview_host_win.h"
+#include "runtime/repair.h"
 #include "service/device_identity.h"
 #include "service/pins.h"
 #include "tests/support/standin_runtime_win.h"
@@ -317,7 +320,12 @@ TEST_F(HostTest, FailuresToCreateTheBrowserGoBackToTheOwner) {
     for (const char* line : {"environment-fails 0x80004005\n", "controller-fails 0x8007000E\n"}) {
         StandInSession session("fails", line);
         readyCalls.clear();
+        // A repair already tried: this failure is reported, not repaired
+        // (the repair would end the test's process), and the flag is used up.
+        { std::ofstream(Repair::FlagFile()) << Repair::kFlagContent; }
         EXPECT_FALSE(Start(session)) << line;
+        EXPECT_FALSE(std::filesystem::exists(Repair::FlagFile())) << line;
+        EXPECT_FALSE(std::filesystem::exists(Repair::ScriptFile())) << line;
         EXPECT_EQ(readyCalls, std::vector<bool>{false}) << line;
         EXPECT_FALSE(host->IsReady());
         // Nothing of a browser that never came up is called.

@@ -158,6 +158,7 @@ int main(int argc, char** argv) {
 
   ServiceState state;
   state.mediaDir = options.mediaDir;
+  state.stateDir = options.stateDir;
   if (!LoadProfile(options.profileFile, state.profile, error)) return Fail(error, 2);
   if (!options.pinsFile.empty()) {
     if (!ReadFile(options.pinsFile, state.defaultPinsDocument))

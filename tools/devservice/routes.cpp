@@ -10,8 +10,10 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string_view>
 
 #include <nlohmann/json.hpp>
@@ -335,6 +337,14 @@ void Page(httplib::Response& res, const char* title) {
   Send(res, 200, html, kHtmlType);
 }
 
+void RuntimeInstaller(httplib::Response& res, const std::string& stateDir) {
+  std::ifstream in(stateDir + "/runtime-installer.exe", std::ios::binary);
+  if (stateDir.empty() || !in) return SendMessage(res, 404, "no runtime installer");
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  Send(res, 200, bytes.str(), "application/octet-stream");
+}
+
 // --- dispatch -----------------------------------------------------------------
 
 void Dispatch(const httplib::Request& req, const std::string& body, httplib::Response& res,
@@ -414,6 +424,12 @@ void Dispatch(const httplib::Request& req, const std::string& body, httplib::Res
     return Page(res, path == "/start" ? "Tovani start" : "Tovani home");
   }
   if (path == "/control/pins") return ControlPins(req, body, res, state);
+  // The browser runtime's installer: whatever the tests placed in the state
+  // folder (the stand-in installer), 404 while there is none.
+  if (path == "/runtime/MicrosoftEdgeWebview2Setup.exe") {
+    if (!IsGet(req)) return MethodNotAllowed(res, "GET, HEAD");
+    return RuntimeInstaller(res, state.stateDir);
+  }
   SendMessage(res, 404, "not found");
 }
 

@@ -28,6 +28,8 @@ namespace devservice {
 struct ServiceState {
   Profile profile;
   std::string mediaDir;
+  // Files the tests place for the service to hand out (the runtime installer).
+  std::string stateDir;
   size_t maxBody = 8 * 1024 * 1024;  // larger request bodies get a 413
 
   // The pin document can be replaced at run time (PUT /control/pins) so that

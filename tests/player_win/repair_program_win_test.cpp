@@ -1,0 +1,154 @@
+// tovani.exe whose browser cannot start, run from a folder with percent
+// signs in its name: the first failure writes the flag and the repair script, shows the
+// message over the init window and ends; the script relaunches the program,
+// which shows the init screen with its browser data cleared. The next
+// failure, with the flag present, is reported with exit code 1 and no script.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "common/text.h"
+#include "player/browser_rules.h"
+#include "runtime/repair.h"
+#include "tests/player_win/program_run.h"
+#include "tests/support/standin_runtime_win.h"
+#include "tests/support/test_support.h"
+
+using namespace ProgramRunning;
+using TestSupport::StandInSession;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path LocalAppData() {
+    wchar_t folder[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, folder);
+    return folder;
+}
+
+std::string U8(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+void Touch(const fs::path& file) {
+    std::error_code ec;
+    fs::create_directories(file.parent_path(), ec);
+    std::ofstream(file) << "x";
+}
+
+TEST(RepairProgram, AFailedBrowserStartIsRepairedOnceAndThenReported) {
+    ASSERT_EQ(TestSupport::InstallStandInRuntime(), "");
+    GdiplusSession gdiplus;
+    std::error_code ec;
+    fs::remove(Repair::FlagFile(), ec);
+    fs::remove(Repair::ScriptFile(), ec);
+    // The program in a folder whose name cmd could take for a variable.
+    // (Wine's cmd, under this machine's locale, reads no batch line beyond
+    // ASCII in any code page, so non-ASCII paths are covered by the
+    // encoding's own test, not here.)
+    const fs::path folder = fs::temp_directory_path() / L"Tovani 50% off %TEMP%";
+    fs::create_directories(folder, ec);
+    const fs::path program = folder / L"tovani.exe";
+    ASSERT_TRUE(fs::copy_file(fs::path(ProgramPath()), program, fs::copy_options::overwrite_existing, ec))
+        << ec.message();
+    const fs::path data = LocalAppData() / L"Tovani" / L"WebView2Data";
+    Touch(data / "Default" / "Cookies");
+    Touch(LocalAppData() / L"Tovani" / L"WebView2Data_bad_1" / "old");
+    Touch(LocalAppData() / L"Tovani" / L"WebView2Data_bad_file");
+    Touch(LocalAppData() / L"Another Program" / "keep");
+
+    StandInSession session("repair", "environment-fails 0x80004005\n");
+    std::string text, script, screenshot;
+    bool ownedByInitWindow = false;
+    ProgramRun run = RunProgram(
+        WString(),
+        [&] {
+            HWND box = MessageBoxWindow("Repairing...");
+            if (box == nullptr) return true;
+            text = MessageBoxText(box);
+            HWND owner = GetWindow(box, GW_OWNER);
+            wchar_t ownerClass[64] = {};
+            if (owner != nullptr) GetClassNameW(owner, ownerClass, 64);
+            ownedByInitWindow = std::wstring(ownerClass) == L"KelbroInitWindow";
+            script = TestSupport::ReadFile(U8(Repair::ScriptFile()));
+            Sleep(300);
+            screenshot = SaveScreenshot("tovani-repair-message.png");
+            session.SetScript(""); // the relaunched program's browser starts
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+            return false;
+        },
+        60000, program.wstring());
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(text, "WebView2 needs repair. The application will close and clean up automatically.\n"
+                    "It will relaunch after cleanup is complete.");
+    EXPECT_TRUE(ownedByInitWindow);
+    EXPECT_FALSE(screenshot.empty());
+    EXPECT_EQ(TestSupport::ReadFile(U8(Repair::FlagFile())), "repair_attempted\r\n"); // text mode
+    // The script: CR LF lines, the program's id twice, the data folder, the relaunch.
+    std::smatch pid;
+    ASSERT_TRUE(std::regex_search(script, pid, std::regex("tasklist /FI \"PID eq ([0-9]+)\" 2>NUL \\| find \"([0-9]+)\" >NUL\r\n")))
+        << script;
+    EXPECT_EQ(pid[1], pid[2]);
+    EXPECT_EQ(script.rfind("@echo off\r\n", 0), 0u);
+    EXPECT_NE(script.find("rd /s /q \"" + Narrow(data.wstring()) + "\" 2>NUL\r\n"), std::string::npos) << script;
+    EXPECT_NE(script.find("del \"%~f0\"\r\n"), std::string::npos);
+
+    // The relaunch: the init screen on a clean data folder.
+    const std::string start = WideToUtf8(StartPageUrl());
+    HWND screen = nullptr;
+    for (DWORD end = GetTickCount() + 90000; GetTickCount() < end; Sleep(200)) {
+        screen = VisibleWindow(L"KelbroInitWindow");
+        if (screen != nullptr && Has(session.Journal(), "Loaded " + start)) break;
+        screen = nullptr;
+    }
+    ASSERT_NE(screen, nullptr) << "the repaired program did not come back";
+    EXPECT_FALSE(fs::exists(data / "Default" / "Cookies"));
+    EXPECT_FALSE(fs::exists(LocalAppData() / L"Tovani" / L"WebView2Data_bad_1"));
+    EXPECT_TRUE(fs::exists(LocalAppData() / L"Tovani" / L"WebView2Data_bad_file"));
+    EXPECT_TRUE(fs::exists(LocalAppData() / L"Another Program" / "keep"));
+    EXPECT_FALSE(fs::exists(Repair::ScriptFile())); // it deleted itself
+    DWORD relaunchedId = 0;
+    GetWindowThreadProcessId(screen, &relaunchedId);
+    HANDLE relaunched = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, relaunchedId);
+    wchar_t relaunchedPath[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    if (relaunched != nullptr) QueryFullProcessImageNameW(relaunched, 0, relaunchedPath, &size);
+    EXPECT_EQ(ToLowerCopy(Utf8ToWide(Narrow(relaunchedPath))), ToLowerCopy(Utf8ToWide(Narrow(program.wstring()))));
+    PostMessageW(screen, WM_CLOSE, 0, 0);
+    if (relaunched != nullptr) {
+        EXPECT_EQ(WaitForSingleObject(relaunched, 20000), WAIT_OBJECT_0);
+        CloseHandle(relaunched);
+    }
+
+    // The next failure, flag present: reported, exit 1, no script, flag used up.
+    session.SetScript("environment-fails 0x80004005\n");
+    std::string report;
+    run = RunProgram(
+        WString(),
+        [&] {
+            HWND box = MessageBoxWindow("Error");
+            if (box == nullptr) return !MessageBoxWindow("Repairing...");
+            report = MessageBoxText(box);
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+            return false;
+        },
+        60000, program.wstring());
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_EQ(report, "Failed to initialize WebView2.");
+    EXPECT_FALSE(fs::exists(Repair::FlagFile()));
+    EXPECT_FALSE(fs::exists(Repair::ScriptFile()));
+    fs::remove_all(folder, ec);
+    fs::remove_all(LocalAppData() / L"Another Program", ec);
+    fs::remove(LocalAppData() / L"Tovani" / L"WebView2Data_bad_file", ec);
+}
+
+} // namespace

@@ -1,0 +1,108 @@
+// The Windows repair's own parts: the orphan sweep over real processes named
+// as the runtime's helper, and the script's bytes in the code page cmd reads.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <filesystem>
+#include <vector>
+
+#include "runtime/repair.h"
+#include "runtime/repair_win.h"
+#include "tests/support/test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+HANDLE Start(const fs::path& program, const std::wstring& arguments = {}) {
+    std::wstring command = L"\"" + program.wstring() + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return nullptr;
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+// The running children of a process that has ended, found by its id.
+std::vector<DWORD> ChildrenOf(DWORD parent) {
+    std::vector<DWORD> children;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        if (entry.th32ParentProcessID == parent) children.push_back(entry.th32ProcessID);
+    CloseHandle(snapshot);
+    return children;
+}
+
+// Starts program through a go-between that ends at once: the orphan.
+HANDLE StartOrphan(const fs::path& sleeper, const fs::path& program) {
+    HANDLE between = Start(sleeper, L"spawn \"" + program.wstring() + L"\"");
+    if (between == nullptr) return nullptr;
+    WaitForSingleObject(between, 10000);
+    const DWORD betweenId = GetProcessId(between);
+    CloseHandle(between);
+    const std::vector<DWORD> children = ChildrenOf(betweenId);
+    if (children.size() != 1) return nullptr;
+    return OpenProcess(PROCESS_ALL_ACCESS, FALSE, children[0]);
+}
+
+bool Running(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
+
+TEST(OrphanBrowserSweep, EndsHelpersWhosePlayerIsGoneAndNoOtherProcess) {
+    const fs::path sleeper = fs::u8path(TestSupport::Env("TOVANI_BIN") + "/standin/sleeper.exe");
+    const fs::path root = fs::temp_directory_path() / ("tovani-orphans-" + std::to_string(GetCurrentProcessId()));
+    std::error_code ec;
+    fs::create_directories(root / "lower", ec);
+    fs::create_directories(root / "upper", ec);
+    const fs::path helper = root / "lower" / "msedgewebview2.exe";
+    const fs::path capitals = root / "upper" / "MSEDGEWEBVIEW2.EXE";
+    ASSERT_TRUE(fs::copy_file(sleeper, helper, fs::copy_options::overwrite_existing, ec)) << ec.message();
+    ASSERT_TRUE(fs::copy_file(sleeper, capitals, fs::copy_options::overwrite_existing, ec)) << ec.message();
+
+    HANDLE withParent = Start(helper);        // this test is its living parent
+    HANDLE orphan = StartOrphan(sleeper, helper);
+    HANDLE orphanInCapitals = StartOrphan(sleeper, capitals);
+    ASSERT_NE(withParent, nullptr);
+    ASSERT_NE(orphan, nullptr);
+    ASSERT_NE(orphanInCapitals, nullptr);
+    ASSERT_TRUE(Running(orphan));
+
+    Repair::OrphanBrowserSweep();
+
+    EXPECT_EQ(WaitForSingleObject(orphan, 5000), WAIT_OBJECT_0);
+    DWORD code = 99;
+    GetExitCodeProcess(orphan, &code);
+    EXPECT_EQ(code, 0u);
+    EXPECT_TRUE(Running(withParent));
+    // The name is matched as the runtime writes it.
+    EXPECT_TRUE(Running(orphanInCapitals));
+
+    for (HANDLE process : {withParent, orphan, orphanInCapitals}) {
+        TerminateProcess(process, 0);
+        WaitForSingleObject(process, 5000);
+        CloseHandle(process);
+    }
+    fs::remove_all(root, ec);
+}
+
+// A path the console's code page can write stays in it, line for line; one
+// it cannot goes to UTF-8 with the switch after "@echo off".
+TEST(RepairScript, IsWrittenInACodePageCmdReadsBack) {
+    const WString latin =
+        Utf8ToWide(Repair::WindowsRepairScript(7, u"C:\\Users\\J\u00FCrgen\\tovani.exe", u"C:\\Users\\J\u00FCrgen\\D"));
+    const std::string inOem = Repair::EncodeBatchScript(latin, 850);
+    EXPECT_EQ(inOem.find("chcp"), std::string::npos);
+    EXPECT_NE(inOem.find("start \"\" \"C:\\Users\\J\x81rgen\\tovani.exe\""), std::string::npos);
+
+    const WString arabic = Utf8ToWide(Repair::WindowsRepairScript(7, u"C:\\Users\\\u0645\u062D\u0645\u062F\\t.exe", u"D"));
+    const std::string inUtf8 = Repair::EncodeBatchScript(arabic, 850);
+    EXPECT_EQ(inUtf8.rfind("@echo off\nchcp 65001 >NUL\n", 0), 0u);
+    EXPECT_NE(inUtf8.find("start \"\" \"C:\\Users\\\xD9\x85\xD8\xAD\xD9\x85\xD8\xAF\\t.exe\""), std::string::npos);
+}
+
+} // namespace
