@@ -63,37 +63,49 @@ struct WipedKey {
 
 // False when the service named something the player must not show.
 bool FillFromContentData(const ContentData& data) {
-    const WString address = Utf8ToWide(data.address);
-    if (data.kind == "video" || data.kind == "zoom" || data.kind == "zoom_url" || IsZoomUrl(address)) {
-        PlayerContent.contentType = u"url_direct";
-    } else {
-        PlayerContent.contentType = Utf8ToWide(data.kind);
-    }
-    PlayerContent.watermarkText = Utf8ToWide(data.watermark);
-
-    const WString embedSource = Utf8ToWide(data.embedSource);
-    if (!IsYouTubeUrl(embedSource)) {
-        PlayerContent.url = address;
-        // Only web contents: a file, script or data address would run with
-        // the player's page bridge, or read the learner's disk.
-        return IsWebAddress(address);
-    }
-    PlayerContent.url = ToYouTubeEmbedUrl(embedSource);
-    PlayerContent.contentType = u"url_direct";
+    const ContentPlan plan = PlanContent(data);
+    PlayerContent.contentType = plan.contentType;
+    PlayerContent.watermarkText = plan.watermarkText;
+    PlayerContent.url = plan.url;
+    if (plan.pageScriptUrl.empty()) return plan.shown;
 
     // The page script comes from an outside address: a client of its own,
     // trusted through ordinary certificate validation. A failed download only
     // means the page runs without it.
-    const WString scriptUrl = Utf8ToWide(UnmaskConstant(Config::kPageScriptBase)) +
-                              WidenAscii(std::to_string(data.scriptVariant));
     HttpClient client;
     client.pinningDisabled = true;
-    const HttpResponse response = client.Get(scriptUrl);
+    const HttpResponse response = client.Get(plan.pageScriptUrl);
     if (response.ok) PlayerContent.pageScript = Utf8ToWide(response.body);
     return true;
 }
 
 } // namespace
+
+ContentPlan PlanContent(const ContentData& data) {
+    ContentPlan plan;
+    const WString address = Utf8ToWide(data.address);
+    if (data.kind == "video" || data.kind == "zoom" || data.kind == "zoom_url" || IsZoomUrl(address)) {
+        plan.contentType = u"url_direct";
+    } else {
+        plan.contentType = Utf8ToWide(data.kind);
+    }
+    plan.watermarkText = Utf8ToWide(data.watermark);
+
+    const WString embedSource = Utf8ToWide(data.embedSource);
+    if (!IsYouTubeUrl(embedSource)) {
+        plan.url = address;
+        // Only web contents: a file, script or data address would run with
+        // the player's page bridge, or read the learner's disk.
+        plan.shown = IsWebAddress(address);
+        return plan;
+    }
+    plan.url = ToYouTubeEmbedUrl(embedSource);
+    plan.contentType = u"url_direct";
+    plan.pageScriptUrl = Utf8ToWide(UnmaskConstant(Config::kPageScriptBase)) +
+                         WidenAscii(std::to_string(data.scriptVariant));
+    plan.shown = true;
+    return plan;
+}
 
 std::vector<WString> SplitLinkPayload(const WString& link) {
     return SplitFields(NormalisePayload(link));

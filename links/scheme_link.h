@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "service/content_data.h"
 
 // Turns a scheme link into PlayerContent. On failure returns false with a
 // short machine-readable error text ("server:" + message for the service's own
@@ -18,3 +19,16 @@ std::vector<WString> SplitLinkPayload(const WString& link);
 WString FindSchemeLink(const std::vector<WString>& args, const WString& rawTail);
 // A link is present when its lower-cased text holds the scheme word and ":".
 bool HasSchemeLink(const WString& link);
+
+// What a content-data answer makes of the player's content, before any
+// download: the content type, address and watermark text, and for a YouTube
+// source the address of its page script. `shown` is false when the address is
+// not one the player may show.
+struct ContentPlan {
+    WString contentType;
+    WString url;
+    WString watermarkText;
+    WString pageScriptUrl; // empty: no page script to fetch
+    bool shown = false;
+};
+ContentPlan PlanContent(const ContentData& data);

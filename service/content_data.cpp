@@ -60,6 +60,18 @@ bool ParseContentData(const std::string& body, ContentData& out) {
     }
 }
 
+std::string ServiceMessage(const std::string& body) {
+    try {
+        const json document = json::parse(body, nullptr, false);
+        if (!document.is_discarded() && document.is_object() && document.contains("message") &&
+            document["message"].is_string()) {
+            return document["message"].get<std::string>();
+        }
+    } catch (...) {
+    }
+    return std::string();
+}
+
 ContentData GetContentData(const WString& serviceBase, const std::string& contentLinkId,
                            const std::string& passThroughValue, std::string& serverMessage) {
     ContentData result;
@@ -76,11 +88,7 @@ ContentData GetContentData(const WString& serviceBase, const std::string& conten
 
         const HttpResponse response = client.Request(u"PUT", url, body, u"application/x-www-form-urlencoded");
         if (!response.ok) {
-            const json document = json::parse(response.body, nullptr, false);
-            if (!document.is_discarded() && document.is_object() && document.contains("message") &&
-                document["message"].is_string()) {
-                serverMessage = document["message"].get<std::string>();
-            }
+            serverMessage = ServiceMessage(response.body);
             if (serverMessage.empty() && !response.error.empty()) serverMessage = response.error;
             return result;
         }

@@ -22,3 +22,5 @@ ContentData GetContentData(const WString& serviceBase, const std::string& conten
 // Reads a successful response body; false when it is not JSON or a field has
 // the wrong type.
 bool ParseContentData(const std::string& body, ContentData& out);
+// The service's own words in a failure body: its string "message", or empty.
+std::string ServiceMessage(const std::string& body);

@@ -52,17 +52,10 @@ std::vector<PinEntry> GetPins() {
     return gStore;
 }
 
-bool LoadDynamicPins() {
+std::optional<std::vector<PinEntry>> ParsePinDocument(const std::string& body) {
     try {
-        // The secret belongs to this one request: a client of its own carries
-        // it, so no later request of the shared client can take it anywhere.
-        HttpClient client;
-        client.SetHeader(u"X-Secret", Utf8ToWide(UnmaskConstant(Config::kPinsSecret)));
-        const HttpResponse response = client.Get(Utf8ToWide(UnmaskConstant(Config::kPinsUrl)));
-        if (!response.ok) return false;
-
-        const nlohmann::json document = nlohmann::json::parse(response.body, nullptr, false);
-        if (document.is_discarded() || !document.is_array()) return false;
+        const nlohmann::json document = nlohmann::json::parse(body, nullptr, false);
+        if (document.is_discarded() || !document.is_array()) return std::nullopt;
 
         std::vector<PinEntry> merged = DefaultPins();
         for (const auto& element : document) {
@@ -81,7 +74,23 @@ bool LoadDynamicPins() {
             }
             if (!entry.pins.empty()) merged.push_back(std::move(entry));
         }
-        SetPins(std::move(merged));
+        return merged;
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+bool LoadDynamicPins() {
+    try {
+        // The secret belongs to this one request: a client of its own carries
+        // it, so no later request of the shared client can take it anywhere.
+        HttpClient client;
+        client.SetHeader(u"X-Secret", Utf8ToWide(UnmaskConstant(Config::kPinsSecret)));
+        const HttpResponse response = client.Get(Utf8ToWide(UnmaskConstant(Config::kPinsUrl)));
+        if (!response.ok) return false;
+        std::optional<std::vector<PinEntry>> merged = ParsePinDocument(response.body);
+        if (!merged) return false;
+        SetPins(std::move(*merged));
         return true;
     } catch (...) {
         return false;

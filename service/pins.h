@@ -22,6 +22,10 @@ std::vector<PinEntry> GetPins();
 // only one that carries the pins secret); true when the store
 // was replaced by the defaults plus the service's entries. Never throws.
 bool LoadDynamicPins();
+// The store a pin document body makes: the defaults, then each of its entries
+// that has pins. Nothing when the body is not a JSON array or a scope is not
+// a string.
+std::optional<std::vector<PinEntry>> ParsePinDocument(const std::string& body);
 
 // A live connection's certificates as the platform read them: the server's
 // own certificate first, then each issuer up to the root, as far as every

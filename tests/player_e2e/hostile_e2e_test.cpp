@@ -174,6 +174,42 @@ TEST_F(Hostile, AQuoteInTheContentAddressRunsNothing) {
     EXPECT_FALSE(player->isFullScreen());
 }
 
+// A watermark text that tries to close its element (in the built page of an
+// embedded-frame content) or its script string (over a PDF) shows as text,
+// whole, and nothing of it runs.
+TEST_F(Hostile, AWatermarkThatTriesToEscapeShowsLiterally) {
+    const std::string watermark =
+        "</div><script>document.title='ran'</script><img src=x onerror=\"document.title='img'\">"
+        "';document.title='str';'\\\n</script><!--&amp;";
+    auto answer = [&](const char* kind, const char* file) {
+        json data = json::object();
+        data[UnmaskConstant(Config::kKeyKind)] = kind;
+        data[UnmaskConstant(Config::kKeyAddress)] = std::string("https://127.0.0.1:47443/media/") + file;
+        json doc = json::object();
+        doc[UnmaskConstant(Config::kKeyData)] = data;
+        doc[UnmaskConstant(Config::kKeyWatermark)] = watermark;
+        return CannedBase(doc.dump());
+    };
+
+    ASSERT_TRUE(OpenContent("content-w", answer("embed", "embed.html")));
+    ASSERT_TRUE(WaitFor([&] { return RunJs(Text("!!document.querySelector('iframe + div')")).toBool(); }));
+    EXPECT_EQ(RunJs(Text("document.querySelector('iframe + div').textContent")).toString().toStdString(), watermark);
+    EXPECT_EQ(RunJs(Text("document.querySelectorAll('img').length + document.scripts.length")).toInt(), 1);
+    Pump(1000);
+    EXPECT_EQ(RunJs(Text("document.title")).toString().toStdString(), "Tovani");
+    player->hide();
+    player.reset();
+    Pump(100);
+
+    ASSERT_TRUE(OpenContent("content-w", answer("pdf", "sample.pdf")));
+    ASSERT_TRUE(WaitFor([&] { return RunJs(Text("!!document.getElementById('kelbro-watermark')")).toBool(); }));
+    EXPECT_EQ(RunJs(Text("document.getElementById('kelbro-watermark').textContent")).toString().toStdString(),
+              watermark);
+    EXPECT_EQ(RunJs(Text("document.querySelectorAll('img').length")).toInt(), 0);
+    EXPECT_NE(RunJs(Text("document.title")).toString().toStdString(), "str");
+    EXPECT_NE(RunJs(Text("document.title")).toString().toStdString(), "ran");
+}
+
 // The version document's link goes to the desktop's opener (a stand-in
 // xdg-open first on the PATH that writes down its arguments): whatever the
 // service names, only an https address is ever handed over.
