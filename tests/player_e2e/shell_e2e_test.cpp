@@ -88,6 +88,15 @@ TestSupport::ProcessResult RunWith(const std::string& program, const std::vector
     return result;
 }
 
+// A stand-in for the browser's helper program: a shell script, executable.
+void WriteHelperScript(const QString& path, const QByteArray& text) {
+    QFile script(path);
+    script.open(QIODevice::WriteOnly);
+    script.write(text);
+    script.close();
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
 TestSupport::ProcessResult RunPlayer(const std::vector<std::string>& args,
                                      const std::vector<std::pair<std::string, std::string>>& environment) {
     return RunWith(Bin("tovani"), args, environment);
@@ -345,15 +354,10 @@ TEST(PlayerProgram, ABrowserThatCannotStartIsRepairedOnceAndRelaunched) {
     QFile(home.filePath(QStringLiteral("keep-me"))).open(QIODevice::WriteOnly);
     const QString helper = temp.filePath(QStringLiteral("helper"));
     const QString launches = temp.filePath(QStringLiteral("launches"));
-    {
-        QFile script(helper);
-        script.open(QIODevice::WriteOnly);
-        script.write(QStringLiteral("#!/bin/sh\n[ $# -eq 0 ] && exec /usr/lib/qt6/libexec/QtWebEngineProcess\n"
+    WriteHelperScript(helper, QStringLiteral("#!/bin/sh\n[ $# -eq 0 ] && exec /usr/lib/qt6/libexec/QtWebEngineProcess\n"
                                     "[ -e '%1/broken' ] && exec /bin/false\nexec /usr/lib/qt6/libexec/QtWebEngineProcess \"$@\"\n")
                          .arg(data)
                          .toUtf8());
-    }
-    QFile::setPermissions(helper, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
     // The user reads why the player closes and presses Enter.
     std::thread answer([] {
@@ -406,13 +410,8 @@ TEST(PlayerProgram, ASlowBrowserStartIsWaitedForAndRepairsNothing) {
     QDir().mkpath(data);
     QFile(data + "/signed-in").open(QIODevice::WriteOnly);
     const QString helper = temp.filePath(QStringLiteral("helper"));
-    {
-        QFile script(helper);
-        script.open(QIODevice::WriteOnly);
-        script.write("#!/bin/sh\n[ $# -eq 0 ] && exec /usr/lib/qt6/libexec/QtWebEngineProcess\n"
+    WriteHelperScript(helper, "#!/bin/sh\n[ $# -eq 0 ] && exec /usr/lib/qt6/libexec/QtWebEngineProcess\n"
                      "sleep 22\nexec /usr/lib/qt6/libexec/QtWebEngineProcess \"$@\"\n");
-    }
-    QFile::setPermissions(helper, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
     // The first completed page closes the splash; then the user closes the player.
     bool shown = false;
@@ -446,12 +445,7 @@ TEST(PlayerProgram, TheSecondFailureInARowIsReportedAndEndsWithOne) {
     flag.close();
     // Passes the runtime probe, cannot run a page.
     const QString helper = temp.filePath(QStringLiteral("helper"));
-    {
-        QFile script(helper);
-        script.open(QIODevice::WriteOnly);
-        script.write("#!/bin/sh\n[ $# -eq 0 ] && exec /usr/lib/qt6/libexec/QtWebEngineProcess\nexec /bin/false\n");
-    }
-    QFile::setPermissions(helper, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    WriteHelperScript(helper, "#!/bin/sh\n[ $# -eq 0 ] && exec /usr/lib/qt6/libexec/QtWebEngineProcess\nexec /bin/false\n");
     TestSupport::ProcessResult run;
     for (int attempt = 0; attempt < 3; ++attempt) { // see the repair test on Chromium's own abort
         run = RunPlayer({}, {{"HOME", home.path().toStdString()},
@@ -475,15 +469,10 @@ TEST(PlayerProgram, AProvenBrowserRuntimeIsNotStartedAgainUntilItChanges) {
     QTemporaryDir temp;
     const QString helper = temp.filePath(QStringLiteral("helper"));
     const QString starts = temp.filePath(QStringLiteral("starts"));
-    {
-        QFile script(helper);
-        script.open(QIODevice::WriteOnly);
-        script.write(QStringLiteral("#!/bin/sh\n[ $# -eq 0 ] && echo probe >> '%1' && exec /usr/lib/qt6/libexec/QtWebEngineProcess\n"
+    WriteHelperScript(helper, QStringLiteral("#!/bin/sh\n[ $# -eq 0 ] && echo probe >> '%1' && exec /usr/lib/qt6/libexec/QtWebEngineProcess\n"
                                     "exec /usr/lib/qt6/libexec/QtWebEngineProcess \"$@\"\n")
                          .arg(starts)
                          .toUtf8());
-    }
-    QFile::setPermissions(helper, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     const auto launch = [&] {
         return RunPlayer({"corvantiluxen:a:b"}, {{"HOME", home.path().toStdString()},
                                                  {"XDG_CACHE_HOME", ""},
