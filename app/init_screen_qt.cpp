@@ -7,13 +7,13 @@
 #include <cstdio>
 #include <unistd.h>
 
-#include "app/message_box_qt.h"
+#include "common/message_box_qt.h"
 #include "app/messages.h"
 #include "app/splash_qt.h"
 #include "common/app_constants.h"
 #include "player/window_icon_qt.h"
 #include "player/browser_rules.h"
-#include "player/page_scripts.h"
+#include "player/browser_start.h"
 #include "player/player_window_qt.h"
 #include "player/user_data_qt.h"
 #include "player/web_messages.h"
@@ -56,9 +56,7 @@ void InitScreen::OnReady(bool success) {
         std::fflush(nullptr);
         _exit(1);
     }
-    host_->ConfigureForProduction();
-    host_->AddScriptToExecuteOnDocumentCreated(NavigationBarScript());
-    host_->NavigateTo(StartPageUrl());
+    LoadInitScreen(*host_);
 }
 
 // Every completed navigation, whatever its outcome, brings the window forward.
@@ -71,16 +69,7 @@ void InitScreen::OnNavigationCompleted() {
 }
 
 void InitScreen::OnMessage(const WString& message) {
-    switch (ClassifyInitScreenMessage(message)) {
-    case InitScreenMessage::Home:
-        if (host_) host_->NavigateTo(HomePageUrl());
-        break;
-    case InitScreenMessage::Back:
-        if (host_ && host_->CanGoBack()) host_->GoBack();
-        break;
-    case InitScreenMessage::Fullscreen: ToggleFullscreen(); break;
-    case InitScreenMessage::Ignored: break;
-    }
+    if (host_) InitScreenMessageHandler(*host_, message, [this] { ToggleFullscreen(); });
 }
 
 void InitScreen::ToggleFullscreen() {

@@ -7,7 +7,7 @@
 #include "common/message_box_win.h"
 #include "common/splash_handle_win.h"
 #include "player/browser_rules.h"
-#include "player/page_scripts.h"
+#include "player/browser_start.h"
 #include "player/shell_window_win.h"
 #include "player/user_data_win.h"
 #include "player/web_messages.h"
@@ -26,9 +26,7 @@ void OnReady(bool success) {
                        initWindow);
         ExitProcess(1);
     }
-    initHost->ConfigureForProduction();
-    initHost->AddScriptToExecuteOnDocumentCreated(NavigationBarScript());
-    initHost->NavigateTo(StartPageUrl());
+    LoadInitScreen(*initHost);
 }
 
 // Every completed navigation, whatever its outcome, brings the window forward.
@@ -38,16 +36,7 @@ void OnNavigationCompleted(bool, int) {
 }
 
 void OnMessage(const WString& message) {
-    switch (ClassifyInitScreenMessage(message)) {
-    case InitScreenMessage::Home:
-        if (initHost) initHost->NavigateTo(HomePageUrl());
-        break;
-    case InitScreenMessage::Back:
-        if (initHost && initHost->CanGoBack()) initHost->GoBack();
-        break;
-    case InitScreenMessage::Fullscreen: ToggleInitScreenFullscreen(initWindow, fullscreenActive, savedPlacement); break;
-    case InitScreenMessage::Ignored: break;
-    }
+    if (initHost) InitScreenMessageHandler(*initHost, message, [] { ToggleInitScreenFullscreen(initWindow, fullscreenActive, savedPlacement); });
 }
 
 LRESULT CALLBACK InitWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

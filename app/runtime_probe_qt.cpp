@@ -9,7 +9,7 @@
 #include <QLibraryInfo>
 #include <QProcess>
 
-#include "app/message_box_qt.h"
+#include "common/message_box_qt.h"
 
 QString BrowserHelperPath() {
     const QString configured = qEnvironmentVariable("QTWEBENGINEPROCESS_PATH");

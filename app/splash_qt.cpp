@@ -6,11 +6,10 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
-#include <QPointer>
 #include <QScreen>
 #include <QWidget>
 
-#include "app/message_box_qt.h"
+#include "common/message_box_qt.h"
 #include "common/debug_log.h"
 
 namespace {
@@ -48,7 +47,6 @@ private:
     QPoint dragOffset_;
 };
 
-QPointer<QWidget> gSplash;
 bool gShownOnce = false;
 
 } // namespace
@@ -56,7 +54,7 @@ bool gShownOnce = false;
 void ShowSplash() { ShowSplashImage(QStringLiteral(":/tovani/splash.png")); }
 
 void ShowSplashImage(const QString& path) {
-    if (gSplash || gShownOnce) return;
+    if (SplashWindow() != nullptr || gShownOnce) return;
     // The image lives in a static library: register its resource explicitly.
     Q_INIT_RESOURCE(tovani);
     QPixmap image;
@@ -75,16 +73,9 @@ void ShowSplashImage(const QString& path) {
         const QRect area = screen->geometry();
         splash->move(area.x() + (area.width() - splash->width()) / 2, area.y() + (area.height() - splash->height()) / 2);
     }
-    gSplash = splash;
+    SetSplashWindow(splash);
     splash->show();
     splash->raise();
     // Painted now: the start-up steps that follow block the loop for a while.
     QCoreApplication::processEvents();
 }
-
-void CloseSplash() {
-    if (gSplash) gSplash->close();
-    gSplash = nullptr;
-}
-
-QWidget* SplashWindow() { return gSplash; }

@@ -1,14 +1,12 @@
 #pragma once
 // The splash: the product image, per-pixel transparent, topmost, centred and
 // draggable, from the first moments of start-up until a page is ready.
+#include "common/splash_handle_qt.h"
+
 class QString;
-class QWidget;
 
 // Does nothing when a splash exists or was already shown in this process.
 void ShowSplash();
 // The same from a given image; an image that cannot be found or read is
 // reported in a message box and start-up goes on without a splash.
 void ShowSplashImage(const QString& path);
-// Closes the splash if there is one.
-void CloseSplash();
-QWidget* SplashWindow();

@@ -6,7 +6,7 @@
 #include <QUrl>
 
 #include "app/init_screen_qt.h"
-#include "app/message_box_qt.h"
+#include "common/message_box_qt.h"
 #include "app/messages.h"
 #include "app/runtime_probe_qt.h"
 #include "app/scheme_registration.h"

@@ -224,3 +224,13 @@ std::vector<HeaderPair> InitScreenRequestHeaders() {
         headers.push_back(HeaderPair{Unmasked(Config::kInitScreenHeaderNames[i]), Unmasked(Config::kInitScreenHeaderValues[i])});
     return headers;
 }
+
+bool GrantsPermission(BrowserPermission kind) {
+    switch (kind) {
+    case BrowserPermission::Microphone:
+    case BrowserPermission::Camera:
+    case BrowserPermission::Notifications: return true;
+    case BrowserPermission::Other: break;
+    }
+    return false;
+}

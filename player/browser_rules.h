@@ -126,6 +126,13 @@ void YouTubeRefererRule(const WString& uri, WebView::ResourceRequest& request);
 // the browser's block on pages opening data: or file: addresses.
 bool OpensInTheSameView(const WString& url);
 
+// The kinds of permission a page can ask for, as far as the answer differs.
+enum class BrowserPermission { Microphone, Camera, Notifications, Other };
+// Microphone, camera and notifications are granted; every other kind
+// (geolocation among them) is left to the browser's default, which asks
+// nobody and grants nothing.
+bool GrantsPermission(BrowserPermission kind);
+
 // The additional browser command-line switches.
 WString BrowserSwitches();
 // The init screen's first page, and where its "Home" button goes.

@@ -8,15 +8,14 @@
 #include <cstdio>
 #include <unistd.h>
 
-#include "app/message_box_qt.h"
-#include "app/messages.h"
-#include "app/splash_qt.h"
+#include "common/message_box_qt.h"
+#include "common/splash_handle_qt.h"
 #include "player/webview_host_qt.h"
 #include "common/app_constants.h"
 #include "links/player_content.h"
 #include "player/browser_rules.h"
+#include "player/browser_start.h"
 #include "player/navigation_policy.h"
-#include "player/page_builder.h"
 #include "player/player_messages.h"
 #include "player/user_data_qt.h"
 #include "player/web_messages.h"
@@ -78,14 +77,7 @@ void PlayerWindow::OnReady(bool success) {
         std::fflush(nullptr);
         _exit(1);
     }
-    host_->ConfigureForProduction();
-    const PlayerLoadPlan plan = PlanPlayerLoad(PlayerContent);
-    for (const WString& script : plan.documentScripts) host_->AddScriptToExecuteOnDocumentCreated(script);
-    if (plan.load == PlayerLoadPlan::Load::NavigateToString) {
-        host_->NavigateToString(plan.target);
-    } else {
-        host_->NavigateTo(plan.target);
-    }
+    LoadPlayerContent(*host_);
     ShowPlayer();
 }
 
@@ -99,20 +91,12 @@ void PlayerWindow::ShowPlayer() {
 }
 
 void PlayerWindow::OnMessage(const WString& message) {
-    switch (ClassifyPlayerMessage(message)) {
-    case PlayerMessage::RequestPrint:
-        if (host_) host_->ShowSystemPrintDialog();
-        break;
-    case PlayerMessage::ToggleFullscreen: ToggleFullscreen(); break;
-    case PlayerMessage::PageLoaded:
-        if (!shown_) {
-            shown_ = true;
-            show();
-            update();
-        }
-        break;
-    case PlayerMessage::Ignored: break;
-    }
+    DispatchPlayerMessage(message, shown_,
+                          PlayerMessageActions{
+                              .print = [this] { if (host_) host_->ShowSystemPrintDialog(); },
+                              .toggleFullscreen = [this] { ToggleFullscreen(); },
+                              .show = [this] { show(); update(); },
+                          });
 }
 
 void PlayerWindow::ToggleFullscreen() {

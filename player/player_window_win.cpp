@@ -10,8 +10,8 @@
 #include "common/splash_handle_win.h"
 #include "links/player_content.h"
 #include "player/browser_rules.h"
+#include "player/browser_start.h"
 #include "player/navigation_policy.h"
-#include "player/page_builder.h"
 #include "player/player_messages.h"
 #include "player/shell_window_win.h"
 #include "player/user_data_win.h"
@@ -36,32 +36,17 @@ void OnReady(bool success) {
         ShowMessageBox(Messages::PlayerInitFailed(), u"Error", MessageIcon::Error, MessageButtons::Ok);
         ExitProcess(1);
     }
-    playerHost->ConfigureForProduction();
-    const PlayerLoadPlan plan = PlanPlayerLoad(PlayerContent);
-    for (const WString& script : plan.documentScripts) playerHost->AddScriptToExecuteOnDocumentCreated(script);
-    if (plan.load == PlayerLoadPlan::Load::NavigateToString) {
-        playerHost->NavigateToString(plan.target);
-    } else {
-        playerHost->NavigateTo(plan.target);
-    }
+    LoadPlayerContent(*playerHost);
     ShowPlayer();
 }
 
 void OnMessage(const WString& message) {
-    switch (ClassifyPlayerMessage(message)) {
-    case PlayerMessage::RequestPrint:
-        if (playerHost) playerHost->ShowSystemPrintDialog();
-        break;
-    case PlayerMessage::ToggleFullscreen: TogglePlayerFullscreen(playerWindow, playerFullscreen); break;
-    case PlayerMessage::PageLoaded:
-        if (!playerShown) {
-            playerShown = true;
-            ShowWindow(playerWindow, SW_SHOW);
-            UpdateWindow(playerWindow);
-        }
-        break;
-    case PlayerMessage::Ignored: break;
-    }
+    DispatchPlayerMessage(message, playerShown,
+                          PlayerMessageActions{
+                              .print = [] { if (playerHost) playerHost->ShowSystemPrintDialog(); },
+                              .toggleFullscreen = [] { TogglePlayerFullscreen(playerWindow, playerFullscreen); },
+                              .show = [] { ShowWindow(playerWindow, SW_SHOW); UpdateWindow(playerWindow); },
+                          });
 }
 
 LRESULT CALLBACK PlayerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

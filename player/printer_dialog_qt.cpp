@@ -26,7 +26,7 @@ struct DialogUnits {
 } // namespace
 
 PrinterChoiceDialog::PrinterChoiceDialog(std::vector<PrinterInfo> printers, QWidget* owner)
-    : QDialog(owner), printers_(std::move(printers)) {
+    : QDialog(owner), choice_(std::move(printers)) {
     setObjectName(QStringLiteral("printerChoiceDialog"));
     setWindowTitle(ToQString(PrinterDialog::kTitle));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
@@ -61,14 +61,14 @@ PrinterChoiceDialog::PrinterChoiceDialog(std::vector<PrinterInfo> printers, QWid
     cancel->setObjectName(QStringLiteral("cancelButton"));
     cancel->setGeometry(du.Rect(180, 162, 70, 22));
 
-    if (printers_.empty()) {
+    if (!choice_.HasChoices()) {
         // Nothing to choose: only the label and Cancel remain.
         list_->hide();
         print_->hide();
         cancel->setDefault(true);
     } else {
-        for (const PrinterInfo& printer : printers_) list_->addItem(ToQString(PrinterLineText(printer)));
-        list_->setCurrentRow(0);
+        for (const PrinterInfo& printer : choice_.printers()) list_->addItem(ToQString(PrinterLineText(printer)));
+        list_->setCurrentRow(choice_.InitialRow());
     }
 
     connect(print_, &QPushButton::clicked, this, &PrinterChoiceDialog::Confirm);
@@ -82,13 +82,10 @@ PrinterChoiceDialog::PrinterChoiceDialog(std::vector<PrinterInfo> printers, QWid
 }
 
 void PrinterChoiceDialog::Confirm() {
-    const int row = list_->currentRow();
-    if (row < 0 || row >= static_cast<int>(printers_.size())) return;
-    selected_ = printers_[static_cast<std::size_t>(row)].name;
-    accept();
+    if (choice_.Choose(list_->currentRow())) accept();
 }
 
 void PrinterChoiceDialog::reject() {
-    selected_.clear();
+    choice_.Cancel();
     QDialog::reject();
 }

@@ -15,14 +15,13 @@ class PrinterChoiceDialog : public QDialog {
 public:
     PrinterChoiceDialog(std::vector<PrinterInfo> printers, QWidget* owner);
     // The chosen printer after exec() returned Accepted; empty otherwise.
-    WString selectedName() const { return selected_; }
+    WString selectedName() const { return choice_.Chosen(); }
 
 private:
     void Confirm();
     void reject() override;
 
-    std::vector<PrinterInfo> printers_;
+    PrinterChoice choice_;
     QListWidget* list_ = nullptr;
     QPushButton* print_ = nullptr;
-    WString selected_;
 };

@@ -24,3 +24,9 @@ void SortPrinters(std::vector<PrinterInfo>& printers) {
 WString PrinterLineText(const PrinterInfo& printer) {
     return printer.isDefault ? printer.name + PrinterDialog::kDefaultMark : printer.name;
 }
+
+bool PrinterChoice::Choose(long long row) {
+    if (row < 0 || static_cast<unsigned long long>(row) >= printers_.size()) return false;
+    chosen_ = printers_[static_cast<std::size_t>(row)].name;
+    return true;
+}

@@ -2,6 +2,7 @@
 // The printer-choice dialog's data: the rows, their order and line texts, and
 // the dialog's fixed texts and colours (the windows draw it themselves).
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "common/text.h"
@@ -19,6 +20,26 @@ std::vector<PrinterInfo> MakePrinterList(const std::vector<WString>& names, cons
 void SortPrinters(std::vector<PrinterInfo>& printers);
 // The list line: the name, plus "  ★" for the default printer.
 WString PrinterLineText(const PrinterInfo& printer);
+
+// What both printer dialogs do with their rows: with nothing to choose only
+// the label and Cancel show; otherwise the first row starts selected. A
+// choice needs a row that names a printer; Cancel (or closing) chooses none.
+class PrinterChoice {
+public:
+    explicit PrinterChoice(std::vector<PrinterInfo> printers) : printers_(std::move(printers)) {}
+    const std::vector<PrinterInfo>& printers() const { return printers_; }
+    bool HasChoices() const { return !printers_.empty(); }
+    int InitialRow() const { return printers_.empty() ? -1 : 0; }
+    // True (and the row's printer chosen) when the row names a printer.
+    bool Choose(long long row);
+    void Cancel() { chosen_.clear(); }
+    // The chosen printer's name; empty when none was chosen.
+    const WString& Chosen() const { return chosen_; }
+
+private:
+    std::vector<PrinterInfo> printers_;
+    WString chosen_;
+};
 
 struct DialogColour {
     std::uint8_t red, green, blue;

@@ -86,10 +86,10 @@ const DialogBrushes& Brushes() {
 
 INT_PTR CALLBACK PrinterDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     using namespace PrinterDialog;
-    auto* state = reinterpret_cast<PrinterChoiceState*>(GetWindowLongPtrW(dialog, GWLP_USERDATA));
+    auto* state = reinterpret_cast<PrinterChoice*>(GetWindowLongPtrW(dialog, GWLP_USERDATA));
     switch (message) {
     case WM_INITDIALOG: {
-        state = reinterpret_cast<PrinterChoiceState*>(lParam);
+        state = reinterpret_cast<PrinterChoice*>(lParam);
         SetWindowLongPtrW(dialog, GWLP_USERDATA, lParam);
         RECT rect{};
         GetWindowRect(dialog, &rect);
@@ -98,14 +98,14 @@ INT_PTR CALLBACK PrinterDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
         SetWindowPos(dialog, nullptr, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
                      (GetSystemMetrics(SM_CYSCREEN) - height) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
         HWND list = GetDlgItem(dialog, kListId);
-        if (state == nullptr || state->printers.empty()) {
+        if (state == nullptr || !state->HasChoices()) {
             ShowWindow(list, SW_HIDE);
             ShowWindow(GetDlgItem(dialog, kPrintId), SW_HIDE);
             return TRUE;
         }
-        for (const PrinterInfo& printer : state->printers)
+        for (const PrinterInfo& printer : state->printers())
             SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(W(PrinterLineText(printer))));
-        SendMessageW(list, LB_SETCURSEL, 0, 0);
+        SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(state->InitialRow()), 0);
         return TRUE;
     }
     case WM_COMMAND: {
@@ -114,14 +114,11 @@ INT_PTR CALLBACK PrinterDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
         if (id == kPrintId || (id == kListId && code == LBN_DBLCLK)) {
             if (state == nullptr) return TRUE;
             const LRESULT selected = SendMessageW(GetDlgItem(dialog, kListId), LB_GETCURSEL, 0, 0);
-            if (selected == LB_ERR || selected < 0 || static_cast<std::size_t>(selected) >= state->printers.size())
-                return TRUE;
-            state->selectedName = state->printers[static_cast<std::size_t>(selected)].name;
-            EndDialog(dialog, 1);
+            if (state->Choose(selected)) EndDialog(dialog, 1);
             return TRUE;
         }
         if (id == kCancelId || id == IDCANCEL) {
-            if (state != nullptr) state->selectedName.clear();
+            if (state != nullptr) state->Cancel();
             EndDialog(dialog, 2);
             return TRUE;
         }
@@ -190,12 +187,12 @@ std::vector<PrinterInfo> InstalledPrinters() {
 }
 
 WString ChoosePrinter(HWND owner, const std::vector<PrinterInfo>& printers) {
-    PrinterChoiceState state{printers, {}};
+    PrinterChoice state(printers);
     const std::vector<BYTE> dialog = PrinterDialogTemplate();
     const INT_PTR result =
         DialogBoxIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(dialog.data()), owner,
                                 PrinterDialogProc, reinterpret_cast<LPARAM>(&state));
-    return result == 1 ? state.selectedName : WString();
+    return result == 1 ? state.Chosen() : WString();
 }
 
 void WebViewHost::ShowSystemPrintDialog() {

@@ -22,12 +22,6 @@ inline constexpr DWORD kCancelButtonStyle = 0x50010000; // a push button
 
 namespace WebView {
 
-// What the dialog is given, and the name it chose (empty when none).
-struct PrinterChoiceState {
-    std::vector<PrinterInfo> printers;
-    WString selectedName;
-};
-
 // The dialog as a classic template in dialog units.
 std::vector<BYTE> PrinterDialogTemplate();
 // The spooler's local and connected printers, the default first.

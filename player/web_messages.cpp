@@ -17,11 +17,45 @@ PlayerMessage ClassifyPlayerMessage(const WString& message) {
     return PlayerMessage::Ignored;
 }
 
+void DispatchPlayerMessage(const WString& message, bool& shown, const PlayerMessageActions& actions) {
+    const auto run = [](const std::function<void()>& action) {
+        if (action) action();
+    };
+    switch (ClassifyPlayerMessage(message)) {
+    case PlayerMessage::RequestPrint: run(actions.print); break;
+    case PlayerMessage::ToggleFullscreen: run(actions.toggleFullscreen); break;
+    case PlayerMessage::PageLoaded:
+        // The ready handler shows the window as a rule; a page that reports
+        // before that must not leave the player hidden.
+        if (!shown) {
+            shown = true;
+            run(actions.show);
+        }
+        break;
+    case PlayerMessage::Ignored: break;
+    }
+}
+
 InitScreenMessage ClassifyInitScreenMessage(const WString& message) {
     if (message == u"btn_home") return InitScreenMessage::Home;
     if (message == u"btn_back") return InitScreenMessage::Back;
     if (message == u"btn_fullscreen") return InitScreenMessage::Fullscreen;
     return InitScreenMessage::Ignored;
+}
+
+void DispatchInitScreenMessage(const WString& message, const InitScreenActions& actions) {
+    switch (ClassifyInitScreenMessage(message)) {
+    case InitScreenMessage::Home:
+        if (actions.home) actions.home();
+        break;
+    case InitScreenMessage::Back:
+        if (actions.canGoBack && actions.back && actions.canGoBack()) actions.back();
+        break;
+    case InitScreenMessage::Fullscreen:
+        if (actions.toggleFullscreen) actions.toggleFullscreen();
+        break;
+    case InitScreenMessage::Ignored: break;
+    }
 }
 
 WString PrintResultJson(PrintOutcome outcome) {

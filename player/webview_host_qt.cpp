@@ -2,7 +2,6 @@
 // the owner's widget, on a persistent per-user profile.
 #include "player/webview_host.h"
 
-#include <filesystem>
 #include <QAction>
 #include <QEvent>
 #include <QEventLoop>
@@ -36,27 +35,20 @@
 #include "common/debug_log.h"
 #include "player/browser_environment_qt.h"
 #include "player/browser_page_qt.h"
+#include "player/browser_start.h"
 #include "player/certificate_trust_qt.h"
 #include "player/input_guard_qt.h"
 #include "player/request_interceptor_qt.h"
 #include "player/web_bridge_qt.h"
 #include "player/web_error_status_qt.h"
 #include "player/webview_host_qt.h"
-#include "service/device_identity.h"
 #include "runtime/repair.h"
+#include "service/device_identity.h"
 #include "service/pin_probe.h"
 
 namespace WebView {
 
 namespace {
-
-// A failed start is repaired once: the repair clears the browser data and
-// relaunches the program, ending this process. The second failure in a row
-// goes back to the owner.
-bool TryRepairAfterFailedStart(const WString& userDataFolder) {
-    Repair::RepairOrReport(userDataFolder);
-    return false;
-}
 
 // One profile per data folder and process: two profiles on one folder would
 // fight over its databases.
@@ -102,16 +94,20 @@ bool IsJsonText(const QString& json) {
     return error.error == QJsonParseError::NoError && doc.isArray() && doc.array().size() == 1;
 }
 
+// A kind left to the default is refused here: Qt would otherwise keep the
+// page waiting for an answer nobody gives.
 QWebEnginePage::PermissionPolicy PolicyFor(QWebEnginePage::Feature feature) {
+    bool granted = false;
     switch (feature) {
-    case QWebEnginePage::MediaAudioCapture:
-    case QWebEnginePage::MediaVideoCapture:
+    case QWebEnginePage::MediaAudioCapture: granted = GrantsPermission(BrowserPermission::Microphone); break;
+    case QWebEnginePage::MediaVideoCapture: granted = GrantsPermission(BrowserPermission::Camera); break;
     case QWebEnginePage::MediaAudioVideoCapture:
-    case QWebEnginePage::Notifications:
-        return QWebEnginePage::PermissionGrantedByUser;
-    default:
-        return QWebEnginePage::PermissionDeniedByUser;
+        granted = GrantsPermission(BrowserPermission::Microphone) && GrantsPermission(BrowserPermission::Camera);
+        break;
+    case QWebEnginePage::Notifications: granted = GrantsPermission(BrowserPermission::Notifications); break;
+    default: granted = GrantsPermission(BrowserPermission::Other); break;
     }
+    return granted ? QWebEnginePage::PermissionGrantedByUser : QWebEnginePage::PermissionDeniedByUser;
 }
 
 template <typename Fn>
@@ -427,8 +423,7 @@ void StartEarly(WebViewHost& host, QWidget* parent, const WString& userDataFolde
     if (d.page || d.early || parent == nullptr || userDataFolder.empty()) return;
     d.parent = parent;
     d.userDataFolder = userDataFolder;
-    Repair::OrphanBrowserSweep();
-    Repair::StaleDataSweep(std::filesystem::path(WideToUtf8(userDataFolder)));
+    SweepBeforeBrowserStart(userDataFolder);
     d.early = true;
     // A browser that cannot be created is found out by Initialize, which
     // then tears down and repairs as for any failed start.
@@ -443,25 +438,21 @@ bool WebViewHost::Initialize(NativeWindow parent, const WString& userDataFolder,
         d.parent = static_cast<QWidget*>(parent);
         d.userDataFolder = userDataFolder;
     }
-    bool started = false;
-    if (d.early) {
-        started = d.WaitForFirstPage();
-    } else {
-        Repair::OrphanBrowserSweep();
-        if (!userDataFolder.empty()) Repair::StaleDataSweep(std::filesystem::path(WideToUtf8(userDataFolder)));
-        if (d.parent && !userDataFolder.empty()) started = d.CreateBrowser() && d.WaitForFirstPage();
-    }
-    if (started) {
+    HostStartSteps steps;
+    steps.sweep = !d.early; // an early start swept already
+    steps.createAndWait = [this, &d] {
+        const bool started = d.early ? d.WaitForFirstPage()
+                                     : !d.userDataFolder.empty() && d.CreateBrowser() && d.WaitForFirstPage();
+        if (!started) return false;
         d.ready = true;
         if (onReady) Guarded("onReady", [&] { onReady(true); });
         return true;
-    }
-    d.TearDown();
-    // Only a browser that could not come up is repaired; a call without a
-    // window or a data folder is the caller's mistake.
-    if (d.parent && !userDataFolder.empty() && TryRepairAfterFailedStart(userDataFolder)) return false;
-    if (onReady) Guarded("onReady", [&] { onReady(false); });
-    return false;
+    };
+    steps.tearDown = [&d] { d.TearDown(); };
+    // A failed start is repaired once: the repair clears the browser data and
+    // relaunches the program, ending this process.
+    steps.repairOrReport = [&d] { Repair::RepairOrReport(d.userDataFolder); };
+    return RunHostStart(d.parent != nullptr, d.userDataFolder, steps, onReady);
 }
 
 bool WebViewHost::IsReady() const { return impl_->ready; }

@@ -2,12 +2,10 @@
 // created synchronously through a nested message loop.
 #include "player/webview_host.h"
 
-#include <filesystem>
-
 #include "common/debug_log.h"
+#include "player/browser_start.h"
 #include "player/webview2_handler_win.h"
 #include "player/webview_host_win.h"
-#include "runtime/repair.h"
 #include "runtime/repair_win.h"
 #include "runtime/webview2_loader_win.h"
 #include "service/device_identity.h"
@@ -32,17 +30,15 @@ void Guarded(const char* what, Fn&& fn) {
     }
 }
 
-// Microphone, camera and notifications are granted; every other kind is left
-// to the runtime's default, which asks nobody here and grants nothing.
 COREWEBVIEW2_PERMISSION_STATE PermissionStateFor(COREWEBVIEW2_PERMISSION_KIND kind) {
+    BrowserPermission permission = BrowserPermission::Other;
     switch (kind) {
-    case COREWEBVIEW2_PERMISSION_KIND_MICROPHONE:
-    case COREWEBVIEW2_PERMISSION_KIND_CAMERA:
-    case COREWEBVIEW2_PERMISSION_KIND_NOTIFICATIONS:
-        return COREWEBVIEW2_PERMISSION_STATE_ALLOW;
-    default:
-        return COREWEBVIEW2_PERMISSION_STATE_DEFAULT;
+    case COREWEBVIEW2_PERMISSION_KIND_MICROPHONE: permission = BrowserPermission::Microphone; break;
+    case COREWEBVIEW2_PERMISSION_KIND_CAMERA: permission = BrowserPermission::Camera; break;
+    case COREWEBVIEW2_PERMISSION_KIND_NOTIFICATIONS: permission = BrowserPermission::Notifications; break;
+    default: break;
     }
+    return GrantsPermission(permission) ? COREWEBVIEW2_PERMISSION_STATE_ALLOW : COREWEBVIEW2_PERMISSION_STATE_DEFAULT;
 }
 
 // What a resource-request callback may change, over the request's headers.
@@ -84,6 +80,7 @@ struct WebViewHost::Impl {
         // Wakes the nested loop, which waits in GetMessage.
         PostMessageW(parentWindow, WM_NULL, 0, 0);
     }
+    bool CreateAndWait(const WString& userDataFolder);
     HRESULT OnEnvironment(Wait* wait, HRESULT code, ICoreWebView2Environment* created);
     HRESULT OnController(Wait* wait, HRESULT code, ICoreWebView2Controller* created);
     void SetupEventHandlers();
@@ -265,54 +262,47 @@ WebViewHost::~WebViewHost() {
     impl_->TearDown();
 }
 
+bool WebViewHost::Impl::CreateAndWait(const WString& userDataFolder) {
+    ComPtr<ICoreWebView2EnvironmentOptions> options = WebView2Loader::CreateEnvironmentOptions();
+    options->put_AdditionalBrowserArguments(W(BrowserSwitches()));
+
+    Wait wait;
+    auto handler = MakeHandler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(
+        [this, &wait](HRESULT code, ICoreWebView2Environment* created) { return OnEnvironment(&wait, code, created); },
+        alive);
+    const HRESULT hr = WebView2Loader::CreateEnvironmentWithOptions(
+        nullptr, userDataFolder.empty() ? nullptr : W(userDataFolder), options.get(), handler.get());
+    if (FAILED(hr)) {
+        DebugLog("browser host: the browser runtime could not be started, code " + std::to_string(hr));
+        return false;
+    }
+    MSG msg;
+    while (!wait.done) {
+        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+        if (got == 0 || got == -1) {
+            // The quit belongs to the main loop as well.
+            if (got == 0) PostQuitMessage(static_cast<int>(msg.wParam));
+            break;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    if (webview) return true;
+    if (FAILED(wait.result)) DebugLog("browser host: the browser could not be created, code " + std::to_string(wait.result));
+    return false;
+}
+
 bool WebViewHost::Initialize(NativeWindow parent, const WString& userDataFolder, int /*attempts*/) {
     Impl& d = *impl_;
     if (d.started) return d.webview.get() != nullptr; // a host starts once
     d.started = true;
     d.parentWindow = static_cast<HWND>(parent);
-    Repair::OrphanBrowserSweep();
-    if (!userDataFolder.empty()) {
-        Repair::StaleDataSweep(std::filesystem::path(reinterpret_cast<const wchar_t*>(userDataFolder.c_str())));
-    }
-
-    ComPtr<ICoreWebView2EnvironmentOptions> options = WebView2Loader::CreateEnvironmentOptions();
-    options->put_AdditionalBrowserArguments(W(BrowserSwitches()));
-
-    Impl::Wait wait;
-    auto handler = MakeHandler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(
-        [&d, &wait](HRESULT code, ICoreWebView2Environment* created) { return d.OnEnvironment(&wait, code, created); },
-        d.alive);
-    HRESULT hr = E_INVALIDARG;
-    if (d.parentWindow != nullptr && IsWindow(d.parentWindow)) {
-        hr = WebView2Loader::CreateEnvironmentWithOptions(nullptr, userDataFolder.empty() ? nullptr : W(userDataFolder),
-                                                          options.get(), handler.get());
-    }
-    if (SUCCEEDED(hr)) {
-        MSG msg;
-        while (!wait.done) {
-            const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-            if (got == 0 || got == -1) {
-                // The quit belongs to the main loop as well.
-                if (got == 0) PostQuitMessage(static_cast<int>(msg.wParam));
-                break;
-            }
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    } else {
-        DebugLog("browser host: the browser runtime could not be started, code " + std::to_string(hr));
-    }
-    if (d.webview) return true;
-    if (SUCCEEDED(hr) && FAILED(wait.result))
-        DebugLog("browser host: the browser could not be created, code " + std::to_string(wait.result));
-    d.TearDown();
-    // A browser that could not come up is repaired once (this process ends
-    // there); a second failure in a row goes back to the owner. A call
-    // without a window or a data folder is the caller's mistake.
-    if (d.parentWindow != nullptr && IsWindow(d.parentWindow) && !userDataFolder.empty())
-        Repair::RepairOrReport(userDataFolder, d.parentWindow);
-    if (onReady) Guarded("onReady", [&] { onReady(false); });
-    return false;
+    HostStartSteps steps;
+    steps.createAndWait = [&d, &userDataFolder] { return d.CreateAndWait(userDataFolder); };
+    steps.tearDown = [&d] { d.TearDown(); };
+    // A browser that could not come up is repaired once (this process ends there).
+    steps.repairOrReport = [&d, &userDataFolder] { Repair::RepairOrReport(userDataFolder, d.parentWindow); };
+    return RunHostStart(d.parentWindow != nullptr && IsWindow(d.parentWindow), userDataFolder, steps, onReady);
 }
 
 bool WebViewHost::IsReady() const { return impl_->webview.get() != nullptr; }

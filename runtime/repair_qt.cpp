@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "app/message_box_qt.h"
+#include "common/message_box_qt.h"
 #include "runtime/repair.h"
 
 namespace Repair {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/diagnostic_window_qt.h"
-#include "app/message_box_qt.h"
+#include "common/message_box_qt.h"
 #include "app/startup_shell_qt.h"
 #include "diagnostics/diagnostic_dialog.h"
 #include "player/browser_environment_qt.h"

@@ -3,7 +3,8 @@
 // (bounded, without control characters), an optional right-to-left layout.
 // Without a display the text goes to standard error and the answer is the
 // one that changes nothing.
-#include "app/startup.h"
+#include "common/message_box.h"
+#include "common/text.h"
 
 class QWidget;
 

@@ -1,4 +1,4 @@
-#include "app/message_box_qt.h"
+#include "common/message_box_qt.h"
 
 #include <QApplication>
 #include <QMessageBox>

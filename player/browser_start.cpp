@@ -1,0 +1,66 @@
+#include "player/browser_start.h"
+
+#include <filesystem>
+
+#include "common/debug_log.h"
+#include "links/player_content.h"
+#include "player/browser_rules.h"
+#include "player/page_builder.h"
+#include "player/page_scripts.h"
+#include "player/web_messages.h"
+#include "runtime/repair.h"
+
+namespace WebView {
+
+void SweepBeforeBrowserStart(const WString& userDataFolder) {
+    Repair::OrphanBrowserSweep();
+    // From UTF-16 the path is right on both systems (not through the ANSI code page).
+    if (!userDataFolder.empty()) Repair::StaleDataSweep(std::filesystem::path(userDataFolder));
+}
+
+bool RunHostStart(bool windowUsable, const WString& userDataFolder, const HostStartSteps& steps,
+                  const std::function<void(bool)>& onReady) {
+    if (steps.sweep) SweepBeforeBrowserStart(userDataFolder);
+    if (windowUsable && steps.createAndWait && steps.createAndWait()) return true;
+    if (steps.tearDown) steps.tearDown();
+    // Only a browser that could not come up is repaired; a call without a
+    // window or a data folder is the caller's mistake.
+    if (windowUsable && !userDataFolder.empty() && steps.repairOrReport) steps.repairOrReport();
+    if (onReady) {
+        try {
+            onReady(false);
+        } catch (...) {
+            DebugLog("browser host: callback failed: onReady");
+        }
+    }
+    return false;
+}
+
+} // namespace WebView
+
+void LoadPlayerContent(WebView::WebViewHost& host) {
+    host.ConfigureForProduction();
+    const PlayerLoadPlan plan = PlanPlayerLoad(PlayerContent);
+    for (const WString& script : plan.documentScripts) host.AddScriptToExecuteOnDocumentCreated(script);
+    if (plan.load == PlayerLoadPlan::Load::NavigateToString) {
+        host.NavigateToString(plan.target);
+    } else {
+        host.NavigateTo(plan.target);
+    }
+}
+
+void LoadInitScreen(WebView::WebViewHost& host) {
+    host.ConfigureForProduction();
+    host.AddScriptToExecuteOnDocumentCreated(NavigationBarScript());
+    host.NavigateTo(StartPageUrl());
+}
+
+void InitScreenMessageHandler(WebView::WebViewHost& host, const WString& message,
+                              const std::function<void()>& toggleFullscreen) {
+    DispatchInitScreenMessage(message, InitScreenActions{
+                                           .home = [&host] { host.NavigateTo(HomePageUrl()); },
+                                           .canGoBack = [&host] { return host.CanGoBack(); },
+                                           .back = [&host] { host.GoBack(); },
+                                           .toggleFullscreen = toggleFullscreen,
+                                       });
+}

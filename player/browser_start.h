@@ -1,0 +1,48 @@
+#pragma once
+// How a browser host comes up and what its owners do once it is ready, the
+// same on both systems; the platform supplies only the browser's creation.
+#include <functional>
+
+#include "common/text.h"
+#include "player/webview_host.h"
+
+namespace WebView {
+
+// The steps of one start that differ by platform.
+struct HostStartSteps {
+    // False when the sweeps already ran (a browser started early).
+    bool sweep = true;
+    // Creates the browser in a usable window and waits until it is ready
+    // (the platform then calls the owner's ready callback with true) or has
+    // failed.
+    std::function<bool()> createAndWait;
+    // Releases what a failed start left behind.
+    std::function<void()> tearDown;
+    // The one-shot repair: never returns when it starts; returns so the
+    // owner is told when the repair already ran once in a row.
+    std::function<void()> repairOrReport;
+};
+
+// Orphaned browser processes, then stale copies of the data folder.
+void SweepBeforeBrowserStart(const WString& userDataFolder);
+
+// The start in its fixed order: orphaned browser processes swept, stale
+// copies of the data folder swept, the browser created; after a failure the
+// browser is torn down and, for a usable window and data folder, repaired or
+// reported, and then the owner's ready callback hears false.
+bool RunHostStart(bool windowUsable, const WString& userDataFolder, const HostStartSteps& steps,
+                  const std::function<void(bool)>& onReady);
+
+} // namespace WebView
+
+// The player's ready handler once its browser is ready: production settings,
+// the content's scripts in their order, and the content's load.
+void LoadPlayerContent(WebView::WebViewHost& host);
+
+// The init screen's: production settings, the navigation bar, the start page.
+void LoadInitScreen(WebView::WebViewHost& host);
+
+// The init screen's navigation-bar messages on its host; the fullscreen
+// toggle belongs to the window.
+void InitScreenMessageHandler(WebView::WebViewHost& host, const WString& message,
+                              const std::function<void()>& toggleFullscreen);
