@@ -2,11 +2,11 @@
 // Windows backend only: a WebView2 completion or event handler around a
 // callable. The handler checks a liveness token first, so an event that
 // arrives after its owner has gone does nothing.
-#include <atomic>
 #include <functional>
 #include <memory>
 
 #include "common/com_ptr_win.h"
+#include "player/webview2_object_win.h"
 #include "player/webview2_win.h"
 
 namespace WebView {
@@ -15,27 +15,12 @@ template <typename Interface, typename Signature>
 class HandlerImpl;
 
 template <typename Interface, typename... A>
-class HandlerImpl<Interface, HRESULT(A...)> final : public Interface {
+class HandlerImpl<Interface, HRESULT(A...)> final
+    : public WebView2::RuntimeObject<HandlerImpl<Interface, HRESULT(A...)>, Interface> {
 public:
     HandlerImpl(std::function<HRESULT(A...)> function, std::weak_ptr<void> alive)
         : function_(std::move(function)), alive_(std::move(alive)) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        *object = nullptr;
-        if (iid == IID_IUnknown || iid == WebView2::IidOf<Interface>) {
-            *object = static_cast<Interface*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --references_;
-        if (left == 0) delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE Invoke(A... args) override {
         if (alive_.expired()) return S_OK;
         try {
@@ -47,10 +32,10 @@ public:
     }
 
 private:
+    friend class WebView2::RuntimeObject<HandlerImpl, Interface>;
     ~HandlerImpl() = default;
     std::function<HRESULT(A...)> function_;
     std::weak_ptr<void> alive_;
-    std::atomic<ULONG> references_{1};
 };
 
 template <typename Method>

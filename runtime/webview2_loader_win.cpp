@@ -1,7 +1,8 @@
 #include "runtime/webview2_loader_win.h"
 
+#include "player/webview2_object_win.h"
+
 #include <algorithm>
-#include <atomic>
 #include <cwchar>
 #include <mutex>
 
@@ -194,25 +195,8 @@ HRESULT CreateEnvironmentWithOptions(LPCWSTR browserFolder, LPCWSTR userDataFold
 
 namespace {
 
-class EnvironmentOptions final : public ICoreWebView2EnvironmentOptions {
+class EnvironmentOptions final : public RuntimeObject<EnvironmentOptions, ICoreWebView2EnvironmentOptions> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        *object = nullptr;
-        if (iid == IID_IUnknown || iid == IidOf<ICoreWebView2EnvironmentOptions>) {
-            *object = static_cast<ICoreWebView2EnvironmentOptions*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --references_;
-        if (left == 0) delete this;
-        return left;
-    }
-
     HRESULT STDMETHODCALLTYPE get_AdditionalBrowserArguments(LPWSTR* value) override { return Get(arguments_, value); }
     HRESULT STDMETHODCALLTYPE put_AdditionalBrowserArguments(LPCWSTR value) override { return Put(arguments_, value); }
     HRESULT STDMETHODCALLTYPE get_Language(LPWSTR* value) override { return Get(language_, value); }
@@ -234,6 +218,7 @@ public:
     }
 
 private:
+    friend class RuntimeObject<EnvironmentOptions, ICoreWebView2EnvironmentOptions>;
     ~EnvironmentOptions() = default;
     static HRESULT Get(const WString& field, LPWSTR* value) {
         if (value == nullptr) return E_POINTER;
@@ -245,7 +230,6 @@ private:
         return S_OK;
     }
 
-    std::atomic<ULONG> references_{1};
     WString arguments_;
     WString language_;
     WString targetVersion_ = kTargetCompatibleVersion;
