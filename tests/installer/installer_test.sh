@@ -57,6 +57,33 @@ check grep -q 'Uninstall.exe' reg.log
 wine reg query 'HKCU\Software\Classes\corvantiluxen\shell\open\command' > scheme.log 2>&1 || true
 check grep -qi 'Programs\\Tovani\\tovani.exe' scheme.log
 
+# A link opened through the Windows shell starts the installed player. Wine 8
+# looks URL handlers up in the machine's classes only (Windows merges the
+# user's over them), so the per-user registration is copied there for this
+# check. The player writes its registration again on every start: its
+# return proves the installed program ran. A link that is no link ends it
+# in the link diagnostic (its dialog process left out, so nothing stays behind).
+command=$(wine reg query 'HKCU\Software\Classes\corvantiluxen\shell\open\command' /ve 2>/dev/null |
+  tr -d '\r' | sed -n 's/.*REG_SZ[[:space:]]*//p')
+check test -n "$command"
+wine reg add 'HKLM\Software\Classes\corvantiluxen' /v "URL Protocol" /d "" /f >/dev/null 2>&1
+wine reg add 'HKLM\Software\Classes\corvantiluxen\shell\open\command' /ve /d "$command" /f >/dev/null 2>&1
+wine reg delete 'HKCU\Software\Classes\corvantiluxen' /f >/dev/null 2>&1
+check bash -c "! wine reg query 'HKCU\\Software\\Classes\\corvantiluxen' >/dev/null 2>&1"
+runtime="$work/runtime"
+mkdir -p "$runtime/EBWebView/x64"
+cp "$(dirname "$exe")/standin/EmbeddedBrowserWebView.dll" "$runtime/EBWebView/x64/"
+TOVANI_NO_DIALOG=1 WEBVIEW2_BROWSER_EXECUTABLE_FOLDER=$(winepath -w "$runtime" 2>/dev/null) wine start "corvantiluxen:not-a-link" \
+  > start.log 2>&1
+for _ in $(seq 120); do
+  wine reg query 'HKCU\Software\Classes\corvantiluxen\shell\open\command' > relaunch.log 2>&1 && break
+  sleep 0.5
+done
+check grep -qi 'Programs\\Tovani\\tovani.exe' relaunch.log
+wine reg delete 'HKLM\Software\Classes\corvantiluxen' /f >/dev/null 2>&1
+# It ends by itself right after; the uninstaller must not meet it running.
+for _ in $(seq 40); do wine tasklist 2>/dev/null | grep -qi '^tovani.exe' || break; sleep 0.5; done
+
 # Uninstall keeps the data; the uninstaller runs from a copy, so wait for it.
 wine "$installed/Uninstall.exe" /S
 for _ in $(seq 60); do [ -e "$installed/tovani.exe" ] || break; sleep 0.5; done
