@@ -1,0 +1,266 @@
+// tovani.exe started without a link, under Wine with the stand-in runtime:
+// the init window shows its loading text from the start, while the browser
+// is still coming up; then the start page with the init screen's request
+// headers, the navigation bar's messages (home, back, fullscreen) acted on,
+// and the window brought forward and the splash closed by every completed
+// navigation, a failed one included.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "app/splash_win.h"
+#include "common/text.h"
+#include "player/browser_rules.h"
+#include "player/page_scripts.h"
+#include "tests/player_win/program_run.h"
+#include "tests/support/standin_runtime_win.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using namespace ProgramRunning;
+using TestSupport::StandInSession;
+
+// What the screen shows inside a window's client area: where the pixels
+// that are not the black background lie, and whether the text colour itself
+// (RGB(200, 200, 200), as the fully covered pixels of a glyph) is there.
+struct ClientPicture {
+    int width = 0;
+    int height = 0;
+    RECT drawn{INT_MAX, INT_MAX, -1, -1};
+    int drawnPixels = 0;
+    bool textColour = false;
+};
+
+ClientPicture PictureOf(HWND window) {
+    ClientPicture picture;
+    RECT client{};
+    GetClientRect(window, &client);
+    POINT origin{0, 0};
+    ClientToScreen(window, &origin);
+    picture.width = client.right;
+    picture.height = client.bottom;
+    if (picture.width <= 0 || picture.height <= 0) return picture;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = picture.width;
+    info.bmiHeader.biHeight = -picture.height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap != nullptr) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        BitBlt(memory, 0, 0, picture.width, picture.height, screen, origin.x, origin.y, SRCCOPY);
+        GdiFlush();
+        const auto* pixel = static_cast<const BYTE*>(bits);
+        for (int y = 0; y < picture.height; ++y) {
+            for (int x = 0; x < picture.width; ++x, pixel += 4) {
+                const int b = pixel[0], g = pixel[1], r = pixel[2];
+                if (r == 200 && g == 200 && b == 200) picture.textColour = true;
+                if (std::max({r, g, b}) > 40) {
+                    ++picture.drawnPixels;
+                    picture.drawn.left = std::min<LONG>(picture.drawn.left, x);
+                    picture.drawn.top = std::min<LONG>(picture.drawn.top, y);
+                    picture.drawn.right = std::max<LONG>(picture.drawn.right, x + 1);
+                    picture.drawn.bottom = std::max<LONG>(picture.drawn.bottom, y + 1);
+                }
+            }
+        }
+        SelectObject(memory, old);
+        DeleteObject(bitmap);
+    }
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return picture;
+}
+
+std::size_t IndexOf(const std::vector<std::string>& lines, const std::string& line, std::size_t from = 0) {
+    for (std::size_t i = from; i < lines.size(); ++i)
+        if (lines[i] == line) return i;
+    return std::string::npos;
+}
+
+std::size_t IndexOfPrefix(const std::vector<std::string>& lines, const std::string& prefix, std::size_t from = 0) {
+    for (std::size_t i = from; i < lines.size(); ++i)
+        if (lines[i].rfind(prefix, 0) == 0) return i;
+    return std::string::npos;
+}
+
+class InitScreen : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(TestSupport::InstallStandInRuntime(), ""); }
+    GdiplusSession gdiplus;
+};
+
+// One run: the loading text painted in the visible window while the
+// browser's environment is still on its way; the start page requested with
+// both init-screen headers; the bar's messages as the page posts them (only
+// the exact words count): back with no history does nothing, fullscreen
+// covers the screen, home goes home, back returns, fullscreen again restores
+// the framed window; the splash gone and the window in front; 0 on close.
+TEST_F(InitScreen, PaintsItsTextWhileTheBrowserStartsThenFollowsTheNavigationBar) {
+    const std::string start = WideToUtf8(StartPageUrl());
+    const std::string home = WideToUtf8(HomePageUrl());
+    ASSERT_EQ(home.find(start), std::string::npos);
+    ASSERT_EQ(start.find(home), std::string::npos);
+    StandInSession session("init-bar", "environment-delay 2500\n"
+                                       "once " + start + " message btn_back\n"
+                                       "once " + start + " message BTN_HOME\n"
+                                       "once " + start + " message btn_home \n"
+                                       "once " + start + " message btn_fullscreen\n"
+                                       "once " + start + " message btn_home\n"
+                                       "once " + home + " message btn_back\n"
+                                       "once " + home + " message btn_fullscreen\n");
+    HWND screen = nullptr;
+    bool visibleBeforeBrowser = false;
+    bool splashBeforeBrowser = false;
+    ClientPicture loading;
+    std::string loadingShot, finalShot;
+    RECT finalRect{};
+    LONG_PTR finalStyle = 0, finalExStyle = 0;
+    HWND foreground = nullptr;
+    const ProgramRun run = RunProgram(WString(), [&] {
+        screen = FindWindowW(L"KelbroInitWindow", nullptr);
+        if (screen == nullptr) return true;
+        const std::vector<std::string> journal = session.Journal();
+        if (!visibleBeforeBrowser && IsWindowVisible(screen) &&
+            !HasPrefix(journal, "Environment created")) {
+            Sleep(300); // a paint cycle
+            if (HasPrefix(session.Journal(), "Environment created")) return true;
+            visibleBeforeBrowser = true;
+            // The splash stays topmost over the middle of the screen, where
+            // the window's text is: move it aside to see the text.
+            if (HWND splash = FindWindowW(kSplashWindowClass, nullptr)) {
+                splashBeforeBrowser = true;
+                SetWindowPos(splash, nullptr, 1280 - 360, 1024 - 210, 0, 0,
+                             SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+                Sleep(200);
+            }
+            loading = PictureOf(screen);
+            loadingShot = SaveScreenshot("tovani-init-loading.png");
+            return true;
+        }
+        // Back home from the home page, and fullscreen left again.
+        const std::size_t back = IndexOf(journal, "WebView.GoBack");
+        if (back == std::string::npos || IndexOf(journal, "Loaded " + start, back) == std::string::npos ||
+            IndexOf(journal, "Page posts message btn_fullscreen", back) == std::string::npos)
+            return true;
+        Sleep(300);
+        GetWindowRect(screen, &finalRect);
+        finalStyle = GetWindowLongPtrW(screen, GWL_STYLE);
+        finalExStyle = GetWindowLongPtrW(screen, GWL_EXSTYLE);
+        foreground = GetForegroundWindow();
+        finalShot = SaveScreenshot("tovani-init-screen.png");
+        PostMessageW(screen, WM_CLOSE, 0, 0);
+        return false;
+    });
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(Has(run.log, "Step 9: hasSchemeArgs=0"));
+
+    // Visible and painted before the browser was there.
+    ASSERT_TRUE(visibleBeforeBrowser);
+    EXPECT_TRUE(splashBeforeBrowser);
+    EXPECT_FALSE(loadingShot.empty());
+    ASSERT_GT(loading.drawnPixels, 200) << "no text in the window";
+    EXPECT_TRUE(loading.textColour);
+    // Nothing but one line of text on black, centred both ways.
+    const RECT& text = loading.drawn;
+    EXPECT_NEAR((text.left + text.right) / 2, loading.width / 2, 6) << text.left << ".." << text.right;
+    EXPECT_NEAR((text.top + text.bottom) / 2, loading.height / 2, 6) << text.top << ".." << text.bottom;
+    EXPECT_LT(text.bottom - text.top, 48);
+    EXPECT_GT(text.right - text.left, 150);
+
+    const std::vector<std::string> journal = session.Journal();
+    // The start page, asked for after the settings and the bar's script,
+    // with both headers of the init screen.
+    const std::size_t settings = IndexOf(journal, "Settings.put_AreDevToolsEnabled 0");
+    const std::size_t script =
+        IndexOf(journal, "WebView.AddScriptToExecuteOnDocumentCreated fnv=" +
+                             TestSupport::StandInDigest(WideToUtf8(NavigationBarScript())) +
+                             " length=" + std::to_string(WideToUtf8(NavigationBarScript()).size()));
+    const std::size_t request = IndexOfPrefix(journal, "WebResourceRequested " + start + " context=1 headers: ");
+    ASSERT_NE(settings, std::string::npos);
+    ASSERT_NE(script, std::string::npos);
+    ASSERT_NE(request, std::string::npos) << ::testing::PrintToString(journal);
+    EXPECT_LT(settings, script);
+    EXPECT_LT(script, request);
+    for (const HeaderPair& header : InitScreenRequestHeaders()) {
+        EXPECT_NE(journal[request].find(WideToUtf8(header.name) + "=" + WideToUtf8(header.value)), std::string::npos)
+            << journal[request];
+    }
+
+    // The bar: exactly one trip home and one step back; a back with nothing
+    // to go back to calls nothing.
+    EXPECT_EQ(std::count(journal.begin(), journal.end(), "Loaded " + home), 1);
+    EXPECT_EQ(std::count(journal.begin(), journal.end(), "WebView.GoBack"), 1);
+    EXPECT_EQ(std::count(journal.begin(), journal.end(), "Loaded " + start), 2);
+    const std::size_t homeLoaded = IndexOf(journal, "Loaded " + home);
+    EXPECT_LT(IndexOf(journal, "WebView.GoBack"), std::string::npos);
+    EXPECT_GT(IndexOf(journal, "WebView.GoBack"), homeLoaded);
+    // Fullscreen: the browser sized to the whole screen, then back to the
+    // framed window's client area.
+    const std::size_t enter = IndexOf(journal, "Page posts message btn_fullscreen");
+    ASSERT_NE(enter, std::string::npos);
+    const std::string fullBounds = "Controller.put_Bounds 0 0 " + std::to_string(GetSystemMetrics(SM_CXSCREEN)) + " " +
+                                   std::to_string(GetSystemMetrics(SM_CYSCREEN));
+    const std::size_t full = IndexOf(journal, fullBounds, enter);
+    EXPECT_NE(full, std::string::npos) << ::testing::PrintToString(journal);
+    EXPECT_LT(full, homeLoaded);
+
+    // The window after it all: framed again at its size, in front, not topmost.
+    EXPECT_EQ(finalRect.right - finalRect.left, 1024);
+    EXPECT_EQ(finalRect.bottom - finalRect.top, 768);
+    EXPECT_EQ(finalStyle & WS_CAPTION, WS_CAPTION);
+    EXPECT_EQ(finalStyle & WS_THICKFRAME, WS_THICKFRAME);
+    EXPECT_EQ(finalExStyle & WS_EX_TOPMOST, 0);
+    EXPECT_EQ(foreground, screen);
+    EXPECT_FALSE(finalShot.empty());
+    EXPECT_TRUE(Has(journal, "Controller.Close"));
+    EXPECT_EQ(FindWindowW(kSplashWindowClass, nullptr), nullptr);
+}
+
+// A start page that fails to load still closes the splash and brings the
+// window to the front; closing it ends the program with 0.
+TEST_F(InitScreen, AFailedStartPageStillClosesTheSplashAndShowsTheWindow) {
+    const std::string start = WideToUtf8(StartPageUrl());
+    StandInSession session("init-failed", "environment-delay 1000\nfail " + start + " 12\n");
+    HWND screen = nullptr;
+    bool splashUntilFailure = false;
+    bool splashAfterFailure = true;
+    bool visible = false;
+    HWND foreground = nullptr;
+    LONG_PTR exStyle = 0;
+    const ProgramRun run = RunProgram(WString(), [&] {
+        const bool failed = HasPrefix(session.Journal(), "Navigation failed " + start);
+        if (!failed && FindWindowW(kSplashWindowClass, nullptr) != nullptr) splashUntilFailure = true;
+        screen = FindWindowW(L"KelbroInitWindow", nullptr);
+        if (screen == nullptr || !failed) return true;
+        Sleep(300);
+        splashAfterFailure = FindWindowW(kSplashWindowClass, nullptr) != nullptr;
+        visible = IsWindowVisible(screen) != FALSE;
+        foreground = GetForegroundWindow();
+        exStyle = GetWindowLongPtrW(screen, GWL_EXSTYLE);
+        PostMessageW(screen, WM_CLOSE, 0, 0);
+        return false;
+    });
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(Has(session.Journal(), "Navigation failed " + start + " status=12"));
+    EXPECT_TRUE(splashUntilFailure);
+    EXPECT_FALSE(splashAfterFailure);
+    EXPECT_TRUE(visible);
+    EXPECT_EQ(foreground, screen);
+    EXPECT_EQ(exStyle & WS_EX_TOPMOST, 0);
+}
+
+} // namespace
