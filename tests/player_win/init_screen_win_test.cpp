@@ -121,6 +121,8 @@ TEST_F(InitScreen, PaintsItsTextWhileTheBrowserStartsThenFollowsTheNavigationBar
                                        "once " + home + " message btn_back\n"
                                        "once " + home + " message btn_fullscreen\n");
     HWND screen = nullptr;
+    std::wstring title;
+    LONG_PTR classStyle = 0, style = 0, exStyle = 0;
     bool visibleBeforeBrowser = false;
     bool splashBeforeBrowser = false;
     ClientPicture loading;
@@ -137,6 +139,12 @@ TEST_F(InitScreen, PaintsItsTextWhileTheBrowserStartsThenFollowsTheNavigationBar
             Sleep(300); // a paint cycle
             if (HasPrefix(session.Journal(), "Environment created")) return true;
             visibleBeforeBrowser = true;
+            wchar_t text[64] = {};
+            GetWindowTextW(screen, text, 64);
+            title = text;
+            classStyle = static_cast<LONG_PTR>(GetClassLongPtrW(screen, GCL_STYLE));
+            style = GetWindowLongPtrW(screen, GWL_STYLE);
+            exStyle = GetWindowLongPtrW(screen, GWL_EXSTYLE);
             // The splash stays topmost over the middle of the screen, where
             // the window's text is: move it aside to see the text.
             if (HWND splash = FindWindowW(kSplashWindowClass, nullptr)) {
@@ -167,8 +175,13 @@ TEST_F(InitScreen, PaintsItsTextWhileTheBrowserStartsThenFollowsTheNavigationBar
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_TRUE(Has(run.log, "Step 9: hasSchemeArgs=0"));
 
-    // Visible and painted before the browser was there.
+    // Visible and painted before the browser was there: the framed window of
+    // its class, with the program's title.
     ASSERT_TRUE(visibleBeforeBrowser);
+    EXPECT_EQ(Narrow(title), "Tovani V 4.9.0");
+    EXPECT_EQ(classStyle, CS_HREDRAW | CS_VREDRAW);
+    EXPECT_EQ(style & WS_OVERLAPPEDWINDOW, WS_OVERLAPPEDWINDOW);
+    EXPECT_EQ(exStyle & WS_EX_APPWINDOW, WS_EX_APPWINDOW);
     EXPECT_TRUE(splashBeforeBrowser);
     EXPECT_FALSE(loadingShot.empty());
     ASSERT_GT(loading.drawnPixels, 200) << "no text in the window";
