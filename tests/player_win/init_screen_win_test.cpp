@@ -17,6 +17,7 @@
 #include "common/text.h"
 #include "player/browser_rules.h"
 #include "player/page_scripts.h"
+#include "runtime/repair.h"
 #include "tests/player_win/program_run.h"
 #include "tests/support/standin_runtime_win.h"
 #include "tests/support/test_support.h"
@@ -295,6 +296,47 @@ TEST_F(InitScreen, AFailedStartPageStillClosesTheSplashAndShowsTheWindow) {
     EXPECT_TRUE(visible);
     EXPECT_EQ(foreground, screen);
     EXPECT_EQ(exStyle & WS_EX_TOPMOST, 0);
+}
+
+// The window closed while its browser is still starting, without a link
+// (the init screen) and with one (the player): the program ends quietly with
+// 0, as when it is closed later (no crash, no error box, no repair), and the
+// browser never comes up.
+TEST_F(InitScreen, EitherWindowClosedWhileItsBrowserStartsEndsTheProgramQuietly) {
+    struct Case {
+        const wchar_t* windowClass;
+        WString link;
+    };
+    for (const Case& c : {Case{L"KelbroInitWindow", WString()},
+                          Case{L"TovaniWindow", TestSupport::SealLink("p", "pdf-1", kService)}}) {
+        SCOPED_TRACE(Narrow(c.windowClass));
+        StandInSession session("closed-while-starting", "environment-delay 2000\n");
+        bool closed = false;
+        std::string box;
+        const ProgramRun run = RunProgram(c.link, [&] {
+            for (const char* caption : {"Error", "Tovani - Startup Error", "Repairing..."}) {
+                if (HWND shown = MessageBoxWindow(caption)) {
+                    box = std::string(caption) + ": " + MessageBoxText(shown);
+                    PostMessageW(shown, WM_COMMAND, IDOK, 0);
+                    return true;
+                }
+            }
+            if (closed) return true;
+            HWND window = VisibleWindow(c.windowClass);
+            if (window == nullptr || !HasPrefix(session.Journal(), "CreateWebViewEnvironmentWithOptionsInternal") ||
+                HasPrefix(session.Journal(), "Environment created"))
+                return true;
+            PostMessageW(window, WM_CLOSE, 0, 0);
+            closed = true;
+            return true;
+        }, 20000);
+        ASSERT_TRUE(closed);
+        ASSERT_TRUE(run.ended);
+        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_EQ(box, "");
+        EXPECT_FALSE(HasPrefix(session.Journal(), "Controller created"));
+        EXPECT_EQ(GetFileAttributesW(Repair::ScriptFile().c_str()), INVALID_FILE_ATTRIBUTES);
+    }
 }
 
 } // namespace
