@@ -1,6 +1,6 @@
 // tovani.exe ending in the diagnostic dialog, end to end under Wine against
-// the development service: rejected links and a forged chain on the
-// platform's own host. Each run checks the exit code, the code the program
+// the development service: rejected links, and platform hosts whose chains
+// fail the pins. Each run checks the exit code, the code the program
 // left on the clipboard (decoded by tovani-tool where it is an encoded
 // record) and how the dialog was shown: the mshta command line, taken by a
 // recorder that stands beside a copy of the program (its own folder is
@@ -34,28 +34,16 @@ using namespace ProgramRunning;
 using TestSupport::StandInSession;
 namespace fs = std::filesystem;
 
-const char kLinkTitle[] = "Link Error - \xd8\xae\xd8\xb7\xd8\xa3 \xd9\x81\xd9\x8a \xd8\xa7\xd9\x84\xd8\xb1\xd8\xa7\xd8\xa8\xd8\xb7";
+const char kLinkTitle[] = "Link Error - خطأ في الرابط";
 const char kLinkText[] = "Failed to process the content link.\n"
                          "If the problem persists, send the diagnostic code below to support.";
-const char kLinkArabic[] =
-    "\xd9\x81\xd8\xb4\xd9\x84 \xd9\x81\xd9\x8a \xd9\x85\xd8\xb9\xd8\xa7\xd9\x84\xd8\xac\xd8\xa9 \xd8\xb1\xd8\xa7\xd8\xa8"
-    "\xd8\xb7 \xd8\xa7\xd9\x84\xd9\x85\xd8\xad\xd8\xaa\xd9\x88\xd9\x89.\n\xd8\xa5\xd8\xb0\xd8\xa7 \xd8\xa7\xd8\xb3\xd8"
-    "\xaa\xd9\x85\xd8\xb1\xd8\xaa \xd8\xa7\xd9\x84\xd9\x85\xd8\xb4\xd9\x83\xd9\x84\xd8\xa9\xd8\x8c \xd9\x8a\xd8\xb1\xd8"
-    "\xac\xd9\x89 \xd8\xa5\xd8\xb1\xd8\xb3\xd8\xa7\xd9\x84 \xd8\xa7\xd9\x84\xd9\x83\xd9\x88\xd8\xaf \xd8\xa7\xd9\x84\xd8"
-    "\xaa\xd8\xb4\xd8\xae\xd9\x8a\xd8\xb5\xd9\x8a \xd8\xa3\xd8\xaf\xd9\x86\xd8\xa7\xd9\x87 \xd9\x84\xd9\x84\xd8\xaf\xd8"
-    "\xb9\xd9\x85 \xd8\xa7\xd9\x84\xd9\x81\xd9\x86\xd9\x8a.";
-const char kPinTitle[] =
-    "Network Connection Intercepted - \xd8\xa7\xd8\xaa\xd8\xb5\xd8\xa7\xd9\x84 \xd8\xba\xd9\x8a\xd8\xb1 \xd8\xa2\xd9\x85\xd9\x86";
+const char kLinkArabic[] = "فشل في معالجة رابط المحتوى.\n"
+                           "إذا استمرت المشكلة، يرجى إرسال الكود التشخيصي أدناه للدعم الفني.";
+const char kPinTitle[] = "Network Connection Intercepted - اتصال غير آمن";
 const char kPinText[] = "A security program is blocking the secure connection.\n"
                         "Please disable 'HTTPS Scanning' or 'Web Shield' in your antivirus settings and try again.";
-const char kPinArabic[] =
-    "\xd8\xa8\xd8\xb1\xd9\x86\xd8\xa7\xd9\x85\xd8\xac \xd8\xad\xd9\x85\xd8\xa7\xd9\x8a\xd8\xa9 \xd9\x8a\xd9\x85\xd9\x86"
-    "\xd8\xb9 \xd8\xa7\xd9\x84\xd8\xa7\xd8\xaa\xd8\xb5\xd8\xa7\xd9\x84 \xd8\xa7\xd9\x84\xd8\xa2\xd9\x85\xd9\x86.\n\xd9"
-    "\x8a\xd8\xb1\xd8\xac\xd9\x89 \xd8\xaa\xd8\xb9\xd8\xb7\xd9\x8a\xd9\x84 \xd8\xae\xd8\xa7\xd8\xb5\xd9\x8a\xd8\xa9 '"
-    "\xd9\x81\xd8\xad\xd8\xb5 HTTPS' \xd8\xa3\xd9\x88 '\xd8\xad\xd9\x85\xd8\xa7\xd9\x8a\xd8\xa9 \xd8\xa7\xd9\x84\xd9\x88"
-    "\xd9\x8a\xd8\xa8' \xd9\x81\xd9\x8a \xd8\xa5\xd8\xb9\xd8\xaf\xd8\xa7\xd8\xaf\xd8\xa7\xd8\xaa \xd9\x85\xd9\x83\xd8\xa7"
-    "\xd9\x81\xd8\xad \xd8\xa7\xd9\x84\xd9\x81\xd9\x8a\xd8\xb1\xd9\x88\xd8\xb3\xd8\xa7\xd8\xaa \xd9\x88\xd8\xad\xd8\xa7"
-    "\xd9\x88\xd9\x84 \xd9\x85\xd8\xb1\xd8\xa9 \xd8\xa3\xd8\xae\xd8\xb1\xd9\x89.";
+const char kPinArabic[] = "برنامج حماية يمنع الاتصال الآمن.\n"
+                          "يرجى تعطيل خاصية 'فحص HTTPS' أو 'حماية الويب' في إعدادات مكافح الفيروسات وحاول مرة أخرى.";
 
 std::string ClipboardText() {
     std::string text;
@@ -225,7 +213,8 @@ TEST_F(DialogPaths, ARejectedLinkEndsInTheDialogWithItsReasonOnTheClipboard) {
         EXPECT_TRUE(Has(r.run.log, "Step 9: hasSchemeArgs=1")) << ::testing::PrintToString(r.run.log);
         EXPECT_FALSE(HasPrefix(r.journal, "Controller created"));
 
-        const TestSupport::ProcessResult decoded = TestSupport::RunProcess(TestSupport::ToolPath(), {"diag", "decode", r.clipboard});
+        const TestSupport::ProcessResult decoded =
+            TestSupport::RunProcess(TestSupport::ToolPath(), {"diag", "decode", r.clipboard});
         ASSERT_EQ(decoded.status, 0) << "clipboard: " << r.clipboard << "\n" << decoded.out << decoded.err;
         const nlohmann::json record = nlohmann::json::parse(decoded.out, nullptr, false);
         ASSERT_TRUE(record.is_object()) << decoded.out;
