@@ -143,6 +143,8 @@ TEST_F(InitScreen, PaintsItsTextWhileTheBrowserStartsThenFollowsTheNavigationBar
     bool visibleBeforeBrowser = false;
     bool splashBeforeBrowser = false;
     bool browserBeforePicture = false;
+    DWORD loadingStep = 0; // when the splash was moved aside
+    DWORD finalStep = 0;   // when the last of the bar's messages was seen
     ClientPicture loading;
     std::string loadingShot, finalShot;
     RECT finalRect{};
@@ -152,10 +154,28 @@ TEST_F(InitScreen, PaintsItsTextWhileTheBrowserStartsThenFollowsTheNavigationBar
         screen = FindWindowW(L"KelbroInitWindow", nullptr);
         if (screen == nullptr) return true;
         const std::vector<std::string> journal = session.Journal();
-        if (!visibleBeforeBrowser && IsWindowVisible(screen) &&
-            !HasPrefix(journal, "Environment created")) {
-            Sleep(300); // a paint cycle
-            if (HasPrefix(session.Journal(), "Environment created")) return true;
+        // The program is this test's debuggee: it stands still while the
+        // test handles one of its events, and runs only between these calls.
+        // So nothing here waits on its thread (the splash is moved
+        // asynchronously), and time for painting passes between calls.
+        if (!visibleBeforeBrowser && !HasPrefix(journal, "Environment created")) {
+            if (!IsWindowVisible(screen)) return true;
+            if (loadingStep == 0) {
+                // The splash stays topmost over the middle of the screen,
+                // where the window's text is: move it aside to see the text.
+                if (HWND splash = FindWindowW(kSplashWindowClass, nullptr)) {
+                    splashBeforeBrowser = true;
+                    RECT splashRect{};
+                    GetWindowRect(splash, &splashRect);
+                    SetWindowPos(splash, nullptr,
+                                 GetSystemMetrics(SM_CXSCREEN) - (splashRect.right - splashRect.left) / 2,
+                                 GetSystemMetrics(SM_CYSCREEN) - (splashRect.bottom - splashRect.top) / 2, 0, 0,
+                                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS);
+                }
+                loadingStep = GetTickCount();
+                return true;
+            }
+            if (GetTickCount() - loadingStep < 500) return true;
             visibleBeforeBrowser = true;
             wchar_t text[64] = {};
             GetWindowTextW(screen, text, 64);
@@ -163,14 +183,6 @@ TEST_F(InitScreen, PaintsItsTextWhileTheBrowserStartsThenFollowsTheNavigationBar
             classStyle = static_cast<LONG_PTR>(GetClassLongPtrW(screen, GCL_STYLE));
             style = GetWindowLongPtrW(screen, GWL_STYLE);
             exStyle = GetWindowLongPtrW(screen, GWL_EXSTYLE);
-            // The splash stays topmost over the middle of the screen, where
-            // the window's text is: move it aside to see the text.
-            if (HWND splash = FindWindowW(kSplashWindowClass, nullptr)) {
-                splashBeforeBrowser = true;
-                SetWindowPos(splash, nullptr, 1280 - 360, 1024 - 210, 0, 0,
-                             SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-                Sleep(200);
-            }
             loading = PictureOf(screen);
             loadingShot = SaveScreenshot("tovani-init-loading.png");
             browserBeforePicture = HasPrefix(session.Journal(), "Controller created");
@@ -181,7 +193,9 @@ TEST_F(InitScreen, PaintsItsTextWhileTheBrowserStartsThenFollowsTheNavigationBar
         if (back == std::string::npos || IndexOf(journal, "Loaded " + start, back) == std::string::npos ||
             IndexOf(journal, "Page posts message btn_fullscreen", back) == std::string::npos)
             return true;
-        Sleep(300);
+        // Time for the stand-in to paint the address, the program running.
+        if (finalStep == 0) finalStep = GetTickCount();
+        if (GetTickCount() - finalStep < 300) return true;
         GetWindowRect(screen, &finalRect);
         finalStyle = GetWindowLongPtrW(screen, GWL_STYLE);
         finalExStyle = GetWindowLongPtrW(screen, GWL_EXSTYLE);
@@ -275,12 +289,15 @@ TEST_F(InitScreen, AFailedStartPageStillClosesTheSplashAndShowsTheWindow) {
     bool visible = false;
     HWND foreground = nullptr;
     LONG_PTR exStyle = 0;
+    DWORD failedSeen = 0;
     const ProgramRun run = RunProgram(WString(), [&] {
         const bool failed = HasPrefix(session.Journal(), "Navigation failed " + start);
         if (!failed && FindWindowW(kSplashWindowClass, nullptr) != nullptr) splashUntilFailure = true;
         screen = FindWindowW(L"KelbroInitWindow", nullptr);
         if (screen == nullptr || !failed) return true;
-        Sleep(300);
+        // The journal tells of the failure before the program hears of it.
+        if (failedSeen == 0) failedSeen = GetTickCount();
+        if (GetTickCount() - failedSeen < 300) return true;
         splashAfterFailure = FindWindowW(kSplashWindowClass, nullptr) != nullptr;
         visible = IsWindowVisible(screen) != FALSE;
         foreground = GetForegroundWindow();
