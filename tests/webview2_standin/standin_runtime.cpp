@@ -22,7 +22,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -349,10 +348,25 @@ T* Create(Slot* table, const char* kind, std::vector<std::string> answers) {
 
 constexpr UINT kRunTask = WM_APP + 17;
 
+// Tasks waiting for their timer, by timer id.
+std::map<UINT_PTR, std::function<void()>>& TimedTasks() {
+    static std::map<UINT_PTR, std::function<void()>> tasks;
+    return tasks;
+}
+
 LRESULT CALLBACK TaskWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == kRunTask) {
         std::unique_ptr<std::function<void()>> task(reinterpret_cast<std::function<void()>*>(lParam));
         (*task)();
+        return 0;
+    }
+    if (message == WM_TIMER) {
+        KillTimer(window, wParam);
+        auto found = TimedTasks().find(wParam);
+        if (found == TimedTasks().end()) return 0;
+        const std::function<void()> task = std::move(found->second);
+        TimedTasks().erase(found);
+        task();
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
@@ -374,15 +388,13 @@ void Later(std::function<void()> task) {
     PostMessageW(TaskWindow(), kRunTask, 0, reinterpret_cast<LPARAM>(new std::function<void()>(std::move(task))));
 }
 
-// As Later, after a wait that leaves the caller's thread free to pump.
+// As Later, after a wait during which the caller's thread goes on pumping.
 void LaterAfter(DWORD delayMs, std::function<void()> task) {
     if (delayMs == 0) return Later(std::move(task));
-    const HWND window = TaskWindow();
-    auto* pending = new std::function<void()>(std::move(task));
-    std::thread([window, delayMs, pending] {
-        Sleep(delayMs);
-        PostMessageW(window, kRunTask, 0, reinterpret_cast<LPARAM>(pending));
-    }).detach();
+    static UINT_PTR lastId = 0;
+    const UINT_PTR id = ++lastId;
+    TimedTasks()[id] = std::move(task);
+    SetTimer(TaskWindow(), id, delayMs, nullptr);
 }
 
 // ---- headers, requests, responses ---------------------------------------------------------
