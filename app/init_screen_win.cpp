@@ -17,10 +17,16 @@ namespace {
 // User-interface thread only.
 std::unique_ptr<WebView::WebViewHost> initHost;
 HWND initWindow = nullptr;
+// The window may be closed while the host's start-up pumps messages: the host
+// is then still on the stack of its own Initialize and goes once that returns.
+bool starting = false;
+bool closedWhileStarting = false;
 bool fullscreenActive = false;
 WINDOWPLACEMENT savedPlacement{};
 
 void OnReady(bool success) {
+    // Closed by the user while the browser came up: nothing to show, no error.
+    if (closedWhileStarting) return;
     if (!success) {
         ShowMessageBox(Messages::InitScreenInitFailed(), u"Error", MessageIcon::Error, MessageButtons::Ok, false,
                        initWindow);
@@ -46,7 +52,11 @@ LRESULT CALLBACK InitWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_PAINT: PaintLoadingText(window); return 0;
     case WM_DESTROY:
-        DestroyInitScreenHost();
+        if (starting) {
+            closedWhileStarting = true;
+        } else {
+            DestroyInitScreenHost();
+        }
         if (window == initWindow) initWindow = nullptr;
         PostQuitMessage(0);
         return 0;
@@ -75,7 +85,15 @@ bool CreateInitScreen(HINSTANCE instance) {
         for (const auto& [name, value] : InitScreenRequestHeaders()) request.SetHeader(name, value);
     };
     initHost->onReady = OnReady;
-    if (!initHost->Initialize(initWindow, userData, 3)) return false;
+    starting = true;
+    const bool ready = initHost->Initialize(initWindow, userData, 3);
+    starting = false;
+    if (closedWhileStarting) {
+        // An ordinary end: the quit message is already on its way to the main loop.
+        DestroyInitScreenHost();
+        return true;
+    }
+    if (!ready) return false;
     RECT client{};
     GetClientRect(initWindow, &client);
     initHost->SetBounds(0, 0, client.right - client.left, client.bottom - client.top);

@@ -24,6 +24,10 @@ std::unique_ptr<WebView::WebViewHost> playerHost;
 HWND playerWindow = nullptr;
 bool playerShown = false;
 bool playerFullscreen = false;
+// The window may be closed while the host's start-up pumps messages: the host
+// is then still on the stack of its own Initialize and goes once that returns.
+bool starting = false;
+bool closedWhileStarting = false;
 
 void ShowPlayer() {
     playerShown = true;
@@ -32,6 +36,8 @@ void ShowPlayer() {
 }
 
 void OnReady(bool success) {
+    // Closed by the user while the browser came up: nothing to load, no error.
+    if (closedWhileStarting) return;
     if (!success) {
         ShowMessageBox(Messages::PlayerInitFailed(), u"Error", MessageIcon::Error, MessageButtons::Ok);
         ExitProcess(1);
@@ -56,7 +62,11 @@ LRESULT CALLBACK PlayerWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         return 0;
     case WM_PAINT: PaintLoadingText(window); return 0;
     case WM_DESTROY:
-        DestroyPlayerHost();
+        if (starting) {
+            closedWhileStarting = true;
+        } else {
+            DestroyPlayerHost();
+        }
         if (window == playerWindow) playerWindow = nullptr;
         PostQuitMessage(0);
         return 0;
@@ -87,7 +97,15 @@ bool CreatePlayerWindow(HINSTANCE /*instance*/, HWND window) {
     playerHost->onWebResourceRequested = YouTubeRefererRule;
     playerHost->onNavigationStarting = NavigationPolicy;
     playerHost->onReady = OnReady;
-    if (playerHost->Initialize(window, userData, 3)) return true;
+    starting = true;
+    const bool ready = playerHost->Initialize(window, userData, 3);
+    starting = false;
+    if (closedWhileStarting) {
+        // An ordinary end: the quit message is already on its way to the main loop.
+        DestroyPlayerHost();
+        return true;
+    }
+    if (ready) return true;
     ShowMessageBox(Messages::PlayerInitFailedAfterRetries(), u"Error", MessageIcon::Error, MessageButtons::Ok);
     return false;
 }

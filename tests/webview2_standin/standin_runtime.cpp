@@ -177,10 +177,13 @@ struct Action {
     std::string verb;
     std::vector<std::string> args; // the rest of the line, split at spaces
     std::string rest;              // the rest of the line, as written
+    bool once = false;             // played on the first matching load only
+    bool played = false;
 };
 
 struct Script {
     HRESULT environmentFailure = S_OK;
+    DWORD environmentDelayMs = 0; // how long the environment takes to come up
     HRESULT controllerFailure = S_OK;
     HRESULT printFailure = S_OK;
     int printStatus = 0;
@@ -194,11 +197,12 @@ struct Script {
 HRESULT ParseHresult(const std::string& text) { return static_cast<HRESULT>(std::stoul(text, nullptr, 0)); }
 
 // One instruction per line:
-//   environment-fails HRESULT | controller-fails HRESULT
+//   environment-fails HRESULT | environment-delay MS | controller-fails HRESULT
 //   print-status N | print-fails HRESULT | missing INTERFACE
 //   fail ADDRESS-PART WEB-ERROR-STATUS
 //   on ADDRESS-PART message TEXT | json-message JSON | request URL [CONTEXT]
 //      | permission KIND | new-window URL | download URL | save-as | navigate URL
+//   once ADDRESS-PART ...  as "on", played on the first matching load only
 Script ReadScript() {
     Script script;
     const std::wstring path = EnvValue(L"TOVANI_STANDIN_SCRIPT");
@@ -228,16 +232,19 @@ Script ReadScript() {
         if (words.empty() || words[0].empty() || words[0][0] == '#') continue;
         try {
             if (words[0] == "environment-fails" && words.size() > 1) script.environmentFailure = ParseHresult(words[1]);
+            else if (words[0] == "environment-delay" && words.size() > 1)
+                script.environmentDelayMs = static_cast<DWORD>(std::stoul(words[1]));
             else if (words[0] == "controller-fails" && words.size() > 1) script.controllerFailure = ParseHresult(words[1]);
             else if (words[0] == "print-fails" && words.size() > 1) script.printFailure = ParseHresult(words[1]);
             else if (words[0] == "print-status" && words.size() > 1) script.printStatus = std::stoi(words[1]);
             else if (words[0] == "missing" && words.size() > 1) script.missing.push_back(words[1]);
             else if (words[0] == "fail" && words.size() > 2) script.failures.push_back({words[1], std::stoi(words[2])});
-            else if (words[0] == "on" && words.size() > 2) {
+            else if ((words[0] == "on" || words[0] == "once") && words.size() > 2) {
                 Action action;
+                action.once = words[0] == "once";
                 action.verb = words[2];
                 action.args.assign(words.begin() + 3, words.end());
-                const std::size_t prefix = 3 + words[1].size() + 1 + words[2].size();
+                const std::size_t prefix = words[0].size() + 1 + words[1].size() + 1 + words[2].size();
                 action.rest = prefix < line.size() ? line.substr(prefix + 1) : std::string();
                 script.onLoad.push_back({words[1], action});
             }
@@ -341,10 +348,25 @@ T* Create(Slot* table, const char* kind, std::vector<std::string> answers) {
 
 constexpr UINT kRunTask = WM_APP + 17;
 
+// Tasks waiting for their timer, by timer id.
+std::map<UINT_PTR, std::function<void()>>& TimedTasks() {
+    static std::map<UINT_PTR, std::function<void()>> tasks;
+    return tasks;
+}
+
 LRESULT CALLBACK TaskWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == kRunTask) {
         std::unique_ptr<std::function<void()>> task(reinterpret_cast<std::function<void()>*>(lParam));
         (*task)();
+        return 0;
+    }
+    if (message == WM_TIMER) {
+        KillTimer(window, wParam);
+        auto found = TimedTasks().find(wParam);
+        if (found == TimedTasks().end()) return 0;
+        const std::function<void()> task = std::move(found->second);
+        TimedTasks().erase(found);
+        task();
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
@@ -364,6 +386,15 @@ HWND TaskWindow() {
 
 void Later(std::function<void()> task) {
     PostMessageW(TaskWindow(), kRunTask, 0, reinterpret_cast<LPARAM>(new std::function<void()>(std::move(task))));
+}
+
+// As Later, after a wait during which the caller's thread goes on pumping.
+void LaterAfter(DWORD delayMs, std::function<void()> task) {
+    if (delayMs == 0) return Later(std::move(task));
+    static UINT_PTR lastId = 0;
+    const UINT_PTR id = ++lastId;
+    TimedTasks()[id] = std::move(task);
+    SetTimer(TaskWindow(), id, delayMs, nullptr);
 }
 
 // ---- headers, requests, responses ---------------------------------------------------------
@@ -1014,8 +1045,9 @@ void PlayAction(View* view, const Action& action) {
 }
 
 void PlayActions(View* view, const std::wstring& uri) {
-    for (const auto& [part, action] : CurrentScript().onLoad) {
-        if (uri.find(Wide(part)) == std::wstring::npos) continue;
+    for (auto& [part, action] : CurrentScript().onLoad) {
+        if (uri.find(Wide(part)) == std::wstring::npos || (action.once && action.played)) continue;
+        action.played = true;
         AddRefSlot(view);
         Action copy = action;
         Later([view, copy] {
@@ -1372,7 +1404,7 @@ extern "C" __declspec(dllexport) HRESULT STDMETHODCALLTYPE CreateWebViewEnvironm
     if (handler == nullptr) return E_INVALIDARG;
     AddRefForeign(handler);
     TaskWindow();
-    Later([handler] {
+    LaterAfter(CurrentScript().environmentDelayMs, [handler] {
         const HRESULT failure = CurrentScript().environmentFailure;
         if (FAILED(failure)) {
             Journal("Environment creation fails");

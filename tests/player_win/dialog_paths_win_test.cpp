@@ -1,0 +1,284 @@
+// tovani.exe ending in the diagnostic dialog, end to end under Wine against
+// the development service: rejected links, and platform hosts whose chains
+// fail the pins. Each run checks the exit code, the code the program
+// left on the clipboard (decoded by tovani-tool where it is an encoded
+// record) and how the dialog was shown: the mshta command line, taken by a
+// recorder that stands beside a copy of the program (its own folder is
+// searched first), Wine's own mshta, or the message box that replaces a
+// dialog that cannot start.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <nlohmann/json.hpp>
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "common/base64.h"
+#include "common/text.h"
+#include "diagnostics/diagnostic_dialog_win.h"
+#include "links/envelope.h"
+#include "service/device_identity.h"
+#include "tests/player_win/program_run.h"
+#include "tests/service/service_test_env.h"
+#include "tests/support/standin_runtime_win.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using namespace ProgramRunning;
+using TestSupport::StandInSession;
+namespace fs = std::filesystem;
+
+const char kLinkTitle[] = "Link Error - خطأ في الرابط";
+const char kLinkText[] = "Failed to process the content link.\n"
+                         "If the problem persists, send the diagnostic code below to support.";
+const char kLinkArabic[] = "فشل في معالجة رابط المحتوى.\n"
+                           "إذا استمرت المشكلة، يرجى إرسال الكود التشخيصي أدناه للدعم الفني.";
+const char kPinTitle[] = "Network Connection Intercepted - اتصال غير آمن";
+const char kPinText[] = "A security program is blocking the secure connection.\n"
+                        "Please disable 'HTTPS Scanning' or 'Web Shield' in your antivirus settings and try again.";
+const char kPinArabic[] = "برنامج حماية يمنع الاتصال الآمن.\n"
+                          "يرجى تعطيل خاصية 'فحص HTTPS' أو 'حماية الويب' في إعدادات مكافح الفيروسات وحاول مرة أخرى.";
+
+std::string ClipboardText() {
+    std::string text;
+    if (!OpenClipboard(nullptr)) return "(clipboard busy)";
+    if (HANDLE data = GetClipboardData(CF_TEXT)) {
+        if (const char* p = static_cast<const char*>(GlobalLock(data))) {
+            text = p;
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
+void EmptyTheClipboard() {
+    if (!OpenClipboard(nullptr)) return;
+    EmptyClipboard();
+    CloseClipboard();
+}
+
+void SetEnv(const wchar_t* name, const std::string& value) {
+    const WString wide = Utf8ToWide(value);
+    SetEnvironmentVariableW(name, value.empty() ? nullptr : reinterpret_cast<const wchar_t*>(wide.c_str()));
+}
+
+std::string U8(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+// One sealed part with one character of its ciphertext changed, its tag kept.
+std::string DamagedPart(const std::string& plaintext) {
+    nlohmann::json envelope = nlohmann::json::parse(Base64Decode(SealEnvelope(plaintext, TestSupport::ProfileKey())));
+    std::string value = envelope["value"];
+    value[0] = value[0] == 'A' ? 'B' : 'A';
+    envelope["value"] = value;
+    return Base64Encode(envelope.dump());
+}
+
+// One part sealed without its tag.
+std::string UntaggedPart(const std::string& plaintext) {
+    return SealEnvelope(plaintext, TestSupport::ProfileKey(), false);
+}
+
+WString Link(const std::vector<std::string>& parts) {
+    std::string link = "corvantiluxen:";
+    for (std::size_t i = 0; i < parts.size(); ++i) link += (i ? ":" : "") + parts[i];
+    return Utf8ToWide(link);
+}
+
+// How the program may show the dialog in a run.
+enum class Dialog {
+    Recorded,  // the recorder stands for mshta beside the program
+    WinesOwn,  // the program as built, with the mshta Wine has
+    Unstartable // something named mshta beside the program that is no program
+};
+
+struct DialogRun {
+    ProgramRun run;
+    std::string clipboard;
+    std::string commandLine; // as the recorder saw it
+    std::string boxText;     // the message box shown instead, if any
+    bool playerFrameSeen = false;
+    std::vector<std::string> journal;
+};
+
+class DialogPaths : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(TestSupport::InstallStandInRuntime(), "");
+        folder_ = fs::temp_directory_path() / ("tovani-dialog-" + std::to_string(GetCurrentProcessId()));
+        std::error_code ec;
+        fs::remove_all(folder_, ec);
+        fs::create_directories(folder_, ec);
+        ASSERT_TRUE(fs::copy_file(fs::path(ProgramPath()), folder_ / L"tovani.exe", ec)) << ec.message();
+        record_ = folder_ / L"dialog-command-line.txt";
+        SetEnv(L"TOVANI_TEST_DIALOG_RECORD", U8(record_));
+    }
+    void TearDown() override {
+        SetEnv(L"TOVANI_TEST_DIALOG_RECORD", "");
+        std::error_code ec;
+        fs::remove_all(folder_, ec);
+    }
+
+    DialogRun Run(const WString& link, Dialog dialog, const std::string& boxCaption) {
+        std::error_code ec;
+        fs::remove(folder_ / L"mshta.exe", ec);
+        fs::remove(record_, ec);
+        if (dialog == Dialog::Recorded) {
+            fs::copy_file(fs::u8path(TestSupport::Env("TOVANI_BIN") + "/standin/dialog-recorder.exe"),
+                          folder_ / L"mshta.exe", ec);
+            EXPECT_FALSE(ec) << ec.message();
+        } else if (dialog == Dialog::Unstartable) {
+            std::ofstream(folder_ / L"mshta.exe") << "not a program\n";
+        }
+        EmptyTheClipboard();
+        EXPECT_EQ(ClipboardText(), "") << "the clipboard cannot be emptied";
+        StandInSession session("dialog");
+        DialogRun out;
+        const std::wstring caption = Wide(boxCaption);
+        out.run = RunProgram(
+            link,
+            [&] {
+                if (VisibleWindow(L"TovaniWindow") != nullptr) out.playerFrameSeen = true;
+                HWND box = VisibleWindow(L"#32770", caption.c_str());
+                if (box == nullptr) return true;
+                out.boxText = MessageBoxText(box);
+                PostMessageW(box, WM_COMMAND, IDOK, 0);
+                return false;
+            },
+            60000, dialog == Dialog::WinesOwn ? std::wstring() : (folder_ / L"tovani.exe").wstring());
+        out.clipboard = ClipboardText();
+        // The dialog's process outlives the program: give it time to write.
+        for (DWORD end = GetTickCount() + 10000; dialog == Dialog::Recorded && GetTickCount() < end; Sleep(100)) {
+            out.commandLine = TestSupport::ReadFile(U8(record_));
+            if (!out.commandLine.empty()) break;
+        }
+        out.journal = session.Journal();
+        return out;
+    }
+
+    fs::path folder_;
+    fs::path record_;
+};
+
+std::string Expected(const char* title, const char* text, const char* arabic, const std::string& code) {
+    return WideToUtf8(DiagnosticDialogCommandLine(Utf8ToWide(title), Utf8ToWide(text), Utf8ToWide(arabic), code));
+}
+
+std::string FallbackText(const char* text, const char* arabic, const std::string& code) {
+    return std::string(text) + "\n\n" + arabic + "\n\nDiagnostic Code:\n" + code;
+}
+
+// Three links the start-up rejects, each dialog shown its own way: the code
+// on the clipboard decodes to the rejection's reason, made on this machine
+// during the run; the program ends with 0 before any browser starts.
+TEST_F(DialogPaths, ARejectedLinkEndsInTheDialogWithItsReasonOnTheClipboard) {
+    struct Case {
+        const char* what;
+        WString link;
+        Dialog dialog;
+        std::string reason;
+    };
+    const std::string service = kService;
+    const std::vector<Case> cases = {
+        {"a tagged part with its ciphertext changed",
+         Link({DamagedPart("p"), SealEnvelope("pdf-1", TestSupport::ProfileKey()),
+               SealEnvelope(service, TestSupport::ProfileKey())}),
+         Dialog::Recorded, "exception_MAC verification failed \xe2\x80\x94 data may be tampered"},
+        // Without its tag a part could be rewritten by anyone: refused alike.
+        {"a part without its tag",
+         Link({SealEnvelope("p", TestSupport::ProfileKey()), UntaggedPart("pdf-1"),
+               SealEnvelope(service, TestSupport::ProfileKey())}),
+         Dialog::WinesOwn, "exception_MAC verification failed \xe2\x80\x94 data may be tampered"},
+        {"a link of two parts",
+         Link({SealEnvelope("p", TestSupport::ProfileKey()), SealEnvelope("pdf-1", TestSupport::ProfileKey())}),
+         Dialog::Unstartable, "split_failed_parts_2"},
+    };
+    const std::string identity = WideToUtf8(GetDeviceIdentity());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const long long before = static_cast<long long>(std::time(nullptr));
+        const DialogRun r = Run(c.link, c.dialog, kLinkTitle);
+        const long long after = static_cast<long long>(std::time(nullptr));
+        ASSERT_TRUE(r.run.ended);
+        EXPECT_EQ(r.run.exitCode, 0u);
+        EXPECT_TRUE(Has(r.run.log, "Step 9: hasSchemeArgs=1")) << ::testing::PrintToString(r.run.log);
+        EXPECT_FALSE(HasPrefix(r.journal, "Controller created"));
+
+        const TestSupport::ProcessResult decoded =
+            TestSupport::RunProcess(TestSupport::ToolPath(), {"diag", "decode", r.clipboard});
+        ASSERT_EQ(decoded.status, 0) << "clipboard: " << r.clipboard << "\n" << decoded.out << decoded.err;
+        const nlohmann::json record = nlohmann::json::parse(decoded.out, nullptr, false);
+        ASSERT_TRUE(record.is_object()) << decoded.out;
+        EXPECT_EQ(record.value("reason", ""), c.reason);
+        EXPECT_EQ(record.value("mk", ""), identity);
+        const long long ts = record.value("ts", 0LL);
+        EXPECT_GE(ts, before);
+        EXPECT_LE(ts, after);
+
+        switch (c.dialog) {
+        case Dialog::Recorded:
+            EXPECT_EQ(r.commandLine, Expected(kLinkTitle, kLinkText, kLinkArabic, r.clipboard));
+            EXPECT_EQ(r.boxText, "");
+            break;
+        case Dialog::WinesOwn:
+            // Wine's mshta starts (and, without an HTML engine, ends at once):
+            // the program does not fall back to its message box.
+            EXPECT_EQ(r.boxText, "");
+            break;
+        case Dialog::Unstartable:
+            EXPECT_EQ(r.commandLine, "");
+            EXPECT_EQ(r.boxText, FallbackText(kLinkText, kLinkArabic, r.clipboard));
+            // The box stands over the empty player window of the start-up.
+            EXPECT_TRUE(r.playerFrameSeen);
+            break;
+        }
+    }
+}
+
+// A platform host whose chain fails the pins, met by the content request
+// (a forged chain: the server receives nothing after the handshake) or by
+// the version check against the link's service (a foreign chain): the
+// dialog names the interception with the host as its code, and the program
+// ends with 0 before any browser starts.
+TEST_F(DialogPaths, APlatformHostFailingItsPinsEndsInTheDialog) {
+    struct Case {
+        const char* what;
+        std::string content;
+        std::string domain;
+        std::string trap; // the listener that records what reached it, if it is one
+    };
+    for (const Case& c : {Case{"content request, forged chain", "pdf-1", "https://127.0.0.1:47446", "127.0.0.1:47446"},
+                          Case{"version check, foreign chain", std::string(kService) + "/media/page.html",
+                               "https://127.0.0.1:47444", ""}}) {
+        SCOPED_TRACE(c.what);
+        ServiceTest::ResetTraps();
+        const DialogRun r = Run(TestSupport::SealLink("p", c.content, c.domain), Dialog::Recorded, kPinTitle);
+        ASSERT_TRUE(r.run.ended);
+        EXPECT_EQ(r.run.exitCode, 0u);
+        EXPECT_FALSE(HasPrefix(r.journal, "Controller created"));
+        // The pin check's code is the host itself, not an encoded record.
+        EXPECT_EQ(r.clipboard, "SSL_127.0.0.1");
+        EXPECT_EQ(r.commandLine, Expected(kPinTitle, kPinText, kPinArabic, "SSL_127.0.0.1"));
+        EXPECT_EQ(r.boxText, "");
+        if (c.trap.empty()) continue;
+        const std::vector<ServiceTest::TrapConnection> connections = ServiceTest::TrapConnections(c.trap, 1);
+        ASSERT_FALSE(connections.empty()) << "the forged listener was never reached";
+        bool shaken = false;
+        for (const auto& connection : connections) {
+            shaken = shaken || connection.handshake;
+            EXPECT_EQ(connection.received, "") << "connection " << connection.connection;
+        }
+        EXPECT_TRUE(shaken);
+    }
+}
+
+} // namespace
