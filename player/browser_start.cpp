@@ -18,14 +18,16 @@ void SweepBeforeBrowserStart(const WString& userDataFolder) {
     if (!userDataFolder.empty()) Repair::StaleDataSweep(std::filesystem::path(userDataFolder));
 }
 
-bool RunHostStart(bool windowUsable, const WString& userDataFolder, const HostStartSteps& steps,
+bool RunHostStart(const WString& userDataFolder, const HostStartSteps& steps,
                   const std::function<void(bool)>& onReady) {
+    const auto windowUsable = [&steps] { return steps.windowUsable && steps.windowUsable(); };
     if (steps.sweep) SweepBeforeBrowserStart(userDataFolder);
-    if (windowUsable && steps.createAndWait && steps.createAndWait()) return true;
+    if (windowUsable() && steps.createAndWait && steps.createAndWait()) return true;
     if (steps.tearDown) steps.tearDown();
     // Only a browser that could not come up is repaired; a call without a
-    // window or a data folder is the caller's mistake.
-    if (windowUsable && !userDataFolder.empty() && steps.repairOrReport) steps.repairOrReport();
+    // window or a data folder is the caller's mistake, and a window closed
+    // during the start is the user's choice.
+    if (windowUsable() && !userDataFolder.empty() && steps.repairOrReport) steps.repairOrReport();
     if (onReady) {
         try {
             onReady(false);

@@ -10,6 +10,9 @@ namespace WebView {
 
 // The steps of one start that differ by platform.
 struct HostStartSteps {
+    // Whether the owner's window can hold a browser; asked again after a
+    // failed start, since the user may have closed the window meanwhile.
+    std::function<bool()> windowUsable;
     // False when the sweeps already ran (a browser started early).
     bool sweep = true;
     // Creates the browser in a usable window and waits until it is ready
@@ -28,9 +31,9 @@ void SweepBeforeBrowserStart(const WString& userDataFolder);
 
 // The start in its fixed order: orphaned browser processes swept, stale
 // copies of the data folder swept, the browser created; after a failure the
-// browser is torn down and, for a usable window and data folder, repaired or
-// reported, and then the owner's ready callback hears false.
-bool RunHostStart(bool windowUsable, const WString& userDataFolder, const HostStartSteps& steps,
+// browser is torn down and, for a window still usable and a data folder,
+// repaired or reported, and then the owner's ready callback hears false.
+bool RunHostStart(const WString& userDataFolder, const HostStartSteps& steps,
                   const std::function<void(bool)>& onReady);
 
 } // namespace WebView

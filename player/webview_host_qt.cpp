@@ -439,6 +439,7 @@ bool WebViewHost::Initialize(NativeWindow parent, const WString& userDataFolder,
         d.userDataFolder = userDataFolder;
     }
     HostStartSteps steps;
+    steps.windowUsable = [&d] { return !d.parent.isNull(); };
     steps.sweep = !d.early; // an early start swept already
     steps.createAndWait = [this, &d] {
         const bool started = d.early ? d.WaitForFirstPage()
@@ -452,7 +453,7 @@ bool WebViewHost::Initialize(NativeWindow parent, const WString& userDataFolder,
     // A failed start is repaired once: the repair clears the browser data and
     // relaunches the program, ending this process.
     steps.repairOrReport = [&d] { Repair::RepairOrReport(d.userDataFolder); };
-    return RunHostStart(d.parent != nullptr, d.userDataFolder, steps, onReady);
+    return RunHostStart(d.userDataFolder, steps, onReady);
 }
 
 bool WebViewHost::IsReady() const { return impl_->ready; }

@@ -298,11 +298,12 @@ bool WebViewHost::Initialize(NativeWindow parent, const WString& userDataFolder,
     d.started = true;
     d.parentWindow = static_cast<HWND>(parent);
     HostStartSteps steps;
+    steps.windowUsable = [&d] { return d.parentWindow != nullptr && IsWindow(d.parentWindow) != FALSE; };
     steps.createAndWait = [&d, &userDataFolder] { return d.CreateAndWait(userDataFolder); };
     steps.tearDown = [&d] { d.TearDown(); };
     // A browser that could not come up is repaired once (this process ends there).
     steps.repairOrReport = [&d, &userDataFolder] { Repair::RepairOrReport(userDataFolder, d.parentWindow); };
-    return RunHostStart(d.parentWindow != nullptr && IsWindow(d.parentWindow), userDataFolder, steps, onReady);
+    return RunHostStart(userDataFolder, steps, onReady);
 }
 
 bool WebViewHost::IsReady() const { return impl_->webview.get() != nullptr; }
