@@ -184,6 +184,9 @@ struct Script {
     HRESULT controllerFailure = S_OK;
     HRESULT printFailure = S_OK;
     int printStatus = 0;
+    // Outcomes of the next prints, one per Print call in order; after them
+    // every print ends with printFailure and printStatus.
+    std::vector<std::pair<HRESULT, int>> nextPrints;
     std::vector<std::string> missing; // interfaces QueryInterface refuses
     // Actions played after a navigation to an address holding the key completes.
     std::vector<std::pair<std::string, Action>> onLoad;
@@ -196,6 +199,7 @@ HRESULT ParseHresult(const std::string& text) { return static_cast<HRESULT>(std:
 // One instruction per line:
 //   environment-fails HRESULT | controller-fails HRESULT
 //   print-status N | print-fails HRESULT | missing INTERFACE
+//   print-next status N | print-next fails HRESULT
 //   fail ADDRESS-PART WEB-ERROR-STATUS
 //   on ADDRESS-PART message TEXT | json-message JSON | request URL [CONTEXT]
 //      | permission KIND | new-window URL | download URL | save-as | navigate URL
@@ -231,6 +235,10 @@ Script ReadScript() {
             else if (words[0] == "controller-fails" && words.size() > 1) script.controllerFailure = ParseHresult(words[1]);
             else if (words[0] == "print-fails" && words.size() > 1) script.printFailure = ParseHresult(words[1]);
             else if (words[0] == "print-status" && words.size() > 1) script.printStatus = std::stoi(words[1]);
+            else if (words[0] == "print-next" && words.size() > 2 && words[1] == "status")
+                script.nextPrints.push_back({S_OK, std::stoi(words[2])});
+            else if (words[0] == "print-next" && words.size() > 2 && words[1] == "fails")
+                script.nextPrints.push_back({ParseHresult(words[2]), 0});
             else if (words[0] == "missing" && words.size() > 1) script.missing.push_back(words[1]);
             else if (words[0] == "fail" && words.size() > 2) script.failures.push_back({words[1], std::stoi(words[2])});
             else if (words[0] == "on" && words.size() > 2) {
@@ -364,6 +372,28 @@ HWND TaskWindow() {
 
 void Later(std::function<void()> task) {
     PostMessageW(TaskWindow(), kRunTask, 0, reinterpret_cast<LPARAM>(new std::function<void()>(std::move(task))));
+}
+
+// Events are not raised re-entrantly, as with the runtime: a task that
+// raises events and comes due while a handler still runs (a modal dialog in
+// it pumps messages) waits until the outermost handler has returned.
+int gHandlersRunning = 0;
+std::vector<std::function<void()>> gHeldEventTasks;
+
+void LaterEvent(std::function<void()> task) {
+    Later([task = std::move(task)]() mutable {
+        if (gHandlersRunning > 0) {
+            gHeldEventTasks.push_back(std::move(task));
+            return;
+        }
+        task();
+    });
+}
+
+void ReleaseHeldEventTasks() {
+    std::vector<std::function<void()>> held;
+    held.swap(gHeldEventTasks);
+    for (auto& task : held) LaterEvent(std::move(task));
 }
 
 // ---- headers, requests, responses ---------------------------------------------------------
@@ -848,6 +878,7 @@ struct View : Object {
     Handlers navigationStarting, navigationCompleted, webMessage, permission, newWindow, resource, download, saveAs;
     std::vector<std::pair<std::wstring, int>> filters;
     int scripts = 0;
+    std::size_t prints = 0;
     bool closed = false;
     ~View() {
         if (settings) ReleaseSlot(settings);
@@ -860,7 +891,9 @@ void Paint(View* view);
 template <typename Args>
 void Fire(View* view, Handlers& handlers, Args* args) {
     AddRefSlot(view);
+    ++gHandlersRunning;
     for (void* handler : std::vector<void*>(handlers.list)) CallSlot<HRESULT>(handler, 3, static_cast<void*>(view), args);
+    if (--gHandlersRunning == 0) ReleaseHeldEventTasks();
     ReleaseSlot(view);
 }
 
@@ -959,7 +992,7 @@ void RunNavigation(View* view, std::wstring uri, Request* request, bool historyS
 
 void NavigateLater(View* view, const std::wstring& uri, Request* request = nullptr) {
     AddRefSlot(view);
-    Later([view, uri, request] {
+    LaterEvent([view, uri, request] {
         if (!view->closed) RunNavigation(view, uri, request);
         else if (request) ReleaseSlot(request);
         ReleaseSlot(view);
@@ -1018,7 +1051,7 @@ void PlayActions(View* view, const std::wstring& uri) {
         if (uri.find(Wide(part)) == std::wstring::npos) continue;
         AddRefSlot(view);
         Action copy = action;
-        Later([view, copy] {
+        LaterEvent([view, copy] {
             PlayAction(view, copy);
             ReleaseSlot(view);
         });
@@ -1095,7 +1128,7 @@ HRESULT STDMETHODCALLTYPE ViewGoBack(View* self) {
     --self->historyIndex;
     const std::wstring uri = self->history[static_cast<std::size_t>(self->historyIndex)];
     AddRefSlot(self);
-    Later([self, uri] {
+    LaterEvent([self, uri] {
         if (!self->closed) RunNavigation(self, uri, nullptr, true);
         ReleaseSlot(self);
     });
@@ -1127,8 +1160,10 @@ HRESULT STDMETHODCALLTYPE ViewPrint(View* self, PrintSettings* settings, void* h
     if (handler == nullptr) return E_INVALIDARG;
     AddRefForeign(handler);
     const Script& script = CurrentScript();
-    const HRESULT failure = script.printFailure;
-    const int status = script.printStatus;
+    const std::size_t index = self->prints++;
+    const bool queued = index < script.nextPrints.size();
+    const HRESULT failure = queued ? script.nextPrints[index].first : script.printFailure;
+    const int status = queued ? script.nextPrints[index].second : script.printStatus;
     Later([handler, failure, status] {
         CallSlot<HRESULT>(handler, 3, failure, status);
         ReleaseForeign(handler);
