@@ -374,26 +374,32 @@ void Later(std::function<void()> task) {
     PostMessageW(TaskWindow(), kRunTask, 0, reinterpret_cast<LPARAM>(new std::function<void()>(std::move(task))));
 }
 
-// Events are not raised re-entrantly, as with the runtime: a task that
-// raises events and comes due while a handler still runs (a modal dialog in
-// it pumps messages) waits until the outermost handler has returned.
+// Callbacks run one after the other, never re-entrantly, as with the
+// runtime: an event or a completion that comes due while one of the player's
+// handlers still runs (a modal dialog in it pumps messages) waits until that
+// handler has returned.
 int gHandlersRunning = 0;
-std::vector<std::function<void()>> gHeldEventTasks;
+std::vector<std::function<void()>> gHeldCallbacks;
 
-void LaterEvent(std::function<void()> task) {
+void LaterCallback(std::function<void()> task) {
     Later([task = std::move(task)]() mutable {
         if (gHandlersRunning > 0) {
-            gHeldEventTasks.push_back(std::move(task));
+            gHeldCallbacks.push_back(std::move(task));
             return;
         }
         task();
     });
 }
 
-void ReleaseHeldEventTasks() {
+// Runs one of the player's handlers; what came due meanwhile follows it.
+template <typename F>
+void InHandler(F&& call) {
+    ++gHandlersRunning;
+    call();
+    if (--gHandlersRunning > 0) return;
     std::vector<std::function<void()>> held;
-    held.swap(gHeldEventTasks);
-    for (auto& task : held) LaterEvent(std::move(task));
+    held.swap(gHeldCallbacks);
+    for (auto& task : held) LaterCallback(std::move(task));
 }
 
 // ---- headers, requests, responses ---------------------------------------------------------
@@ -891,9 +897,8 @@ void Paint(View* view);
 template <typename Args>
 void Fire(View* view, Handlers& handlers, Args* args) {
     AddRefSlot(view);
-    ++gHandlersRunning;
-    for (void* handler : std::vector<void*>(handlers.list)) CallSlot<HRESULT>(handler, 3, static_cast<void*>(view), args);
-    if (--gHandlersRunning == 0) ReleaseHeldEventTasks();
+    for (void* handler : std::vector<void*>(handlers.list))
+        InHandler([&] { CallSlot<HRESULT>(handler, 3, static_cast<void*>(view), args); });
     ReleaseSlot(view);
 }
 
@@ -992,7 +997,7 @@ void RunNavigation(View* view, std::wstring uri, Request* request, bool historyS
 
 void NavigateLater(View* view, const std::wstring& uri, Request* request = nullptr) {
     AddRefSlot(view);
-    LaterEvent([view, uri, request] {
+    LaterCallback([view, uri, request] {
         if (!view->closed) RunNavigation(view, uri, request);
         else if (request) ReleaseSlot(request);
         ReleaseSlot(view);
@@ -1051,7 +1056,7 @@ void PlayActions(View* view, const std::wstring& uri) {
         if (uri.find(Wide(part)) == std::wstring::npos) continue;
         AddRefSlot(view);
         Action copy = action;
-        LaterEvent([view, copy] {
+        LaterCallback([view, copy] {
             PlayAction(view, copy);
             ReleaseSlot(view);
         });
@@ -1106,8 +1111,8 @@ HRESULT STDMETHODCALLTYPE ViewAddScript(View* self, LPCWSTR script, void* handle
     const std::wstring id = std::to_wstring(++self->scripts);
     if (handler) {
         AddRefForeign(handler);
-        Later([handler, id] {
-            CallSlot<HRESULT>(handler, 3, S_OK, id.c_str());
+        LaterCallback([handler, id] {
+            InHandler([&] { CallSlot<HRESULT>(handler, 3, S_OK, id.c_str()); });
             ReleaseForeign(handler);
         });
     }
@@ -1128,7 +1133,7 @@ HRESULT STDMETHODCALLTYPE ViewGoBack(View* self) {
     --self->historyIndex;
     const std::wstring uri = self->history[static_cast<std::size_t>(self->historyIndex)];
     AddRefSlot(self);
-    LaterEvent([self, uri] {
+    LaterCallback([self, uri] {
         if (!self->closed) RunNavigation(self, uri, nullptr, true);
         ReleaseSlot(self);
     });
@@ -1164,8 +1169,8 @@ HRESULT STDMETHODCALLTYPE ViewPrint(View* self, PrintSettings* settings, void* h
     const bool queued = index < script.nextPrints.size();
     const HRESULT failure = queued ? script.nextPrints[index].first : script.printFailure;
     const int status = queued ? script.nextPrints[index].second : script.printStatus;
-    Later([handler, failure, status] {
-        CallSlot<HRESULT>(handler, 3, failure, status);
+    LaterCallback([handler, failure, status] {
+        InHandler([&] { CallSlot<HRESULT>(handler, 3, failure, status); });
         ReleaseForeign(handler);
     });
     return S_OK;
@@ -1297,11 +1302,11 @@ HRESULT STDMETHODCALLTYPE EnvCreateController(Environment* self, HWND parent, vo
     if (!IsWindow(parent)) return HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE);
     AddRefForeign(handler);
     AddRefSlot(self);
-    Later([self, parent, handler] {
+    LaterCallback([self, parent, handler] {
         const HRESULT failure = CurrentScript().controllerFailure;
         if (FAILED(failure)) {
             Journal("Controller creation fails");
-            CallSlot<HRESULT>(handler, 3, failure, static_cast<void*>(nullptr));
+            InHandler([&] { CallSlot<HRESULT>(handler, 3, failure, static_cast<void*>(nullptr)); });
         } else {
             auto* controller = Create<Controller>(ControllerTable(), "Controller",
                                                   {"ICoreWebView2Controller", "ICoreWebView2Controller2",
@@ -1330,7 +1335,7 @@ HRESULT STDMETHODCALLTYPE EnvCreateController(Environment* self, HWND parent, vo
             SetWindowLongPtrW(controller->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(controller));
             view->window = controller->window;
             Journal("Controller created");
-            CallSlot<HRESULT>(handler, 3, S_OK, static_cast<void*>(controller));
+            InHandler([&] { CallSlot<HRESULT>(handler, 3, S_OK, static_cast<void*>(controller)); });
             ReleaseSlot(controller);
         }
         ReleaseForeign(handler);
@@ -1407,18 +1412,18 @@ extern "C" __declspec(dllexport) HRESULT STDMETHODCALLTYPE CreateWebViewEnvironm
     if (handler == nullptr) return E_INVALIDARG;
     AddRefForeign(handler);
     TaskWindow();
-    Later([handler] {
+    LaterCallback([handler] {
         const HRESULT failure = CurrentScript().environmentFailure;
         if (FAILED(failure)) {
             Journal("Environment creation fails");
-            CallSlot<HRESULT>(handler, 3, failure, static_cast<void*>(nullptr));
+            InHandler([&] { CallSlot<HRESULT>(handler, 3, failure, static_cast<void*>(nullptr)); });
         } else {
             auto* environment = Create<Environment>(
                 EnvironmentTable(), "Environment",
                 {"ICoreWebView2Environment", "ICoreWebView2Environment2", "ICoreWebView2Environment3",
                  "ICoreWebView2Environment4", "ICoreWebView2Environment5", "ICoreWebView2Environment6"});
             Journal("Environment created");
-            CallSlot<HRESULT>(handler, 3, S_OK, static_cast<void*>(environment));
+            InHandler([&] { CallSlot<HRESULT>(handler, 3, S_OK, static_cast<void*>(environment)); });
             ReleaseSlot(environment);
         }
         ReleaseForeign(handler);
