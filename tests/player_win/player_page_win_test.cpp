@@ -173,6 +173,8 @@ TEST_F(PlayerProgramPage, ThePagesRequestsGetThePlayersDecisions) {
                                           "on sample.pdf navigate https://evil.test/phish\n"
                                           "on sample.pdf message toggleFullscreen\n"
                                           "on sample.pdf new-window https://evil.test/popup\n"
+                                          "on sample.pdf new-window data:text/html,<script>alert(1)</script>\n"
+                                          "on sample.pdf new-window file:///C:/windows/win.ini\n"
                                           "on sample.pdf new-window " + opened + "\n");
     std::vector<HWND> windows;
     RECT playerRect{};
@@ -208,6 +210,11 @@ TEST_F(PlayerProgramPage, ThePagesRequestsGetThePlayersDecisions) {
     EXPECT_TRUE(Has(journal, "NewWindowRequested " + opened + " handled"));
     EXPECT_TRUE(Has(journal, "WebView.Navigate " + opened));
     EXPECT_TRUE(Has(journal, "Navigation cancelled https://evil.test/phish"));
+    // Nor does a page open a local file or a page of its own making.
+    EXPECT_TRUE(Has(journal, "NewWindowRequested data:text/html,<script>alert(1)</script> handled"));
+    EXPECT_TRUE(Has(journal, "NewWindowRequested file:///C:/windows/win.ini handled"));
+    EXPECT_FALSE(HasPrefix(journal, "Loaded data:"));
+    EXPECT_FALSE(HasPrefix(journal, "Loaded file:"));
     EXPECT_EQ(windows.size(), 1u);
 
     // Headers the player adds to the page's requests.
