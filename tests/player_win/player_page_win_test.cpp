@@ -152,8 +152,8 @@ TEST_F(PlayerProgramPage, APinnedHostFailingItsPinsIsBlockedThenTheDiagnosticEnd
 }
 
 // The page's other requests: permissions as the player grants them, a new
-// window opened in the same view (and one to a foreign site refused by the
-// navigation policy), the page's own navigation away refused, a download
+// window opened in the same view (and those to a foreign site, a data: or a
+// file: address never opened), the page's own navigation away refused, a download
 // cancelled, save-as suppressed, identity headers on a platform request, the
 // Referer on a YouTube one, and fullscreen at the page's request.
 TEST_F(PlayerProgramPage, ThePagesRequestsGetThePlayersDecisions) {
