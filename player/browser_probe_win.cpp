@@ -1,5 +1,6 @@
 // The browser host's probe of a pinned host on Windows.
 #include "player/webview_host_win.h"
+#include "service/sending_check_win.h"
 #include "service/server_chain_win.h"
 #include "service/winhttp_handle_win.h"
 
@@ -22,8 +23,25 @@ ProbeResult ProbeBrowserHost(const WString& host, std::uint16_t port) {
     if (!request) return result;
     SetRequestOptions(request.get(), false, kTrustPinsOnlyFlags);
     BoundResponseWait(request.get(), kBrowserProbeTimeoutMs);
-    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-        !WinHttpReceiveResponse(request.get(), nullptr)) {
+    // A server that misses the host's pins is judged between its handshake
+    // and the HEAD, and cut off there: it learns nothing of the player.
+    SendingCheck check;
+    if (const std::optional<PinEntry> entry = FindPinEntry(host); entry && !entry->pins.empty()) {
+        check.kind = SendingCheck::Kind::Pins;
+        check.host = host;
+        check.pins = *entry;
+        ArmSendingCheck(request.get(), check);
+    }
+    const bool sent =
+        WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) != FALSE;
+    if (check.handleClosed) request.Forget();
+    if (check.refused) {
+        // The chain that was judged is the answer.
+        result.outcome = ProbeResult::Outcome::Responded;
+        result.chain = check.chain;
+        return result;
+    }
+    if (!sent || !WinHttpReceiveResponse(request.get(), nullptr)) {
         result.outcome = ProbeResult::Outcome::ExchangeFailed;
         return result;
     }

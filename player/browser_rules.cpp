@@ -1,5 +1,6 @@
 #include "player/browser_rules.h"
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <set>
@@ -172,6 +173,11 @@ std::string BrowserPinFailureCode(const WString& host) {
 }
 
 void ReportBlockedHostLater(const WString& host) {
+    // The dialog ends the process, so one notice is all a process shows: a
+    // page that keeps asking a blocked host within the half second must not
+    // open a dialog per request.
+    static std::atomic<bool> reported{false};
+    if (reported.exchange(true)) return;
     const std::string code = BrowserPinFailureCode(host);
     std::thread([code] {
         std::this_thread::sleep_for(std::chrono::milliseconds(500));

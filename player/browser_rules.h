@@ -100,7 +100,7 @@ inline constexpr char16_t kArabic[] =
 
 // Shows the diagnostic dialog for a blocked host 500 ms from now, on a
 // detached thread, so the blocked request is answered at once and the page
-// goes on meanwhile. The dialog ends the process.
+// goes on meanwhile. The dialog ends the process; later calls show nothing.
 void ReportBlockedHostLater(const WString& host);
 
 // The resource-request rule as a whole, on one request: the client header,

@@ -3,6 +3,7 @@
 #include "player/webview_host.h"
 
 #include "common/debug_log.h"
+#include "links/url_host.h"
 #include "player/browser_start.h"
 #include "player/webview2_handler_win.h"
 #include "player/webview_host_win.h"
@@ -85,8 +86,8 @@ struct WebViewHost::Impl {
     HRESULT OnController(Wait* wait, HRESULT code, ICoreWebView2Controller* created);
     void SetupEventHandlers();
     void OnResourceRequested(ICoreWebView2WebResourceRequestedEventArgs* args);
-    ProbeResult Probe(const WString& host) const {
-        return checks.probe ? checks.probe(host) : ProbeBrowserHost(host, kBrowserProbePort);
+    ProbeResult Probe(const WString& host, std::uint16_t port) const {
+        return checks.probe ? checks.probe(host) : ProbeBrowserHost(host, port);
     }
     void TearDown() {
         if (controller) controller->Close();
@@ -230,7 +231,10 @@ void WebViewHost::Impl::OnResourceRequested(ICoreWebView2WebResourceRequestedEve
     request->get_Uri(&raw);
     const WString uri = Taken(raw);
     HeaderRequest adapter(headers.get());
-    const HostProbe probe = [this](const WString& host) { return Probe(host); };
+    // The pinned host is looked at where the request goes.
+    const std::optional<UrlAuthority> authority = ReadAuthority(uri);
+    const std::uint16_t port = authority ? authority->effectivePort : kBrowserProbePort;
+    const HostProbe probe = [this, port](const WString& host) { return Probe(host, port); };
     const ResourceRuleResult result =
         ApplyBrowserResourceRules(uri, adapter, probe, GetDeviceIdentity(), GetDeviceDescription());
     if (result.blocked) {

@@ -25,7 +25,8 @@ WebView2::ICoreWebView2* ViewOf(const WebViewHost& host);
 ProbeResult ProbeBrowserHost(const WString& host, std::uint16_t port = kBrowserProbePort);
 
 // The host's checks of browser traffic: the probe of a pinned host (by
-// default ProbeBrowserHost on port 443) and the notice for a blocked host (by
+// default ProbeBrowserHost on the request's port, 443 when the address names
+// none) and the notice for a blocked host (by
 // default ReportBlockedHostLater, which ends the process). Replaceable before
 // Initialize, for tests of the blocking path.
 struct TrafficChecks {

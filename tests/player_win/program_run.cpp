@@ -1,6 +1,9 @@
 #include "tests/player_win/program_run.h"
 
+#include <winternl.h>
+
 #include <algorithm>
+#include <set>
 
 #include "tests/support/test_support.h"
 
@@ -16,33 +19,65 @@ std::wstring Wide(const std::string& utf8) {
 std::wstring ProgramPath() { return Wide(TestSupport::Env("TOVANI_BIN")) + L"\\tovani.exe"; }
 
 
+namespace {
+
+// A debugged process's command line, read from its process parameters
+// (they are in place when its creation is reported).
+std::string CommandLineOf(HANDLE process) {
+    using QueryFn = NTSTATUS(NTAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+    const auto query = reinterpret_cast<QueryFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+    PROCESS_BASIC_INFORMATION basic{};
+    if (query == nullptr || query(process, ProcessBasicInformation, &basic, sizeof basic, nullptr) != 0) return {};
+    PEB peb{};
+    RTL_USER_PROCESS_PARAMETERS parameters{};
+    SIZE_T read = 0;
+    if (!ReadProcessMemory(process, basic.PebBaseAddress, &peb, sizeof peb, &read) || peb.ProcessParameters == nullptr ||
+        !ReadProcessMemory(process, peb.ProcessParameters, &parameters, sizeof parameters, &read)) {
+        return {};
+    }
+    std::wstring text(parameters.CommandLine.Length / sizeof(wchar_t), L'\0');
+    if (text.empty() ||
+        !ReadProcessMemory(process, parameters.CommandLine.Buffer, text.data(), text.size() * sizeof(wchar_t), &read)) {
+        return {};
+    }
+    return Narrow(text);
+}
+
+} // namespace
+
 // Runs tovani.exe with one argument as a debugged child; watch is called
 // about every 50 ms (return false to stop watching) while the child runs.
 ProgramRun RunProgram(const WString& argument, const std::function<bool()>& watch, int timeoutMs,
-                      const std::wstring& program) {
+                      const std::wstring& program, bool followChildren) {
     ProgramRun run;
     std::wstring commandLine = L"\"" + (program.empty() ? ProgramPath() : program) + L"\"";
     if (!argument.empty()) commandLine += L" \"" + std::wstring(argument.begin(), argument.end()) + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS, nullptr, nullptr,
-                        &startup, &process)) {
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+                        followChildren ? DEBUG_PROCESS : DEBUG_ONLY_THIS_PROCESS, nullptr, nullptr, &startup, &process)) {
         ADD_FAILURE() << "tovani.exe cannot be started: " << GetLastError();
         return run;
     }
     std::string pending;
     bool watching = true;
+    std::set<DWORD> liveChildren;
     const DWORD end = GetTickCount() + static_cast<DWORD>(timeoutMs);
-    while (!run.ended && GetTickCount() < end) {
+    // The program's end, then its children's (a few seconds at most).
+    DWORD childrenEnd = end;
+    while ((!run.ended || (!liveChildren.empty() && GetTickCount() < childrenEnd)) && GetTickCount() < end) {
         DEBUG_EVENT event{};
         if (!WaitForDebugEvent(&event, 50)) {
-            if (watching && watch) watching = watch();
+            if (watching && watch && !run.ended) watching = watch();
             continue;
         }
         DWORD status = DBG_CONTINUE;
+        const bool fromChild = event.dwProcessId != process.dwProcessId;
         switch (event.dwDebugEventCode) {
         case OUTPUT_DEBUG_STRING_EVENT: {
+            if (fromChild) break;
             const auto& info = event.u.DebugString;
             std::string text(info.nDebugStringLength, '\0');
             SIZE_T read = 0;
@@ -59,6 +94,11 @@ ProgramRun RunProgram(const WString& argument, const std::function<bool()>& watc
         }
         case CREATE_PROCESS_DEBUG_EVENT:
             if (event.u.CreateProcessInfo.hFile) CloseHandle(event.u.CreateProcessInfo.hFile);
+            if (fromChild) {
+                run.children.push_back(
+                    {event.dwProcessId, CommandLineOf(event.u.CreateProcessInfo.hProcess), GetTickCount()});
+                liveChildren.insert(event.dwProcessId);
+            }
             break;
         case LOAD_DLL_DEBUG_EVENT:
             if (event.u.LoadDll.hFile) CloseHandle(event.u.LoadDll.hFile);
@@ -68,8 +108,13 @@ ProgramRun RunProgram(const WString& argument, const std::function<bool()>& watc
                 status = DBG_EXCEPTION_NOT_HANDLED;
             break;
         case EXIT_PROCESS_DEBUG_EVENT:
+            if (fromChild) {
+                liveChildren.erase(event.dwProcessId);
+                break;
+            }
             run.exitCode = event.u.ExitProcess.dwExitCode;
             run.ended = true;
+            childrenEnd = GetTickCount() + 5000;
             break;
         default: break;
         }
@@ -81,6 +126,8 @@ ProgramRun RunProgram(const WString& argument, const std::function<bool()>& watc
         DebugActiveProcessStop(process.dwProcessId);
         WaitForSingleObject(process.hProcess, 5000);
     }
+    // Children still running go on by themselves, no longer debugged.
+    for (const DWORD child : liveChildren) DebugActiveProcessStop(child);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return run;

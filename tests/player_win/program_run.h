@@ -20,17 +20,27 @@ std::wstring Wide(const std::string& utf8);
 std::string Narrow(const std::wstring& text);
 std::wstring ProgramPath();
 
+// A process the program started, seen as it was created.
+struct ChildProcess {
+    DWORD id = 0;
+    std::string commandLine; // UTF-8
+    DWORD startedTick = 0;   // GetTickCount() then
+};
+
 struct ProgramRun {
     DWORD exitCode = 259;
     bool ended = false;
     std::vector<std::string> log; // the debug output, line by line
+    std::vector<ChildProcess> children; // only when the run follows them
 };
 
 // Runs a program (tovani.exe unless given) with one argument as a debugged
 // child; watch is called about every 50 ms (return false to stop watching)
-// while the child runs.
+// while the child runs. With followChildren the processes it starts are
+// debugged too, so that each is seen, command line and all, however briefly
+// it lives.
 ProgramRun RunProgram(const WString& argument, const std::function<bool()>& watch, int timeoutMs = 60000,
-                      const std::wstring& program = {});
+                      const std::wstring& program = {}, bool followChildren = false);
 
 bool Has(const std::vector<std::string>& lines, const std::string& line);
 bool HasPrefix(const std::vector<std::string>& lines, const std::string& prefix);

@@ -187,6 +187,9 @@ struct Script {
     HRESULT controllerFailure = S_OK;
     HRESULT printFailure = S_OK;
     int printStatus = 0;
+    // Outcomes of the next prints, one per Print call in order; after them
+    // every print ends with printFailure and printStatus.
+    std::vector<std::pair<HRESULT, int>> nextPrints;
     std::vector<std::string> missing; // interfaces QueryInterface refuses
     // Actions played after a navigation to an address holding the key completes.
     std::vector<std::pair<std::string, Action>> onLoad;
@@ -199,6 +202,7 @@ HRESULT ParseHresult(const std::string& text) { return static_cast<HRESULT>(std:
 // One instruction per line:
 //   environment-fails HRESULT | environment-delay MS | controller-fails HRESULT
 //   print-status N | print-fails HRESULT | missing INTERFACE
+//   print-next status N | print-next fails HRESULT
 //   fail ADDRESS-PART WEB-ERROR-STATUS
 //   on ADDRESS-PART message TEXT | json-message JSON | request URL [CONTEXT]
 //      | permission KIND | new-window URL | download URL | save-as | navigate URL
@@ -237,6 +241,10 @@ Script ReadScript() {
             else if (words[0] == "controller-fails" && words.size() > 1) script.controllerFailure = ParseHresult(words[1]);
             else if (words[0] == "print-fails" && words.size() > 1) script.printFailure = ParseHresult(words[1]);
             else if (words[0] == "print-status" && words.size() > 1) script.printStatus = std::stoi(words[1]);
+            else if (words[0] == "print-next" && words.size() > 2 && words[1] == "status")
+                script.nextPrints.push_back({S_OK, std::stoi(words[2])});
+            else if (words[0] == "print-next" && words.size() > 2 && words[1] == "fails")
+                script.nextPrints.push_back({ParseHresult(words[2]), 0});
             else if (words[0] == "missing" && words.size() > 1) script.missing.push_back(words[1]);
             else if (words[0] == "fail" && words.size() > 2) script.failures.push_back({words[1], std::stoi(words[2])});
             else if ((words[0] == "on" || words[0] == "once") && words.size() > 2) {
@@ -388,12 +396,41 @@ void Later(std::function<void()> task) {
     PostMessageW(TaskWindow(), kRunTask, 0, reinterpret_cast<LPARAM>(new std::function<void()>(std::move(task))));
 }
 
+// Callbacks run one after the other, never re-entrantly, as with the
+// runtime: an event or a completion that comes due while one of the player's
+// handlers still runs (a modal dialog in it pumps messages) waits until that
+// handler has returned.
+int gHandlersRunning = 0;
+std::vector<std::function<void()>> gHeldCallbacks;
+
+void LaterCallback(std::function<void()> task) {
+    Later([task = std::move(task)]() mutable {
+        if (gHandlersRunning > 0) {
+            gHeldCallbacks.push_back(std::move(task));
+            return;
+        }
+        task();
+    });
+}
+
+// Runs one of the player's handlers; what came due meanwhile follows it.
+template <typename F>
+void InHandler(F&& call) {
+    ++gHandlersRunning;
+    call();
+    if (--gHandlersRunning > 0) return;
+    std::vector<std::function<void()>> held;
+    held.swap(gHeldCallbacks);
+    for (auto& task : held) LaterCallback(std::move(task));
+}
+
 // As Later, after a wait during which the caller's thread goes on pumping.
 void LaterAfter(DWORD delayMs, std::function<void()> task) {
-    if (delayMs == 0) return Later(std::move(task));
+    if (delayMs == 0) return LaterCallback(std::move(task));
     static UINT_PTR lastId = 0;
     const UINT_PTR id = ++lastId;
-    TimedTasks()[id] = std::move(task);
+    // When it comes due it waits, as every callback does, for a handler still running.
+    TimedTasks()[id] = [task = std::move(task)]() mutable { LaterCallback(std::move(task)); };
     SetTimer(TaskWindow(), id, delayMs, nullptr);
 }
 
@@ -879,6 +916,7 @@ struct View : Object {
     Handlers navigationStarting, navigationCompleted, webMessage, permission, newWindow, resource, download, saveAs;
     std::vector<std::pair<std::wstring, int>> filters;
     int scripts = 0;
+    std::size_t prints = 0;
     bool closed = false;
     ~View() {
         if (settings) ReleaseSlot(settings);
@@ -891,7 +929,8 @@ void Paint(View* view);
 template <typename Args>
 void Fire(View* view, Handlers& handlers, Args* args) {
     AddRefSlot(view);
-    for (void* handler : std::vector<void*>(handlers.list)) CallSlot<HRESULT>(handler, 3, static_cast<void*>(view), args);
+    for (void* handler : std::vector<void*>(handlers.list))
+        InHandler([&] { CallSlot<HRESULT>(handler, 3, static_cast<void*>(view), args); });
     ReleaseSlot(view);
 }
 
@@ -990,7 +1029,7 @@ void RunNavigation(View* view, std::wstring uri, Request* request, bool historyS
 
 void NavigateLater(View* view, const std::wstring& uri, Request* request = nullptr) {
     AddRefSlot(view);
-    Later([view, uri, request] {
+    LaterCallback([view, uri, request] {
         if (!view->closed) RunNavigation(view, uri, request);
         else if (request) ReleaseSlot(request);
         ReleaseSlot(view);
@@ -1050,7 +1089,7 @@ void PlayActions(View* view, const std::wstring& uri) {
         action.played = true;
         AddRefSlot(view);
         Action copy = action;
-        Later([view, copy] {
+        LaterCallback([view, copy] {
             PlayAction(view, copy);
             ReleaseSlot(view);
         });
@@ -1105,8 +1144,8 @@ HRESULT STDMETHODCALLTYPE ViewAddScript(View* self, LPCWSTR script, void* handle
     const std::wstring id = std::to_wstring(++self->scripts);
     if (handler) {
         AddRefForeign(handler);
-        Later([handler, id] {
-            CallSlot<HRESULT>(handler, 3, S_OK, id.c_str());
+        LaterCallback([handler, id] {
+            InHandler([&] { CallSlot<HRESULT>(handler, 3, S_OK, id.c_str()); });
             ReleaseForeign(handler);
         });
     }
@@ -1127,7 +1166,7 @@ HRESULT STDMETHODCALLTYPE ViewGoBack(View* self) {
     --self->historyIndex;
     const std::wstring uri = self->history[static_cast<std::size_t>(self->historyIndex)];
     AddRefSlot(self);
-    Later([self, uri] {
+    LaterCallback([self, uri] {
         if (!self->closed) RunNavigation(self, uri, nullptr, true);
         ReleaseSlot(self);
     });
@@ -1159,10 +1198,12 @@ HRESULT STDMETHODCALLTYPE ViewPrint(View* self, PrintSettings* settings, void* h
     if (handler == nullptr) return E_INVALIDARG;
     AddRefForeign(handler);
     const Script& script = CurrentScript();
-    const HRESULT failure = script.printFailure;
-    const int status = script.printStatus;
-    Later([handler, failure, status] {
-        CallSlot<HRESULT>(handler, 3, failure, status);
+    const std::size_t index = self->prints++;
+    const bool queued = index < script.nextPrints.size();
+    const HRESULT failure = queued ? script.nextPrints[index].first : script.printFailure;
+    const int status = queued ? script.nextPrints[index].second : script.printStatus;
+    LaterCallback([handler, failure, status] {
+        InHandler([&] { CallSlot<HRESULT>(handler, 3, failure, status); });
         ReleaseForeign(handler);
     });
     return S_OK;
@@ -1294,11 +1335,11 @@ HRESULT STDMETHODCALLTYPE EnvCreateController(Environment* self, HWND parent, vo
     if (!IsWindow(parent)) return HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE);
     AddRefForeign(handler);
     AddRefSlot(self);
-    Later([self, parent, handler] {
+    LaterCallback([self, parent, handler] {
         const HRESULT failure = CurrentScript().controllerFailure;
         if (FAILED(failure)) {
             Journal("Controller creation fails");
-            CallSlot<HRESULT>(handler, 3, failure, static_cast<void*>(nullptr));
+            InHandler([&] { CallSlot<HRESULT>(handler, 3, failure, static_cast<void*>(nullptr)); });
         } else {
             auto* controller = Create<Controller>(ControllerTable(), "Controller",
                                                   {"ICoreWebView2Controller", "ICoreWebView2Controller2",
@@ -1327,7 +1368,7 @@ HRESULT STDMETHODCALLTYPE EnvCreateController(Environment* self, HWND parent, vo
             SetWindowLongPtrW(controller->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(controller));
             view->window = controller->window;
             Journal("Controller created");
-            CallSlot<HRESULT>(handler, 3, S_OK, static_cast<void*>(controller));
+            InHandler([&] { CallSlot<HRESULT>(handler, 3, S_OK, static_cast<void*>(controller)); });
             ReleaseSlot(controller);
         }
         ReleaseForeign(handler);
@@ -1408,14 +1449,14 @@ extern "C" __declspec(dllexport) HRESULT STDMETHODCALLTYPE CreateWebViewEnvironm
         const HRESULT failure = CurrentScript().environmentFailure;
         if (FAILED(failure)) {
             Journal("Environment creation fails");
-            CallSlot<HRESULT>(handler, 3, failure, static_cast<void*>(nullptr));
+            InHandler([&] { CallSlot<HRESULT>(handler, 3, failure, static_cast<void*>(nullptr)); });
         } else {
             auto* environment = Create<Environment>(
                 EnvironmentTable(), "Environment",
                 {"ICoreWebView2Environment", "ICoreWebView2Environment2", "ICoreWebView2Environment3",
                  "ICoreWebView2Environment4", "ICoreWebView2Environment5", "ICoreWebView2Environment6"});
             Journal("Environment created");
-            CallSlot<HRESULT>(handler, 3, S_OK, static_cast<void*>(environment));
+            InHandler([&] { CallSlot<HRESULT>(handler, 3, S_OK, static_cast<void*>(environment)); });
             ReleaseSlot(environment);
         }
         ReleaseForeign(handler);

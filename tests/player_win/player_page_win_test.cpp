@@ -1,0 +1,394 @@
+// What a page does inside tovani.exe, end to end under Wine: the program
+// started with a link against the development service, the stand-in runtime
+// playing the page's part (its script), and the outcome read from the
+// stand-in's journal, the program's windows, the clipboard, the processes it
+// starts and the service's recording listeners.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "diagnostics/diagnostic_dialog_win.h"
+#include "player/browser_rules.h"
+#include "player/system_print_win.h"
+#include "service/device_identity.h"
+#include "tests/player_win/program_run.h"
+#include "tests/service/service_test_env.h"
+#include "tests/support/standin_runtime_win.h"
+#include "tests/support/test_support.h"
+
+using TestSupport::StandInSession;
+
+namespace {
+
+using namespace ProgramRunning;
+
+const std::string kContent = std::string(kService) + "/media/sample.pdf";
+
+class PlayerProgramPage : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(TestSupport::InstallStandInRuntime(), ""); }
+    GdiplusSession gdiplus;
+};
+
+std::size_t CountOf(const std::vector<std::string>& lines, const std::string& line) {
+    return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+std::vector<std::string> WithPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
+    std::vector<std::string> found;
+    for (const std::string& line : lines)
+        if (line.rfind(prefix, 0) == 0) found.push_back(line);
+    return found;
+}
+
+// The visible top-level windows of one process.
+std::vector<HWND> VisibleWindowsOf(DWORD processId) {
+    struct Search {
+        DWORD processId;
+        std::vector<HWND> found;
+    } search{processId, {}};
+    EnumWindows(
+        [](HWND window, LPARAM data) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(data);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == s->processId && IsWindowVisible(window)) s->found.push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+void EmptyTheClipboard() {
+    if (!OpenClipboard(nullptr)) return;
+    EmptyClipboard();
+    CloseClipboard();
+}
+
+std::string ClipboardText() {
+    std::string text;
+    if (!OpenClipboard(nullptr)) return "(clipboard busy)";
+    if (HANDLE data = GetClipboardData(CF_TEXT)) {
+        if (const char* p = static_cast<const char*>(GlobalLock(data))) {
+            text = p;
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
+} // namespace
+
+// A pinned host whose chain misses its pins (127.0.0.2 is pinned to the
+// service's genuine chain; the listener on 47446 presents a forged one): the
+// page's request there is answered at once with an empty 403 "Blocked" and
+// never sent, the page goes on, the next request there is probed again, and
+// about half a second later the diagnostic dialog starts with the code on the
+// clipboard and the program ends with 0. The listener gets handshakes only.
+TEST_F(PlayerProgramPage, APinnedHostFailingItsPinsIsBlockedThenTheDiagnosticEndsTheProgram) {
+    ServiceTest::ResetTraps();
+    EmptyTheClipboard();
+    const std::string forged = "https://127.0.0.2:47446/api/player/progress";
+    StandInSession session("page-blocked", "on sample.pdf request " + forged + " 8\n"
+                                           "on sample.pdf request " + forged + "?again 8\n"
+                                           "on sample.pdf request https://127.0.0.3:47443/media/image.png 3\n");
+    const std::string blocked = "WebResourceRequested " + forged + " context=8 headers: X-Client=tovani-desktop"
+                                " -> response 403 Blocked [Content-Type: text/plain] no content";
+    DWORD blockedSeen = 0;
+    const ProgramRun run = RunProgram(
+        TestSupport::SealLink("p", "pdf-1", kService),
+        [&] {
+            const std::vector<std::string> lines = session.Journal();
+            if (Has(lines, blocked)) {
+                blockedSeen = GetTickCount();
+                return false;
+            }
+            // Let through: nothing will end the program but its window.
+            if (HasPrefix(lines, "WebResourceRequested " + forged + " context=8") || HasPrefix(lines, "Navigation failed")) {
+                if (HWND player = VisibleWindow(L"TovaniWindow")) PostMessageW(player, WM_CLOSE, 0, 0);
+                return false;
+            }
+            return true;
+        },
+        60000, {}, true);
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, 0u);
+
+    const std::vector<std::string> journal = session.Journal();
+    EXPECT_TRUE(Has(journal, "Loaded " + kContent));
+    EXPECT_EQ(CountOf(journal, blocked), 1u) << ::testing::PrintToString(journal);
+    EXPECT_EQ(CountOf(journal, "WebResourceRequested " + forged + "?again context=8 headers: X-Client=tovani-desktop"
+                               " -> response 403 Blocked [Content-Type: text/plain] no content"),
+              1u);
+    // The page went on meanwhile: an unpinned host is not held up.
+    EXPECT_TRUE(Has(journal, "WebResourceRequested https://127.0.0.3:47443/media/image.png context=3 headers: "
+                             "X-Client=tovani-desktop -> sent"));
+
+    // The dialog as built, in a process of its own, half a second on.
+    const std::string expected = WideToUtf8(DiagnosticDialogCommandLine(
+        BlockedHostNotice::kCaption, BlockedHostNotice::kEnglish, BlockedHostNotice::kArabic, "MITM_PIN_127.0.0.2"));
+    ASSERT_EQ(run.children.size(), 1u);
+    EXPECT_EQ(run.children[0].commandLine, expected);
+    ASSERT_NE(blockedSeen, 0u);
+    const DWORD delay = run.children[0].startedTick - blockedSeen;
+    // Seen here at about 480 ms: the journal is read every 50 ms or so.
+    EXPECT_GE(delay, 350u);
+    EXPECT_LE(delay, 2000u);
+    EXPECT_EQ(ClipboardText(), "MITM_PIN_127.0.0.2");
+
+    // Each request was probed anew; the forged server never heard a byte.
+    const std::vector<ServiceTest::TrapConnection> probes = ServiceTest::TrapConnections("127.0.0.2:47446", 2);
+    EXPECT_EQ(probes.size(), 2u);
+    for (const ServiceTest::TrapConnection& probe : probes) {
+        EXPECT_TRUE(probe.handshake);
+        EXPECT_EQ(probe.received, "");
+    }
+}
+
+// The page's other requests: permissions as the player grants them, a new
+// window opened in the same view (and those to a foreign site, a data: or a
+// file: address never opened), the page's own navigation away refused, a download
+// cancelled, save-as suppressed, identity headers on a platform request, the
+// Referer on a YouTube one, and fullscreen at the page's request.
+TEST_F(PlayerProgramPage, ThePagesRequestsGetThePlayersDecisions) {
+    const std::string opened = std::string(kService) + "/media/page.html#opened";
+    // Every permission kind the runtime knows, and one it may add later.
+    std::string permissions;
+    std::vector<std::string> decisions;
+    for (int kind = 0; kind <= 14; ++kind) {
+        permissions += "on sample.pdf permission " + std::to_string(kind) + "\n";
+        const bool granted = kind == 1 || kind == 2 || kind == 4; // microphone, camera, notifications
+        decisions.push_back("PermissionRequested kind=" + std::to_string(kind) + " state=" + (granted ? "1" : "0"));
+    }
+    StandInSession session("page-events", permissions +
+                                          "on sample.pdf request https://127.0.0.1:47443/api/player/progress 8\n"
+                                          "on sample.pdf request https://www.youtube.com/embed/abc 3\n"
+                                          "on sample.pdf download " + kContent + "\n"
+                                          "on sample.pdf save-as\n"
+                                          "on sample.pdf navigate https://evil.test/phish\n"
+                                          "on sample.pdf message toggleFullscreen\n"
+                                          "on sample.pdf new-window https://evil.test/popup\n"
+                                          "on sample.pdf new-window data:text/html,<script>alert(1)</script>\n"
+                                          "on sample.pdf new-window file:///C:/windows/win.ini\n"
+                                          "on sample.pdf new-window " + opened + "\n");
+    std::vector<HWND> windows;
+    RECT playerRect{};
+    LONG_PTR playerStyle = 0;
+    std::string screenshot;
+    const ProgramRun run = RunProgram(TestSupport::SealLink("p", "pdf-1", kService), [&] {
+        HWND player = VisibleWindow(L"TovaniWindow");
+        if (player == nullptr || !Has(session.Journal(), "Loaded " + opened)) return true;
+        Sleep(300); // the stand-in paints the address
+        DWORD processId = 0;
+        GetWindowThreadProcessId(player, &processId);
+        windows = VisibleWindowsOf(processId);
+        GetWindowRect(player, &playerRect);
+        playerStyle = GetWindowLongPtrW(player, GWL_STYLE);
+        screenshot = SaveScreenshot("tovani-player-fullscreen.png");
+        PostMessageW(player, WM_CLOSE, 0, 0);
+        return false;
+    });
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, 0u);
+    const std::vector<std::string> journal = session.Journal();
+
+    // Microphone, camera and notifications granted; the rest, geolocation
+    // included, left to the runtime's default.
+    EXPECT_EQ(WithPrefix(journal, "PermissionRequested kind="), decisions);
+    EXPECT_TRUE(Has(journal, "DownloadStarting " + kContent + " cancel=1 handled=1"));
+    EXPECT_TRUE(Has(journal, "SaveAsUIShowing suppress=1"));
+
+    // Both new windows stayed in the view: the foreign one refused by the
+    // policy, the same-site one loaded; no second window ever showed.
+    EXPECT_TRUE(Has(journal, "NewWindowRequested https://evil.test/popup handled"));
+    EXPECT_TRUE(Has(journal, "Navigation cancelled https://evil.test/popup"));
+    EXPECT_TRUE(Has(journal, "NewWindowRequested " + opened + " handled"));
+    EXPECT_TRUE(Has(journal, "WebView.Navigate " + opened));
+    EXPECT_TRUE(Has(journal, "Navigation cancelled https://evil.test/phish"));
+    // Nor does a page open a local file or a page of its own making.
+    EXPECT_TRUE(Has(journal, "NewWindowRequested data:text/html,<script>alert(1)</script> handled"));
+    EXPECT_TRUE(Has(journal, "NewWindowRequested file:///C:/windows/win.ini handled"));
+    EXPECT_FALSE(HasPrefix(journal, "Loaded data:"));
+    EXPECT_FALSE(HasPrefix(journal, "Loaded file:"));
+    EXPECT_EQ(windows.size(), 1u);
+
+    // Headers the player adds to the page's requests.
+    const std::string identity = WideToUtf8(GetDeviceIdentity());
+    const std::string description = WideToUtf8(GetDeviceDescription());
+    ASSERT_FALSE(identity.empty());
+    EXPECT_TRUE(Has(journal, "WebResourceRequested https://127.0.0.1:47443/api/player/progress context=8 headers: "
+                             "X-Client=tovani-desktop; X-Device-Id=" + identity +
+                                 (description.empty() ? "" : "; X-Device-Info=" + description) +
+                                 "; X-Tovani-Device=" + identity +
+                                 (description.empty() ? "" : "; X-Tovani-Device-Info=" + description) + " -> sent"))
+        << ::testing::PrintToString(WithPrefix(journal, "WebResourceRequested"));
+    EXPECT_TRUE(Has(journal, "WebResourceRequested https://www.youtube.com/embed/abc context=3 headers: "
+                             "X-Client=tovani-desktop; Referer=" + std::string(kService) + " -> sent"));
+
+    // Fullscreen on the page's word: a popup over the whole screen.
+    EXPECT_TRUE(playerStyle & WS_POPUP);
+    EXPECT_FALSE(playerStyle & WS_CAPTION);
+    EXPECT_EQ(playerRect.left, 0);
+    EXPECT_EQ(playerRect.top, 0);
+    EXPECT_EQ(playerRect.right, GetSystemMetrics(SM_CXSCREEN));
+    EXPECT_EQ(playerRect.bottom, GetSystemMetrics(SM_CYSCREEN));
+    EXPECT_FALSE(screenshot.empty());
+    for (const std::string& line : journal) EXPECT_EQ(line.find("UNEXPECTED"), std::string::npos) << line;
+}
+
+namespace {
+
+// How the test answers one printer dialog.
+struct PrinterAnswer {
+    enum class How { PrintButton, DoubleClick, CloseBox, EscapeKey };
+    std::wstring choose; // the printer's line starts with this
+    How how;
+};
+
+// What one printer dialog showed.
+struct SeenDialog {
+    std::vector<std::string> lines;
+    LRESULT selected = -1;
+    bool ownedByPlayer = false;
+    bool centred = false;
+    COLORREF background = 0;
+    COLORREF listBackground = 0;
+};
+
+LRESULT SendWaiting(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR result = static_cast<DWORD_PTR>(-1);
+    if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 2000, &result)) return -1;
+    return static_cast<LRESULT>(result);
+}
+
+SeenDialog LookAt(HWND dialog, HWND player) {
+    SeenDialog seen;
+    HWND list = GetDlgItem(dialog, PrinterDialog::kListId);
+    const LRESULT count = SendWaiting(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        wchar_t text[512] = {};
+        SendWaiting(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+        seen.lines.push_back(Narrow(text));
+    }
+    seen.selected = SendWaiting(list, LB_GETCURSEL, 0, 0);
+    seen.ownedByPlayer = GetWindow(dialog, GW_OWNER) == player;
+    RECT rect{};
+    GetWindowRect(dialog, &rect);
+    const int width = rect.right - rect.left;
+    const int height = rect.bottom - rect.top;
+    seen.centred = std::abs(rect.left - (GetSystemMetrics(SM_CXSCREEN) - width) / 2) <= 1 &&
+                   std::abs(rect.top - (GetSystemMetrics(SM_CYSCREEN) - height) / 2) <= 1;
+    // The dark colours, read off the screen: the dialog's face just inside
+    // its client area, and the list's below its last line.
+    HDC screen = GetDC(nullptr);
+    POINT face{2, 2};
+    ClientToScreen(dialog, &face);
+    seen.background = GetPixel(screen, face.x, face.y);
+    RECT listClient{};
+    GetClientRect(list, &listClient);
+    POINT inside{listClient.right - 4, listClient.bottom - 4};
+    ClientToScreen(list, &inside);
+    seen.listBackground = GetPixel(screen, inside.x, inside.y);
+    ReleaseDC(nullptr, screen);
+    return seen;
+}
+
+void Answer(HWND dialog, const PrinterAnswer& answer, const std::vector<std::string>& lines) {
+    HWND list = GetDlgItem(dialog, PrinterDialog::kListId);
+    for (std::size_t i = 0; i < lines.size() && !answer.choose.empty(); ++i) {
+        if (lines[i].rfind(Narrow(answer.choose), 0) == 0) {
+            SendWaiting(list, LB_SETCURSEL, i, 0);
+            break;
+        }
+    }
+    switch (answer.how) {
+    case PrinterAnswer::How::PrintButton:
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(PrinterDialog::kPrintId, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, PrinterDialog::kPrintId)));
+        break;
+    case PrinterAnswer::How::DoubleClick:
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(PrinterDialog::kListId, LBN_DBLCLK), reinterpret_cast<LPARAM>(list));
+        break;
+    case PrinterAnswer::How::CloseBox: PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); break;
+    case PrinterAnswer::How::EscapeKey: PostMessageW(list, WM_KEYDOWN, VK_ESCAPE, 0); break;
+    }
+}
+
+} // namespace
+
+// The print flow: the page asks to print six times; each time the player's
+// dark dialog lists Wine's printers (from CUPS) with the default first and
+// preselected, the test answers it, the runtime prints on the chosen printer
+// with the outcome the stand-in is given, and each outcome reaches the page
+// as its printResult, in order.
+TEST_F(PlayerProgramPage, EachPrintRequestGoesThroughThePrinterDialogAndEndsInItsResult) {
+    std::string script = "print-next status 0\nprint-next status 1\nprint-next status 2\nprint-next fails 0x80004005\n";
+    for (int i = 0; i < 6; ++i) script += "on sample.pdf message requestPrint\n";
+    StandInSession session("page-print", script);
+    using How = PrinterAnswer::How;
+    const std::vector<PrinterAnswer> answers = {{L"Stopped", How::PrintButton}, {L"", How::CloseBox},
+                                                {L"PDF", How::DoubleClick},     {L"PDF", How::PrintButton},
+                                                {L"Stopped", How::PrintButton}, {L"", How::EscapeKey}};
+    const std::wstring title(reinterpret_cast<const wchar_t*>(PrinterDialog::kTitle));
+    std::vector<SeenDialog> seen;
+    HWND answered = nullptr;
+    DWORD firstSeen = 0;
+    std::string screenshot;
+    const ProgramRun run = RunProgram(TestSupport::SealLink("p", "pdf-1", kService), [&] {
+        HWND player = VisibleWindow(L"TovaniWindow");
+        if (player == nullptr) return true;
+        if (answered != nullptr && IsWindow(answered)) return true; // the last one is still closing
+        if (seen.size() == answers.size()) {
+            if (WithPrefix(session.Journal(), "WebView.PostWebMessageAsJson").size() < answers.size()) return true;
+            PostMessageW(player, WM_CLOSE, 0, 0);
+            return false;
+        }
+        HWND dialog = VisibleWindow(L"#32770", title.c_str());
+        if (dialog == nullptr) return true;
+        // Found as soon as it shows; read once it has painted.
+        if (firstSeen == 0) firstSeen = GetTickCount();
+        if (GetTickCount() - firstSeen < 300) return true;
+        firstSeen = 0;
+        seen.push_back(LookAt(dialog, player));
+        if (seen.size() == 1) screenshot = SaveScreenshot("tovani-printer-dialog.png");
+        Answer(dialog, answers[seen.size() - 1], seen.back().lines);
+        answered = dialog;
+        return true;
+    });
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, 0u);
+    ASSERT_EQ(seen.size(), answers.size());
+    for (const SeenDialog& dialog : seen) {
+        EXPECT_EQ(dialog.lines, (std::vector<std::string>{"PDF  \xE2\x98\x85", "Stopped"}));
+        EXPECT_EQ(dialog.selected, 0);
+        EXPECT_TRUE(dialog.ownedByPlayer);
+        EXPECT_TRUE(dialog.centred);
+        EXPECT_EQ(dialog.background, RGB(30, 30, 30));
+        EXPECT_EQ(dialog.listBackground, RGB(45, 45, 45));
+    }
+    EXPECT_FALSE(screenshot.empty());
+
+    const std::vector<std::string> journal = session.Journal();
+    EXPECT_EQ(WithPrefix(journal, "WebView.Print "),
+              (std::vector<std::string>{"WebView.Print printer=Stopped page=" + kContent,
+                                        "WebView.Print printer=PDF page=" + kContent,
+                                        "WebView.Print printer=PDF page=" + kContent,
+                                        "WebView.Print printer=Stopped page=" + kContent}));
+    const std::string posted = "WebView.PostWebMessageAsJson ";
+    EXPECT_EQ(
+        WithPrefix(journal, posted),
+        (std::vector<std::string>{
+            posted + R"({"type":"printResult","status":"success","message":"Print job sent successfully."})",
+            posted + R"({"type":"printResult","status":"cancelled"})",
+            posted + R"({"type":"printResult","status":"error","message":"The selected printer is unavailable."})",
+            posted + R"({"type":"printResult","status":"error","message":"Print failed with unknown error."})",
+            posted + R"({"type":"printResult","status":"error","message":"Print failed. Please check your printer."})",
+            posted + R"({"type":"printResult","status":"cancelled"})"}));
+    for (const std::string& line : journal) EXPECT_EQ(line.find("UNEXPECTED"), std::string::npos) << line;
+}
