@@ -20,58 +20,38 @@
 namespace {
 
 // User-interface thread only.
-std::unique_ptr<WebView::WebViewHost> playerHost;
-HWND playerWindow = nullptr;
+WindowBrowser player;
 bool playerShown = false;
 bool playerFullscreen = false;
-// The window may be closed while the host's start-up pumps messages: the host
-// is then still on the stack of its own Initialize and goes once that returns.
-bool starting = false;
-bool closedWhileStarting = false;
 
 void ShowPlayer() {
     playerShown = true;
     CloseSplash();
-    BringToFront(playerWindow);
+    BringToFront(player.window);
 }
 
 void OnReady(bool success) {
     // Closed by the user while the browser came up: nothing to load, no error.
-    if (closedWhileStarting) return;
+    if (player.closedWhileStarting) return;
     if (!success) {
         ShowMessageBox(Messages::PlayerInitFailed(), u"Error", MessageIcon::Error, MessageButtons::Ok);
         ExitProcess(1);
     }
-    LoadPlayerContent(*playerHost);
+    LoadPlayerContent(*player.host);
     ShowPlayer();
 }
 
 void OnMessage(const WString& message) {
     DispatchPlayerMessage(message, playerShown,
                           PlayerMessageActions{
-                              .print = [] { if (playerHost) playerHost->ShowSystemPrintDialog(); },
-                              .toggleFullscreen = [] { TogglePlayerFullscreen(playerWindow, playerFullscreen); },
-                              .show = [] { ShowWindow(playerWindow, SW_SHOW); UpdateWindow(playerWindow); },
+                              .print = [] { if (player.host) player.host->ShowSystemPrintDialog(); },
+                              .toggleFullscreen = [] { TogglePlayerFullscreen(player.window, playerFullscreen); },
+                              .show = [] { ShowWindow(player.window, SW_SHOW); UpdateWindow(player.window); },
                           });
 }
 
 LRESULT CALLBACK PlayerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-    case WM_SIZE:
-        if (playerHost) playerHost->SetBounds(0, 0, LOWORD(lParam), HIWORD(lParam));
-        return 0;
-    case WM_PAINT: PaintLoadingText(window); return 0;
-    case WM_DESTROY:
-        if (starting) {
-            closedWhileStarting = true;
-        } else {
-            DestroyPlayerHost();
-        }
-        if (window == playerWindow) playerWindow = nullptr;
-        PostQuitMessage(0);
-        return 0;
-    default: return DefWindowProcW(window, message, wParam, lParam);
-    }
+    return BrowserWindowProcedure(player, window, message, wParam, lParam);
 }
 
 } // namespace
@@ -89,30 +69,22 @@ HWND CreatePlayerFrameWindow(HINSTANCE instance) {
 
 bool CreatePlayerWindow(HINSTANCE /*instance*/, HWND window) {
     if (window == nullptr) return false;
-    playerWindow = window;
+    player.window = window;
     playerShown = false;
     const WString userData = WebView::UserDataFolder();
-    playerHost = std::make_unique<WebView::WebViewHost>();
-    playerHost->onWebMessage = OnMessage;
-    playerHost->onWebResourceRequested = YouTubeRefererRule;
-    playerHost->onNavigationStarting = NavigationPolicy;
-    playerHost->onReady = OnReady;
-    starting = true;
-    const bool ready = playerHost->Initialize(window, userData, 3);
-    starting = false;
-    if (closedWhileStarting) {
-        // An ordinary end: the quit message is already on its way to the main loop.
-        DestroyPlayerHost();
-        return true;
-    }
-    if (ready) return true;
+    player.host = std::make_unique<WebView::WebViewHost>();
+    player.host->onWebMessage = OnMessage;
+    player.host->onWebResourceRequested = YouTubeRefererRule;
+    player.host->onNavigationStarting = NavigationPolicy;
+    player.host->onReady = OnReady;
+    if (player.Initialize(userData) != WindowBrowser::Start::Failed) return true;
     ShowMessageBox(Messages::PlayerInitFailedAfterRetries(), u"Error", MessageIcon::Error, MessageButtons::Ok);
     return false;
 }
 
-WebView::WebViewHost* PlayerHost() { return playerHost.get(); }
+WebView::WebViewHost* PlayerHost() { return player.host.get(); }
 
-void DestroyPlayerHost() { playerHost.reset(); }
+void DestroyPlayerHost() { player.host.reset(); }
 
 bool PlayerShown() { return playerShown; }
 

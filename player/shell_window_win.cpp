@@ -87,3 +87,34 @@ void ToggleInitScreenFullscreen(HWND window, bool& active, WINDOWPLACEMENT& save
                  SWP_NOOWNERZORDER | SWP_FRAMECHANGED);
     active = true;
 }
+
+WindowBrowser::Start WindowBrowser::Initialize(const WString& userDataFolder) {
+    starting = true;
+    const bool ready = host->Initialize(window, userDataFolder, 3);
+    starting = false;
+    if (closedWhileStarting) {
+        // An ordinary end: the quit message is already on its way to the main loop.
+        host.reset();
+        return Start::Closed;
+    }
+    return ready ? Start::Ready : Start::Failed;
+}
+
+LRESULT BrowserWindowProcedure(WindowBrowser& browser, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_SIZE:
+        if (browser.host) browser.host->SetBounds(0, 0, LOWORD(lParam), HIWORD(lParam));
+        return 0;
+    case WM_PAINT: PaintLoadingText(window); return 0;
+    case WM_DESTROY:
+        if (browser.starting) {
+            browser.closedWhileStarting = true;
+        } else {
+            browser.host.reset();
+        }
+        if (window == browser.window) browser.window = nullptr;
+        PostQuitMessage(0);
+        return 0;
+    default: return DefWindowProcW(window, message, wParam, lParam);
+    }
+}

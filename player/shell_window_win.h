@@ -4,6 +4,11 @@
 // covers the window, and the two ways of going fullscreen.
 #include <windows.h>
 
+#include <memory>
+
+#include "common/text.h"
+#include "player/webview_host.h"
+
 // The program icon's resource number.
 inline constexpr int kProgramIconId = 101;
 
@@ -26,3 +31,23 @@ void TogglePlayerFullscreen(HWND window, bool& active);
 // frame and covers the primary monitor, keeping the placement to restore;
 // nothing changes when the placement or the monitor cannot be read.
 void ToggleInitScreenFullscreen(HWND window, bool& active, WINDOWPLACEMENT& saved);
+
+// The browser of one of the two windows. The user may close the window while
+// the host's start pumps messages; the host is then still inside its own
+// Initialize and goes only once that has returned.
+struct WindowBrowser {
+    std::unique_ptr<WebView::WebViewHost> host;
+    HWND window = nullptr;
+    bool starting = false;
+    bool closedWhileStarting = false;
+
+    enum class Start { Ready, Failed, Closed };
+    // Initializes the host (filled by the caller) in the window.
+    Start Initialize(const WString& userDataFolder);
+};
+
+// The message handling both windows share: the browser follows the client
+// area, the loading text shows until the browser covers it, and the window's
+// end takes the browser with it (or leaves that to a start still running)
+// and ends the message loop with 0.
+LRESULT BrowserWindowProcedure(WindowBrowser& browser, HWND window, UINT message, WPARAM wParam, LPARAM lParam);

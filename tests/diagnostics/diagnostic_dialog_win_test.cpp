@@ -12,6 +12,7 @@
 #include "diagnostics/diagnostic_dialog.h"
 #include "diagnostics/diagnostic_dialog_win.h"
 #include "tests/support/test_support.h"
+#include "tests/support/clipboard_win.h"
 
 namespace {
 
@@ -65,18 +66,7 @@ void SetEnv(const wchar_t* name, const std::string& value) {
     SetEnvironmentVariableW(name, reinterpret_cast<const wchar_t*>(wide.c_str()));
 }
 
-std::string ClipboardText() {
-    std::string text;
-    if (!OpenClipboard(nullptr)) return "(clipboard busy)";
-    if (HANDLE data = GetClipboardData(CF_TEXT)) {
-        if (const char* p = static_cast<const char*>(GlobalLock(data))) {
-            text = p;
-            GlobalUnlock(data);
-        }
-    }
-    CloseClipboard();
-    return text;
-}
+using TestSupport::ClipboardText;
 
 class DialogChild : public ::testing::Test {
 protected:

@@ -27,6 +27,7 @@
 #include "tests/service/service_test_env.h"
 #include "tests/support/standin_runtime_win.h"
 #include "tests/support/test_support.h"
+#include "tests/support/clipboard_win.h"
 
 namespace {
 
@@ -45,18 +46,7 @@ const char kPinText[] = "A security program is blocking the secure connection.\n
 const char kPinArabic[] = "برنامج حماية يمنع الاتصال الآمن.\n"
                           "يرجى تعطيل خاصية 'فحص HTTPS' أو 'حماية الويب' في إعدادات مكافح الفيروسات وحاول مرة أخرى.";
 
-std::string ClipboardText() {
-    std::string text;
-    if (!OpenClipboard(nullptr)) return "(clipboard busy)";
-    if (HANDLE data = GetClipboardData(CF_TEXT)) {
-        if (const char* p = static_cast<const char*>(GlobalLock(data))) {
-            text = p;
-            GlobalUnlock(data);
-        }
-    }
-    CloseClipboard();
-    return text;
-}
+using TestSupport::ClipboardText;
 
 void EmptyTheClipboard() {
     if (!OpenClipboard(nullptr)) return;

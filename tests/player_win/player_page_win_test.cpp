@@ -20,6 +20,7 @@
 #include "tests/service/service_test_env.h"
 #include "tests/support/standin_runtime_win.h"
 #include "tests/support/test_support.h"
+#include "tests/support/clipboard_win.h"
 
 using TestSupport::StandInSession;
 
@@ -70,18 +71,7 @@ void EmptyTheClipboard() {
     CloseClipboard();
 }
 
-std::string ClipboardText() {
-    std::string text;
-    if (!OpenClipboard(nullptr)) return "(clipboard busy)";
-    if (HANDLE data = GetClipboardData(CF_TEXT)) {
-        if (const char* p = static_cast<const char*>(GlobalLock(data))) {
-            text = p;
-            GlobalUnlock(data);
-        }
-    }
-    CloseClipboard();
-    return text;
-}
+using TestSupport::ClipboardText;
 
 } // namespace
 
