@@ -15,7 +15,10 @@
 
 #include "app/splash_win.h"
 #include "common/text.h"
+#include "links/player_content.h"
+#include "links/scheme_link.h"
 #include "player/browser_rules.h"
+#include "player/page_builder.h"
 #include "player/page_scripts.h"
 #include "tests/support/standin_runtime_win.h"
 #include "tests/support/test_support.h"
@@ -182,6 +185,55 @@ TEST_F(PlayerProgram, WithoutALinkTheInitScreenShowsTheStartPage) {
     EXPECT_TRUE(Has(journal, "Controller.Close"));
     // The splash goes with the first completed navigation.
     EXPECT_EQ(FindWindowW(kSplashWindowClass, nullptr), nullptr);
+}
+
+// Each kind of content from the link to the browser: the scripts the player
+// registers, in their order, and how the content is loaded (navigated, with
+// the identity headers on the platform's host, or given as the page's text),
+// as the shared plan makes them from what this link resolves to.
+TEST_F(PlayerProgram, EachKindOfContentGetsItsScriptsInOrderAndItsLoad) {
+    for (const char* id : {"video-1", "pdfurl-1", "embed-1", "youtube-1", "zoom-1"}) {
+        SCOPED_TRACE(id);
+        const WString link = TestSupport::SealLink("p", id, kService);
+        PlayerContent = PlayerContentRecord{};
+        std::string error;
+        ASSERT_TRUE(ParseSchemeArgs(link, error)) << error;
+        const PlayerLoadPlan plan = PlanPlayerLoad(PlayerContent);
+        const std::string target = WideToUtf8(plan.target);
+        std::vector<std::string> expected;
+        for (const WString& script : plan.documentScripts)
+            expected.push_back("fnv=" + TestSupport::StandInDigest(WideToUtf8(script)));
+        const auto loaded = [&](const std::vector<std::string>& journal) {
+            if (plan.load == PlayerLoadPlan::Load::NavigateToString)
+                return HasPrefix(journal, "WebView.NavigateToString fnv=" + TestSupport::StandInDigest(target));
+            return HasPrefix(journal, "WebView.NavigateWithWebResourceRequest " + target) ||
+                   Has(journal, "WebView.Navigate " + target);
+        };
+
+        StandInSession session(std::string("program-kind-") + id);
+        const ProgramRun run = RunProgram(link, [&] {
+            HWND player = VisibleWindow(L"TovaniWindow");
+            if (player == nullptr || !loaded(session.Journal())) return true;
+            PostMessageW(player, WM_CLOSE, 0, 0);
+            return false;
+        });
+        ASSERT_TRUE(run.ended);
+        EXPECT_EQ(run.exitCode, 0u);
+        const std::vector<std::string> journal = session.Journal();
+        EXPECT_TRUE(loaded(journal)) << ::testing::PrintToString(journal);
+        std::vector<std::string> scripts;
+        const std::string add = "WebView.AddScriptToExecuteOnDocumentCreated ";
+        for (const std::string& line : journal) {
+            if (line.rfind(add, 0) != 0) continue;
+            const std::string rest = line.substr(add.size());
+            scripts.push_back(rest.substr(0, rest.find(' ')));
+        }
+        EXPECT_EQ(scripts, expected);
+        // The platform's host is navigated with the identity headers, any other without.
+        if (plan.load == PlayerLoadPlan::Load::NavigateTo)
+            EXPECT_EQ(HasPrefix(journal, "WebView.NavigateWithWebResourceRequest " + target),
+                      target.rfind(kService, 0) == 0);
+    }
 }
 
 // The second version check asks the service the link names: an optional
