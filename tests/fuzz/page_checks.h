@@ -15,20 +15,24 @@
 
 namespace pagecheck {
 
+// The readers are the fuzzer's own instrument, not the code under test: their
+// comparisons guide nothing, and tracing them cost most of each run.
+#define PAGECHECK_UNTRACED __attribute__((no_sanitize("coverage")))
+
 struct Token {
     enum class Kind { Doctype, Start, End, Text } kind;
     WString name; // tag name, lower-cased; the text for Text
     std::vector<std::pair<WString, WString>> attributes;
 };
 
-inline bool IsSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\f' || c == u'\r'; }
-inline bool IsAlpha(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
-inline char16_t Lower(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
+PAGECHECK_UNTRACED inline bool IsSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\f' || c == u'\r'; }
+PAGECHECK_UNTRACED inline bool IsAlpha(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
+PAGECHECK_UNTRACED inline char16_t Lower(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
 
 // Character references: only the forms an escape may produce are read; any
 // other "&" in text or attribute values is reported, as it would be read as
 // a named reference by a browser (e.g. "&copy").
-inline bool ReadReference(const WString& page, std::size_t& at, WString& out) {
+PAGECHECK_UNTRACED inline bool ReadReference(const WString& page, std::size_t& at, WString& out) {
     static const std::pair<const char16_t*, char16_t> kKnown[] = {
         {u"&amp;", u'&'}, {u"&lt;", u'<'}, {u"&gt;", u'>'}, {u"&quot;", u'"'}, {u"&#39;", u'\''}, {u"&#x27;", u'\''},
     };
@@ -45,7 +49,7 @@ inline bool ReadReference(const WString& page, std::size_t& at, WString& out) {
 
 // Tokenises a whole built page; nothing on a construct the page builder
 // never writes (comments, bare "&", unterminated tags, unquoted values).
-inline std::optional<std::vector<Token>> Tokenise(const WString& page, std::string& why) {
+PAGECHECK_UNTRACED inline std::optional<std::vector<Token>> Tokenise(const WString& page, std::string& why) {
     std::vector<Token> tokens;
     std::size_t at = 0;
     WString rawEnd; // inside title/style/script/iframe: the end tag that closes it
@@ -155,7 +159,7 @@ inline std::optional<std::vector<Token>> Tokenise(const WString& page, std::stri
     return tokens;
 }
 
-inline WString Describe(const std::vector<Token>& tokens) {
+PAGECHECK_UNTRACED inline WString Describe(const std::vector<Token>& tokens) {
     WString out;
     for (const Token& t : tokens) {
         out += t.kind == Token::Kind::Text ? u"#text" : (t.kind == Token::Kind::End ? u"/" + t.name : t.name);
@@ -167,7 +171,7 @@ inline WString Describe(const std::vector<Token>& tokens) {
 
 // The built page has exactly the builder's elements, the address is the
 // whole frame source and the watermark the whole text of its element.
-inline void CheckPlayerPage(const PlayerContentRecord& content) {
+PAGECHECK_UNTRACED inline void CheckPlayerPage(const PlayerContentRecord& content) {
     const WString page = BuildPlayerPage(content);
     std::string why;
     const std::optional<std::vector<Token>> read = Tokenise(page, why);
@@ -207,9 +211,9 @@ inline void CheckPlayerPage(const PlayerContentRecord& content) {
     FUZZ_CHECK(script.name == u"window.chrome.webview.postMessage('pageLoaded');", FuzzShow(script.name));
 }
 
-inline bool IsLineTerminator(char16_t c) { return c == u'\n' || c == u'\r'; }
+PAGECHECK_UNTRACED inline bool IsLineTerminator(char16_t c) { return c == u'\n' || c == u'\r'; }
 
-inline int Hex(char16_t c) {
+PAGECHECK_UNTRACED inline int Hex(char16_t c) {
     if (c >= u'0' && c <= u'9') return c - u'0';
     if (c >= u'a' && c <= u'f') return c - u'a' + 10;
     if (c >= u'A' && c <= u'F') return c - u'A' + 10;
@@ -218,7 +222,7 @@ inline int Hex(char16_t c) {
 
 // Reads a JavaScript string literal whose opening quote is at `at`; returns
 // its value and leaves `at` just past the closing quote.
-inline std::optional<WString> ReadJsString(const WString& source, std::size_t& at, std::string& why) {
+PAGECHECK_UNTRACED inline std::optional<WString> ReadJsString(const WString& source, std::size_t& at, std::string& why) {
     const char16_t quote = source[at++];
     WString value;
     while (at < source.size()) {
@@ -274,7 +278,7 @@ inline std::optional<WString> ReadJsString(const WString& source, std::size_t& a
 // The watermark script is its fixed text around one string literal that
 // reads back as the watermark text, and nothing in it can end a script
 // element or open an HTML comment.
-inline void CheckWatermarkScript(const WString& watermark) {
+PAGECHECK_UNTRACED inline void CheckWatermarkScript(const WString& watermark) {
     static const WString empty = WatermarkScript(WString());
     static const WString opener = u"wm.textContent = '";
     static const std::size_t start = empty.find(opener) + opener.size() - 1;
