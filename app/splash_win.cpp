@@ -7,6 +7,7 @@
 
 #include "app/splash_pixels.h"
 #include "common/debug_log.h"
+#include "common/message_box_win.h"
 #include "common/splash_handle_win.h"
 
 namespace {
@@ -37,26 +38,45 @@ bool RegisterSplashClass(HINSTANCE instance) {
     return registered;
 }
 
-// The resource's bytes in a stream that frees its memory on release.
+// A failed step of showing the splash: its box, then the one log line;
+// start-up goes on without a splash.
+void SplashFailed(const char16_t* message) {
+    if (message != nullptr) ShowMessageBox(message, u"Splash Error", MessageIcon::None, MessageButtons::Ok);
+    DebugLog("Failed to create splash screen from embedded resources.");
+}
+
+// The resource's bytes in a stream that frees its memory on release; null
+// after reporting the step that failed.
 IStream* ResourceStream(HINSTANCE instance) {
     HRSRC resource = FindResourceW(instance, MAKEINTRESOURCEW(kSplashImageId), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
-    if (resource == nullptr) return nullptr;
+    if (resource == nullptr) {
+        SplashFailed(u"FindResourceW failed. Could not find resource ID 102.");
+        return nullptr;
+    }
     const DWORD size = SizeofResource(instance, resource);
     HGLOBAL loaded = LoadResource(instance, resource);
-    const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
-    if (bytes == nullptr || size == 0) return nullptr;
-    HGLOBAL copy = GlobalAlloc(GMEM_MOVEABLE, size);
-    if (copy == nullptr) return nullptr;
-    void* target = GlobalLock(copy);
+    if (loaded == nullptr) {
+        SplashFailed(u"LoadResource failed.");
+        return nullptr;
+    }
+    const void* bytes = LockResource(loaded);
+    if (bytes == nullptr) {
+        SplashFailed(u"LockResource failed.");
+        return nullptr;
+    }
+    HGLOBAL copy = size != 0 ? GlobalAlloc(GMEM_MOVEABLE, size) : nullptr;
+    void* target = copy != nullptr ? GlobalLock(copy) : nullptr;
     if (target == nullptr) {
-        GlobalFree(copy);
+        if (copy != nullptr) GlobalFree(copy);
+        SplashFailed(u"CreateStreamOnHGlobal failed.");
         return nullptr;
     }
     CopyMemory(target, bytes, size);
     GlobalUnlock(copy);
     IStream* stream = nullptr;
-    if (FAILED(CreateStreamOnHGlobal(copy, TRUE, &stream))) {
+    if (FAILED(CreateStreamOnHGlobal(copy, TRUE, &stream)) || stream == nullptr) {
         GlobalFree(copy);
+        SplashFailed(u"CreateStreamOnHGlobal failed.");
         return nullptr;
     }
     return stream;
@@ -107,34 +127,32 @@ bool DrawLayered(HWND window, GpBitmap* bitmap, int x, int y, int width, int hei
 void ShowSplash(HINSTANCE instance) {
     if (SplashHandle() != nullptr) return;
     IStream* stream = ResourceStream(instance);
-    if (stream == nullptr) {
-        DebugLog("Splash: image resource not found");
-        return;
-    }
+    if (stream == nullptr) return;
     GpBitmap* bitmap = nullptr;
-    if (GdipCreateBitmapFromStream(stream, &bitmap) != Ok || bitmap == nullptr) {
-        DebugLog("Splash: image cannot be decoded");
-        stream->Release();
-        return;
-    }
     UINT width = 0;
     UINT height = 0;
-    GdipGetImageWidth(bitmap, &width);
-    GdipGetImageHeight(bitmap, &height);
-    if (width == 0 || height == 0 || !RegisterSplashClass(instance)) {
-        DebugLog("Splash: no window class or an empty image");
-        GdipDisposeImage(bitmap);
+    if (GdipCreateBitmapFromStream(stream, &bitmap) == Ok && bitmap != nullptr) {
+        GdipGetImageWidth(bitmap, &width);
+        GdipGetImageHeight(bitmap, &height);
+    }
+    if (width == 0 || height == 0) {
+        // Damaged or empty image data.
+        if (bitmap != nullptr) GdipDisposeImage(bitmap);
         stream->Release();
+        SplashFailed(u"Gdiplus::Bitmap::FromStream failed.");
         return;
     }
     const int w = static_cast<int>(width);
     const int h = static_cast<int>(height);
     const int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2;
     const int y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
-    HWND window = CreateWindowExW(WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kSplashWindowClass, L"Kelbro Splash",
-                                  WS_POPUP | WS_VISIBLE, x, y, w, h, nullptr, nullptr, instance, nullptr);
+    HWND window = RegisterSplashClass(instance)
+                      ? CreateWindowExW(WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kSplashWindowClass,
+                                        L"Kelbro Splash", WS_POPUP | WS_VISIBLE, x, y, w, h, nullptr, nullptr, instance,
+                                        nullptr)
+                      : nullptr;
     if (window == nullptr) {
-        DebugLog("Splash: window cannot be created");
+        SplashFailed(nullptr);
     } else {
         SetSplashHandle(window);
         if (!DrawLayered(window, bitmap, x, y, w, h)) DebugLog("Splash: image cannot be drawn");

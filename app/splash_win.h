@@ -1,8 +1,8 @@
 #pragma once
 // Windows backend only: the splash, the PNG held as resource RCDATA 102,
 // drawn with its own alpha on a layered, topmost, draggable window centred on
-// the primary screen. Needs GDI+ started. Failures only log: start-up goes on
-// without a splash.
+// the primary screen. Needs GDI+ started. A step that fails shows its "Splash
+// Error" box and logs; start-up goes on without a splash.
 #include <windows.h>
 
 inline constexpr int kSplashImageId = 102;
