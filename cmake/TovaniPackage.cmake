@@ -4,20 +4,52 @@
 include(GNUInstallDirs)
 
 install(TARGETS tovani tovani-tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-# Named through PATH: the entry stays right wherever the package puts the
-# binary, and xdg-open's generic mode runs a bare first word.
+# Named through PATH: the entries stay right wherever the package puts the
+# binary, and xdg-open's generic mode runs a bare first word. The scheme's
+# handler stays out of the menu; the menu's own entry opens the start page.
 set(TOVANI_DESKTOP_ENTRY "${CMAKE_BINARY_DIR}/packaging/tovani-corvantiluxen.desktop")
 file(WRITE ${TOVANI_DESKTOP_ENTRY}
   "[Desktop Entry]\n"
   "Type=Application\n"
   "Name=Tovani\n"
   "GenericName=Kelbro Desktop Player\n"
+  "Comment=Opens the Tovani platform's content links\n"
   "Exec=tovani %u\n"
   "Icon=tovani\n"
   "Terminal=false\n"
   "NoDisplay=true\n"
+  "StartupWMClass=tovani\n"
   "MimeType=x-scheme-handler/corvantiluxen;\n")
-install(FILES ${TOVANI_DESKTOP_ENTRY} DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+set(TOVANI_MENU_ENTRY "${CMAKE_BINARY_DIR}/packaging/tovani.desktop")
+file(WRITE ${TOVANI_MENU_ENTRY}
+  "[Desktop Entry]\n"
+  "Type=Application\n"
+  "Name=Tovani\n"
+  "GenericName=Learning Content Player\n"
+  "Comment=The Tovani learning platform's start page and contents\n"
+  "Exec=tovani\n"
+  "Icon=tovani\n"
+  "Terminal=false\n"
+  "Categories=Education;\n"
+  "Keywords=learning;course;video;platform;\n"
+  "StartupWMClass=tovani\n")
+install(FILES ${TOVANI_DESKTOP_ENTRY} ${TOVANI_MENU_ENTRY} DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+
+# Documentation as Debian wants it: copyright, the changelog and the manual
+# pages, compressed without time stamps so the package builds the same twice.
+set(TOVANI_DOC_STAGE "${CMAKE_BINARY_DIR}/packaging/doc")
+file(MAKE_DIRECTORY ${TOVANI_DOC_STAGE})
+foreach(doc changelog tovani.1 tovani-tool.1)
+  add_custom_command(OUTPUT ${TOVANI_DOC_STAGE}/${doc}.gz
+    COMMAND gzip -9nc ${CMAKE_SOURCE_DIR}/packaging/debian/${doc} > ${TOVANI_DOC_STAGE}/${doc}.gz
+    DEPENDS ${CMAKE_SOURCE_DIR}/packaging/debian/${doc} VERBATIM)
+  list(APPEND TOVANI_DOC_FILES ${TOVANI_DOC_STAGE}/${doc}.gz)
+endforeach()
+add_custom_target(tovani_package_docs ALL DEPENDS ${TOVANI_DOC_FILES})
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/debian/copyright ${TOVANI_DOC_STAGE}/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tovani)
+install(FILES ${TOVANI_DOC_STAGE}/tovani.1.gz ${TOVANI_DOC_STAGE}/tovani-tool.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_SOURCE_DIR}/app/resources/icon.png
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/256x256/apps RENAME tovani.png)
 
@@ -26,15 +58,25 @@ set(CPACK_PACKAGE_NAME tovani)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Tovani")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Desktop content player of the Tovani learning platform")
+# One line per line of the control file's description (under 80 columns).
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "Tovani shows the contents that the Tovani learning platform's links name"
+  "(videos, PDF documents, embedded and web pages) in a window of its own, with"
+  "the platform's watermark and printing through its own printer dialog. It"
+  "handles the corvantiluxen: links of the platform's web site and talks only"
+  "to the platform's service, whose servers it authenticates by their"
+  "certificate pins.")
+# Shipped stripped; the build tree keeps the symbols.
+set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Tovani developers <dev@tovani.test>")
 set(CPACK_DEBIAN_PACKAGE_SECTION education)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# What the libraries do not name: the browser's helper process, the X11 and
-# CUPS plugins, the opener of links, and fonts for Arabic and the bar's icons.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libqt6webenginecore6-bin, libqt6gui6, libqt6printsupport6, xdg-utils, desktop-file-utils, fonts-dejavu-core, fonts-symbola")
+# What the libraries do not name (the list from the libraries already holds
+# the browser's helper process and the packages of the X11 and CUPS plugins):
+# the opener of links, and fonts for Arabic and the bar's icons.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "xdg-utils, desktop-file-utils, fonts-dejavu-core, fonts-symbola")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     "${CMAKE_SOURCE_DIR}/packaging/postinst;${CMAKE_SOURCE_DIR}/packaging/postrm")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

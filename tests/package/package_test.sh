@@ -22,11 +22,27 @@ deb=$(ls -t "$build"/tovani_*.deb 2>/dev/null | head -n 1)
 [ -n "$deb" ] || fail "no package was written"
 dpkg-deb -f "$deb" Depends | grep -q libqt6webenginecore6-bin || fail "the browser runtime is not a dependency"
 dpkg-deb -f "$deb" Depends | grep -q fonts-symbola || fail "the icon font is not a dependency"
+depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//' | sort)
+[ -z "$(uniq -d <<<"$depends")" ] || fail "dependencies listed twice: $(uniq -d <<<"$depends" | tr '\n' ' ')"
+# Debian's own checks, errors and warnings alike.
+lintian --fail-on error,warning "$deb" >"$out/lintian.log" 2>&1 ||
+  { cat "$out/lintian.log" >&2; fail "lintian finds fault with the package"; }
 
 DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$deb" >"$out/install.log" 2>&1 ||
   { cat "$out/install.log" >&2; fail "apt could not install $deb"; }
 [ -x /usr/bin/tovani ] && [ -x /usr/bin/tovani-tool ] || fail "the programs are not installed"
 [ -f /usr/share/icons/hicolor/256x256/apps/tovani.png ] || fail "the icon is not installed"
+for page in tovani tovani-tool; do
+  man -w "$page" >/dev/null 2>&1 || fail "no manual page for $page"
+done
+# The menu shows the player (the start page); the scheme's handler stays hidden.
+for entry in tovani tovani-corvantiluxen; do
+  desktop-file-validate "/usr/share/applications/$entry.desktop" || fail "$entry.desktop is not a valid entry"
+  grep -qx "StartupWMClass=tovani" "/usr/share/applications/$entry.desktop" || fail "$entry.desktop names no window class"
+done
+grep -q "^NoDisplay=true" /usr/share/applications/tovani.desktop && fail "the menu entry is hidden"
+grep -qx "Exec=tovani" /usr/share/applications/tovani.desktop || fail "the menu entry does not open the start page"
+grep -qx "NoDisplay=true" /usr/share/applications/tovani-corvantiluxen.desktop || fail "the scheme's handler shows in the menu"
 grep -q "x-scheme-handler/corvantiluxen=tovani-corvantiluxen.desktop" /usr/share/applications/mimeinfo.cache ||
   fail "the scheme handler is not known to the desktop"
 
