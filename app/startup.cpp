@@ -12,10 +12,6 @@
 #include "service/device_identity.h"
 #include "service/pins.h"
 
-WString DefaultUpdateLink() {
-    return Utf8ToWide(UnmaskConstant(Config::kUpdateDownloadUrl));
-}
-
 bool IsOpenableUpdateLink(const WString& link) {
     if (!StartsWith(ToLowerCopy(link), u"https://")) return false;
     const std::optional<UrlAuthority> authority = ReadAuthority(link);
@@ -30,7 +26,7 @@ bool IsOpenableUpdateLink(const WString& link) {
 }
 
 WString UpdateLinkToOpen(const WString& published) {
-    return IsOpenableUpdateLink(published) ? published : DefaultUpdateLink();
+    return PublishedUpdateLinkFitsThisSystem() && IsOpenableUpdateLink(published) ? published : DefaultUpdateLink();
 }
 
 bool RunUpdatePrompt(StartupShell& shell, const VersionCheckResult& result) {

@@ -32,14 +32,18 @@ public:
     virtual void Shutdown() = 0;
 };
 
-// The default download address when the service names none.
+// The default download address when the service names none: this system's
+// own (the Windows installer on Windows, the Linux package's page on Linux).
 WString DefaultUpdateLink();
+// The service publishes one link, to the Windows installer: only the Windows
+// player follows it.
+bool PublishedUpdateLinkFitsThisSystem();
 // True for what may be handed to the desktop's opener: an https address with
 // a readable host, written "https://" and made of URL characters alone, so
 // no opener can take it for a file, a program, another scheme or an option.
 bool IsOpenableUpdateLink(const WString& link);
-// The address the update prompt opens: the published link when it is
-// openable, otherwise the default download address.
+// The address the update prompt opens: the published link when it fits this
+// system and is openable, otherwise the default download address.
 WString UpdateLinkToOpen(const WString& published);
 
 // True when the update prompt ends the program (exit code 0).
