@@ -248,8 +248,12 @@ std::string ExecPathFor(const std::string& executable, const fs::path& dataHome)
     fs::remove(temporary, ec);
     fs::create_symlink(executable, temporary, ec);
     if (!ec) fs::rename(temporary, link, ec);
-    if (ec || !IsSoundProgram(link.string())) {
+    if (ec) {
         fs::remove(temporary, ec);
+        return executable;
+    }
+    if (!IsSoundProgram(link.string())) {
+        fs::remove(link, ec);
         return executable;
     }
     return link.string();
