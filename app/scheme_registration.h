@@ -1,6 +1,7 @@
 #pragma once
 // Makes this executable the handler of the product's URL scheme for the
 // current user. Rewritten on every start; failures are silent.
+#include <optional>
 #include <string>
 
 #include "common/text.h"
@@ -9,8 +10,19 @@ void RegisterUrlScheme();
 
 // True for an absolute path a desktop entry can name without quotes.
 bool IsBareExecPath(const std::string& path);
-// The desktop entry text (Linux) for an executable path.
+// True for a path a desktop entry may name at all: absolute, UTF-8, and free
+// of control characters (a line break would start a line of its own).
+bool IsRegistrablePathText(const std::string& path);
+// The name of the scheme's desktop entry, per user and in the package.
+std::string SchemeDesktopFileName();
+// The desktop entry text (Linux) for an executable path; empty for a path
+// that is not registrable.
 std::string SchemeDesktopEntry(const std::string& executablePath);
+// The program an entry of SchemeDesktopEntry's form names (its Exec line
+// read back by the desktop entry rules); nothing for any other text.
+std::optional<std::string> SchemeEntryProgram(const std::string& entry);
 // mimeapps.list content with the scheme's default handler set to desktopFile,
 // every other line kept.
 std::string WithDefaultSchemeHandler(const std::string& mimeappsList, const std::string& desktopFile);
+// mimeapps.list content without a default of the scheme that names desktopFile.
+std::string WithoutDefaultSchemeHandler(const std::string& mimeappsList, const std::string& desktopFile);

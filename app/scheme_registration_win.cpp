@@ -32,12 +32,24 @@ void SetDefaultUnderUser(const std::wstring& path, const std::wstring& value) {
     }
 }
 
+// The full path of this program; empty when it cannot be read whole (a cut
+// path would name some other file).
+std::wstring ExecutablePath() {
+    std::wstring buffer(MAX_PATH, L'\0');
+    while (buffer.size() <= 32768) {
+        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) return std::wstring();
+        if (length < buffer.size()) return buffer.substr(0, length);
+        buffer.resize(buffer.size() * 2);
+    }
+    return std::wstring();
+}
+
 } // namespace
 
 void RegisterUrlScheme() {
-    wchar_t buffer[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-    const std::wstring executable = buffer;
+    const std::wstring executable = ExecutablePath();
+    if (executable.empty()) return;
     const std::wstring keyPath = L"Software\\Classes\\" + Wide(ApplicationConstants.schemeWord);
 
     HKEY key = CreateKey(HKEY_CURRENT_USER, keyPath);

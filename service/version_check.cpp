@@ -35,6 +35,7 @@ VersionCheckResult EvaluateVersionDocument(double currentVersion, const std::str
     try {
         const nlohmann::json document = nlohmann::json::parse(body, nullptr, false);
         if (document.is_discarded() || !document.is_object() || !document.contains("version")) return result;
+        result.answered = true;
         if (!(currentVersion < ReadVersion(document["version"]))) return result;
         result.hasUpdate = true;
         if (document.contains("is_required")) result.isRequired = ReadRequired(document["is_required"]);

@@ -7,6 +7,8 @@ struct VersionCheckResult {
     bool hasUpdate = false;
     bool isRequired = false;
     WString link;
+    // The service's version document was fetched and read (whatever it said).
+    bool answered = false;
 };
 
 // Asks the service for the latest version; an empty baseUrl uses the built-in

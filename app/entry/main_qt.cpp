@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QThread>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -9,11 +10,23 @@
 #include "app/diagnostic_window_qt.h"
 #include "common/message_box_qt.h"
 #include "app/startup_shell_qt.h"
+#include "app/usage.h"
 #include "diagnostics/diagnostic_dialog.h"
 #include "player/browser_environment_qt.h"
 #include "player/window_icon_qt.h"
 
 int main(int argc, char** argv) {
+    std::vector<WString> args;
+    WString rawTail;
+    for (int i = 0; i < argc; ++i) {
+        args.push_back(Utf8ToWide(argv[i]));
+        if (i > 0) rawTail += (i > 1 ? u" " : u"") + args.back();
+    }
+    // Help and version touch nothing: no display, no browser, no service.
+    if (const std::optional<std::string> text = InformationRequest(args)) {
+        std::fwrite(text->data(), 1, text->size(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
     if (IsDiagnosticDialogMode(argc, argv)) return RunDiagnosticWindow(argc, argv);
 
     // Without a display the windows render off screen and every message goes
@@ -24,12 +37,6 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(ProductIcon());
 
-    std::vector<WString> args;
-    WString rawTail;
-    for (int i = 0; i < argc; ++i) {
-        args.push_back(Utf8ToWide(argv[i]));
-        if (i > 0) rawTail += (i > 1 ? u" " : u"") + args.back();
-    }
     SetDiagnosticFallback([](const WString& caption, const WString& text) {
         const auto show = [&] { ShowMessageBox(text, caption, MessageIcon::Error, MessageButtons::Ok); };
         // A pin failure in browser traffic reports from a thread of its own;

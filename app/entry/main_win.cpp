@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/startup_shell_win.h"
+#include "app/usage.h"
 
 namespace {
 
@@ -20,9 +21,36 @@ std::vector<WString> CommandLineArguments() {
     return args;
 }
 
+// A program of the GUI subsystem has no console of its own: the text goes
+// to the output it was given (a pipe or file), else to the console of the
+// program that started it, if any, else nowhere.
+void PrintInformation(const std::string& text) {
+    DWORD written = 0;
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out != nullptr && out != INVALID_HANDLE_VALUE && GetFileType(out) != FILE_TYPE_UNKNOWN) {
+        WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        return;
+    }
+    if (!AttachConsole(ATTACH_PARENT_PROCESS)) return;
+    HANDLE console = CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (console != INVALID_HANDLE_VALUE) {
+        // The console's prompt came back already: start on a line of its own.
+        const std::string shown = "\r\n" + text;
+        WriteFile(console, shown.data(), static_cast<DWORD>(shown.size()), &written, nullptr);
+        CloseHandle(console);
+    }
+    FreeConsole();
+}
+
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandTail, int) {
+    // Help and version touch nothing: no window, no browser, no service, no registry.
+    const std::vector<WString> args = CommandLineArguments();
+    if (const std::optional<std::string> text = InformationRequest(args)) {
+        PrintInformation(*text);
+        return 0;
+    }
     // The user-interface thread is a single-threaded apartment: the browser
     // runtime calls back on it.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -34,7 +62,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandTail, int) {
     {
         WinStartupShell shell(instance);
         const WString rawTail = commandTail != nullptr ? WString(reinterpret_cast<const char16_t*>(commandTail)) : WString();
-        code = RunStartup(shell, CommandLineArguments(), rawTail);
+        code = RunStartup(shell, args, rawTail);
         shell.Shutdown();
     }
 

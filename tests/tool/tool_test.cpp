@@ -232,6 +232,65 @@ TEST(ToolVersion, PublishedVersionsAgainstTheService) {
               json({{"hasUpdate", true}, {"isRequired", true}, {"link", "https://dl.example.org/t.exe"}}));
     EXPECT_EQ(ToolJson({"version", base(R"({"version":4.95,"is_required":true})")}),
               json({{"hasUpdate", true}, {"isRequired", false}, {"link", ""}}));
-    EXPECT_EQ(ToolJson({"version", base("[1,2]")})["hasUpdate"], false);
-    EXPECT_EQ(ToolJson({"version", kService + "/status/404"})["hasUpdate"], false);
+    // A document that cannot be read, a failing status and a service that is
+    // not there mean no update for the player, and a failure for a script.
+    EXPECT_EQ(ToolJson({"version", base("[1,2]")}, 1)["hasUpdate"], false);
+    EXPECT_EQ(ToolJson({"version", kService + "/status/404"}, 1)["hasUpdate"], false);
+    const auto unreachable = Tool({"version", "https://127.0.0.1:9"});
+    EXPECT_EQ(unreachable.status, 1) << unreachable.out << unreachable.err;
+    EXPECT_NE(unreachable.err.find("version document could not be fetched or read"), std::string::npos) << unreachable.err;
+}
+
+TEST(ToolPins, APinDocumentThatCannotBeReadFails) {
+    const std::string control = kService + "/control/pins";
+    ASSERT_EQ(Tool({"fetch", "--method", "PUT", "--body", "not a pin document", control}).status, 0);
+    const auto r = Tool({"pins"});
+    const auto restored = Tool({"fetch", "--method", "DELETE", control});
+    EXPECT_EQ(restored.status, 0) << restored.out;
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_FALSE(json::parse(r.out)["loaded"].get<bool>()) << r.out;
+    EXPECT_NE(r.err.find("pin document could not be loaded"), std::string::npos) << r.err;
+}
+
+// Manners of a command-line tool: help on standard output with status 0, a
+// wrong command line named on standard error with status 2.
+TEST(ToolCommandLine, HelpVersionAndRefusals) {
+    for (const std::vector<std::string>& help : {std::vector<std::string>{"--help"}, {"-h"}, {"help"}}) {
+        const auto r = Tool(help);
+        EXPECT_EQ(r.status, 0) << help[0] << r.err;
+        EXPECT_EQ(r.out.rfind("usage: tovani-tool COMMAND", 0), 0u) << help[0] << r.out;
+        EXPECT_EQ(r.err, "");
+    }
+    const auto version = Tool({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "tovani-tool 4.9.0\n");
+    for (const char* verb : {"seal", "envelope", "inspect", "fetch", "pins", "version", "identity", "diag"}) {
+        const auto r = Tool({verb, "--help"});
+        EXPECT_EQ(r.status, 0) << verb << r.err;
+        EXPECT_EQ(r.out.rfind(std::string("usage: tovani-tool ") + verb, 0), 0u) << verb << r.out;
+        EXPECT_EQ(Tool({"help", verb}).out, r.out) << verb;
+    }
+    // Each refusal names what is wrong, first thing on standard error.
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        {{}, "tovani-tool: no command"},
+        {{"frob"}, "tovani-tool: unknown command frob"},
+        {{"--frob"}, "tovani-tool: unknown option --frob"},
+        {{"seal", "--pass", "p", "--content", "c", "--domain", "d", "--no-mca"}, "tovani-tool seal: unknown option --no-mca"},
+        {{"inspect", "-x", "corvantiluxen:a:b:c"}, "tovani-tool inspect: unknown option -x"},
+        {{"pins", "--no-pin"}, "tovani-tool pins: unknown option --no-pin"},
+        {{"version", "--bogus"}, "tovani-tool version: unknown option --bogus"},
+        {{"seal", "--pass", "p"}, "tovani-tool seal: missing --content, --domain"},
+        {{"seal", "--content", "c", "--domain"}, "tovani-tool seal: option --domain needs a value"},
+        {{"inspect"}, "tovani-tool inspect: missing argument"},
+        {{"identity", "extra"}, "tovani-tool identity: unexpected argument extra"},
+        {{"diag", "frob", "x"}, "tovani-tool diag: unknown action frob"},
+    };
+    for (const auto& [args, named] : refused) {
+        const auto run = Tool(args);
+        EXPECT_EQ(run.status, 2) << named << run.out;
+        EXPECT_EQ(run.out, "") << named;
+        EXPECT_EQ(run.err.rfind(named, 0), 0u) << named << " / " << run.err;
+    }
+    // After "--" a text that looks like an option is the argument.
+    EXPECT_EQ(Tool({"envelope", "--", "--no-mac"}).status, 0);
 }

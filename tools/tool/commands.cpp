@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <functional>
@@ -22,59 +23,85 @@ namespace {
 
 using nlohmann::json;
 
-void Print(const std::string& text) {
+void Out(const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fwrite("\n", 1, 1, stdout);
     std::fflush(stdout);
 }
+
+void Print(const std::string& text) { Out(text + "\n"); }
 
 void PrintJson(const json& value) {
     Print(value.dump(-1, ' ', false, json::error_handler_t::replace));
 }
 
-int Usage() {
-    std::fputs(
-        "usage: tovani-tool COMMAND ...\n"
-        "  seal --pass TEXT --content TEXT --domain TEXT [--no-mac] [--upper-mac]\n"
-        "  envelope TEXT [--no-mac] [--upper-mac]\n"
-        "  inspect [--no-pins] LINK\n"
-        "  fetch [--no-pins] [--method M] [--body TEXT] [--content-type T] [--no-pinning] URL\n"
-        "  pins [--no-pins]\n"
-        "  version [--no-pins] [BASEURL]\n"
-        "  identity\n"
-        "  diag encode REASON | diag decode CODE\n",
-        stderr);
-    return 2;
-}
+constexpr char kDiagUsage[] = "diag encode REASON | diag decode CODE";
 
-// Options of the form --name VALUE and --flag, and the remaining positionals.
+std::string UsageLine(const std::string& usage) { return "usage: tovani-tool " + usage + "\n"; }
+
+// Options of the form --name VALUE and --flag, and the remaining positionals;
+// "--" ends the options. Anything else that starts with "-" is refused.
 struct Options {
     std::map<std::string, WString> values;
     std::map<std::string, bool> flags;
     std::vector<WString> positional;
-    bool bad = false;
+    bool help = false;
+    std::string error; // why the command line is refused
 
-    Options(const std::vector<WString>& args, std::size_t from, const std::vector<std::string>& valued) {
+    Options(const std::vector<WString>& args, std::size_t from, const std::vector<std::string>& valued,
+            const std::vector<std::string>& known) {
+        const auto has = [](const std::vector<std::string>& list, const std::string& name) {
+            return std::find(list.begin(), list.end(), name) != list.end();
+        };
+        bool optionsEnded = false;
         for (std::size_t i = from; i < args.size(); ++i) {
             const std::string arg = WideToUtf8(args[i]);
-            if (arg.rfind("--", 0) == 0 && arg.size() > 2) {
-                const std::string name = arg.substr(2);
-                if (std::find(valued.begin(), valued.end(), name) != valued.end()) {
-                    if (i + 1 >= args.size()) {
-                        bad = true;
-                        return;
-                    }
-                    values[name] = args[++i];
-                } else {
-                    flags[name] = true;
-                }
-            } else {
+            if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
                 positional.push_back(args[i]);
+            } else if (arg == "--") {
+                optionsEnded = true;
+            } else if (arg == "--help" || arg == "-h") {
+                help = true;
+            } else if (arg.rfind("--", 0) == 0 && has(valued, arg.substr(2))) {
+                if (i + 1 >= args.size()) {
+                    if (error.empty()) error = "option " + arg + " needs a value";
+                } else {
+                    values[arg.substr(2)] = args[++i];
+                }
+            } else if (arg.rfind("--", 0) == 0 && has(known, arg.substr(2))) {
+                flags[arg.substr(2)] = true;
+            } else if (error.empty()) {
+                error = "unknown option " + arg;
             }
         }
     }
     bool Flag(const std::string& name) const { return flags.count(name) != 0; }
 };
+
+// One command: its usage line (the part after "tovani-tool"), its options,
+// how many positionals it takes, and what it does.
+struct Command {
+    std::string name;
+    std::string usage;
+    std::vector<std::string> valued;
+    std::vector<std::string> flags;
+    std::vector<std::string> required;
+    std::size_t minPositional = 0;
+    std::size_t maxPositional = 0;
+    std::function<int(const Options&)> run;
+};
+
+// A command line that cannot run: named on standard error, status 2.
+int Refuse(const std::string& command, const std::string& why, const std::string& usage) {
+    std::fprintf(stderr, "tovani-tool%s%s: %s\n%s", command.empty() ? "" : " ", command.c_str(), why.c_str(),
+                 usage.c_str());
+    return 2;
+}
+
+// A command that ran but could not do its work: named on standard error, status 1.
+int Failed(const std::string& command, const std::string& why) {
+    std::fprintf(stderr, "tovani-tool %s: %s\n", command.c_str(), why.c_str());
+    return 1;
+}
 
 // The pin store as the player's start-up leaves it.
 bool InitialisePins(const Options& options) {
@@ -86,7 +113,6 @@ bool InitialisePins(const Options& options) {
 std::string Key() { return UnmaskConstant(Config::kEnvelopeKey); }
 
 int Seal(const Options& o) {
-    if (o.bad || !o.values.count("pass") || !o.values.count("content") || !o.values.count("domain")) return Usage();
     const bool withMac = !o.Flag("no-mac");
     const bool upper = o.Flag("upper-mac");
     const std::string key = Key();
@@ -99,13 +125,11 @@ int Seal(const Options& o) {
 }
 
 int Envelope(const Options& o) {
-    if (o.bad || o.positional.size() != 1) return Usage();
     Print(SealEnvelope(WideToUtf8(o.positional[0]), Key(), !o.Flag("no-mac"), o.Flag("upper-mac")));
     return 0;
 }
 
 int Inspect(const Options& o) {
-    if (o.bad || o.positional.size() != 1) return Usage();
     InitialisePins(o);
     std::string error;
     if (!ParseSchemeArgs(o.positional[0], error)) {
@@ -126,7 +150,6 @@ json ResponseJson(const HttpResponse& r) {
 }
 
 int Fetch(const Options& o) {
-    if (o.bad || o.positional.size() != 1) return Usage();
     InitialisePins(o);
     const WString method = o.values.count("method") ? o.values.at("method") : WString(u"GET");
     const std::string body = o.values.count("body") ? WideToUtf8(o.values.at("body")) : std::string();
@@ -148,24 +171,24 @@ int Fetch(const Options& o) {
 }
 
 int Pins(const Options& o) {
-    if (o.bad || !o.positional.empty()) return Usage();
     const bool loaded = InitialisePins(o);
     json entries = json::array();
     for (const PinEntry& entry : GetPins()) entries.push_back({{"scope", WideToUtf8(entry.scope)}, {"pins", entry.pins}});
     PrintJson({{"loaded", loaded}, {"entries", entries}});
+    if (!loaded && !o.Flag("no-pins")) return Failed("pins", "the service's pin document could not be loaded");
     return 0;
 }
 
 int Version(const Options& o) {
-    if (o.bad || o.positional.size() > 1) return Usage();
     InitialisePins(o);
     const WString base = o.positional.empty() ? WString() : o.positional[0];
     const VersionCheckResult r = CheckVersion(CurrentVersion(), base);
     PrintJson({{"hasUpdate", r.hasUpdate}, {"isRequired", r.isRequired}, {"link", WideToUtf8(r.link)}});
+    if (!r.answered) return Failed("version", "the service's version document could not be fetched or read");
     return 0;
 }
 
-int Identity() {
+int Identity(const Options&) {
     PrintJson({{"identity", WideToUtf8(GetDeviceIdentity())}, {"description", WideToUtf8(GetDeviceDescription())}});
     return 0;
 }
@@ -184,7 +207,6 @@ std::string IsoTime(long long ts) {
 }
 
 int Diag(const Options& o) {
-    if (o.bad || o.positional.size() != 2) return Usage();
     const std::string verb = WideToUtf8(o.positional[0]);
     const std::string argument = WideToUtf8(o.positional[1]);
     if (verb == "encode") {
@@ -200,26 +222,91 @@ int Diag(const Options& o) {
         PrintJson({{"ts", record.ts}, {"time", IsoTime(record.ts)}, {"mk", record.mk}, {"reason", record.reason}});
         return 0;
     }
-    return Usage();
+    return Refuse("diag", "unknown action " + verb + " (encode or decode)", UsageLine(kDiagUsage));
+}
+
+const std::vector<Command>& Commands() {
+    static const std::vector<Command> commands = {
+        {"seal", "seal --pass TEXT --content TEXT --domain TEXT [--no-mac] [--upper-mac]",
+         {"pass", "content", "domain"}, {"no-mac", "upper-mac"}, {"pass", "content", "domain"}, 0, 0, Seal},
+        {"envelope", "envelope [--no-mac] [--upper-mac] TEXT", {}, {"no-mac", "upper-mac"}, {}, 1, 1, Envelope},
+        {"inspect", "inspect [--no-pins] LINK", {}, {"no-pins"}, {}, 1, 1, Inspect},
+        {"fetch", "fetch [--no-pins] [--method M] [--body TEXT] [--content-type T] [--no-pinning] URL",
+         {"method", "body", "content-type"}, {"no-pins", "no-pinning"}, {}, 1, 1, Fetch},
+        {"pins", "pins [--no-pins]", {}, {"no-pins"}, {}, 0, 0, Pins},
+        {"version", "version [--no-pins] [BASEURL]", {}, {"no-pins"}, {}, 0, 1, Version},
+        {"identity", "identity", {}, {}, {}, 0, 0, Identity},
+        {"diag", kDiagUsage, {}, {}, {}, 2, 2, Diag},
+    };
+    return commands;
+}
+
+// The whole usage, from the table: every command's line.
+std::string ToolUsage() {
+    std::string usage = "usage: tovani-tool COMMAND ...\n";
+    for (const Command& command : Commands()) usage += "  " + command.usage + "\n";
+    return usage + "  help [COMMAND]\n"
+                   "Every command takes --help. Exit status: 0 done, 1 failed (a rejected link, a\n"
+                   "service that could not be reached or read), 2 a wrong command line.\n";
+}
+
+const char kSeeHelp[] = "run tovani-tool --help for the commands\n";
+
+const Command* FindCommand(const std::string& name) {
+    for (const Command& command : Commands()) {
+        if (command.name == name) return &command;
+    }
+    return nullptr;
+}
+
+int RunCommand(const Command& command, const std::vector<WString>& args) {
+    const Options options(args, 2, command.valued, command.flags);
+    const std::string usage = UsageLine(command.usage);
+    if (options.help) {
+        Out(usage);
+        return 0;
+    }
+    if (!options.error.empty()) return Refuse(command.name, options.error, usage);
+    std::string missing;
+    for (const std::string& name : command.required) {
+        if (!options.values.count(name)) missing += (missing.empty() ? "--" : ", --") + name;
+    }
+    if (!missing.empty()) return Refuse(command.name, "missing " + missing, usage);
+    const std::size_t count = options.positional.size();
+    if (count < command.minPositional) return Refuse(command.name, "missing argument", usage);
+    if (count > command.maxPositional) {
+        return Refuse(command.name, "unexpected argument " + WideToUtf8(options.positional[command.maxPositional]), usage);
+    }
+    return command.run(options);
 }
 
 } // namespace
 
 int RunTool(const std::vector<WString>& args) {
-    if (args.size() < 2) return Usage();
-    const std::string command = WideToUtf8(args[1]);
+    if (args.size() < 2) return Refuse("", "no command", ToolUsage());
+    const std::string name = WideToUtf8(args[1]);
+    if (name == "--help" || name == "-h" || name == "help") {
+        if (name == "help" && args.size() > 2) {
+            const Command* command = FindCommand(WideToUtf8(args[2]));
+            if (command == nullptr) return Refuse("help", "unknown command " + WideToUtf8(args[2]), kSeeHelp);
+            Out(UsageLine(command->usage));
+            return 0;
+        }
+        Out(ToolUsage());
+        return 0;
+    }
+    if (name == "--version") {
+        Out("tovani-tool " + WideToUtf8(ApplicationConstants.versionString) + "\n");
+        return 0;
+    }
+    const Command* command = FindCommand(name);
+    if (command == nullptr) {
+        return Refuse("", (name.rfind("-", 0) == 0 ? "unknown option " : "unknown command ") + name, kSeeHelp);
+    }
     try {
-        if (command == "seal") return Seal(Options(args, 2, {"pass", "content", "domain"}));
-        if (command == "envelope") return Envelope(Options(args, 2, {}));
-        if (command == "inspect") return Inspect(Options(args, 2, {}));
-        if (command == "fetch") return Fetch(Options(args, 2, {"method", "body", "content-type"}));
-        if (command == "pins") return Pins(Options(args, 2, {}));
-        if (command == "version") return Version(Options(args, 2, {}));
-        if (command == "identity") return Identity();
-        if (command == "diag") return Diag(Options(args, 2, {}));
+        return RunCommand(*command, args);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tovani-tool: %s\n", e.what());
-        return 2;
+        return 1;
     }
-    return Usage();
 }
