@@ -87,6 +87,7 @@ if(TOVANI_BUILD_TESTS)
   add_test(NAME package.InstallOpenRemove
            COMMAND ${CMAKE_SOURCE_DIR}/tests/player_qt/with_xvfb.sh
                    ${CMAKE_SOURCE_DIR}/tests/package/package_test.sh ${CMAKE_BINARY_DIR})
+  # The installed player starts as a learner's would: against the service.
   set_tests_properties(package.InstallOpenRemove PROPERTIES LABELS package TIMEOUT 600 SKIP_RETURN_CODE 77
-                       RUN_SERIAL TRUE)
+                       RUN_SERIAL TRUE FIXTURES_REQUIRED devservice RESOURCE_LOCK devservice)
 endif()

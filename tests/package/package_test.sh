@@ -28,6 +28,21 @@ depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//' | so
 lintian --fail-on error,warning "$deb" >"$out/lintian.log" 2>&1 ||
   { cat "$out/lintian.log" >&2; fail "lintian finds fault with the package"; }
 
+# As a user on a plain window manager: no desktop session, only HOME.
+as_user() {
+  local home=$1
+  shift
+  env -u XDG_CURRENT_DESKTOP -u XDG_SESSION_DESKTOP -u DESKTOP_SESSION -u KDE_FULL_SESSION \
+    -u GNOME_DESKTOP_SESSION_ID -u BROWSER -u XDG_DATA_HOME -u XDG_CONFIG_HOME HOME="$home" "$@"
+}
+# A user who ran a copy from the build tree before the package came: the copy
+# registered itself for that user.
+tree_user="$out/tree-user"
+mkdir -p "$tree_user"
+as_user "$tree_user" timeout 60 "$build/bin/tovani" 'corvantiluxen:a:b' >"$out/tree-run.log" 2>&1
+grep -qs "$build/bin/tovani" "$tree_user/.local/share/applications/tovani-corvantiluxen.desktop" ||
+  fail "the tree's copy did not register itself for its user"
+
 DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$deb" >"$out/install.log" 2>&1 ||
   { cat "$out/install.log" >&2; fail "apt could not install $deb"; }
 [ -x /usr/bin/tovani ] && [ -x /usr/bin/tovani-tool ] || fail "the programs are not installed"
@@ -49,12 +64,18 @@ grep -q "x-scheme-handler/corvantiluxen=tovani-corvantiluxen.desktop" /usr/share
 # A user who never started the player, on a plain window manager.
 home="$out/home"
 mkdir -p "$home"
-opened=$(env -u XDG_CURRENT_DESKTOP -u XDG_SESSION_DESKTOP -u DESKTOP_SESSION -u KDE_FULL_SESSION \
-  -u GNOME_DESKTOP_SESSION_ID -u BROWSER -u XDG_DATA_HOME -u XDG_CONFIG_HOME HOME="$home" \
-  xdg-open 'corvantiluxen:a:b' 2>&1)
-status=$?
-[ $status -eq 0 ] || fail "xdg-open failed ($status): $opened"
-case $opened in *"Link Error"*) ;; *) fail "the installed player did not run: $opened" ;; esac
+opens_a_link() {
+  local opened status
+  opened=$(as_user "$1" timeout 60 xdg-open 'corvantiluxen:a:b' 2>&1)
+  status=$?
+  [ $status -eq 0 ] || fail "$2: xdg-open failed ($status): $opened"
+  case $opened in *"Link Error"*) ;; *) fail "$2: no player ran: $opened" ;; esac
+}
+opens_a_link "$home" "a user who never ran the player"
+# The tree's user: links still open, twice (the first start tidies the
+# user's own entry away, as the system's handler is there).
+opens_a_link "$tree_user" "the tree's user with the package installed"
+opens_a_link "$tree_user" "the tree's user, once more"
 
 DEBIAN_FRONTEND=noninteractive apt-get remove -y -q tovani >"$out/remove.log" 2>&1 || { cat "$out/remove.log" >&2; exit 1; }
 [ ! -e /usr/bin/tovani ] || { echo "package test: /usr/bin/tovani is still there" >&2; exit 1; }
@@ -62,4 +83,13 @@ if grep -qs "x-scheme-handler/corvantiluxen" /usr/share/applications/mimeinfo.ca
   echo "package test: the removed handler is still known" >&2
   exit 1
 fi
+# Nothing of the removed package is left in the user's handlers, and the
+# tree's copy, started again, opens links again.
+if grep -rqs "/usr/bin/tovani" "$tree_user/.local/share/applications" "$tree_user/.config/mimeapps.list"; then
+  echo "package test: the user's handlers still name the removed program" >&2
+  exit 1
+fi
+as_user "$tree_user" timeout 60 "$build/bin/tovani" 'corvantiluxen:a:b' >>"$out/tree-run.log" 2>&1
+opened=$(as_user "$tree_user" timeout 60 xdg-open 'corvantiluxen:a:b' 2>&1)
+case $opened in *"Link Error"*) ;; *) echo "package test: after removal the tree's copy does not open links: $opened" >&2; exit 1 ;; esac
 echo "package test: built, installed, opened a link, removed"
