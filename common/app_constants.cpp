@@ -1,13 +1,9 @@
 #include "common/app_constants.h"
 
-#include <stdexcept>
+#include "common/numbers.h"
 
 double VersionNumber(WStringView versionString) {
-    try {
-        return std::stod(WideToUtf8(versionString));
-    } catch (const std::exception&) {
-        return 3.0;
-    }
+    return LeadingDecimal(WideToUtf8(versionString)).value_or(3.0);
 }
 
 double CurrentVersion() {

@@ -1,6 +1,7 @@
 #include "common/text.h"
 
 #include <sstream>
+#include <locale>
 
 namespace {
 
@@ -166,6 +167,9 @@ bool ReadHexPair(char a, char b, int& value) {
         return true;
     }
     std::istringstream in(std::string{a, b});
+    // Whatever the program's global locale, digits are read the C way (no
+    // grouping characters between them).
+    in.imbue(std::locale::classic());
     int v = 0;
     in >> std::hex >> v;
     if (in.fail()) return false;

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "common/base64.h"
+#include "common/bounded_json.h"
 #include "links/crypto.h"
 
 namespace {
@@ -39,7 +40,7 @@ bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
 
 std::string OpenSealedEnvelope(std::string_view envelopeText, std::string_view key) {
     const std::string jsonText = Base64Decode(envelopeText);
-    nlohmann::json document = nlohmann::json::parse(jsonText, nullptr, false);
+    nlohmann::json document = ParseBoundedJson(jsonText);
     if (document.is_discarded()) throw std::runtime_error("Failed to parse AES envelope JSON");
 
     // Non-const access on purpose: a missing member reads as null (type error

@@ -6,6 +6,7 @@
 #include "common/app_constants.h"
 #include "common/masking.h"
 #include "links/envelope.h"
+#include "links/navigation_rule.h"
 #include "links/player_content.h"
 #include "links/url_classify.h"
 #include "links/url_host.h"
@@ -60,6 +61,26 @@ struct WipedKey {
     std::string bytes;
     ~WipedKey() { SecureWipe(bytes); }
 };
+
+// The service a link names gets the link's parts, the device's identity and
+// the version check whose answer can send the learner to a download: only the
+// platform's own service, over https, in the form the transport reads.
+bool IsPlatformServiceBase(const WString& base) {
+    ParsedUrl parsed;
+    if (!ParseHttpUrl(base, parsed) || !parsed.secure) return false;
+    const std::optional<UrlAuthority> authority = ReadAuthority(base);
+    return authority && authority->scheme == u"https" && IsPlatformDomainHost(authority->host);
+}
+
+// A direct content address is judged as the player judges every later
+// navigation, as a target reached from the link's service: there is no
+// content yet that it could be allowed as.
+bool IsShowableDirectAddress(const WString& address, const WString& domain) {
+    PlayerContentRecord before;
+    before.domain = domain;
+    before.contentType = u"url_direct";
+    return NavigationAllowed(address, before);
+}
 
 // False when the service named something the player must not show.
 bool FillFromContentData(const ContentData& data) {
@@ -132,10 +153,23 @@ bool ParseSchemeArgs(const WString& link, std::string& errorText) {
         }
 
         Trace("Decrypted OK. Domain: " + values[2]);
-        PlayerContent.domain = Utf8ToWide(values[2]);
+        const WString domain = Utf8ToWide(values[2]);
+        // Checked before it is kept: nothing may ever be asked of a service
+        // that is not the platform's.
+        if (!IsPlatformServiceBase(domain)) {
+            errorText = "domain_not_allowed";
+            Trace("ParseSchemeArgs failed: the domain is not the platform's service");
+            return false;
+        }
+        PlayerContent.domain = domain;
 
         const WString linkId = Utf8ToWide(values[1]);
         if (StartsWith(linkId, u"http://") || StartsWith(linkId, u"https://")) {
+            if (!IsShowableDirectAddress(linkId, PlayerContent.domain)) {
+                errorText = "direct_url_not_allowed";
+                Trace("ParseSchemeArgs failed: the direct URL is refused by the navigation policy");
+                return false;
+            }
             PlayerContent.url = linkId;
             PlayerContent.contentType = u"url_direct";
             PlayerContent.watermarkText.clear();

@@ -11,7 +11,7 @@
 #include "diagnostics/diagnostic_dialog.h"
 #include "links/player_content.h"
 #include "links/url_host.h"
-#include "player/navigation_policy.h"
+#include "links/navigation_rule.h"
 
 static_assert(Config::kHeaderSelectionMarkersCount == 3, "three header-selection markers");
 static_assert(Config::kBrowserEndingMarkersCount == 3, "ending markers: 6, 9 and 20 characters");
@@ -46,12 +46,10 @@ bool IsPlatformRequest(const UrlAuthority& authority) {
     return false;
 }
 
-bool IsProviderHost(const WString& host) {
-    for (const WString& suffix : AllowedDomainSuffixes()) {
-        if (HostIsOrIsUnder(host, suffix)) return true;
-    }
-    return false;
-}
+// The video and progress identity goes to names the platform and the product
+// own. The other providers' suffixes are shared hosting (storage buckets,
+// CDN zones) where anyone can rent a name a page may then ask.
+bool IsOwnHost(const WString& host) { return IsPlatformDomainHost(host) || IsOwnVideoDomainHost(host); }
 
 // The video and progress markers, looked for in the path alone.
 bool HasVideoMarker(const WString& lowerPath) {
@@ -105,7 +103,7 @@ std::vector<HeaderPair> ResourceIdentityHeaders(const WString& uri, const WStrin
         AddIfValue(headers, kFirstIdentityName, identity);
         AddIfValue(headers, kFirstDescriptionName, description);
     }
-    if (HasVideoMarker(ToLowerCopy(UrlPath(uri, *authority))) && (platform || IsProviderHost(authority->host))) {
+    if (HasVideoMarker(ToLowerCopy(UrlPath(uri, *authority))) && (platform || IsOwnHost(authority->host))) {
         AddIfValue(headers, kSecondIdentityName, identity);
         AddIfValue(headers, kSecondDescriptionName, description);
     }

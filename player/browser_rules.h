@@ -32,8 +32,8 @@ std::optional<std::vector<HeaderPair>> NavigationHeaders(const WString& url, con
 // The identity headers of one resource request (besides the client header,
 // which every request gets), only ever over https: the first pair for the
 // platform's hosts, the second pair for video and progress paths (the four
-// URL markers, in the path alone) on the platform's hosts or the allowed
-// providers' (AllowedDomainSuffixes).
+// URL markers, in the path alone) on the platform's hosts, its own domains or
+// the product's own video domain; never on another provider's host.
 std::vector<HeaderPair> ResourceIdentityHeaders(const WString& uri, const WString& identity,
                                                 const WString& description);
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "common/bounded_json.h"
 #include "common/masking.h"
 #include "service/device_identity.h"
 #include "service/http_client.h"
@@ -39,7 +40,7 @@ std::int32_t ReadVariant(const json& value) {
 
 bool ParseContentData(const std::string& body, ContentData& out) {
     try {
-        const json document = json::parse(body, nullptr, false);
+        const json document = ParseBoundedJson(body);
         if (document.is_discarded()) return false;
         const std::string dataKey = UnmaskConstant(Config::kKeyData);
         const json& working = (document.is_object() && document.contains(dataKey) && document[dataKey].is_object())
@@ -62,7 +63,7 @@ bool ParseContentData(const std::string& body, ContentData& out) {
 
 std::string ServiceMessage(const std::string& body) {
     try {
-        const json document = json::parse(body, nullptr, false);
+        const json document = ParseBoundedJson(body);
         if (!document.is_discarded() && document.is_object() && document.contains("message") &&
             document["message"].is_string()) {
             return document["message"].get<std::string>();

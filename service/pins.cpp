@@ -5,6 +5,7 @@
 #include <shared_mutex>
 
 #include "common/base64.h"
+#include "common/bounded_json.h"
 #include "common/masking.h"
 #include "diagnostics/diagnostic_dialog.h"
 #include "links/crypto.h"
@@ -54,7 +55,7 @@ std::vector<PinEntry> GetPins() {
 
 std::optional<std::vector<PinEntry>> ParsePinDocument(const std::string& body) {
     try {
-        const nlohmann::json document = nlohmann::json::parse(body, nullptr, false);
+        const nlohmann::json document = ParseBoundedJson(body);
         if (document.is_discarded() || !document.is_array()) return std::nullopt;
 
         std::vector<PinEntry> merged = DefaultPins();

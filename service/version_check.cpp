@@ -4,20 +4,16 @@
 
 #include <cmath>
 
+#include "common/bounded_json.h"
 #include "common/masking.h"
+#include "common/numbers.h"
 #include "service/http_client.h"
 
 namespace {
 
 double ReadVersion(const nlohmann::json& value) {
     if (value.is_number()) return value.get<double>();
-    if (value.is_string()) {
-        try {
-            return std::stod(value.get<std::string>());
-        } catch (...) {
-            return 0;
-        }
-    }
+    if (value.is_string()) return LeadingDecimal(value.get<std::string>()).value_or(0);
     return 0;
 }
 
@@ -33,7 +29,7 @@ bool ReadRequired(const nlohmann::json& value) {
 VersionCheckResult EvaluateVersionDocument(double currentVersion, const std::string& body) {
     VersionCheckResult result;
     try {
-        const nlohmann::json document = nlohmann::json::parse(body, nullptr, false);
+        const nlohmann::json document = ParseBoundedJson(body);
         if (document.is_discarded() || !document.is_object() || !document.contains("version")) return result;
         result.answered = true;
         if (!(currentVersion < ReadVersion(document["version"]))) return result;

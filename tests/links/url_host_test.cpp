@@ -8,7 +8,7 @@
 #include "common/masking.h"
 #include "links/url_host.h"
 #include "player/browser_rules.h"
-#include "player/navigation_policy.h"
+#include "links/navigation_rule.h"
 #include "service/http_client.h"
 
 namespace {

@@ -80,7 +80,7 @@ TEST(BrowserHeaders, NavigationToPlatformAddressesCarriesBothIdentityPairs) {
               (std::vector<WString>{ClientHeader().name, n[2], n[3]}));
 }
 
-TEST(BrowserHeaders, ResourceIdentityGoesOnlyToPlatformAndProviderHosts) {
+TEST(BrowserHeaders, ResourceIdentityGoesOnlyToThePlatformsOwnHosts) {
     const std::vector<WString> n = IdentityNames();
     const std::vector<WString> none, first{n[0], n[2]}, second{n[1], n[3]}, both{n[0], n[2], n[1], n[3]};
     struct Case {
@@ -88,15 +88,36 @@ TEST(BrowserHeaders, ResourceIdentityGoesOnlyToPlatformAndProviderHosts) {
         const std::vector<WString>& names;
     };
     const Case cases[] = {
-        // Genuine platform and provider traffic.
+        // Genuine platform traffic: its hosts, its own domains and the
+        // product's own video domain.
         {u"https://API.tovani.test/x.js", first},
         {u"https://127.0.0.1:47443/home?v=1", first},
         {u"https://127.0.0.1:47443/media/sample.mp4", both},
         {u"https://127.0.0.1:47443/api/player/progress", both},
-        {u"https://vz-1.b-cdn.net/lesson/VIDEO", second},
-        {u"https://player.vimeo.com/x/manifest", second},
         {u"https://cdn.tovani.test/media/a.mp4?t=1", second},
-        {u"https://127.0.0.1:8443/media/a.mp4", second}, // a provider host on any port, but not the platform's port
+        {u"https://files.tovani-cdn.test/lesson/VIDEO", second},
+        {u"https://tovanivideo.test/x/manifest", second},
+        {u"https://eu.stream.tovanivideo.test/media/a.mp4", second},
+        {u"https://127.0.0.1:8443/media/a.mp4", second}, // an own host on any port, but not the platform's port
+        // Shared hosting anyone can rent a name under: storage buckets and
+        // CDN zones of every allowed provider, however the path looks.
+        {u"https://vz-1.b-cdn.net/lesson/VIDEO", none},
+        {u"https://player.vimeo.com/x/manifest", none},
+        {u"https://their-bucket.s3.amazonaws.com/media/x.png", none},
+        {u"https://s3.eu-west-1.amazonaws.com/their-bucket/media/x.png", none},
+        {u"https://d111111abcdef8.cloudfront.net/media/x.png", none},
+        {u"https://theirs.blob.core.windows.net/c/media/x.png", none},
+        {u"https://theirs.azureedge.net/video", none},
+        {u"https://theirs.nyc3.digitaloceanspaces.com/media/x.png", none},
+        {u"https://s3.wasabisys.com/theirs/media/x.png", none},
+        {u"https://theirs.akamaized.net/media/x.png", none},
+        {u"https://theirs.global.ssl.fastly.net/manifest", none},
+        {u"https://theirs.mediadelivery.net/media/x.png", none},
+        {u"https://theirs.vdocipher.com/api/player/progress", none},
+        {u"https://storage.googleapis.com/theirs/media/x.png", none},
+        {u"https://mozilla.github.io/media/x.png", none},
+        {u"https://tovanivideo.test.theirs.example/media/x.png", none},
+        {u"https://eviltovanivideo.test/media/x.png", none},
         // A hostile page's requests to hosts of its own choosing: markers in
         // the query, the fragment, the user info or the path select nothing.
         {u"https://outside.example/x?api.tovani.test", none},

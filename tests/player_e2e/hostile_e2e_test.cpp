@@ -16,13 +16,13 @@
 
 #include "app/splash_qt.h"
 #include "app/startup_shell_qt.h"
-#include "common/base64.h"
 #include "common/masking.h"
 #include "links/player_content.h"
 #include "player/webview_host_qt.h"
 #include "tests/player_e2e/outside_listener.h"
 #include "tests/player_e2e/player_harness.h"
 #include "tests/player_e2e/window_close_x11.h"
+#include "tests/service/service_test_env.h"
 #include "tests/support/test_support.h"
 
 using namespace PlayerTesting;
@@ -35,12 +35,7 @@ using nlohmann::json;
 
 // A service base on the development service that answers every request with
 // this document (status 200 unless given).
-std::string CannedBase(const std::string& body, int status = 200) {
-    std::string encoded = Base64Encode(body);
-    for (char& c : encoded) c = c == '+' ? '-' : c == '/' ? '_' : c;
-    while (!encoded.empty() && encoded.back() == '=') encoded.pop_back();
-    return "https://127.0.0.1:47443/canned/" + std::to_string(status) + "/" + encoded;
-}
+std::string CannedBase(const std::string& body, int status = 200) { return TestSupport::CannedServiceBase(body, status); }
 
 // A content-data answer in the profile's keys.
 std::string ContentAnswer(const std::string& kind, const std::string& address, const std::string& youtube = "") {
@@ -56,12 +51,13 @@ std::string ContentAnswer(const std::string& kind, const std::string& address, c
 std::string Bin(const char* name) { return std::string(TOVANI_BIN_DIR) + "/" + name; }
 
 // The player program without a display: its messages and the diagnostic
-// code go to standard error, and no dialog process is left behind.
-TestSupport::ProcessResult RunPlayerWithoutDisplay(const WString& link) {
+// code go to standard error, and no dialog process is left behind. One that
+// would go on showing a page is ended after `seconds` (exit status 124).
+TestSupport::ProcessResult RunPlayerWithoutDisplay(const WString& link, int seconds = 120) {
     const char* display = std::getenv("DISPLAY");
     const std::string saved = display ? display : "";
     unsetenv("DISPLAY");
-    auto result = TestSupport::RunProcess(Bin("tovani"), {WideToUtf8(link)});
+    auto result = TestSupport::RunProcess("/usr/bin/timeout", {std::to_string(seconds), Bin("tovani"), WideToUtf8(link)});
     if (!saved.empty()) setenv("DISPLAY", saved.c_str(), 1);
     return result;
 }
@@ -133,6 +129,40 @@ TEST_F(Hostile, UserInfoNamingAnAllowedHostLeadsNowhere) {
     // The listener does hear what the page may send: an image it loads.
     RunJs(Text("new Image().src = 'http://" + target + "/image'; true"));
     EXPECT_TRUE(WaitFor([&] { return !outside.Requests().empty(); }, 10000)) << "the outside listener heard nothing at all";
+}
+
+// Whoever holds the envelope key (every copy of the program carries it) can
+// seal a link to a service of their own, which would be sent the content
+// request and the version check whose "mandatory update" opens their
+// download; or a page of their own as the direct content. The player refuses
+// both as link errors before any request: the self-signed listener, which
+// takes any connection and records it, and an outside host hear nothing.
+TEST_F(Hostile, AForgedLinkReachesNoOutsideServiceAndShowsNoOutsidePage) {
+    ServiceTest::ResetTraps();
+    OutsideListener outside("127.0.0.7");
+    ASSERT_TRUE(outside.listening());
+    const std::string update = json{{"version", "9.0"}, {"is_required", "1"}, {"link", "https://" + outside.HostPort()}}.dump();
+    const struct {
+        std::string content, domain, reason;
+    } cases[] = {
+        {"content-9", "https://127.0.0.3:47448", "domain_not_allowed"},
+        {"https://127.0.0.1:47443/media/page.html", "https://" + outside.HostPort() + "/canned/200/x", "domain_not_allowed"},
+        {"content-9", "https://127.0.0.1:47443@" + outside.HostPort(), "domain_not_allowed"},
+        {"http://" + outside.HostPort() + "/page", CannedBase(update), "direct_url_not_allowed"},
+        {"https://127.0.0.1:47443@" + outside.HostPort() + "/page", "https://127.0.0.1:47443", "direct_url_not_allowed"},
+    };
+    for (const auto& c : cases) {
+        const auto run = RunPlayerWithoutDisplay(TestSupport::SealLink("p", c.content, c.domain), 40);
+        EXPECT_EQ(run.status, 0) << c.domain << " " << c.content << "\n" << run.err;
+        EXPECT_NE(run.err.find("Link Error"), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find("A mandatory update"), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find("browser host:"), std::string::npos) << "a page was loaded: " << run.err;
+        const auto decoded = TestSupport::RunProcess(Bin("tovani-tool"), {"diag", "decode", LastLine(run.err)});
+        ASSERT_EQ(decoded.status, 0) << decoded.out << run.err;
+        EXPECT_EQ(json::parse(decoded.out)["reason"], c.reason) << c.domain << " " << c.content;
+    }
+    EXPECT_EQ(outside.Connections(), 0);
+    EXPECT_TRUE(ServiceTest::TrapConnections("127.0.0.3:47448", 0).empty()) << "the forged service was asked";
 }
 
 // Contents that are not web addresses never reach the browser: the whole

@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/app_constants.h"
+#include "common/masking.h"
 #include "links/player_content.h"
 #include "player/print_job_qt.h"
 #include "player/printer_dialog_qt.h"
@@ -255,14 +256,18 @@ TEST(PlayerProgram, AForgedChainOnThePlatformHostEndsInTheDiagnostic) {
 }
 
 // The whole program: the service's pin document pins 127.0.0.2 to a key its
-// certificate lacks; the player's request there is blocked and half a second
-// later the program ends in the diagnostic path.
+// certificate lacks; the content the service names there is blocked and half
+// a second later the program ends in the diagnostic path.
 TEST(PlayerProgram, ABrowserRequestFailingItsPinsEndsInTheDiagnostic) {
     HttpClient control;
     control.pinningDisabled = true;
     const std::string wrongPins = R"([{"scope":"127.0.0.2","pins":["sha256/AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA="]}])";
     ASSERT_TRUE(control.Request(u"PUT", u"http://127.0.0.1:47480/control/pins", wrongPins, u"application/json").ok);
-    const WString link = TestSupport::SealLink("p", "https://127.0.0.2:47443/media/page.html", "https://127.0.0.1:47443");
+    // The service names it: a direct address on another host is no content a link may carry.
+    nlohmann::json content = nlohmann::json::object();
+    content[UnmaskConstant(Config::kKeyData)] = {{UnmaskConstant(Config::kKeyKind), "video"},
+                                                 {UnmaskConstant(Config::kKeyAddress), "https://127.0.0.2:47443/media/page.html"}};
+    const WString link = TestSupport::SealLink("p", "content-9", TestSupport::CannedServiceBase(content.dump()));
     const auto run = TestSupport::RunProcess(std::string(TOVANI_BIN_DIR) + "/tovani", {WideToUtf8(link)});
     control.Request(u"DELETE", u"http://127.0.0.1:47480/control/pins", "", u"");
     EXPECT_EQ(run.status, 0) << run.err;

@@ -14,6 +14,7 @@
 #include <QWebEngineView>
 
 #include <chrono>
+#include <clocale>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -340,6 +341,34 @@ TEST(PlayerProgram, APlatformHostWithTheWrongCertificateEndsInTheSslDialog) {
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.err.find("Network Connection Intercepted"), std::string::npos) << run.err;
     EXPECT_EQ(LastLine(run.err), "SSL_127.0.0.1");
+}
+
+// The Qt application adopts the user's locale, and under one that writes
+// decimals with a comma the C library reads "4.9.0" as 4. The program's
+// version is still 4.9 there: a service publishing 4.9 with its required flag
+// offers nothing and the player goes on to its content (a forged chain on the
+// platform's host, which ends it in its pin dialog); one publishing 4.95 does
+// end it in the mandatory update.
+TEST(PlayerProgram, VersionsReadTheSameUnderACommaDecimalLocale) {
+    const locale_t german = newlocale(LC_ALL_MASK, "de_DE.UTF-8", nullptr);
+    ASSERT_NE(german, nullptr) << "no de_DE.UTF-8 locale: scripts/setup generates it";
+    freelocale(german);
+    const auto run = [](const std::string& version) {
+        const std::string base = TestSupport::CannedServiceBase(R"({"version":)" + version + R"(,"is_required":"1"})");
+        const WString link = TestSupport::SealLink("p", "https://127.0.0.1:47446/content", base);
+        // Without a display the prompt and the dialog go to standard error, declined.
+        return RunPlayer({WideToUtf8(link)}, {{"LC_ALL", "de_DE.UTF-8"}, {"LANG", "de_DE.UTF-8"}, {"DISPLAY", ""}});
+    };
+    for (const std::string same : {"4.9", "\"4.9\"", "\"4.9.0\""}) {
+        const auto r = run(same);
+        EXPECT_EQ(r.status, 0) << same << r.err;
+        EXPECT_EQ(r.err.find("A mandatory update"), std::string::npos) << same << r.err;
+        EXPECT_NE(r.err.find("Network Connection Intercepted"), std::string::npos) << same << r.err;
+    }
+    const auto newer = run("\"4.95\"");
+    EXPECT_EQ(newer.status, 0) << newer.err;
+    EXPECT_NE(newer.err.find("A mandatory update"), std::string::npos) << newer.err;
+    EXPECT_EQ(newer.err.find("Network Connection Intercepted"), std::string::npos) << newer.err;
 }
 
 // A browser helper that identifies itself but cannot run pages while the

@@ -9,7 +9,10 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <map>
 #include <chrono>
 
 #include <gmock/gmock.h>
@@ -20,6 +23,7 @@
 #include "player/web_error_status_qt.h"
 #include "player/webview_host_qt.h"
 #include "service/device_identity.h"
+#include "tests/service/service_test_env.h"
 
 using BrowserTesting::BrowserTest;
 using BrowserTesting::DevUrl;
@@ -134,6 +138,58 @@ TEST_F(BrowserTrafficTest, AHostilePageCannotSendTheIdentityElsewhere) {
     for (const HeaderPair& header : ResourceIdentityHeaders(DevUrl("/echo/media/x.png"), GetDeviceIdentity(), GetDeviceDescription()))
         EXPECT_EQ(own.value(Q(ToLowerCopy(header.name))).toString(), Q(header.value)) << WideToUtf8(header.name);
     EXPECT_FALSE(GetDeviceDescription().empty());
+}
+
+// A page asks for images on storage buckets and CDN zones under the allowed
+// providers' suffixes, names anyone can rent: none of them receives the
+// machine's identity, on video paths or any other. The platform's own domain
+// and the product's video domain still get the video identity. The names lead
+// to the service's recording listener, which keeps each request as it arrived.
+TEST_F(BrowserTrafficTest, StorageBucketsUnderProviderSuffixesGetNoIdentity) {
+    ASSERT_TRUE(Start());
+    ServiceTest::ResetTraps();
+    const std::vector<std::string> hosts = {"their-bucket.s3.amazonaws.com", "d111111abcdef8.cloudfront.net",
+                                            "theirs.blob.core.windows.net",  "theirs.nyc3.digitaloceanspaces.com",
+                                            "s3.wasabisys.com",              "theirs.akamaized.net",
+                                            "vz-1.b-cdn.net",                "media.tovani-cdn.test",
+                                            "stream.tovanivideo.test"};
+    const auto addressOn = [](const std::string& host) {
+        return "https://" + host + ":47449" + (host.rfind("stream.", 0) == 0 ? "/lesson/video" : "/media/x.png");
+    };
+    ASSERT_TRUE(NavigateAndWait([&] { host->Navigate(DevUrl("/media/page.html")); }));
+    for (const std::string& name : hosts) RunJs(QString::fromStdString("new Image().src = '" + addressOn(name) + "'; true"));
+
+    // What arrived, by the host it was meant for.
+    std::map<std::string, std::string> arrived;
+    WaitFor([&] {
+        for (const ServiceTest::TrapConnection& c : ServiceTest::TrapConnections("127.0.0.6:47449", 0)) {
+            std::string lower = c.received;
+            for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+            const std::size_t at = lower.find("\r\nhost: ");
+            if (at != std::string::npos) arrived[lower.substr(at + 8, lower.find(':', at + 8) - at - 8)] = lower;
+        }
+        return arrived.size() >= hosts.size();
+    });
+    const WString identity = GetDeviceIdentity(), description = GetDeviceDescription();
+    ASSERT_FALSE(description.empty());
+    const std::optional<std::vector<HeaderPair>> all = NavigationHeaders(DevUrl("/"), identity, description);
+    ASSERT_TRUE(all.has_value());
+    for (const std::string& name : hosts) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(arrived.count(name)) << "nothing arrived for " << addressOn(name);
+        const std::string& request = arrived[name];
+        EXPECT_NE(request.find("\r\n" + WideToUtf8(ToLowerCopy(ClientHeader().name)) + ": "), std::string::npos) << request;
+        const std::vector<HeaderPair> expected = ResourceIdentityHeaders(Utf8ToWide(addressOn(name)), identity, description);
+        const bool own = name.find("tovani") != std::string::npos;
+        EXPECT_EQ(expected.empty(), !own);
+        for (const HeaderPair& header : *all) {
+            if (header.name == ClientHeader().name) continue;
+            const std::string line = "\r\n" + WideToUtf8(ToLowerCopy(header.name)) + ": ";
+            const bool sent = std::find(expected.begin(), expected.end(), header) != expected.end();
+            EXPECT_EQ(request.find(line) != std::string::npos, sent) << WideToUtf8(header.name) << "\n" << request;
+            if (sent) EXPECT_NE(request.find(line + WideToUtf8(ToLowerCopy(header.value))), std::string::npos) << request;
+        }
+    }
 }
 
 TEST_F(BrowserTrafficTest, OwnerCallbackSetsHeadersOnPageRequestsButCannotBreakThem) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "player/browser_environment_qt.h"
 
 int main(int argc, char** argv) {
@@ -12,8 +14,15 @@ int main(int argc, char** argv) {
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--inherited-switch --remote-debugging-port=9555");
     qputenv("QTWEBENGINE_REMOTE_DEBUGGING", "9556");
     // Chromium's fake camera and microphone stand in for real devices; the
-    // permission decisions stay with the host.
-    WebView::PrepareBrowserProcessEnvironment("--use-fake-device-for-media-stream");
+    // permission decisions stay with the host. Host names under the providers'
+    // suffixes and the product's own domains lead to the service's listener
+    // for them (one quoted switch: the rules hold spaces).
+    std::string names;
+    for (const char* suffix : {"amazonaws.com", "cloudfront.net", "windows.net", "digitaloceanspaces.com", "wasabisys.com",
+                               "akamaized.net", "b-cdn.net", "tovani-cdn.test", "tovanivideo.test"}) {
+        names += std::string(names.empty() ? "" : ",") + "MAP *." + suffix + " 127.0.0.6";
+    }
+    WebView::PrepareBrowserProcessEnvironment("--use-fake-device-for-media-stream \"--host-resolver-rules=" + names + "\"");
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }

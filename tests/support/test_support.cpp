@@ -6,13 +6,16 @@
 #include <thread>
 
 #include "common/app_constants.h"
+#include "common/base64.h"
 #include "common/masking.h"
 #include "links/envelope.h"
 
 #ifdef _WIN32
 #include <windows.h>
+#include <psapi.h>
 #else
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <poll.h>
 #include <spawn.h>
@@ -41,6 +44,13 @@ WString SealLink(const std::string& pass, const std::string& content, const std:
     const std::string key = ProfileKey();
     return ApplicationConstants.schemeWord + u":" + Utf8ToWide(SealEnvelope(pass, key)) + u":" +
            Utf8ToWide(SealEnvelope(content, key)) + u":" + Utf8ToWide(SealEnvelope(domain, key));
+}
+
+std::string CannedServiceBase(const std::string& body, int status) {
+    std::string encoded = Base64Encode(body);
+    for (char& c : encoded) c = c == '+' ? '-' : c == '/' ? '_' : c;
+    while (!encoded.empty() && encoded.back() == '=') encoded.pop_back();
+    return "https://127.0.0.1:47443/canned/" + std::to_string(status) + "/" + encoded;
 }
 
 std::string ReadFile(const std::string& path) {
@@ -133,6 +143,9 @@ ProcessResult RunOnce(const std::string& program, const std::vector<std::string>
         DWORD code = 0;
         GetExitCodeProcess(pi.hProcess, &code);
         result.status = static_cast<int>(code);
+        PROCESS_MEMORY_COUNTERS memory{};
+        memory.cb = sizeof memory;
+        if (K32GetProcessMemoryInfo(pi.hProcess, &memory, sizeof memory)) result.peakMemoryBytes = memory.PeakWorkingSetSize;
         if (code == 0xFFFFFFFFu && result.out.empty() && result.err.empty())
             result.err = "the program ended with 0xFFFFFFFF and printed nothing";
         CloseHandle(pi.hProcess);
@@ -201,8 +214,10 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
             }
         }
         int status = 0;
-        waitpid(pid, &status, 0);
+        rusage usage{};
+        wait4(pid, &status, 0, &usage);
         result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        result.peakMemoryBytes = static_cast<std::size_t>(usage.ru_maxrss) * 1024; // kilobytes on Linux
     }
     close(outPipe[0]);
     close(errPipe[0]);

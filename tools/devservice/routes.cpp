@@ -160,6 +160,25 @@ void Canned(const httplib::Request& req, httplib::Response& res) {
   res.set_content(*body, json::accept(*body) ? kJsonType : kTextType);
 }
 
+// /nested/<status>/<count>/<anything>: a service base whose every answer is
+// <count> opening brackets, a document nested as deep as it is long, made as
+// it is sent.
+void Nested(const httplib::Request& req, httplib::Response& res) {
+  std::string_view rest = std::string_view(req.path).substr(std::string_view("/nested/").size());
+  const size_t slash = rest.find('/');
+  const auto status = ParseInteger(rest.substr(0, slash), 200, 599);
+  if (!status || slash == std::string_view::npos) return SendMessage(res, 400, "bad nested status");
+  rest.remove_prefix(slash + 1);
+  const auto count = ParseInteger(rest.substr(0, rest.find('/')), 1, 64LL * 1024 * 1024);
+  if (!count) return SendMessage(res, 400, "bad nested count");
+  res.status = static_cast<int>(*status);
+  res.set_content_provider(static_cast<size_t>(*count), kJsonType,
+                           [](size_t, size_t length, httplib::DataSink& sink) {
+                             static const std::string chunk(64 * 1024, '[');
+                             return sink.write(chunk.data(), std::min(length, chunk.size()));
+                           });
+}
+
 void Echo(const httplib::Request& req, const std::string& body, httplib::Response& res,
           const std::string& listener) {
   json headers = json::object();
@@ -386,6 +405,7 @@ void Dispatch(const httplib::Request& req, const std::string& body, httplib::Res
     return PageScript(req, res, profile);
   }
   if (StartsWith(path, "/canned/")) return Canned(req, res);
+  if (StartsWith(path, "/nested/")) return Nested(req, res);
   if (path == "/echo" || StartsWith(path, "/echo/")) return Echo(req, body, res, listener);
   if (path == "/redirect") {
     res.set_header("Location", "/echo");

@@ -79,6 +79,8 @@ expect "content with POST" 405 'method not allowed' -X POST -H 'X-Client: tovani
 expect "canned as a service base" 200 '{"version":5}' "$B/canned/200/eyJ2ZXJzaW9uIjo1fQ/api/app/version"
 expect "canned bad base64" 400 'bad canned body' "$B/canned/200/a*b/x"
 expect "canned bad status" 400 'bad canned status' "$B/canned/42/e30/x"
+expect "nested as a service base" 500 '[[[[[' -X PUT --data-binary 'x' "$B/nested/500/5/api/player/content-data"
+expect "nested bad count" 400 'bad nested count' "$B/nested/200/0/x"
 expect "echo keeps body bytes" 200 '"body_base64":"cGFzcz0mPcOp"' -X PUT --data-binary 'pass=&=é' "$H/echo"
 expect "echo lower-cases headers" 200 '"x-custom":"Va"' -H 'X-Custom: Va' "$H/echo"
 expect "redirect not followed" 302 'redirecting' "$B/redirect"
