@@ -18,11 +18,15 @@ std::vector<PinEntry> gStore;
 } // namespace
 
 std::optional<PinEntry> FindPinEntry(const WString& host) {
-    const WString lowerHost = ToLowerCopy(host);
     std::shared_lock<std::shared_mutex> guard(gStoreLock);
+    return FindPinEntryIn(gStore, host);
+}
+
+std::optional<PinEntry> FindPinEntryIn(const std::vector<PinEntry>& entries, const WString& host) {
+    const WString lowerHost = ToLowerCopy(host);
     const PinEntry* best = nullptr;
     std::size_t bestLength = 0;
-    for (const PinEntry& entry : gStore) {
+    for (const PinEntry& entry : entries) {
         const WString scope = ToLowerCopy(entry.scope);
         if (scope == lowerHost) return entry;
         const WString dotted = u"." + scope;

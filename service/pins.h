@@ -15,6 +15,9 @@ struct PinEntry {
 
 // The store starts empty: until start-up fills it, no host is pinned.
 std::optional<PinEntry> FindPinEntry(const WString& host);
+// The same lookup in a list of entries (the first exact match, else the
+// longest suffix match).
+std::optional<PinEntry> FindPinEntryIn(const std::vector<PinEntry>& entries, const WString& host);
 std::vector<PinEntry> DefaultPins();
 void SetPins(std::vector<PinEntry> pins);
 std::vector<PinEntry> GetPins();
