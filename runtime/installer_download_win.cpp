@@ -250,7 +250,7 @@ InstallerDownload::Result InstallerDownload::Fetch(const WString& url, HANDLE fi
         const auto refused = [&check, &parts]() {
             // On the platform's primary domain this shows the diagnostic
             // dialog and does not return.
-            if (check.kind == SendingCheck::Kind::Pins) ValidateServerPins(check.chain, parts.host);
+            if (check.kind == SendingCheck::Kind::Pins) ValidateServerPinsAgainst(check.chain, parts.host, check.pins);
             return Failure("the server of " + WideToUtf8(parts.host) + " is not trusted");
         };
 

@@ -124,8 +124,13 @@ bool IsPrimaryDomainHost(const WString& host) {
 bool ValidateServerPins(const ServerChain& chain, const WString& host) {
     const std::optional<PinEntry> entry = FindPinEntry(host);
     if (!entry || entry->pins.empty()) return true;
+    return ValidateServerPinsAgainst(chain, host, *entry);
+}
+
+bool ValidateServerPinsAgainst(const ServerChain& chain, const WString& host, const PinEntry& entry) {
+    if (entry.pins.empty()) return true;
     if (!chain.haveCertificate) return false;
-    if (ChainMatchesPins(chain, *entry)) return true;
+    if (ChainMatchesPins(chain, entry)) return true;
     if (IsPrimaryDomainHost(host)) {
         DiagnosticDialog(Utf8ToWide("Network Connection Intercepted - اتصال غير آمن"),
                          u"A security program is blocking the secure connection.\nPlease disable 'HTTPS Scanning' or "

@@ -49,6 +49,9 @@ std::string SpkiPin(const std::string& spkiDer);
 // A mismatch on a host of the platform's primary domain shows the diagnostic
 // dialog and ends the process; every other mismatch returns false.
 bool ValidateServerPins(const ServerChain& chain, const WString& host);
+// The same against an entry the caller looked up (before start-up has filled
+// the store, the defaults').
+bool ValidateServerPinsAgainst(const ServerChain& chain, const WString& host, const PinEntry& entry);
 // The same decision, without the dialog (for callers that report it themselves).
 bool ChainMatchesPins(const ServerChain& chain, const PinEntry& entry);
 bool IsPrimaryDomainHost(const WString& host);

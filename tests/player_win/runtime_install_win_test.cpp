@@ -16,6 +16,7 @@
 
 #include "common/text.h"
 #include "tests/player_win/program_run.h"
+#include "tests/service/service_test_env.h"
 #include "tests/support/standin_runtime_win.h"
 #include "tests/support/test_support.h"
 
@@ -50,7 +51,7 @@ fs::path PerUserRuntimeRoot() {
 // Takes every runtime record away (per machine and per user) and puts the
 // test prefix's stand-in back afterwards.
 class NoRuntime : public ::testing::Test {
-protected:
+public:
     void SetUp() override {
         RemoveRuntimes();
         SetEnvironmentVariableW(L"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER", nullptr);
@@ -365,6 +366,23 @@ void ExpectRefused(const ProgramRun& run, const Answered& answered, const std::s
     EXPECT_FALSE(fs::exists(DownloadedInstaller()));
 }
 
+// One run per case, served as serve sets it up for the case's name: each
+// ends refused, with its log line.
+void ExpectEachRefused(const std::vector<std::pair<const char*, std::string>>& cases,
+                       const std::function<void(const char*)>& serve) {
+    for (const auto& [name, reason] : cases) {
+        SCOPED_TRACE(name);
+        NoRuntime::RemoveRuntimes();
+        serve(name);
+        StandInSession session(std::string("install-") + name);
+        Answered answered;
+        const ProgramRun run = RunProgram(WString(), Answer(answered, kInstallAnswers));
+        ASSERT_TRUE(run.ended);
+        ExpectRefused(run, answered, reason);
+        EXPECT_FALSE(HasPrefix(session.Journal(), "Controller created"));
+    }
+}
+
 TEST_F(NoRuntime, OnlyTheNamedSignersIntactInstallerRuns) {
     // Unsigned, signed by a trusted signer that is not the runtime's, signed
     // in the runtime signer's name by an authority nobody trusts, and
@@ -375,17 +393,7 @@ TEST_F(NoRuntime, OnlyTheNamedSignersIntactInstallerRuns) {
         {"rogue-signer", "Browser runtime: installer refused: the signer's chain fails"},
         {"tampered", "Browser runtime: installer refused: no valid signature (0x80096010)"},
     };
-    for (const auto& [variant, reason] : refused) {
-        SCOPED_TRACE(variant);
-        RemoveRuntimes();
-        ServeInstaller(variant);
-        StandInSession session(std::string("install-") + variant);
-        Answered answered;
-        const ProgramRun run = RunProgram(WString(), Answer(answered, kInstallAnswers));
-        ASSERT_TRUE(run.ended);
-        ExpectRefused(run, answered, reason);
-        EXPECT_FALSE(HasPrefix(session.Journal(), "Controller created"));
-    }
+    ExpectEachRefused(refused, [](const char* variant) { ServeInstaller(variant); });
 }
 
 TEST_F(NoRuntime, TheInstallerComesThroughRedirectsAndTheUsersProxy) {
@@ -426,16 +434,29 @@ TEST_F(NoRuntime, RedirectsToPlainHttpAnUntrustedHostOrWithoutEndFail) {
         {"redirect-selfsigned", "Browser runtime: download failed: the server of 127.0.0.3 is not trusted"},
         {"redirect-loop", "Browser runtime: download failed: more than 10 redirects"},
     };
-    for (const auto& [mode, reason] : cases) {
-        SCOPED_TRACE(mode);
-        RemoveRuntimes();
-        ServeMode(mode);
-        StandInSession session(std::string("install-") + mode);
-        Answered answered;
-        const ProgramRun run = RunProgram(WString(), Answer(answered, kInstallAnswers));
-        ASSERT_TRUE(run.ended);
-        ExpectRefused(run, answered, reason);
-    }
+    ExpectEachRefused(cases, [](const char* mode) { ServeMode(mode); });
+}
+
+// A redirect to the platform's own host, which presents a forged chain: the
+// pins hold for every hop, so the program ends in the interception dialog
+// (code 0, as that dialog ends it) and the server hears nothing after the
+// handshake.
+TEST_F(NoRuntime, ARedirectToAPlatformHostFailingItsPinsEndsInTheDialog) {
+    ServeInstaller();
+    ServeMode("redirect-forged");
+    ServiceTest::ResetTraps();
+    StandInSession session("install-forged");
+    Answered answered;
+    const ProgramRun run = RunProgram(WString(), Answer(answered, kInstallAnswers));
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(Captions(answered), (std::vector<std::string>{kPromptCaption, "Installing..."}));
+    EXPECT_FALSE(HasPrefix(run.log, "Browser runtime: downloaded")) << ::testing::PrintToString(run.log);
+    EXPECT_FALSE(HasPrefix(run.log, "Browser runtime: installer ended with"));
+    EXPECT_EQ(Narrow(RegistryString(kClientState, L"EBWebView")), "<no key>");
+    const std::vector<ServiceTest::TrapConnection> connections = ServiceTest::TrapConnections("127.0.0.1:47446", 1);
+    ASSERT_FALSE(connections.empty()) << "the forged listener was never reached";
+    for (const auto& connection : connections) EXPECT_EQ(connection.received, "") << connection.connection;
 }
 
 // Twelve pieces 3 s apart: longer than any whole-transfer limit of the

@@ -343,6 +343,7 @@ void Page(httplib::Response& res, const char* title) {
 //                        relative address, where the installer is
 //   redirect-http        302 to the plain-HTTP listener
 //   redirect-selfsigned  302 to the host with a self-signed certificate
+//   redirect-forged      302 to the platform's host with a forged chain
 //   redirect-loop        302 back to the same address, without end
 //   slow                 the installer in twelve pieces, one every 3 s
 //   stall                half the installer, then nothing for 45 s
@@ -399,6 +400,7 @@ void RuntimeInstaller(const std::string& path, httplib::Response& res, const std
     if (mode == "redirect") return redirect(302, "https://127.0.0.2:47443/runtime/hop");
     if (mode == "redirect-http") return redirect(302, "http://127.0.0.1:47480/runtime/final");
     if (mode == "redirect-selfsigned") return redirect(302, "https://127.0.0.3:47443/runtime/final");
+    if (mode == "redirect-forged") return redirect(302, "https://127.0.0.1:47446/runtime/final");
     if (mode == "redirect-loop") return redirect(302, "/runtime/MicrosoftEdgeWebview2Setup.exe");
     return RuntimeInstallerBody(res, stateDir, mode);
   }
