@@ -3,14 +3,12 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <filesystem>
-#include <fstream>
-
 #include "common/debug_log.h"
 #include "common/masking.h"
 #include "common/message_box_win.h"
+#include "app/download_window_win.h"
+#include "runtime/installer_signature_win.h"
 #include "runtime/webview2_loader_win.h"
-#include "service/http_client.h"
 
 namespace {
 
@@ -33,27 +31,23 @@ WString RuntimeInstallerPath() {
     return path + u"WebView2Installer.exe";
 }
 
-std::string DownloadRuntimeInstaller(const WString& url, const WString& path) {
-    HttpResponse response;
-    try {
-        // The installer's host is not one of the platform's: no pins, the
-        // system's certificate validation alone (as a browser would fetch it).
-        HttpClient client;
-        client.pinningDisabled = true;
-        response = client.Get(url);
-    } catch (const std::exception& e) {
-        return e.what();
+std::string DownloadRuntimeInstaller(const WString& url, const WString& path, bool& cancelled) {
+    cancelled = false;
+    // Replaces a file of that name; nobody else may open it while it is
+    // being written.
+    HANDLE file = CreateFileW(W(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return "cannot write " + WideToUtf8(path);
+    const InstallerDownload::Result result = DownloadWithProgress(url, file);
+    const bool flushed = FlushFileBuffers(file) != FALSE;
+    CloseHandle(file);
+    if (result.outcome == InstallerDownload::Outcome::Cancelled) {
+        cancelled = true;
+        return result.reason;
     }
-    if (!response.error.empty()) return response.error;
-    if (!response.ok) return "status " + std::to_string(response.statusCode);
-    // A page of text is not an installer: an error page with status 200 must
-    // not be handed to ShellExecute.
-    if (response.body.size() < 2 || response.body.compare(0, 2, "MZ") != 0) return "not a program";
-    std::ofstream out(std::filesystem::path(std::wstring(W(path))), std::ios::binary | std::ios::trunc);
-    if (!out) return "cannot write " + WideToUtf8(path);
-    out.write(response.body.data(), static_cast<std::streamsize>(response.body.size()));
-    out.close();
-    if (!out) return "cannot write " + WideToUtf8(path);
+    if (result.outcome != InstallerDownload::Outcome::Done) return result.reason;
+    if (!flushed) return "cannot write " + WideToUtf8(path);
+    DebugLog("Browser runtime: downloaded " + std::to_string(result.bytes) + " bytes from " +
+             WideToUtf8(result.finalUrl));
     return {};
 }
 
@@ -74,13 +68,33 @@ bool EnsureBrowserRuntime() {
                    u"Installing...", MessageIcon::Information, MessageButtons::Ok);
 
     const WString installer = RuntimeInstallerPath();
-    const std::string failure = DownloadRuntimeInstaller(url, installer);
-    if (!failure.empty()) {
-        DebugLog("Browser runtime: download failed: " + failure);
+    const auto downloadError = [&installer](const std::string& why) {
+        DeleteFileW(W(installer));
+        DebugLog("Browser runtime: " + why);
         ShowMessageBox(u"Failed to download WebView2 Runtime.\nPlease check your internet connection.",
                        u"Download Error", MessageIcon::Error, MessageButtons::Ok);
         return false;
+    };
+    bool cancelled = false;
+    const std::string failure = DownloadRuntimeInstaller(url, installer, cancelled);
+    if (cancelled) {
+        // The user chose not to install, as when declining at first.
+        DeleteFileW(W(installer));
+        DebugLog("Browser runtime: download cancelled");
+        return false;
     }
+    if (!failure.empty()) return downloadError("download failed: " + failure);
+
+    // What is checked is what runs: the file stays open, shared for reading
+    // only, until the installer has ended.
+    HANDLE held = CreateFileW(W(installer), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    const std::string refusal = CheckInstallerSignature(installer, held);
+    if (!refusal.empty()) {
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+        return downloadError("installer refused: " + refusal);
+    }
+    DebugLog("Browser runtime: installer signature accepted");
 
     SHELLEXECUTEINFOW run{};
     run.cbSize = sizeof run;
@@ -96,6 +110,7 @@ bool EnsureBrowserRuntime() {
     } else {
         DebugLog("Browser runtime: the installer could not be started, error " + std::to_string(GetLastError()));
     }
+    CloseHandle(held);
 
     if (BrowserRuntimePresent()) {
         DeleteFileW(W(installer));

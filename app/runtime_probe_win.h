@@ -13,6 +13,7 @@ bool EnsureBrowserRuntime();
 // The download path of the installer: the temporary folder and
 // "WebView2Installer.exe".
 WString RuntimeInstallerPath();
-// Fetches url over HTTPS into path (replacing what is there); empty on
-// success, else why it failed.
-std::string DownloadRuntimeInstaller(const WString& url, const WString& path);
+// Fetches url over HTTPS into path (replacing what is there), showing the
+// progress window; empty on success, else why it failed or was cancelled
+// (cancelled set).
+std::string DownloadRuntimeInstaller(const WString& url, const WString& path, bool& cancelled);

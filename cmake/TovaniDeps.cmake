@@ -13,7 +13,7 @@ if(WIN32)
   target_compile_definitions(tovani_platform_deps INTERFACE
       UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00)
   target_link_libraries(tovani_platform_deps INTERFACE
-      bcrypt winhttp crypt32 ws2_32 ole32 oleaut32 wbemuuid advapi32 shell32 user32 gdi32 gdiplus version winspool)
+      bcrypt winhttp crypt32 wintrust ws2_32 ole32 oleaut32 wbemuuid advapi32 shell32 user32 gdi32 gdiplus version winspool)
   target_link_options(tovani_platform_deps INTERFACE -static)
 else()
   find_package(nlohmann_json 3.11 REQUIRED)

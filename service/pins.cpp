@@ -19,11 +19,15 @@ std::vector<PinEntry> gStore;
 } // namespace
 
 std::optional<PinEntry> FindPinEntry(const WString& host) {
-    const WString lowerHost = ToLowerCopy(host);
     std::shared_lock<std::shared_mutex> guard(gStoreLock);
+    return FindPinEntryIn(gStore, host);
+}
+
+std::optional<PinEntry> FindPinEntryIn(const std::vector<PinEntry>& entries, const WString& host) {
+    const WString lowerHost = ToLowerCopy(host);
     const PinEntry* best = nullptr;
     std::size_t bestLength = 0;
-    for (const PinEntry& entry : gStore) {
+    for (const PinEntry& entry : entries) {
         const WString scope = ToLowerCopy(entry.scope);
         if (scope == lowerHost) return entry;
         const WString dotted = u"." + scope;
@@ -121,8 +125,13 @@ bool IsPrimaryDomainHost(const WString& host) {
 bool ValidateServerPins(const ServerChain& chain, const WString& host) {
     const std::optional<PinEntry> entry = FindPinEntry(host);
     if (!entry || entry->pins.empty()) return true;
+    return ValidateServerPinsAgainst(chain, host, *entry);
+}
+
+bool ValidateServerPinsAgainst(const ServerChain& chain, const WString& host, const PinEntry& entry) {
+    if (entry.pins.empty()) return true;
     if (!chain.haveCertificate) return false;
-    if (ChainMatchesPins(chain, *entry)) return true;
+    if (ChainMatchesPins(chain, entry)) return true;
     if (IsPrimaryDomainHost(host)) {
         DiagnosticDialog(Utf8ToWide("Network Connection Intercepted - اتصال غير آمن"),
                          u"A security program is blocking the secure connection.\nPlease disable 'HTTPS Scanning' or "

@@ -15,6 +15,9 @@ struct PinEntry {
 
 // The store starts empty: until start-up fills it, no host is pinned.
 std::optional<PinEntry> FindPinEntry(const WString& host);
+// The same lookup in a list of entries (the first exact match, else the
+// longest suffix match).
+std::optional<PinEntry> FindPinEntryIn(const std::vector<PinEntry>& entries, const WString& host);
 std::vector<PinEntry> DefaultPins();
 void SetPins(std::vector<PinEntry> pins);
 std::vector<PinEntry> GetPins();
@@ -46,6 +49,9 @@ std::string SpkiPin(const std::string& spkiDer);
 // A mismatch on a host of the platform's primary domain shows the diagnostic
 // dialog and ends the process; every other mismatch returns false.
 bool ValidateServerPins(const ServerChain& chain, const WString& host);
+// The same against an entry the caller looked up (before start-up has filled
+// the store, the defaults').
+bool ValidateServerPinsAgainst(const ServerChain& chain, const WString& host, const PinEntry& entry);
 // The same decision, without the dialog (for callers that report it themselves).
 bool ChainMatchesPins(const ServerChain& chain, const PinEntry& entry);
 bool IsPrimaryDomainHost(const WString& host);

@@ -356,12 +356,75 @@ void Page(httplib::Response& res, const char* title) {
   Send(res, 200, html, kHtmlType);
 }
 
-void RuntimeInstaller(httplib::Response& res, const std::string& stateDir) {
+// How the runtime installer is handed out, chosen by the tests with the first
+// word of STATEDIR/runtime-installer.mode (none: served at once):
+//   redirect             302 to another host, whose answer is a 307 to a
+//                        relative address, where the installer is
+//   redirect-http        302 to the plain-HTTP listener
+//   redirect-selfsigned  302 to the host with a self-signed certificate
+//   redirect-forged      302 to the platform's host with a forged chain
+//   redirect-loop        302 back to the same address, without end
+//   slow                 the installer in twelve pieces, one every 3 s
+//   stall                half the installer, then nothing for 45 s
+//   large N              N bytes made as they are sent ("MZ", then zeros)
+std::string RuntimeInstallerMode(const std::string& stateDir) {
+  std::ifstream in(stateDir + "/runtime-installer.mode");
+  std::string word;
+  if (!stateDir.empty() && in) in >> word;
+  return word;
+}
+
+void RuntimeInstallerBody(httplib::Response& res, const std::string& stateDir, const std::string& mode) {
+  if (mode == "large") {
+    std::ifstream in(stateDir + "/runtime-installer.mode");
+    std::string word, count;
+    in >> word >> count;
+    const auto size = ParseInteger(count, 2, 4LL * 1024 * 1024 * 1024);
+    if (!size) return Send(res, 400, "large needs a size\n", kTextType);
+    res.set_content_provider(static_cast<size_t>(*size), "application/octet-stream",
+                             [](size_t offset, size_t length, httplib::DataSink& sink) {
+                               static const std::string zeros(64 * 1024, '\0');
+                               std::string piece = zeros.substr(0, std::min(length, zeros.size()));
+                               for (size_t i = 0; i < piece.size() && offset + i < 2; ++i)
+                                 piece[i] = "MZ"[offset + i];
+                               return sink.write(piece.data(), piece.size());
+                             });
+    return;
+  }
   std::ifstream in(stateDir + "/runtime-installer.exe", std::ios::binary);
   if (stateDir.empty() || !in) return SendMessage(res, 404, "no runtime installer");
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  Send(res, 200, bytes.str(), "application/octet-stream");
+  std::ostringstream read;
+  read << in.rdbuf();
+  auto bytes = std::make_shared<const std::string>(read.str());
+  if (mode != "slow" && mode != "stall") return Send(res, 200, *bytes, "application/octet-stream");
+  const size_t piece = std::max<size_t>(1, bytes->size() / 12 + 1);
+  const bool slow = mode == "slow";
+  res.set_content_provider(bytes->size(), "application/octet-stream",
+                           [bytes, piece, slow](size_t offset, size_t length, httplib::DataSink& sink) {
+                             if (slow && offset > 0 && !PausableSleep(3000)) return false;
+                             if (!slow && offset >= bytes->size() / 2 && !PausableSleep(45000)) return false;
+                             const size_t limit = slow ? piece : (offset < bytes->size() / 2 ? bytes->size() / 2 - offset : length);
+                             const size_t n = std::min({length, limit, bytes->size() - offset});
+                             return sink.write(bytes->data() + offset, n);
+                           });
+}
+
+void RuntimeInstaller(const std::string& path, httplib::Response& res, const std::string& stateDir) {
+  const std::string mode = RuntimeInstallerMode(stateDir);
+  const auto redirect = [&res](int status, const std::string& to) {
+    res.set_header("Location", to);
+    Send(res, status, "moved to " + to + "\n", kTextType);
+  };
+  if (path == "/runtime/MicrosoftEdgeWebview2Setup.exe") {
+    if (mode == "redirect") return redirect(302, "https://127.0.0.2:47443/runtime/hop");
+    if (mode == "redirect-http") return redirect(302, "http://127.0.0.1:47480/runtime/final");
+    if (mode == "redirect-selfsigned") return redirect(302, "https://127.0.0.3:47443/runtime/final");
+    if (mode == "redirect-forged") return redirect(302, "https://127.0.0.1:47446/runtime/final");
+    if (mode == "redirect-loop") return redirect(302, "/runtime/MicrosoftEdgeWebview2Setup.exe");
+    return RuntimeInstallerBody(res, stateDir, mode);
+  }
+  if (path == "/runtime/hop") return redirect(307, "final?from=hop");
+  RuntimeInstallerBody(res, stateDir, mode);
 }
 
 // --- dispatch -----------------------------------------------------------------
@@ -370,7 +433,15 @@ void Dispatch(const httplib::Request& req, const std::string& body, httplib::Res
               ServiceState& state,
               const std::string& listener) {
   const Profile& profile = state.profile;
-  const std::string& path = req.path;
+  // A request line may name the whole address (absolute form, which Wine
+  // sends inside a proxy's tunnel); servers must accept it.
+  std::string_view origin = req.path;
+  for (std::string_view scheme : {"https://", "http://"}) {
+    if (origin.substr(0, scheme.size()) != scheme) continue;
+    const size_t slash = origin.find('/', scheme.size());
+    origin = slash == std::string_view::npos ? std::string_view("/") : origin.substr(slash);
+  }
+  const std::string path(origin);
 
   if (path == "/") {
     if (!IsGet(req)) return MethodNotAllowed(res, "GET, HEAD");
@@ -445,10 +516,11 @@ void Dispatch(const httplib::Request& req, const std::string& body, httplib::Res
   }
   if (path == "/control/pins") return ControlPins(req, body, res, state);
   // The browser runtime's installer: whatever the tests placed in the state
-  // folder (the stand-in installer), 404 while there is none.
-  if (path == "/runtime/MicrosoftEdgeWebview2Setup.exe") {
+  // folder (the stand-in installer), 404 while there is none, handed out as
+  // the tests chose.
+  if (path == "/runtime/MicrosoftEdgeWebview2Setup.exe" || path == "/runtime/hop" || path == "/runtime/final") {
     if (!IsGet(req)) return MethodNotAllowed(res, "GET, HEAD");
-    return RuntimeInstaller(res, state.stateDir);
+    return RuntimeInstaller(path, res, state.stateDir);
   }
   SendMessage(res, 404, "not found");
 }
