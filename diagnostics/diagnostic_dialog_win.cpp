@@ -1,15 +1,19 @@
-// The Windows diagnostic dialog: an HTML application in its own mshta
-// process that outlives the player, with a message box when mshta cannot
-// start. The title and text also go to standard error, where support scripts
+// The Windows diagnostic dialog: an HTML application in its own process of
+// the system's mshta that outlives the player, with a message box when mshta
+// cannot start. The title and text also go to standard error, where support scripts
 // and the tests (which run without a display) can read the code.
 #include "diagnostics/diagnostic_dialog_win.h"
 
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <utility>
 #include <vector>
 
+#include "common/system_program_win.h"
 #include "diagnostics/diagnostic_dialog.h"
 
 namespace {
@@ -36,20 +40,35 @@ void WriteToStandardError(const std::string& utf8) {
     }
 }
 
-// Tests and headless runs set TOVANI_NO_DIALOG: no window is tried at all.
-bool DialogsSuppressed() {
-    wchar_t value[8] = {};
-    const DWORD length = GetEnvironmentVariableW(L"TOVANI_NO_DIALOG", value, 8);
-    return length > 0 && !(length == 1 && value[0] == L'0');
+// Every inserted text stays text: markup characters become references, and
+// so does "%", which the about: address would otherwise read as an escape.
+// A double quote never reaches the command line, so the page stays one
+// quoted argument.
+WString PageText(const WString& text) {
+    static constexpr std::pair<char16_t, const char16_t*> kReferences[] = {
+        {u'&', u"&amp;"}, {u'<', u"&lt;"}, {u'>', u"&gt;"}, {u'"', u"&quot;"}, {u'\'', u"&#39;"}, {u'%', u"&#37;"}};
+    WString out;
+    out.reserve(text.size());
+    for (const char16_t c : text) {
+        const auto* found = std::find_if(std::begin(kReferences), std::end(kReferences),
+                                         [c](const auto& reference) { return reference.first == c; });
+        if (found == std::end(kReferences)) {
+            out.push_back(c);
+        } else {
+            out += found->second;
+        }
+    }
+    return out;
 }
 
 } // namespace
 
 WString DiagnosticDialogCommandLine(const WString& title, const WString& text, const WString& arabicText,
                                     const std::string& code) {
+    const WString program = SystemProgramPath(u"mshta.exe");
     WString html;
-    html += u"mshta \"about:<html><head><title>";
-    html += title;
+    html += u"\"" + program + u"\" \"about:<html><head><title>";
+    html += PageText(title);
     html += u"</title>";
     html += u"<hta:application id='diag' border='dialog' innerborder='no' scroll='no' ";
     html += u"maximizebutton='no' minimizebutton='no' sysmenu='yes' ";
@@ -70,12 +89,12 @@ WString DiagnosticDialogCommandLine(const WString& title, const WString& text, c
     html += u".info{font-size:11px;color:#888;margin-top:8px;}";
     html += u"</style></head><body>";
     html += u"<div class='icon'>&#9888;</div>";
-    html += u"<h2>" + title + u"</h2>";
-    html += u"<p>" + text + u"</p>";
-    html += u"<p class='ar'>" + arabicText + u"</p>";
+    html += u"<h2>" + PageText(title) + u"</h2>";
+    html += u"<p>" + PageText(text) + u"</p>";
+    html += u"<p class='ar'>" + PageText(arabicText) + u"</p>";
     html += u"<p style='margin-top:15px;color:#e94560;font-size:12px;'>";
     html += u"&#128274; Diagnostic Code / كود التشخيص</p>";
-    html += u"<textarea id='dc' readonly onclick='this.select()'>" + WidenBytes(code) + u"</textarea>";
+    html += u"<textarea id='dc' readonly onclick='this.select()'>" + PageText(WidenBytes(code)) + u"</textarea>";
     html += u"<div>";
     html += u"<button class='btn' onclick='copyCode()'>&#128203; Copy Code</button>";
     html += u"<button class='btn' style='background:#555;' onclick='window.close()'>Close</button>";
@@ -92,15 +111,18 @@ WString DiagnosticDialogCommandLine(const WString& title, const WString& text, c
     return html;
 }
 
-bool StartDetached(const WString& commandLine) {
+bool StartDetached(const WString& program, const WString& commandLine) {
+    // A program named by its full path only: nothing beside the player or
+    // on the search path can stand in for it.
+    if (program.empty()) return false;
     // CreateProcessW may write into the command line: give it a copy.
     std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
     buffer.push_back(L'\0');
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &startup,
-                        &process)) {
+    if (!CreateProcessW(WinText(program), buffer.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
+                        &startup, &process)) {
         return false;
     }
     CloseHandle(process.hThread);
@@ -164,7 +186,7 @@ void DiagnosticDialog(const WString& title, const WString& text, const WString& 
     CopyCodeToClipboard(code);
     const WString fallback = DiagnosticFallbackText(text, arabicText, code);
     WriteToStandardError(WideToUtf8(title) + "\n" + WideToUtf8(fallback) + "\n");
-    if (!DialogsSuppressed() && !StartDetached(DiagnosticDialogCommandLine(title, text, arabicText, code))) {
+    if (!StartDetached(SystemProgramPath(u"mshta.exe"), DiagnosticDialogCommandLine(title, text, arabicText, code))) {
         MessageBoxW(nullptr, WinText(fallback), WinText(title), MB_ICONERROR | MB_OK | MB_TOPMOST | MB_SETFOREGROUND);
     }
     HardExit();

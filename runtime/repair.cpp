@@ -1,28 +1,29 @@
 #include "runtime/repair.h"
 
-#include <fstream>
 #include <system_error>
 
 namespace Repair {
 
 namespace fs = std::filesystem;
 
-fs::path TempFolder() {
-    std::error_code ec;
-    fs::path folder = fs::temp_directory_path(ec);
-    return ec ? fs::path(".") : folder;
+fs::path FlagFile() {
+    const fs::path folder = RepairFolder();
+    return folder.empty() ? fs::path() : folder / kFlagFileName;
 }
 
-fs::path FlagFile() { return TempFolder() / kFlagFileName; }
-
 Decision DecideRepair(const fs::path& flagFile) {
+    if (flagFile.empty()) return Decision::StartRepair;
     std::error_code ec;
-    if (fs::exists(flagFile, ec)) {
+    // Whatever stands at the name counts (a link is not followed).
+    if (fs::exists(fs::symlink_status(flagFile, ec))) {
         fs::remove(flagFile, ec);
         return Decision::ReportFailure;
     }
-    std::ofstream out(flagFile);
-    if (out) out << kFlagContent;
+#ifdef _WIN32
+    CreateExclusive(flagFile, "repair_attempted\r\n"); // as text mode writes it
+#else
+    CreateExclusive(flagFile, kFlagContent);
+#endif
     return Decision::StartRepair;
 }
 
@@ -46,8 +47,10 @@ std::string WindowsRepairScript(std::uint32_t processId, const WString& executab
         "echo Application closed.",
         "echo.",
         "echo [1/4] Killing WebView2 processes...",
-        "taskkill /F /IM msedgewebview2.exe /T 2>NUL",
-        "taskkill /F /IM msedge.exe /T 2>NUL",
+        // The user's own browsers and other programs' web views are none of
+        // the repair's business: the player ends exactly its own.
+        "rem The player ended its own browser processes before it closed;",
+        "rem the user's other browsers and web views are left alone.",
         "timeout /t 2 /nobreak >NUL",
         "echo [2/4] Deleting WebView2 user cache...",
         // Only the player's own data: the shared Edge folders belong to other programs too.
@@ -96,10 +99,9 @@ std::string ShellRepairScript(std::uint32_t processId, const std::string& execut
         "while kill -0 " + pid + " 2>/dev/null; do sleep 1; done",
         "echo 'Application closed.'",
         "echo '[1/4] Killing WebView2 processes...'",
-        // Browser helpers left without their player (adopted by init).
-        "for p in $(pgrep -x QtWebEngineProc 2>/dev/null); do",
-        "  [ \"$(ps -o ppid= -p \"$p\" 2>/dev/null | tr -d ' ')\" = 1 ] && kill -9 \"$p\" 2>/dev/null",
-        "done",
+        // The player ended its own browser helpers before it closed; those
+        // of other programs are none of its business.
+        "echo '      (ended by the player)'",
         "sleep 2",
         "echo '[2/4] Deleting WebView2 user cache...'",
         "rm -rf " + ShellQuote(userDataFolder + "/Cache") + " 2>/dev/null",
@@ -119,13 +121,26 @@ std::string ShellRepairScript(std::uint32_t processId, const std::string& execut
     return script;
 }
 
+namespace {
+// Names compare as the file system does: Windows ignores case, Linux does not.
+bool IsStaleCopyName(const fs::path& name, const fs::path& leaf) {
+#ifdef _WIN32
+    const WString text = ToLowerCopy(name.u16string());
+    const WString prefix = ToLowerCopy(leaf.u16string() + u"_bad_");
+#else
+    const std::string text = name.string();
+    const std::string prefix = leaf.string() + "_bad_";
+#endif
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+} // namespace
+
 void StaleDataSweep(const fs::path& userDataFolder) {
     const fs::path parent = userDataFolder.parent_path();
-    const std::string prefix = userDataFolder.filename().string() + "_bad_";
+    const fs::path leaf = userDataFolder.filename();
     std::error_code ec;
     for (fs::directory_iterator it(parent, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.rfind(prefix, 0) != 0) continue;
+        if (!IsStaleCopyName(it->path().filename(), leaf)) continue;
         std::error_code typeError;
         if (!it->is_directory(typeError) || it->is_symlink(typeError)) continue;
         std::error_code removeError;

@@ -1,8 +1,9 @@
 #pragma once
 // The clean-up before every browser start and the one-shot repair after a
-// failed one: a script in the temporary folder waits for the player to end,
-// stops its browser processes, clears its browser data, relaunches it and
-// deletes itself. A flag file makes sure the repair is tried once in a row.
+// failed one: a script in a folder only the user can write waits for the
+// player to end, clears its browser data, relaunches it and deletes itself.
+// The player ends its own browser processes before it goes. A flag file
+// makes sure the repair is tried once in a row.
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -14,9 +15,17 @@ namespace Repair {
 inline constexpr char kFlagFileName[] = "webview2_repair_done.flag";
 inline constexpr char kFlagContent[] = "repair_attempted\n";
 
-std::filesystem::path TempFolder();
-std::filesystem::path FlagFile();
-std::filesystem::path ScriptFile(); // .bat on Windows, .sh on Linux
+// The folder of the flag and the script; empty when there is none that only
+// this user can write (then nothing is repaired). Windows: the per-user
+// temporary folder. Linux: the user's runtime folder when it is private,
+// else a private folder of the user's own in the temporary folder.
+std::filesystem::path RepairFolder();
+std::filesystem::path FlagFile();   // empty without a repair folder
+std::filesystem::path ScriptFile(); // .bat on Windows, .sh on Linux; empty likewise
+
+// Creates a new file with these bytes; false when anything exists at that
+// name already (a link is never followed) or the file cannot be written.
+bool CreateExclusive(const std::filesystem::path& file, const std::string& bytes);
 
 enum class Decision { StartRepair, ReportFailure };
 // Flag present: delete it and report. Absent: write it and repair (also when

@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 
 #include "common/message_box_qt.h"
+#include "diagnostics/diagnostic_dialog.h"
 #include "runtime/repair.h"
 
 namespace Repair {
@@ -18,13 +18,16 @@ void RunRepairScript(const WString& userDataFolder) {
     if (n <= 0) return;
     const std::string program(executable, static_cast<std::size_t>(n));
     const std::filesystem::path script = ScriptFile();
-    {
-        std::ofstream out(script, std::ios::trunc);
-        if (!out) return;
-        out << ShellRepairScript(static_cast<std::uint32_t>(getpid()), program, WideToUtf8(userDataFolder));
-        if (!out.good()) return;
+    if (script.empty()) return;
+    // A script left from an earlier repair sits in our private folder: ours to replace.
+    unlink(script.c_str());
+    if (!CreateExclusive(script, ShellRepairScript(static_cast<std::uint32_t>(getpid()), program,
+                                                   WideToUtf8(userDataFolder)))) {
+        return;
     }
     ShowMessageBox(RepairMessage(), u"Repairing...", MessageIcon::Information, MessageButtons::Ok);
+    // Exactly this player's browser helpers, with all they started.
+    ChildBrowserSweep();
     // Nothing of ours stays open in the script or the program it relaunches.
     QProcess runner;
     runner.setProgram(QStringLiteral("/bin/sh"));

@@ -3,12 +3,17 @@
 #include "runtime/repair.h"
 #include "runtime/repair_win.h"
 
-#include <shellapi.h>
+#include <aclapi.h>
 #include <tlhelp32.h>
 
-#include <fstream>
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <vector>
 
 #include "common/message_box_win.h"
+#include "common/process_command_line_win.h"
+#include "common/system_program_win.h"
 
 namespace Repair {
 
@@ -42,7 +47,32 @@ bool ParentAlive(DWORD parentId, HANDLE helper) {
 
 } // namespace
 
-std::filesystem::path ScriptFile() { return TempFolder() / "webview2_repair.bat"; }
+// The per-user temporary folder belongs to the user alone.
+std::filesystem::path RepairFolder() {
+    std::error_code ec;
+    std::filesystem::path folder = std::filesystem::temp_directory_path(ec);
+    return ec ? std::filesystem::path() : folder;
+}
+
+std::filesystem::path ScriptFile() {
+    const std::filesystem::path folder = RepairFolder();
+    return folder.empty() ? folder : folder / "webview2_repair.bat";
+}
+
+bool CreateExclusive(const std::filesystem::path& file, const std::string& bytes) {
+    if (file.empty()) return false;
+    // CREATE_NEW fails on any existing name, a link included.
+    const HANDLE handle =
+        CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool complete = bytes.empty() || (WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                                                      nullptr) &&
+                                            written == bytes.size());
+    CloseHandle(handle);
+    if (!complete) DeleteFileW(file.c_str());
+    return complete;
+}
 
 void OrphanBrowserSweep() {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -102,10 +132,10 @@ WString EscapePercent(const WString& path) {
     return out;
 }
 
-bool WriteScript(const std::filesystem::path& file, const WString& userDataFolder) {
+std::string ScriptBytes(const WString& userDataFolder) {
     wchar_t executable[MAX_PATH] = {};
     const DWORD length = GetModuleFileNameW(nullptr, executable, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return false;
+    if (length == 0 || length >= MAX_PATH) return {};
     const WString program(reinterpret_cast<const char16_t*>(executable), length);
     std::string lines = WindowsRepairScript(GetCurrentProcessId(), EscapePercent(program), EscapePercent(userDataFolder));
     // Text mode: every line feed becomes CR LF.
@@ -114,22 +144,209 @@ bool WriteScript(const std::filesystem::path& file, const WString& userDataFolde
         if (c == u'\n') script += u"\r";
         script.push_back(c);
     }
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out << EncodeBatchScript(script, GetOEMCP());
-    out.close();
-    return static_cast<bool>(out);
+    return EncodeBatchScript(script, GetOEMCP());
+}
+
+struct HandleCloser {
+    void operator()(HANDLE handle) const {
+        if (handle != nullptr && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    }
+};
+using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+
+// The user this process runs as, and the owner its new files get (an
+// elevated administrator's files belong to the Administrators group).
+bool IsOwnedByUs(PSID owner) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    const UniqueHandle tokenHandle(token);
+    for (TOKEN_INFORMATION_CLASS kind : {TokenUser, TokenOwner}) {
+        DWORD size = 0;
+        GetTokenInformation(token, kind, nullptr, 0, &size);
+        std::vector<unsigned char> buffer(size);
+        if (size == 0 || !GetTokenInformation(token, kind, buffer.data(), size, &size)) continue;
+        const PSID sid = kind == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid
+                                           : reinterpret_cast<TOKEN_OWNER*>(buffer.data())->Owner;
+        if (EqualSid(sid, owner)) return true;
+    }
+    return false;
+}
+
+// An earlier script of ours under the name (its run never came, or it could
+// not delete itself) goes; anything else there stays.
+bool RemoveOurPlainFile(const std::filesystem::path& file) {
+    const UniqueHandle handle(CreateFileW(file.c_str(), DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                          FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (handle.get() == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle.get(), &info)) return false;
+    if ((info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+        info.nNumberOfLinks != 1) {
+        return false;
+    }
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(handle.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                        &descriptor) != ERROR_SUCCESS) {
+        return false;
+    }
+    const bool ours = owner != nullptr && IsOwnedByUs(owner);
+    LocalFree(descriptor);
+    if (!ours) return false;
+    // The very file just checked, through its handle.
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    return SetFileInformationByHandle(handle.get(), FileDispositionInfo, &disposition, sizeof disposition) != 0;
+}
+
+// The script under its usual name, or, when something that is not ours holds
+// that name, under a fresh one beside it. Empty when none can be written.
+std::filesystem::path WriteScript(const std::string& bytes) {
+    const std::filesystem::path usual = ScriptFile();
+    if (usual.empty() || bytes.empty()) return {};
+    if (CreateExclusive(usual, bytes)) return usual;
+    if (RemoveOurPlainFile(usual) && CreateExclusive(usual, bytes)) return usual;
+    for (unsigned attempt = 0; attempt < 16; ++attempt) {
+        const std::filesystem::path fresh =
+            usual.parent_path() / (L"webview2_repair_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+                                   std::to_wstring(GetTickCount() + attempt) + L".bat");
+        if (CreateExclusive(fresh, bytes)) return fresh;
+    }
+    return {};
 }
 
 } // namespace
 
+std::wstring RepairCommandLine(const std::wstring& cmd, const std::wstring& scriptName) {
+    // The script is named relative to the folder cmd starts in, so no part of
+    // the folder's path meets cmd's parser (which expands %...% even inside
+    // quotes). /s: cmd drops exactly the outer pair of quotes and runs the
+    // quoted name inside as one word; /d: no AutoRun commands; /v:off: no
+    // delayed expansion of "!".
+    return L"\"" + cmd + L"\" /d /v:off /s /c \"\".\\" + scriptName + L"\"\"";
+}
+
+bool StartRepairScript(const std::filesystem::path& script) {
+    const WString systemCmd = SystemProgramPath(u"cmd.exe");
+    const std::wstring cmd(systemCmd.begin(), systemCmd.end());
+    if (cmd.empty()) return false;
+    std::wstring commandLine = RepairCommandLine(cmd, script.filename().wstring());
+    const std::wstring folder = script.parent_path().wstring();
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOW;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(cmd.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                        CREATE_NEW_CONSOLE | CREATE_UNICODE_ENVIRONMENT, nullptr, folder.c_str(), &startup, &process)) {
+        return false;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+namespace {
+
+// The folder stands in the line as a whole path (not as the start of a
+// longer folder name); names compare without case, as the file system does.
+bool NamesFolder(const std::wstring& commandLine, const WString& folder) {
+    if (folder.empty()) return false;
+    const WString line = ToLowerCopy(WStringView(reinterpret_cast<const char16_t*>(commandLine.data()), commandLine.size()));
+    const WString wanted = ToLowerCopy(folder);
+    for (std::size_t at = line.find(wanted); at != WString::npos; at = line.find(wanted, at + 1)) {
+        const std::size_t after = at + wanted.size();
+        if (after == line.size() || line[after] == u'\\' || line[after] == u'/' || line[after] == u'"' ||
+            line[after] == u' ') {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsBrowserProgram(const wchar_t* exeName) {
+    const WString name = ToLowerCopy(WStringView(reinterpret_cast<const char16_t*>(exeName), wcsnlen(exeName, MAX_PATH)));
+    return name == u"msedgewebview2.exe" || name == u"msedge.exe";
+}
+
+struct Process {
+    DWORD parent = 0;
+    bool browser = false;
+    UniqueHandle handle;       // opened while listing: the same process to the end
+    ULONGLONG created = 0;
+};
+
+// A parent id counts only for a parent older than its child: ids are reused.
+bool IsParentOf(const std::map<DWORD, Process>& processes, DWORD parent, const Process& child) {
+    const auto it = processes.find(parent);
+    if (it == processes.end() || it->second.handle == nullptr) return false;
+    return it->second.created != 0 && child.created != 0 && it->second.created <= child.created;
+}
+
+} // namespace
+
+std::vector<DWORD> EndOwnBrowserProcesses(const WString& userDataFolder) {
+    std::map<DWORD, Process> processes;
+    const DWORD self = GetCurrentProcessId();
+    {
+        const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        if (snapshot.get() == INVALID_HANDLE_VALUE) return {};
+        PROCESSENTRY32W entry{};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+            Process& p = processes[entry.th32ProcessID];
+            p.parent = entry.th32ParentProcessID;
+            p.browser = IsBrowserProgram(entry.szExeFile);
+            const DWORD access = entry.th32ProcessID == self
+                                     ? PROCESS_QUERY_LIMITED_INFORMATION
+                                     : PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE;
+            p.handle.reset(OpenProcess(access, FALSE, entry.th32ProcessID));
+            if (p.handle != nullptr) p.created = CreationTime(p.handle.get());
+        }
+    }
+    // Below this process, or below one of the player's own browser processes.
+    const auto below = [&](DWORD id, const auto& isRoot) {
+        const Process* child = &processes.at(id);
+        DWORD parent = child->parent;
+        for (int depth = 0; depth < 64; ++depth) {
+            if (!IsParentOf(processes, parent, *child)) return false;
+            if (isRoot(parent)) return true;
+            child = &processes.at(parent);
+            parent = child->parent;
+        }
+        return false;
+    };
+    std::vector<DWORD> roots;
+    for (auto& [id, p] : processes) {
+        if (!p.browser || p.handle == nullptr || id == self) continue;
+        if (below(id, [self](DWORD candidate) { return candidate == self; }) ||
+            NamesFolder(ProcessCommandLine(p.handle.get()), userDataFolder)) {
+            roots.push_back(id);
+        }
+    }
+    std::vector<DWORD> ended;
+    for (auto& [id, p] : processes) {
+        if (p.handle == nullptr || id == self) continue;
+        const bool root = std::find(roots.begin(), roots.end(), id) != roots.end();
+        const auto isRoot = [&roots](DWORD candidate) {
+            return std::find(roots.begin(), roots.end(), candidate) != roots.end();
+        };
+        if (!root && !below(id, isRoot)) continue;
+        if (StillRunning(p.handle.get()) && TerminateProcess(p.handle.get(), 0)) ended.push_back(id);
+    }
+    for (DWORD id : ended) WaitForSingleObject(processes.at(id).handle.get(), 2000);
+    return ended;
+}
+
 void RepairOrReport(const WString& userDataFolder, HWND owner) {
     if (DecideRepair(FlagFile()) == Decision::ReportFailure) return;
-    const std::filesystem::path script = ScriptFile();
-    if (!WriteScript(script, userDataFolder)) return;
+    const std::filesystem::path script = WriteScript(ScriptBytes(userDataFolder));
+    if (script.empty()) return;
     ShowMessageBox(RepairMessage(), u"Repairing...", MessageIcon::Information, MessageButtons::Ok, false, owner);
-    const std::wstring parameters = L"/c \"" + script.wstring() + L"\"";
-    ShellExecuteW(nullptr, L"open", L"cmd.exe", parameters.c_str(), nullptr, SW_SHOW);
+    // Exactly this player's browser processes, with everything they started.
+    EndOwnBrowserProcesses(userDataFolder);
+    StartRepairScript(script);
     ExitProcess(0);
 }
 

@@ -1,14 +1,17 @@
 // The Windows diagnostic dialog: the mshta page it builds, and the ending of
-// the process with the code on standard error and on the clipboard. The
+// the process with the code on standard error and on the clipboard (the
+// dialog itself is Wine's own mshta, which ends at once). The
 // dialog runs in child processes (this test program started again on one of
 // its disabled cases), since it ends the process that shows it.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 
+#include "common/system_program_win.h"
 #include "diagnostics/diagnostic_dialog.h"
 #include "diagnostics/diagnostic_dialog_win.h"
 #include "tests/support/test_support.h"
@@ -16,10 +19,10 @@
 
 namespace {
 
-// The whole command line, with {T} {E} {A} {C} standing for the title, the
-// English text, the Arabic text and the code.
+// The whole command line, with {M} {T} {E} {A} {C} standing for the system's
+// mshta, the title, the English text, the Arabic text and the code.
 const std::string kCommandLineTemplate =
-    R"~(mshta "about:<html><head><title>{T}</title>)~"
+    R"~("{M}" "about:<html><head><title>{T}</title>)~"
     R"~(<hta:application id='diag' border='dialog' innerborder='no' scroll='no' maximizebutton='no' minimizebutton='no' sysmenu='yes' windowstate='normal' />)~"
     R"~(<style>body{font-family:Segoe UI,Tahoma,sans-serif;background:#1a1a2e;color:#eee;margin:0;padding:20px;display:flex;flex-direction:column;align-items:center;})~"
     R"~(.icon{font-size:48px;margin-bottom:10px;}h2{color:#e94560;margin:5px 0 10px;font-size:18px;})~"
@@ -42,8 +45,9 @@ const std::string kCommandLineTemplate =
 
 std::string Fill(std::string text, const std::string& title, const std::string& english, const std::string& arabic,
                  const std::string& code) {
-    for (const auto& [mark, value] : {std::pair<std::string, std::string>{"{T}", title}, {"{E}", english},
-                                      {"{A}", arabic}, {"{C}", code}}) {
+    const std::string mshta = WideToUtf8(SystemProgramPath(u"mshta.exe"));
+    for (const auto& [mark, value] : {std::pair<std::string, std::string>{"{M}", mshta}, {"{T}", title},
+                                      {"{E}", english}, {"{A}", arabic}, {"{C}", code}}) {
         for (std::size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + value.size())) {
             text.replace(at, mark.size(), value);
         }
@@ -77,7 +81,6 @@ protected:
         // pipe open for ever. Let this process start it.
         GetDesktopWindow();
         ClipboardText();
-        SetEnv(L"TOVANI_NO_DIALOG", "1");
         SetEnv(L"TOVANI_TEST_DIALOG_TITLE", "Startup Error - \xd8\xae\xd8\xb7\xd8\xa3");
         SetEnv(L"TOVANI_TEST_DIALOG_CODE", code_);
     }
@@ -102,10 +105,17 @@ TEST(DiagnosticCommandLine, IsTheFixedPageAroundTheTextsAsTheyAre) {
                                                      Utf8ToWide(arabic), "RVJSRElBRw==")),
               Fill(kCommandLineTemplate, "Tovani - Startup Error", "The link could not be opened.", arabic,
                    "RVJSRElBRw=="));
-    // Nothing is escaped, and every byte of the code becomes one unit.
+    // Every inserted text stays text in the page (a "%" would be read as an
+    // escape of the address), and every byte of the code becomes one unit.
     const std::string title = "<b>\"quoted\" & 'single'</b>\n";
-    EXPECT_EQ(WideToUtf8(DiagnosticDialogCommandLine(Utf8ToWide(title), u"", u"", "\xC3\xA9\x01")),
-              Fill(kCommandLineTemplate, title, "", "", "\xC3\x83\xC2\xA9\x01"));
+    const std::string escapedTitle = "&lt;b&gt;&quot;quoted&quot; &amp; &#39;single&#39;&lt;/b&gt;\n";
+    EXPECT_EQ(WideToUtf8(DiagnosticDialogCommandLine(Utf8ToWide(title), u"50% off %3Cscript%3E",
+                                                     u"</p><script>alert(1)</script>", "\xC3\xA9\x01<\"")),
+              Fill(kCommandLineTemplate, escapedTitle, "50&#37; off &#37;3Cscript&#37;3E",
+                   "&lt;/p&gt;&lt;script&gt;alert(1)&lt;/script&gt;", "\xC3\x83\xC2\xA9\x01&lt;&quot;"));
+    // The page is one argument: no double quote inside it but its own two ends.
+    const std::string line = WideToUtf8(DiagnosticDialogCommandLine(u"\"", u"\"", u"\"", "\""));
+    EXPECT_EQ(std::count(line.begin(), line.end(), '"'), 4) << line;
 }
 
 TEST_F(DialogChild, EndsTheProcessWithTheCodeOnStandardErrorAndTheClipboard) {
@@ -184,7 +194,7 @@ TEST(ChildBrowserSweep, EndsOnlyThisProcesssBrowserChildren) {
 }
 
 TEST(StartDetached, ReportsWhetherTheProcessStarted) {
-    EXPECT_FALSE(StartDetached(u"tovani-no-such-program-7f3a.exe"));
-    EXPECT_FALSE(StartDetached(u""));
-    EXPECT_TRUE(StartDetached(u"cmd.exe /c exit 0"));
+    EXPECT_FALSE(StartDetached(SystemProgramPath(u"tovani-no-such-program-7f3a.exe"), u"x"));
+    EXPECT_FALSE(StartDetached(u"", u"cmd.exe /c exit 0")) << "a program is named by its full path only";
+    EXPECT_TRUE(StartDetached(SystemProgramPath(u"cmd.exe"), u"cmd.exe /c exit 0"));
 }

@@ -62,7 +62,7 @@ check grep -qi 'Programs\\Tovani\\tovani.exe' scheme.log
 # user's over them), so the per-user registration is copied there for this
 # check. The player writes its registration again on every start: its
 # return proves the installed program ran. A link that is no link ends it
-# in the link diagnostic (its dialog process left out, so nothing stays behind).
+# in the link diagnostic (Wine's own mshta, which ends at once: nothing stays behind).
 command=$(wine reg query 'HKCU\Software\Classes\corvantiluxen\shell\open\command' /ve 2>/dev/null |
   tr -d '\r' | sed -n 's/.*REG_SZ[[:space:]]*//p')
 check test -n "$command"
@@ -73,7 +73,7 @@ check bash -c "! wine reg query 'HKCU\\Software\\Classes\\corvantiluxen' >/dev/n
 runtime="$work/runtime"
 mkdir -p "$runtime/EBWebView/x64"
 cp "$(dirname "$exe")/standin/EmbeddedBrowserWebView.dll" "$runtime/EBWebView/x64/"
-TOVANI_NO_DIALOG=1 WEBVIEW2_BROWSER_EXECUTABLE_FOLDER=$(winepath -w "$runtime" 2>/dev/null) wine start "corvantiluxen:not-a-link" \
+WEBVIEW2_BROWSER_EXECUTABLE_FOLDER=$(winepath -w "$runtime" 2>/dev/null) wine start "corvantiluxen:not-a-link" \
   > start.log 2>&1
 for _ in $(seq 120); do
   wine reg query 'HKCU\Software\Classes\corvantiluxen\shell\open\command' > relaunch.log 2>&1 && break

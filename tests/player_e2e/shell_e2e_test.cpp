@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -18,6 +20,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
@@ -371,12 +376,36 @@ TEST(PlayerProgram, VersionsReadTheSameUnderACommaDecimalLocale) {
     EXPECT_EQ(newer.err.find("Network Connection Intercepted"), std::string::npos) << newer.err;
 }
 
+// A file owned by another user (nobody), as someone else would plant it.
+void PlantAsAnotherUser(const QString& path, const QByteArray& text) {
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(text);
+    file.close();
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther |
+                                    QFile::ExeOther);
+    ASSERT_EQ(chown(path.toLocal8Bit().constData(), 65534, 65534), 0) << path.toStdString();
+}
+
 // A browser helper that identifies itself but cannot run pages while the
 // player's data holds a "broken" marker: the repair clears the data and the
-// relaunched player comes up with the init screen.
+// relaunched player comes up with the init screen. The temporary folder is a
+// shared sticky one in which another user planted a script and a flag under
+// the names the repair once used there: neither is touched nor believed.
 TEST(PlayerProgram, ABrowserThatCannotStartIsRepairedOnceAndRelaunched) {
     QTemporaryDir home;
-    QTemporaryDir temp;
+    QTemporaryDir scratch;
+    const QString shared = scratch.filePath(QStringLiteral("tmp"));
+    QDir().mkpath(shared);
+    ASSERT_EQ(chmod(shared.toLocal8Bit().constData(), 01777), 0);
+    const QString ran = scratch.filePath(QStringLiteral("planted-script-ran"));
+    const QByteArray planted = QStringLiteral("#!/bin/sh\ntouch '%1'\n").arg(ran).toUtf8();
+    PlantAsAnotherUser(shared + "/webview2_repair.sh", planted);
+    PlantAsAnotherUser(shared + "/webview2_repair_done.flag", "repair_attempted\n");
+    const QDateTime plantedAt = QFileInfo(shared + "/webview2_repair.sh").lastModified();
+    // No runtime folder: the player makes its private one in the shared folder.
+    const QString own = shared + "/tovani-" + QString::number(geteuid());
+    QTemporaryDir temp; // the helper's own place
     const QString data = home.filePath(QStringLiteral(".local/share/Tovani/WebView2Data"));
     QDir().mkpath(data);
     QFile(data + "/broken").open(QIODevice::WriteOnly);
@@ -405,7 +434,8 @@ TEST(PlayerProgram, ABrowserThatCannotStartIsRepairedOnceAndRelaunched) {
     TestSupport::ProcessResult run;
     for (int attempt = 0; attempt < 3; ++attempt) {
         run = RunPlayer({}, {{"HOME", home.path().toStdString()},
-                             {"TMPDIR", temp.path().toStdString()},
+                             {"TMPDIR", shared.toStdString()},
+                             {"XDG_RUNTIME_DIR", ""},
                              {"XDG_DATA_HOME", ""},
                              {"QTWEBENGINEPROCESS_PATH", helper.toStdString()}});
         if (run.err.find("Cannot communicate with zygote") == std::string::npos) break;
@@ -413,7 +443,12 @@ TEST(PlayerProgram, ABrowserThatCannotStartIsRepairedOnceAndRelaunched) {
     answer.join();
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.err.find("WebView2 needs repair"), std::string::npos) << run.err;
-    EXPECT_TRUE(QFile::exists(temp.filePath(QStringLiteral("webview2_repair_done.flag"))));
+    EXPECT_TRUE(QFile::exists(own + "/webview2_repair_done.flag"));
+    struct stat ownInfo {};
+    ASSERT_EQ(lstat(own.toLocal8Bit().constData(), &ownInfo), 0);
+    EXPECT_TRUE(S_ISDIR(ownInfo.st_mode));
+    EXPECT_EQ(ownInfo.st_uid, geteuid());
+    EXPECT_EQ(ownInfo.st_mode & 07777, 0700u);
 
     // The script waits for us, clears the data and relaunches into the init screen.
     bool relaunched = false;
@@ -421,11 +456,17 @@ TEST(PlayerProgram, ABrowserThatCannotStartIsRepairedOnceAndRelaunched) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         relaunched = TestSupport::RunProcess("/usr/bin/xwininfo", {"-root", "-tree"}).out.find("Tovani V 4.9.0") !=
                          std::string::npos &&
-                     !QFile::exists(temp.filePath(QStringLiteral("webview2_repair.sh")));
+                     !QFile::exists(own + "/webview2_repair.sh");
     }
     EXPECT_TRUE(relaunched) << "no relaunched player window";
     EXPECT_FALSE(QFile::exists(data + "/broken"));
     EXPECT_TRUE(QFile::exists(home.filePath(QStringLiteral("keep-me")))) << "only the player's data is removed";
+    // What the other user planted is as they left it, and never ran.
+    EXPECT_FALSE(QFile::exists(ran));
+    EXPECT_EQ(TestSupport::ReadFile((shared + "/webview2_repair.sh").toStdString()), planted.toStdString());
+    EXPECT_EQ(QFileInfo(shared + "/webview2_repair.sh").lastModified(), plantedAt);
+    EXPECT_EQ(QFileInfo(shared + "/webview2_repair.sh").ownerId(), 65534u);
+    EXPECT_TRUE(QFile::exists(shared + "/webview2_repair_done.flag"));
     // The relaunched player lives on this test's own virtual display and
     // ends with it; nothing is ended by name (a user's player may be running).
 }
@@ -459,6 +500,7 @@ TEST(PlayerProgram, ASlowBrowserStartIsWaitedForAndRepairsNothing) {
     });
     const auto run = RunPlayer({}, {{"HOME", home.path().toStdString()},
                                     {"TMPDIR", temp.path().toStdString()},
+                                    {"XDG_RUNTIME_DIR", temp.path().toStdString()},
                                     {"XDG_DATA_HOME", ""},
                                     {"QTWEBENGINEPROCESS_PATH", helper.toStdString()}});
     user.join();
@@ -482,6 +524,7 @@ TEST(PlayerProgram, TheSecondFailureInARowIsReportedAndEndsWithOne) {
     for (int attempt = 0; attempt < 3; ++attempt) { // see the repair test on Chromium's own abort
         run = RunPlayer({}, {{"HOME", home.path().toStdString()},
                              {"TMPDIR", temp.path().toStdString()},
+                             {"XDG_RUNTIME_DIR", temp.path().toStdString()}, // private: the flag's place
                              {"XDG_DATA_HOME", ""},
                              {"DISPLAY", ""},
                              {"QTWEBENGINEPROCESS_PATH", helper.toStdString()}});

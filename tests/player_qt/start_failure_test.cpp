@@ -53,6 +53,8 @@ ChildRun RunChild(const QString& helperPath) {
     env.insert(QString::fromLatin1(kChildSwitch), QStringLiteral("1"));
     env.insert(QStringLiteral("QTWEBENGINEPROCESS_PATH"), helperPath);
     env.insert(QStringLiteral("TMPDIR"), temp.path());
+    // A private folder of this user's: where the flag of a repair lives.
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), temp.path());
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::MergedChannels);
     child.start(QCoreApplication::applicationFilePath(),

@@ -2,10 +2,11 @@
 // the development service: rejected links, and platform hosts whose chains
 // fail the pins. Each run checks the exit code, the code the program
 // left on the clipboard (decoded by tovani-tool where it is an encoded
-// record) and how the dialog was shown: the mshta command line, taken by a
-// recorder that stands beside a copy of the program (its own folder is
-// searched first), Wine's own mshta, or the message box that replaces a
-// dialog that cannot start.
+// record) and how the dialog was shown: the system's mshta with its command
+// line, seen as the program starts it (the run follows the program's
+// children as a debugger does), or the message box that replaces a dialog
+// that cannot start. Files planted beside the program under the names
+// mshta.exe and cmd.exe never run.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -15,10 +16,12 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/base64.h"
+#include "common/system_program_win.h"
 #include "common/text.h"
 #include "diagnostics/diagnostic_dialog_win.h"
 #include "links/envelope.h"
@@ -86,18 +89,42 @@ WString Link(const std::vector<std::string>& parts) {
 
 // How the program may show the dialog in a run.
 enum class Dialog {
-    Recorded,  // the recorder stands for mshta beside the program
-    WinesOwn,  // the program as built, with the mshta Wine has
-    Unstartable // something named mshta beside the program that is no program
+    Started,    // the system's mshta (Wine's own, which ends at once)
+    Unstartable // the system's mshta.exe cannot be started
 };
 
 struct DialogRun {
     ProgramRun run;
     std::string clipboard;
-    std::string commandLine; // as the recorder saw it
+    std::string dialogImage; // what the program started for the dialog, if anything
+    std::string commandLine; // with this command line
+    std::string plantedRan;  // what a file planted beside the program recorded, if it ran
     std::string boxText;     // the message box shown instead, if any
     bool playerFrameSeen = false;
     std::vector<std::string> journal;
+};
+
+// The prefix's own C:\windows\system32\mshta.exe put aside, with a folder in
+// its place, which no one can start (Wine starts its built-in program for
+// a missing file); back afterwards, also after a run that died midway.
+class UnstartableSystemMshta {
+public:
+    UnstartableSystemMshta() : system_(Wide(WideToUtf8(SystemProgramPath(u"mshta.exe")))), saved_(system_ + L".wine-own") {
+        Restore();
+        ok_ = MoveFileW(system_.c_str(), saved_.c_str()) && CreateDirectoryW(system_.c_str(), nullptr);
+    }
+    ~UnstartableSystemMshta() { Restore(); }
+    bool ok() const { return ok_; }
+
+private:
+    void Restore() {
+        if (GetFileAttributesW(saved_.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+        RemoveDirectoryW(system_.c_str());
+        MoveFileExW(saved_.c_str(), system_.c_str(), MOVEFILE_REPLACE_EXISTING);
+    }
+    std::wstring system_;
+    std::wstring saved_;
+    bool ok_ = false;
 };
 
 class DialogPaths : public ::testing::Test {
@@ -109,6 +136,13 @@ protected:
         fs::remove_all(folder_, ec);
         fs::create_directories(folder_, ec);
         ASSERT_TRUE(fs::copy_file(fs::path(ProgramPath()), folder_ / L"tovani.exe", ec)) << ec.message();
+        // Planted where the program lies (a Downloads folder, say): they
+        // record their start as the real recorder would, and must never start.
+        for (const wchar_t* name : {L"mshta.exe", L"cmd.exe"}) {
+            ASSERT_TRUE(fs::copy_file(fs::u8path(TestSupport::Env("TOVANI_BIN") + "/standin/dialog-recorder.exe"),
+                                      folder_ / name, ec))
+                << ec.message();
+        }
         record_ = folder_ / L"dialog-command-line.txt";
         SetEnv(L"TOVANI_TEST_DIALOG_RECORD", U8(record_));
     }
@@ -120,14 +154,11 @@ protected:
 
     DialogRun Run(const WString& link, Dialog dialog, const std::string& boxCaption) {
         std::error_code ec;
-        fs::remove(folder_ / L"mshta.exe", ec);
         fs::remove(record_, ec);
-        if (dialog == Dialog::Recorded) {
-            fs::copy_file(fs::u8path(TestSupport::Env("TOVANI_BIN") + "/standin/dialog-recorder.exe"),
-                          folder_ / L"mshta.exe", ec);
-            EXPECT_FALSE(ec) << ec.message();
-        } else if (dialog == Dialog::Unstartable) {
-            std::ofstream(folder_ / L"mshta.exe") << "not a program\n";
+        std::optional<UnstartableSystemMshta> unstartable;
+        if (dialog == Dialog::Unstartable) {
+            unstartable.emplace();
+            EXPECT_TRUE(unstartable->ok()) << "the system's mshta.exe cannot be put aside";
         }
         EmptyTheClipboard();
         EXPECT_EQ(ClipboardText(), "") << "the clipboard cannot be emptied";
@@ -144,13 +175,15 @@ protected:
                 PostMessageW(box, WM_COMMAND, IDOK, 0);
                 return false;
             },
-            60000, dialog == Dialog::WinesOwn ? std::wstring() : (folder_ / L"tovani.exe").wstring());
+            60000, (folder_ / L"tovani.exe").wstring(), true);
         out.clipboard = ClipboardText();
-        // The dialog's process outlives the program: give it time to write.
-        for (DWORD end = GetTickCount() + 10000; dialog == Dialog::Recorded && GetTickCount() < end; Sleep(100)) {
-            out.commandLine = TestSupport::ReadFile(U8(record_));
-            if (!out.commandLine.empty()) break;
+        for (const ChildProcess& child : out.run.children) {
+            out.dialogImage += child.image;
+            out.commandLine += child.commandLine;
         }
+        // Anything planted that wrongly ran has had time to write.
+        Sleep(500);
+        out.plantedRan = TestSupport::ReadFile(U8(record_));
         out.journal = session.Journal();
         return out;
     }
@@ -182,12 +215,12 @@ TEST_F(DialogPaths, ARejectedLinkEndsInTheDialogWithItsReasonOnTheClipboard) {
         {"a tagged part with its ciphertext changed",
          Link({DamagedPart("p"), SealEnvelope("pdf-1", TestSupport::ProfileKey()),
                SealEnvelope(service, TestSupport::ProfileKey())}),
-         Dialog::Recorded, "exception_MAC verification failed \xe2\x80\x94 data may be tampered"},
+         Dialog::Started, "exception_MAC verification failed \xe2\x80\x94 data may be tampered"},
         // Without its tag a part could be rewritten by anyone: refused alike.
         {"a part without its tag",
          Link({SealEnvelope("p", TestSupport::ProfileKey()), UntaggedPart("pdf-1"),
                SealEnvelope(service, TestSupport::ProfileKey())}),
-         Dialog::WinesOwn, "exception_MAC verification failed \xe2\x80\x94 data may be tampered"},
+         Dialog::Started, "exception_MAC verification failed \xe2\x80\x94 data may be tampered"},
         {"a link of two parts",
          Link({SealEnvelope("p", TestSupport::ProfileKey()), SealEnvelope("pdf-1", TestSupport::ProfileKey())}),
          Dialog::Unstartable, "split_failed_parts_2"},
@@ -214,18 +247,17 @@ TEST_F(DialogPaths, ARejectedLinkEndsInTheDialogWithItsReasonOnTheClipboard) {
         EXPECT_GE(ts, before);
         EXPECT_LE(ts, after);
 
+        EXPECT_EQ(r.plantedRan, "") << "something planted beside the program ran";
         switch (c.dialog) {
-        case Dialog::Recorded:
+        case Dialog::Started:
+            // The system's mshta, exactly once; the program does not fall
+            // back to its message box.
+            EXPECT_EQ(ToLowerCopy(Utf8ToWide(r.dialogImage)), ToLowerCopy(SystemProgramPath(u"mshta.exe")));
             EXPECT_EQ(r.commandLine, Expected(kLinkTitle, kLinkText, kLinkArabic, r.clipboard));
             EXPECT_EQ(r.boxText, "");
             break;
-        case Dialog::WinesOwn:
-            // Wine's mshta starts (and, without an HTML engine, ends at once):
-            // the program does not fall back to its message box.
-            EXPECT_EQ(r.boxText, "");
-            break;
         case Dialog::Unstartable:
-            EXPECT_EQ(r.commandLine, "");
+            EXPECT_EQ(r.dialogImage, "");
             EXPECT_EQ(r.boxText, FallbackText(kLinkText, kLinkArabic, r.clipboard));
             // The box stands over the empty player window of the start-up.
             EXPECT_TRUE(r.playerFrameSeen);
@@ -251,13 +283,15 @@ TEST_F(DialogPaths, APlatformHostFailingItsPinsEndsInTheDialog) {
                                "https://127.0.0.1:47444", ""}}) {
         SCOPED_TRACE(c.what);
         ServiceTest::ResetTraps();
-        const DialogRun r = Run(TestSupport::SealLink("p", c.content, c.domain), Dialog::Recorded, kPinTitle);
+        const DialogRun r = Run(TestSupport::SealLink("p", c.content, c.domain), Dialog::Started, kPinTitle);
         ASSERT_TRUE(r.run.ended);
         EXPECT_EQ(r.run.exitCode, 0u);
         EXPECT_FALSE(HasPrefix(r.journal, "Controller created"));
         // The pin check's code is the host itself, not an encoded record.
         EXPECT_EQ(r.clipboard, "SSL_127.0.0.1");
+        EXPECT_EQ(ToLowerCopy(Utf8ToWide(r.dialogImage)), ToLowerCopy(SystemProgramPath(u"mshta.exe")));
         EXPECT_EQ(r.commandLine, Expected(kPinTitle, kPinText, kPinArabic, "SSL_127.0.0.1"));
+        EXPECT_EQ(r.plantedRan, "") << "something planted beside the program ran";
         EXPECT_EQ(r.boxText, "");
         if (c.trap.empty()) continue;
         const std::vector<ServiceTest::TrapConnection> connections = ServiceTest::TrapConnections(c.trap, 1);

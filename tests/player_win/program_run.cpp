@@ -1,6 +1,6 @@
 #include "tests/player_win/program_run.h"
 
-#include <winternl.h>
+#include "common/process_command_line_win.h"
 
 #include <algorithm>
 #include <set>
@@ -17,34 +17,6 @@ std::wstring Wide(const std::string& utf8) {
 }
 
 std::wstring ProgramPath() { return Wide(TestSupport::Env("TOVANI_BIN")) + L"\\tovani.exe"; }
-
-
-namespace {
-
-// A debugged process's command line, read from its process parameters
-// (they are in place when its creation is reported).
-std::string CommandLineOf(HANDLE process) {
-    using QueryFn = NTSTATUS(NTAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
-    const auto query = reinterpret_cast<QueryFn>(
-        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
-    PROCESS_BASIC_INFORMATION basic{};
-    if (query == nullptr || query(process, ProcessBasicInformation, &basic, sizeof basic, nullptr) != 0) return {};
-    PEB peb{};
-    RTL_USER_PROCESS_PARAMETERS parameters{};
-    SIZE_T read = 0;
-    if (!ReadProcessMemory(process, basic.PebBaseAddress, &peb, sizeof peb, &read) || peb.ProcessParameters == nullptr ||
-        !ReadProcessMemory(process, peb.ProcessParameters, &parameters, sizeof parameters, &read)) {
-        return {};
-    }
-    std::wstring text(parameters.CommandLine.Length / sizeof(wchar_t), L'\0');
-    if (text.empty() ||
-        !ReadProcessMemory(process, parameters.CommandLine.Buffer, text.data(), text.size() * sizeof(wchar_t), &read)) {
-        return {};
-    }
-    return Narrow(text);
-}
-
-} // namespace
 
 // Runs tovani.exe with one argument as a debugged child; watch is called
 // about every 50 ms (return false to stop watching) while the child runs.
@@ -95,8 +67,11 @@ ProgramRun RunProgram(const WString& argument, const std::function<bool()>& watc
         case CREATE_PROCESS_DEBUG_EVENT:
             if (event.u.CreateProcessInfo.hFile) CloseHandle(event.u.CreateProcessInfo.hFile);
             if (fromChild) {
-                run.children.push_back(
-                    {event.dwProcessId, CommandLineOf(event.u.CreateProcessInfo.hProcess), GetTickCount()});
+                wchar_t image[MAX_PATH] = {};
+                DWORD size = MAX_PATH;
+                if (!QueryFullProcessImageNameW(event.u.CreateProcessInfo.hProcess, 0, image, &size)) size = 0;
+                run.children.push_back({event.dwProcessId, Narrow(ProcessCommandLine(event.u.CreateProcessInfo.hProcess)),
+                                        GetTickCount(), Narrow(std::wstring(image, size))});
                 liveChildren.insert(event.dwProcessId);
             }
             break;

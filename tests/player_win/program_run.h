@@ -25,6 +25,7 @@ struct ChildProcess {
     DWORD id = 0;
     std::string commandLine; // UTF-8
     DWORD startedTick = 0;   // GetTickCount() then
+    std::string image;       // the program file it runs, UTF-8
 };
 
 struct ProgramRun {

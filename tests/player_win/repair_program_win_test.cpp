@@ -1,6 +1,9 @@
 // tovani.exe whose browser cannot start, run from a folder with percent
-// signs in its name: the first failure writes the flag and the repair script, shows the
-// message over the init window and ends; the script relaunches the program,
+// signs in its name beside files planted under the names cmd.exe and
+// mshta.exe, with a temporary folder whose name holds "&" and parentheses:
+// the first failure writes the flag and the repair script, shows the message
+// over the init window, ends its own browser processes (not the user's Edge)
+// and ends; the system's cmd runs the script, which relaunches the program,
 // which shows the init screen with its browser data cleared. The next
 // failure, with the flag present, is reported with exit code 1 and no script.
 #include <gtest/gtest.h>
@@ -43,6 +46,39 @@ void Touch(const fs::path& file) {
     std::ofstream(file) << "x";
 }
 
+// A variable of this process (and so of the programs it starts) for a while.
+class EnvironmentOverride {
+public:
+    EnvironmentOverride(const wchar_t* name, const std::wstring& value) : name_(name) {
+        wchar_t old[32768] = {};
+        const DWORD length = GetEnvironmentVariableW(name, old, 32768);
+        if (length > 0 && length < 32768) saved_ = old;
+        had_ = length > 0;
+        SetEnvironmentVariableW(name, value.c_str());
+    }
+    ~EnvironmentOverride() { SetEnvironmentVariableW(name_, had_ ? saved_.c_str() : nullptr); }
+
+private:
+    const wchar_t* name_;
+    std::wstring saved_;
+    bool had_ = false;
+};
+
+HANDLE StartProcess(const std::wstring& commandLine) {
+    std::wstring line = commandLine;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                        &process)) {
+        return nullptr;
+    }
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+bool Running(HANDLE process) { return process != nullptr && WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
+
 TEST(RepairProgram, AFailedBrowserStartIsRepairedOnceAndThenReported) {
     ASSERT_EQ(TestSupport::InstallStandInRuntime(), "");
     GdiplusSession gdiplus;
@@ -58,8 +94,44 @@ TEST(RepairProgram, AFailedBrowserStartIsRepairedOnceAndThenReported) {
     const fs::path program = folder / L"tovani.exe";
     ASSERT_TRUE(fs::copy_file(fs::path(ProgramPath()), program, fs::copy_options::overwrite_existing, ec))
         << ec.message();
+    // Planted beside the program: they would record their start.
+    const fs::path planted = folder / L"planted-program-ran.txt";
+    fs::remove(planted, ec);
+    EnvironmentOverride record(L"TOVANI_TEST_DIALOG_RECORD", planted.wstring());
+    for (const wchar_t* name : {L"cmd.exe", L"mshta.exe"}) {
+        ASSERT_TRUE(fs::copy_file(fs::u8path(TestSupport::Env("TOVANI_BIN") + "/standin/dialog-recorder.exe"),
+                                  folder / name, fs::copy_options::overwrite_existing, ec))
+            << ec.message();
+    }
+    // A temporary folder whose name cmd would split, and what would run then.
+    const fs::path temp = L"C:\\t&x (1)";
+    fs::create_directories(temp, ec);
+    const fs::path split = L"C:\\t-split-ran.txt";
+    fs::remove(split, ec);
+    std::ofstream(L"C:\\t.bat") << "@echo ran> \"" << Narrow(split.wstring()) << "\"\r\n";
+    EnvironmentOverride tmp(L"TMP", temp.wstring());
+    EnvironmentOverride tempVariable(L"TEMP", temp.wstring());
+    ASSERT_EQ(Repair::FlagFile(), temp / L"webview2_repair_done.flag");
+    fs::remove(Repair::FlagFile(), ec);
+    fs::remove(Repair::ScriptFile(), ec);
+
     const fs::path data = LocalAppData() / L"Tovani" / L"WebView2Data";
     Touch(data / "Default" / "Cookies");
+    // The user's own Edge, and a browser process of the player's data folder
+    // that the player did not start (left from an earlier run).
+    const fs::path sleeper = fs::u8path(TestSupport::Env("TOVANI_BIN") + "/standin/sleeper.exe");
+    const fs::path browsers = fs::temp_directory_path() / L"tovani-browsers";
+    fs::create_directories(browsers / L"edge", ec);
+    fs::create_directories(browsers / L"webview", ec);
+    ASSERT_TRUE(fs::copy_file(sleeper, browsers / L"edge" / L"msedge.exe", fs::copy_options::overwrite_existing, ec));
+    ASSERT_TRUE(fs::copy_file(sleeper, browsers / L"webview" / L"msedgewebview2.exe",
+                              fs::copy_options::overwrite_existing, ec));
+    const HANDLE usersEdge = StartProcess(L"\"" + (browsers / L"edge" / L"msedge.exe").wstring() +
+                                          L"\" --user-data-dir=\"C:\\users\\me\\Edge\"");
+    const HANDLE playersBrowser = StartProcess(L"\"" + (browsers / L"webview" / L"msedgewebview2.exe").wstring() +
+                                               L"\" --user-data-dir=\"" + (data / L"EBWebView").wstring() + L"\"");
+    ASSERT_TRUE(Running(usersEdge));
+    ASSERT_TRUE(Running(playersBrowser));
     Touch(LocalAppData() / L"Tovani" / L"WebView2Data_bad_1" / "old");
     Touch(LocalAppData() / L"Tovani" / L"WebView2Data_bad_file");
     Touch(LocalAppData() / L"Another Program" / "keep");
@@ -110,6 +182,10 @@ TEST(RepairProgram, AFailedBrowserStartIsRepairedOnceAndThenReported) {
         screen = nullptr;
     }
     ASSERT_NE(screen, nullptr) << "the repaired program did not come back";
+    EXPECT_TRUE(Running(usersEdge)) << "the user's own Edge was ended";
+    EXPECT_FALSE(Running(playersBrowser)) << "the player's browser process was left running";
+    EXPECT_FALSE(fs::exists(split)) << "the temporary folder's name split the repair's command";
+    EXPECT_FALSE(fs::exists(planted)) << TestSupport::ReadFile(U8(planted));
     EXPECT_FALSE(fs::exists(data / "Default" / "Cookies"));
     EXPECT_FALSE(fs::exists(LocalAppData() / L"Tovani" / L"WebView2Data_bad_1"));
     EXPECT_TRUE(fs::exists(LocalAppData() / L"Tovani" / L"WebView2Data_bad_file"));
@@ -146,6 +222,15 @@ TEST(RepairProgram, AFailedBrowserStartIsRepairedOnceAndThenReported) {
     EXPECT_EQ(report, "Failed to initialize WebView2.");
     EXPECT_FALSE(fs::exists(Repair::FlagFile()));
     EXPECT_FALSE(fs::exists(Repair::ScriptFile()));
+    EXPECT_FALSE(fs::exists(planted)) << TestSupport::ReadFile(U8(planted));
+    for (HANDLE process : {usersEdge, playersBrowser}) {
+        TerminateProcess(process, 1);
+        WaitForSingleObject(process, 5000);
+        CloseHandle(process);
+    }
+    fs::remove_all(browsers, ec);
+    fs::remove(L"C:\\t.bat", ec);
+    fs::remove_all(temp, ec);
     fs::remove_all(folder, ec);
     fs::remove_all(LocalAppData() / L"Another Program", ec);
     fs::remove(LocalAppData() / L"Tovani" / L"WebView2Data_bad_file", ec);

@@ -1,11 +1,18 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "runtime/repair.h"
 #include "tests/support/test_support.h"
@@ -63,7 +70,13 @@ TEST_F(TempTree, StaleCopiesOfTheDataFolderAreRemovedAndNothingElse) {
     Touch(root / "WebView2Data_bad_file");         // a file of that name stays
     Touch(root / "WebView2Data_other" / "file");   // another name stays
     Touch(root / "XWebView2Data_bad_1" / "file");  // prefix must match from the start
+    Touch(root / "webview2data_BAD_2" / "file");   // another case of the same name
     Repair::StaleDataSweep(data);
+#ifdef _WIN32
+    EXPECT_FALSE(fs::exists(root / "webview2data_BAD_2")); // the file system ignores case
+#else
+    EXPECT_TRUE(fs::exists(root / "webview2data_BAD_2" / "file")); // and this one does not
+#endif
     EXPECT_TRUE(fs::exists(data / "keep"));
     EXPECT_FALSE(fs::exists(root / "WebView2Data_bad_1"));
     EXPECT_FALSE(fs::exists(root / "WebView2Data_bad_"));
@@ -83,9 +96,103 @@ TEST(RepairScript, WindowsBatchLines) {
     EXPECT_EQ(lines[24], "rd /s /q \"C:\\Users\\a\\AppData\\Local\\Tovani\\WebView2Data\" 2>NUL");
     EXPECT_EQ(lines[30], "start \"\" \"C:\\Apps\\Tovani.exe\"");
     EXPECT_EQ(lines[31], "del \"%~f0\"");
+    // No browser of the user's is ended by name: the player ended its own.
+    EXPECT_EQ(lines[16].rfind("rem ", 0), 0u);
+    EXPECT_EQ(lines[17].rfind("rem ", 0), 0u);
+    for (const std::string& line : lines) EXPECT_EQ(line.find("taskkill"), std::string::npos) << line;
 }
 
 #ifndef _WIN32
+namespace {
+struct EnvironmentOverride {
+    EnvironmentOverride(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) saved_ = old;
+        if (value.empty()) {
+            unsetenv(name);
+        } else {
+            setenv(name, value.c_str(), 1);
+        }
+    }
+    ~EnvironmentOverride() {
+        if (saved_) {
+            setenv(name_, saved_->c_str(), 1);
+        } else {
+            unsetenv(name_);
+        }
+    }
+    const char* name_;
+    std::optional<std::string> saved_;
+};
+
+mode_t ModeOf(const fs::path& path) {
+    struct stat info {};
+    lstat(path.c_str(), &info);
+    return info.st_mode & 07777;
+}
+} // namespace
+
+// The flag and the script live where only this user can write: the runtime
+// folder when it is private, else a private folder of the user's own in the
+// temporary folder; one planted there by someone else is refused.
+TEST_F(TempTree, TheRepairFolderIsOnlyTheUsersOwn) {
+    const fs::path runtime = root / "run";
+    fs::create_directory(runtime);
+    fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
+    const fs::path shared = root / "tmp";
+    fs::create_directory(shared);
+    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+    const fs::path own = shared / ("tovani-" + std::to_string(geteuid()));
+    EnvironmentOverride tmp("TMPDIR", shared.string());
+    {
+        EnvironmentOverride run("XDG_RUNTIME_DIR", runtime.string());
+        EXPECT_EQ(Repair::RepairFolder(), runtime);
+        EXPECT_EQ(Repair::FlagFile(), runtime / Repair::kFlagFileName);
+        EXPECT_EQ(Repair::ScriptFile(), runtime / "webview2_repair.sh");
+        fs::permissions(runtime, fs::perms::group_read | fs::perms::group_exec, fs::perm_options::add);
+        EXPECT_EQ(Repair::RepairFolder(), own) << "a runtime folder others can read is not used";
+    }
+    EnvironmentOverride run("XDG_RUNTIME_DIR", "");
+    EXPECT_EQ(Repair::RepairFolder(), own);
+    EXPECT_EQ(ModeOf(own), 0700u);
+    fs::remove(own);
+    // Someone else's folder, or a link, under the name: no repair folder at all.
+    fs::create_directory_symlink(runtime, own);
+    EXPECT_EQ(Repair::RepairFolder(), fs::path());
+    EXPECT_EQ(Repair::FlagFile(), fs::path());
+    EXPECT_EQ(Repair::ScriptFile(), fs::path());
+    fs::remove(own);
+    fs::create_directory(own);
+    ASSERT_EQ(chown(own.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(Repair::RepairFolder(), fs::path());
+    fs::remove(own);
+    fs::create_directory(own);
+    ASSERT_EQ(chmod(own.c_str(), 0777), 0);
+    EXPECT_EQ(Repair::RepairFolder(), fs::path()) << "one others can write into";
+    // No place for the flag: the failure still repairs (and finds no place
+    // for the script, so it is reported).
+    EXPECT_EQ(Repair::DecideRepair(Repair::FlagFile()), Repair::Decision::StartRepair);
+}
+
+TEST_F(TempTree, FilesAreCreatedNewAndNeverThroughALink) {
+    const fs::path target = root / "target";
+    Touch(target, "theirs");
+    const fs::path link = root / "link";
+    fs::create_symlink(target, link);
+    EXPECT_FALSE(Repair::CreateExclusive(link, "mine"));
+    EXPECT_FALSE(Repair::CreateExclusive(target, "mine"));
+    EXPECT_EQ(TestSupport::ReadFile(target.string()), "theirs");
+    fs::create_symlink(root / "dangling", root / "dangling-link");
+    EXPECT_FALSE(Repair::CreateExclusive(root / "dangling-link", "mine"));
+    EXPECT_FALSE(fs::exists(root / "dangling"));
+    EXPECT_TRUE(Repair::CreateExclusive(root / "new", "mine"));
+    EXPECT_EQ(TestSupport::ReadFile((root / "new").string()), "mine");
+    EXPECT_EQ(ModeOf(root / "new"), 0600u);
+    // A flag that is a link counts as present and goes; its target stays.
+    EXPECT_EQ(Repair::DecideRepair(link), Repair::Decision::ReportFailure);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+    EXPECT_EQ(TestSupport::ReadFile(target.string()), "theirs");
+}
+
 // The shell script for real: it waits for the player, clears only the
 // player's data, relaunches the program and deletes itself.
 TEST_F(TempTree, ShellScriptClearsDataRelaunchesAndDeletesItself) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <vector>
 
@@ -53,6 +54,8 @@ HANDLE StartOrphan(const fs::path& sleeper, const fs::path& program) {
 
 bool Running(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
 
+std::string Narrow(const std::wstring& text) { return WideToUtf8(WString(text.begin(), text.end())); }
+
 TEST(OrphanBrowserSweep, EndsHelpersWhosePlayerIsGoneAndNoOtherProcess) {
     const fs::path sleeper = fs::u8path(TestSupport::Env("TOVANI_BIN") + "/standin/sleeper.exe");
     const fs::path root = fs::temp_directory_path() / ("tovani-orphans-" + std::to_string(GetCurrentProcessId()));
@@ -88,6 +91,51 @@ TEST(OrphanBrowserSweep, EndsHelpersWhosePlayerIsGoneAndNoOtherProcess) {
         CloseHandle(process);
     }
     fs::remove_all(root, ec);
+}
+
+// The player's own browser processes end (below it, any case of the name);
+// the user's Edge and web views of other programs, and the player's other
+// children, stay.
+TEST(EndOwnBrowserProcesses, EndsOnlyThePlayersOwn) {
+    const fs::path sleeper = fs::u8path(TestSupport::Env("TOVANI_BIN") + "/standin/sleeper.exe");
+    const fs::path root = fs::temp_directory_path() / ("tovani-own-" + std::to_string(GetCurrentProcessId()));
+    std::error_code ec;
+    struct Program {
+        const wchar_t* folder;
+        const wchar_t* name;
+        bool orphan;
+        bool ours;
+        HANDLE process = nullptr;
+    };
+    std::vector<Program> programs = {{L"a", L"msedgewebview2.exe", false, true},
+                                     {L"b", L"MSEdge.exe", false, true},
+                                     {L"c", L"helper.exe", false, false},
+                                     {L"d", L"msedge.exe", true, false},
+                                     {L"e", L"msedgewebview2.exe", true, false}};
+    for (Program& p : programs) {
+        fs::create_directories(root / p.folder, ec);
+        const fs::path exe = root / p.folder / p.name;
+        ASSERT_TRUE(fs::copy_file(sleeper, exe, fs::copy_options::overwrite_existing, ec)) << ec.message();
+        p.process = p.orphan ? StartOrphan(sleeper, exe) : Start(exe);
+        ASSERT_NE(p.process, nullptr);
+    }
+    const std::vector<DWORD> ended = Repair::EndOwnBrowserProcesses(u"C:\\users\\nobody\\Tovani\\WebView2Data");
+    for (Program& p : programs) {
+        const bool wasEnded = std::find(ended.begin(), ended.end(), GetProcessId(p.process)) != ended.end();
+        EXPECT_EQ(wasEnded, p.ours) << Narrow(p.name);
+        EXPECT_EQ(Running(p.process), !p.ours) << Narrow(p.name);
+        TerminateProcess(p.process, 0);
+        WaitForSingleObject(p.process, 5000);
+        CloseHandle(p.process);
+    }
+    fs::remove_all(root, ec);
+}
+
+// The system's cmd on the script named relative to its folder: nothing of the
+// folder's path ("&", "(", "%") meets cmd's parser.
+TEST(RepairScript, IsStartedByTheSystemsCmdWithItsNameQuoted) {
+    EXPECT_EQ(Repair::RepairCommandLine(L"C:\\windows\\system32\\cmd.exe", L"webview2_repair.bat"),
+              L"\"C:\\windows\\system32\\cmd.exe\" /d /v:off /s /c \"\".\\webview2_repair.bat\"\"");
 }
 
 // A path the console's code page can write stays in it, line for line; one
