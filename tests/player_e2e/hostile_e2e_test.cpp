@@ -106,6 +106,17 @@ void AnswerNextMessageBox(QMessageBox::StandardButton button, QString* text = nu
 
 class Hostile : public PlayerTest {
 protected:
+    // The player on the service's sample page, with a page script of the test's own.
+    bool OpenSamplePageWithScript(const WString& pageScript) {
+        PlayerContent = PlayerContentRecord{};
+        PlayerContent.domain = u"https://127.0.0.1:47443";
+        PlayerContent.url = u"https://127.0.0.1:47443/media/page.html";
+        PlayerContent.contentType = u"url_direct";
+        PlayerContent.pageScript = pageScript;
+        player = std::make_unique<PlayerWindow>();
+        player->show();
+        return player->CreateBrowser();
+    }
     bool PageComplete(const char* path) {
         return RunJs(Text(std::string("location.pathname === '") + path + "' && document.readyState === 'complete'"))
             .toBool();
@@ -357,11 +368,7 @@ TEST_F(Hostile, AnAlertLoopDoesNotHoldTheWindow) {
 // keeps its page, though the navigation policy would let that address in.
 // The user's own click on a same-site link with target=_blank still opens.
 TEST_F(Hostile, AFramesOwnWindowOpenDoesNotTakeTheView) {
-    PlayerContent = PlayerContentRecord{};
-    PlayerContent.domain = u"https://127.0.0.1:47443";
-    PlayerContent.url = u"https://127.0.0.1:47443/media/page.html";
-    PlayerContent.contentType = u"url_direct";
-    PlayerContent.pageScript =
+    ASSERT_TRUE(OpenSamplePageWithScript(
         u"if (window === window.top) {"
         u"  var f = document.createElement('iframe');"
         u"  f.setAttribute('sandbox', 'allow-scripts allow-popups');"
@@ -372,10 +379,7 @@ TEST_F(Hostile, AFramesOwnWindowOpenDoesNotTakeTheView) {
         u"  a.href = 'https://127.0.0.1:47443/media/page.html#opened'; a.textContent = 'open';"
         u"  a.style.cssText = 'position:fixed;left:20px;top:20px;font-size:40px;z-index:2147483647';"
         u"  document.body.appendChild(a);"
-        u"}";
-    player = std::make_unique<PlayerWindow>();
-    player->show();
-    ASSERT_TRUE(player->CreateBrowser());
+        u"}"));
     ASSERT_TRUE(WaitFor([&] { return PageComplete("/media/page.html"); }));
     // The frame's window.open has come and gone.
     Pump(4000);
@@ -392,24 +396,17 @@ TEST_F(Hostile, AFramesOwnWindowOpenDoesNotTakeTheView) {
 // request, while the dialog is open, closes the window, ends the dialog and
 // leaves no dialog behind.
 TEST_F(Hostile, APrintLoopDoesNotHoldTheWindow) {
-    PlayerContent = PlayerContentRecord{};
-    PlayerContent.domain = u"https://127.0.0.1:47443";
-    PlayerContent.url = u"https://127.0.0.1:47443/media/page.html";
-    PlayerContent.contentType = u"url_direct";
-    PlayerContent.pageScript =
-        u"if (window === window.top) {"
-        u"  var f = document.createElement('iframe'); document.body.appendChild(f);"
-        u"  setInterval(function () { window.print(); try { f.contentWindow.print(); } catch (e) {} }, 300);"
-        u"}";
     const auto printerDialogs = [] {
         std::vector<QWidget*> open;
         for (QWidget* widget : QApplication::topLevelWidgets())
             if (qobject_cast<PrinterChoiceDialog*>(widget) != nullptr && widget->isVisible()) open.push_back(widget);
         return open;
     };
-    player = std::make_unique<PlayerWindow>();
-    player->show();
-    ASSERT_TRUE(player->CreateBrowser());
+    ASSERT_TRUE(OpenSamplePageWithScript(
+        u"if (window === window.top) {"
+        u"  var f = document.createElement('iframe'); document.body.appendChild(f);"
+        u"  setInterval(function () { window.print(); try { f.contentWindow.print(); } catch (e) {} }, 300);"
+        u"}"));
 
     // The user cancels the first two dialogs and closes the window under the third.
     QElapsedTimer clock;
