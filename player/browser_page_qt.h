@@ -36,6 +36,9 @@ public:
     void DismissDialogs();
     // True while a page dialog waits for its answer inside this page's call.
     bool InDialog() const { return dialogDepth_ > 0; }
+    // Runs a dialog of the host's (the printer choice) as the page's own:
+    // not modal, dismissed with them, and the host kept while it is open.
+    std::optional<int> RunHostDialog(QDialog* dialog) { return RunDialog(dialog); }
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;

@@ -216,6 +216,10 @@ void YouTubeRefererRule(const WString& uri, WebView::ResourceRequest& request) {
 
 bool OpensInTheSameView(const WString& url) { return IsWebAddress(url); }
 
+bool FollowsNewWindowRequest(const WString& url, bool userInitiated) {
+    return userInitiated && OpensInTheSameView(url);
+}
+
 WString BrowserSwitches() { return Unmasked(Config::kBrowserSwitches); }
 
 WString StartPageUrl() { return Unmasked(Config::kStartPageUrl); }

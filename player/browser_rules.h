@@ -125,6 +125,12 @@ void YouTubeRefererRule(const WString& uri, WebView::ResourceRequest& request);
 // addresses: the host's own navigation would carry any other address past
 // the browser's block on pages opening data: or file: addresses.
 bool OpensInTheSameView(const WString& url);
+// A new-window request is followed (in the same view) only when the user
+// caused it (a click, a key) and it names a web address: a script, or a
+// frame of another site, never takes the view over on its own. The
+// navigation the host then starts meets the owner's navigation policy like
+// every other top-level navigation.
+bool FollowsNewWindowRequest(const WString& url, bool userInitiated);
 
 // The kinds of permission a page can ask for, as far as the answer differs.
 enum class BrowserPermission { Microphone, Camera, Notifications, Other };

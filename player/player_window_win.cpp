@@ -44,7 +44,7 @@ void OnReady(bool success) {
 void OnMessage(const WString& message) {
     DispatchPlayerMessage(message, playerShown,
                           PlayerMessageActions{
-                              .print = [] { if (player.host) player.host->ShowSystemPrintDialog(); },
+                              .print = [] { player.Print(); },
                               .toggleFullscreen = [] { TogglePlayerFullscreen(player.window, playerFullscreen); },
                               .show = [] { ShowWindow(player.window, SW_SHOW); UpdateWindow(player.window); },
                           });

@@ -100,6 +100,13 @@ WindowBrowser::Start WindowBrowser::Initialize(const WString& userDataFolder) {
     return ready ? Start::Ready : Start::Failed;
 }
 
+void WindowBrowser::Print() {
+    if (!host || window == nullptr) return;
+    ++inModalCall;
+    host->ShowSystemPrintDialog();
+    --inModalCall;
+}
+
 LRESULT BrowserWindowProcedure(WindowBrowser& browser, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_SIZE:
@@ -109,6 +116,9 @@ LRESULT BrowserWindowProcedure(WindowBrowser& browser, HWND window, UINT message
     case WM_DESTROY:
         if (browser.starting) {
             browser.closedWhileStarting = true;
+        } else if (browser.inModalCall > 0) {
+            // The dialog went with the window; the host is let go when the
+            // main loop ends, once its call has returned.
         } else {
             browser.host.reset();
         }

@@ -40,10 +40,16 @@ struct WindowBrowser {
     HWND window = nullptr;
     bool starting = false;
     bool closedWhileStarting = false;
+    // Inside a call of the host's that runs a modal loop (the printer dialog).
+    int inModalCall = 0;
 
     enum class Start { Ready, Failed, Closed };
     // Initializes the host (filled by the caller) in the window.
     Start Initialize(const WString& userDataFolder);
+    // The printer choice and print of the window's page. Closing the window
+    // ends the dialog with it; the host is then still inside the call and
+    // stays until the main loop has ended. Nothing once the window is gone.
+    void Print();
 };
 
 // The message handling both windows share: the browser follows the client

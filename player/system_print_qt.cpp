@@ -8,6 +8,8 @@
 #include <memory>
 
 #include "common/debug_log.h"
+#include "player/browser_page_qt.h"
+#include "player/print_gate.h"
 #include "player/print_job_qt.h"
 #include "player/printer_dialog_qt.h"
 #include "player/web_messages.h"
@@ -40,25 +42,36 @@ PrintOutcome OutcomeOf(PrintJobOutcome job) {
 
 void WebViewHost::ShowSystemPrintDialog() {
     QWebEngineView* view = ViewOf(*this);
-    if (view == nullptr) return;
+    BrowserPage* page = PageOf(*this);
+    if (view == nullptr || page == nullptr) return;
     // One print at a time: a request that arrives while the dialog is open
     // or a print is under way (the dialog's own loop delivers page messages)
-    // would stack a second dialog and take the first one's answer.
-    static const char* const kPrinting = "tovaniPrinting";
-    if (view->property(kPrinting).toBool()) {
-        DebugLog("print request ignored: a print is already under way");
+    // would stack a second dialog and take the first one's answer; and none
+    // right after the user said no, so a page that asks again and again
+    // cannot keep the dialog in the user's face.
+    const std::shared_ptr<PrintGate> gate = PrintGateOf(*this);
+    if (!gate->Begin()) {
+        DebugLog("print request ignored: a print is under way or was just cancelled");
         return;
     }
-    view->setProperty(kPrinting, true);
     QPointer<QWebEngineView> guard(view);
-    const auto answer = [this, guard](PrintOutcome outcome) {
-        if (guard) guard->setProperty(kPrinting, false);
-        PostWebMessageAsJson(PrintResultJson(outcome));
+    const auto answer = [this, guard, gate](PrintOutcome outcome) {
+        gate->Finish(outcome == PrintOutcome::Cancelled);
+        if (guard) PostWebMessageAsJson(PrintResultJson(outcome));
     };
 
-    PrinterChoiceDialog dialog(InstalledPrinters(), view->window());
-    const WString chosen = dialog.exec() == QDialog::Accepted ? dialog.selectedName() : WString();
-    if (!guard) return;
+    // Shown as the page's own dialogs are: not modal to the window, whose
+    // close request must always get through (a modal dialog would make it
+    // refuse), and dismissed when the window goes. Requests the page makes
+    // meanwhile are turned away above.
+    QPointer<PrinterChoiceDialog> dialog = new PrinterChoiceDialog(InstalledPrinters(), view->window());
+    const std::optional<int> result = page->RunHostDialog(dialog.data());
+    if (!result || !guard) {
+        // The window is closing: nothing more to print or to tell.
+        gate->Finish(false);
+        return;
+    }
+    const WString chosen = *result == QDialog::Accepted && dialog ? dialog->selectedName() : WString();
     if (chosen.empty()) return answer(PrintOutcome::Cancelled);
 
     // An unknown name would silently print on the default printer: refuse it.

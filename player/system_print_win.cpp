@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "common/debug_log.h"
+#include "player/print_gate.h"
 #include "player/printer_list.h"
 #include "player/system_print_win.h"
 #include "player/web_messages.h"
@@ -197,45 +199,50 @@ WString ChoosePrinter(HWND owner, const std::vector<PrinterInfo>& printers) {
 
 void WebViewHost::ShowSystemPrintDialog() {
     ICoreWebView2* view = ViewOf(*this);
-    if (view == nullptr) return;
-    const WString chosen = ChoosePrinter(ParentOf(*this), InstalledPrinters());
-    if (chosen.empty()) {
-        PostWebMessageAsJson(PrintResultJson(PrintOutcome::Cancelled));
+    HWND owner = ParentOf(*this);
+    if (view == nullptr || IsWindow(owner) == FALSE) return;
+    // One dialog at a time (a modal dialog pumps messages, and a runtime may
+    // deliver the page's next request inside it), and none right after the
+    // user said no: a page that asks again and again cannot keep the dialog
+    // in the user's face, nor the window from being closed.
+    const std::shared_ptr<PrintGate> gate = PrintGateOf(*this);
+    if (!gate->Begin()) {
+        DebugLog("print request ignored: a print is under way or was just cancelled");
         return;
     }
+    const auto tell = [this, &gate](PrintOutcome outcome) {
+        gate->Finish(outcome == PrintOutcome::Cancelled);
+        PostWebMessageAsJson(PrintResultJson(outcome));
+    };
+    const WString chosen = ChoosePrinter(owner, InstalledPrinters());
+    if (IsWindow(owner) == FALSE) {
+        // The window was closed under the dialog: the program is ending.
+        gate->Finish(false);
+        return;
+    }
+    if (chosen.empty()) return tell(PrintOutcome::Cancelled);
     auto environment6 = Query<ICoreWebView2Environment6>(EnvironmentOf(*this));
-    if (!environment6) {
-        PostWebMessageAsJson(PrintResultJson(PrintOutcome::EnvironmentUnavailable));
-        return;
-    }
+    if (!environment6) return tell(PrintOutcome::EnvironmentUnavailable);
     ComPtr<ICoreWebView2PrintSettings> settings;
-    if (FAILED(environment6->CreatePrintSettings(settings.Put())) || !settings) {
-        PostWebMessageAsJson(PrintResultJson(PrintOutcome::SettingsFailed));
-        return;
-    }
+    if (FAILED(environment6->CreatePrintSettings(settings.Put())) || !settings)
+        return tell(PrintOutcome::SettingsFailed);
     auto settings2 = Query<ICoreWebView2PrintSettings2>(settings.get());
-    if (!settings2) {
-        PostWebMessageAsJson(PrintResultJson(PrintOutcome::PrinterNameFailed));
-        return;
-    }
+    if (!settings2) return tell(PrintOutcome::PrinterNameFailed);
     settings2->put_PrinterName(W(chosen));
     auto view16 = Query<ICoreWebView2_16>(view);
-    if (!view16) {
-        PostWebMessageAsJson(PrintResultJson(PrintOutcome::PrintApiUnavailable));
-        return;
-    }
+    if (!view16) return tell(PrintOutcome::PrintApiUnavailable);
     // The handler keeps the view alive until it has told the page.
     ComPtr<ICoreWebView2> keptView(view);
     auto keep = std::make_shared<int>(0);
     auto handler = MakeHandler<ICoreWebView2PrintCompletedHandler>(
-        [keptView, keep](HRESULT code, COREWEBVIEW2_PRINT_STATUS status) {
+        [keptView, keep, gate](HRESULT code, COREWEBVIEW2_PRINT_STATUS status) {
+            gate->Finish(false);
             const PrintOutcome outcome = PrintCompletionOutcome(FAILED(code), status);
             keptView->PostWebMessageAsJson(W(PrintResultJson(outcome)));
             return S_OK;
         },
         keep);
-    if (FAILED(view16->Print(settings.get(), handler.get())))
-        PostWebMessageAsJson(PrintResultJson(PrintOutcome::PrintFailed));
+    if (FAILED(view16->Print(settings.get(), handler.get()))) tell(PrintOutcome::PrintFailed);
 }
 
 } // namespace WebView

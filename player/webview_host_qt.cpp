@@ -38,6 +38,7 @@
 #include "player/browser_start.h"
 #include "player/certificate_trust_qt.h"
 #include "player/input_guard_qt.h"
+#include "player/print_gate.h"
 #include "player/request_interceptor_qt.h"
 #include "player/web_bridge_qt.h"
 #include "player/web_error_status_qt.h"
@@ -156,6 +157,7 @@ struct WebViewHost::Impl {
     QPointer<ParentSizeTracker> sizeTracker;
     QPointer<InputGuard> inputGuard;
     TrafficChecks checks;
+    std::shared_ptr<PrintGate> printGate = std::make_shared<PrintGate>();
     bool ready = false;
     bool starting = false;       // the first, internal page is loading
     bool stringPagePending = false;
@@ -404,10 +406,14 @@ void WebViewHost::Impl::OnCertificateError(const QWebEngineCertificateError& err
 
 void WebViewHost::Impl::OnNewWindow(QWebEngineNewWindowRequest& request) {
     // No second window: the address opens in this view, without identity
-    // headers, once Chromium is done with the request.
+    // headers, once Chromium is done with the request, and only when the
+    // user asked for it (a frame's own window.open leaves the view alone).
     const QUrl url = request.requestedUrl();
     if (!ready || url.isEmpty() || !url.isValid()) return;
-    if (!OpensInTheSameView(url.toString(QUrl::FullyEncoded).toStdU16String())) return;
+    if (!FollowsNewWindowRequest(url.toString(QUrl::FullyEncoded).toStdU16String(), request.isUserInitiated())) {
+        DebugLog("browser host: a new window the user did not ask for, or not for a web address, stays closed");
+        return;
+    }
     QPointer<BrowserPage> target(page.get());
     QTimer::singleShot(0, context.get(), [target, url] {
         if (target) target->load(url);
@@ -566,6 +572,8 @@ QWebEngineProfile* ProfileOf(const WebViewHost& host) {
     WebViewHost::Impl* d = host.impl();
     return d->ready ? d->profile.get() : nullptr;
 }
+
+std::shared_ptr<PrintGate> PrintGateOf(const WebViewHost& host) { return host.impl()->printGate; }
 
 void SetTrafficChecks(WebViewHost& host, TrafficChecks checks) { host.impl()->checks = std::move(checks); }
 

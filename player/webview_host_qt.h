@@ -9,6 +9,7 @@
 
 class QWebEngineView;
 class QWebEngineProfile;
+class PrintGate;
 
 namespace WebView {
 
@@ -17,6 +18,8 @@ class BrowserPage;
 QWebEngineView* ViewOf(const WebViewHost& host);
 BrowserPage* PageOf(const WebViewHost& host);
 QWebEngineProfile* ProfileOf(const WebViewHost& host);
+// The host's print requests, for the printer choice (never null).
+std::shared_ptr<PrintGate> PrintGateOf(const WebViewHost& host);
 
 // Where the page built by NavigateToString lives: an https origin under a
 // reserved name that never resolves, so the page is a secure context that

@@ -5,6 +5,7 @@
 #include "common/debug_log.h"
 #include "links/url_host.h"
 #include "player/browser_start.h"
+#include "player/print_gate.h"
 #include "player/webview2_handler_win.h"
 #include "player/webview_host_win.h"
 #include "runtime/repair_win.h"
@@ -65,6 +66,7 @@ struct WebViewHost::Impl {
     ComPtr<ICoreWebView2Controller> controller;
     ComPtr<ICoreWebView2> webview;
     TrafficChecks checks;
+    std::shared_ptr<PrintGate> printGate = std::make_shared<PrintGate>();
     // Handlers hold a weak reference: events after the host is gone do nothing.
     std::shared_ptr<int> alive = std::make_shared<int>(0);
     bool started = false;
@@ -193,13 +195,20 @@ void WebViewHost::Impl::SetupEventHandlers() {
         MakeHandler<ICoreWebView2NewWindowRequestedEventHandler>(
             [this](ICoreWebView2*, ICoreWebView2NewWindowRequestedEventArgs* args) {
                 if (args == nullptr) return S_OK;
-                // No second window: the address opens in this view, without identity headers.
+                // No second window: the address opens in this view, without
+                // identity headers, and only when the user asked for it (a
+                // frame's own window.open leaves the view alone).
                 args->put_Handled(TRUE);
+                BOOL user = FALSE;
+                if (FAILED(args->get_IsUserInitiated(&user))) user = FALSE;
                 LPWSTR raw = nullptr;
-                if (SUCCEEDED(args->get_Uri(&raw)) && raw != nullptr) {
-                    const WString uri = Taken(raw);
-                    if (!uri.empty() && webview) webview->Navigate(W(uri));
+                if (FAILED(args->get_Uri(&raw)) || raw == nullptr) return S_OK;
+                const WString uri = Taken(raw);
+                if (!FollowsNewWindowRequest(uri, user != FALSE)) {
+                    DebugLog("browser host: a new window the user did not ask for, or not for a web address, stays closed");
+                    return S_OK;
                 }
+                if (webview) webview->Navigate(W(uri));
                 return S_OK;
             },
             alive)
@@ -410,6 +419,8 @@ HWND ParentOf(const WebViewHost& host) { return host.impl()->parentWindow; }
 ICoreWebView2Environment* EnvironmentOf(const WebViewHost& host) { return host.impl()->environment.get(); }
 ICoreWebView2Controller* ControllerOf(const WebViewHost& host) { return host.impl()->controller.get(); }
 ICoreWebView2* ViewOf(const WebViewHost& host) { return host.impl()->webview.get(); }
+
+std::shared_ptr<PrintGate> PrintGateOf(const WebViewHost& host) { return host.impl()->printGate; }
 
 void SetTrafficChecks(WebViewHost& host, TrafficChecks checks) { host.impl()->checks = std::move(checks); }
 

@@ -6,10 +6,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "player/browser_rules.h"
 #include "player/webview2_win.h"
 #include "player/webview_host.h"
+
+class PrintGate;
 
 namespace WebView {
 
@@ -17,6 +20,8 @@ HWND ParentOf(const WebViewHost& host);
 WebView2::ICoreWebView2Environment* EnvironmentOf(const WebViewHost& host);
 WebView2::ICoreWebView2Controller* ControllerOf(const WebViewHost& host);
 WebView2::ICoreWebView2* ViewOf(const WebViewHost& host);
+// The host's print requests, for the printer choice (never null).
+std::shared_ptr<PrintGate> PrintGateOf(const WebViewHost& host);
 
 // The browser-traffic probe of a pinned host: its own short-lived WinHTTP
 // handles, the browser's user agent, 3 s time-outs, a HEAD of "/" over TLS

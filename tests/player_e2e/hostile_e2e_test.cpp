@@ -4,6 +4,9 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QPointer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
@@ -18,11 +21,14 @@
 #include "app/startup_shell_qt.h"
 #include "common/masking.h"
 #include "links/player_content.h"
+#include "player/print_gate.h"
+#include "player/printer_dialog_qt.h"
 #include "player/webview_host_qt.h"
 #include "tests/player_e2e/outside_listener.h"
 #include "tests/player_e2e/player_harness.h"
 #include "tests/player_e2e/window_close_x11.h"
 #include "tests/service/service_test_env.h"
+#include "tests/player_qt/user_input_qt.h"
 #include "tests/support/test_support.h"
 
 using namespace PlayerTesting;
@@ -96,6 +102,17 @@ void AnswerNextMessageBox(QMessageBox::StandardButton button, QString* text = nu
 
 class Hostile : public PlayerTest {
 protected:
+    // The player on the service's sample page, with a page script of the test's own.
+    bool OpenSamplePageWithScript(const WString& pageScript) {
+        PlayerContent = PlayerContentRecord{};
+        PlayerContent.domain = u"https://127.0.0.1:47443";
+        PlayerContent.url = u"https://127.0.0.1:47443/media/page.html";
+        PlayerContent.contentType = u"url_direct";
+        PlayerContent.pageScript = pageScript;
+        player = std::make_unique<PlayerWindow>();
+        player->show();
+        return player->CreateBrowser();
+    }
     bool PageComplete(const char* path) {
         return RunJs(Text(std::string("location.pathname === '") + path + "' && document.readyState === 'complete'"))
             .toBool();
@@ -374,4 +391,88 @@ TEST_F(Hostile, AnAlertLoopDoesNotHoldTheWindow) {
     Pump(1500);
     user.stop();
     EXPECT_EQ(pageDialogs(), 0) << "a page dialog is still open, or came back";
+}
+
+// A frame of another origin inside the content (a sandboxed one) opens
+// a same-site address on its own, as a sign-in look-alike would: the view
+// keeps its page, though the navigation policy would let that address in.
+// The user's own click on a same-site link with target=_blank still opens.
+TEST_F(Hostile, AFramesOwnWindowOpenDoesNotTakeTheView) {
+    ASSERT_TRUE(OpenSamplePageWithScript(
+        u"if (window === window.top) {"
+        u"  var f = document.createElement('iframe');"
+        u"  f.setAttribute('sandbox', 'allow-scripts allow-popups');"
+        u"  f.srcdoc = \"<script>setTimeout(function () {"
+        u"window.open('https://127.0.0.1:47443/media/embed.html#sign-in', '_blank'); }, 2500);</script>\";"
+        u"  document.body.appendChild(f);"
+        u"  var a = document.createElement('a'); a.id = 'same-site'; a.target = '_blank';"
+        u"  a.href = 'https://127.0.0.1:47443/media/page.html#opened'; a.textContent = 'open';"
+        u"  a.style.cssText = 'position:fixed;left:20px;top:20px;font-size:40px;z-index:2147483647';"
+        u"  document.body.appendChild(a);"
+        u"}"));
+    ASSERT_TRUE(WaitFor([&] { return PageComplete("/media/page.html"); }));
+    // The frame's window.open has come and gone.
+    Pump(4000);
+    EXPECT_EQ(RunJs(Text("location.href")).toString().toStdString(), "https://127.0.0.1:47443/media/page.html");
+
+    ASSERT_TRUE(UserInput::Click(WebView::ViewOf(*player->Host()), RunJs(UserInput::CentreOf(Text("same-site")))));
+    EXPECT_TRUE(WaitFor([&] { return RunJs(Text("location.hash")).toString() == Text("#opened"); }))
+        << RunJs(Text("location.href")).toString().toStdString();
+}
+
+// A page (and a frame's child about:blank) that asks to print every 300 ms:
+// never two printer dialogs at once; after the user cancels (Escape) the
+// dialog stays away for the quiet time; and the window manager's close
+// request, while the dialog is open, closes the window, ends the dialog and
+// leaves no dialog behind.
+TEST_F(Hostile, APrintLoopDoesNotHoldTheWindow) {
+    const auto printerDialogs = [] {
+        std::vector<QWidget*> open;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (qobject_cast<PrinterChoiceDialog*>(widget) != nullptr && widget->isVisible()) open.push_back(widget);
+        return open;
+    };
+    ASSERT_TRUE(OpenSamplePageWithScript(
+        u"if (window === window.top) {"
+        u"  var f = document.createElement('iframe'); document.body.appendChild(f);"
+        u"  setInterval(function () { window.print(); try { f.contentWindow.print(); } catch (e) {} }, 300);"
+        u"}"));
+
+    // The user cancels the first two dialogs and closes the window under the third.
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<qint64> shown, cancelled;
+    std::size_t mostAtOnce = 0;
+    QPointer<QWidget> answered;
+    qint64 closedAt = -1;
+    QTimer user;
+    user.setInterval(50);
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        const std::vector<QWidget*> open = printerDialogs();
+        mostAtOnce = std::max(mostAtOnce, open.size());
+        if (open.empty() || closedAt >= 0 || open.front() == answered.data()) return;
+        shown.push_back(clock.elapsed());
+        if (shown.size() <= 2) {
+            answered = open.front();
+            QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QApplication::sendEvent(open.front(), &escape);
+            cancelled.push_back(clock.elapsed());
+            return;
+        }
+        closedAt = clock.elapsed();
+        RequestCloseLikeAWindowManager(player->winId());
+    });
+    user.start();
+    EXPECT_TRUE(WaitFor([&] { return closedAt >= 0 && !player->isVisible(); }, 30000))
+        << "dialogs shown " << shown.size() << ", closed at " << closedAt;
+    const qint64 endedAt = clock.elapsed();
+    Pump(1500);
+    user.stop();
+    ASSERT_EQ(shown.size(), 3u);
+    EXPECT_EQ(mostAtOnce, 1u);
+    const qint64 quiet = PrintGate::kCancelQuiet.count();
+    for (std::size_t i = 0; i < cancelled.size(); ++i)
+        EXPECT_GE(shown[i + 1] - cancelled[i], quiet - 100) << "dialog " << i + 2;
+    EXPECT_LT(endedAt - closedAt, 2000) << "the window did not close promptly";
+    EXPECT_TRUE(printerDialogs().empty()) << "a printer dialog is still open, or came back";
 }

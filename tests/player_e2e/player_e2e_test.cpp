@@ -18,12 +18,14 @@
 #include "common/app_constants.h"
 #include "common/masking.h"
 #include "links/player_content.h"
+#include "player/print_gate.h"
 #include "player/print_job_qt.h"
 #include "player/printer_dialog_qt.h"
 #include "player/webview_host_qt.h"
 #include "service/http_client.h"
 #include "service/pins.h"
 #include "tests/player_e2e/player_harness.h"
+#include "tests/player_qt/user_input_qt.h"
 #include "tests/support/test_support.h"
 
 using namespace PlayerTesting;
@@ -125,6 +127,8 @@ TEST_F(Player, PrintingReachesCupsAndReportsTheRealOutcome) {
     RunJs(Text("window.print(); true"));
     ASSERT_TRUE(WaitFor([&] { return PlayerMessages().contains(Text("printResult")); }, 20000));
     EXPECT_EQ(PlayerMessages().toStdString(), R"({"type":"printResult","status":"cancelled"})");
+    // Requests in the quiet time after a cancel are not taken.
+    Pump(static_cast<int>(PrintGate::kCancelQuiet.count()) + 200);
 
     // A stopped printer: unavailable.
     RunJs(Text("window.__tovaniResults = []; true"));
@@ -205,6 +209,8 @@ TEST_F(Player, PdfPrintButtonAndKeysOpenThePrinterDialog) {
     AnswerPrinterDialog(QString());
     RunJs(Text("document.getElementById('kelbro-print-btn').click(); true"));
     ASSERT_TRUE(WaitFor([&] { return PlayerMessages().contains(Text("cancelled")); }, 20000));
+    // Requests in the quiet time after a cancel are not taken.
+    Pump(static_cast<int>(PrintGate::kCancelQuiet.count()) + 200);
 
     RunJs(Text("window.__tovaniResults = []; true"));
     AnswerPrinterDialog(QString());
@@ -222,8 +228,14 @@ TEST_F(Player, NavigationPolicyInTheRealBrowser) {
     // The same site is allowed.
     RunJs(Text("location.href = 'https://127.0.0.1:47443/media/embed.html?x=1'; true"));
     EXPECT_TRUE(WaitFor([&] { return RunJs(Text("location.pathname")).toString() == Text("/media/embed.html"); }));
-    // window.open stays in this view.
-    RunJs(Text("window.open('https://127.0.0.1:47443/media/page.html#opened', '_blank'); true"));
+    // A new window the user asks for stays in this view (clicked once the
+    // loading overlay has gone).
+    Pump(1500);
+    RunJs(Text("var a = document.createElement('a'); a.id = 'opener'; a.target = '_blank';"
+               "a.href = 'https://127.0.0.1:47443/media/page.html#opened'; a.textContent = 'open';"
+               "a.style.cssText = 'position:fixed;left:20px;top:20px;font-size:40px;z-index:2147483647';"
+               "document.body.appendChild(a); true"));
+    ASSERT_TRUE(UserInput::Click(WebView::ViewOf(*player->Host()), RunJs(UserInput::CentreOf(Text("opener")))));
     EXPECT_TRUE(WaitFor([&] { return RunJs(Text("location.hash")).toString() == Text("#opened"); }));
 }
 

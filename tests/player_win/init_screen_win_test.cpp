@@ -315,6 +315,37 @@ TEST_F(InitScreen, AFailedStartPageStillClosesTheSplashAndShowsTheWindow) {
     EXPECT_EQ(exStyle & WS_EX_TOPMOST, 0);
 }
 
+// The start page asks, at the user's click, for new windows on a local file
+// and a script address: neither is opened, in the view or anywhere; a new
+// window for a web address (the home page) opens in the same view, and one
+// a script asks for on its own does not.
+TEST_F(InitScreen, NewWindowsOpenOnlyWebAddressesTheUserAskedFor) {
+    const std::string start = WideToUtf8(StartPageUrl());
+    const std::string home = WideToUtf8(HomePageUrl());
+    StandInSession session("init-new-window", "once " + start + " new-window file:///C:/windows/win.ini user\n"
+                                              "once " + start + " new-window javascript:alert(document.cookie) user\n"
+                                              "once " + start + " new-window " + start + "#by-script\n"
+                                              "once " + start + " new-window " + home + " user\n");
+    const ProgramRun run = RunProgram(WString(), [&] {
+        HWND screen = FindWindowW(L"KelbroInitWindow", nullptr);
+        if (screen == nullptr || !Has(session.Journal(), "Loaded " + home)) return true;
+        PostMessageW(screen, WM_CLOSE, 0, 0);
+        return false;
+    });
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, 0u);
+    const std::vector<std::string> journal = session.Journal();
+    for (const std::string address : {std::string("file:///C:/windows/win.ini"),
+                                      std::string("javascript:alert(document.cookie)"), start + "#by-script"}) {
+        EXPECT_TRUE(Has(journal, "NewWindowRequested " + address + " handled")) << address;
+        EXPECT_FALSE(HasPrefix(journal, "WebView.Navigate " + address)) << address;
+    }
+    EXPECT_FALSE(HasPrefix(journal, "Loaded file:"));
+    EXPECT_FALSE(HasPrefix(journal, "Loaded javascript:"));
+    EXPECT_TRUE(Has(journal, "WebView.Navigate " + home));
+    for (const std::string& line : journal) EXPECT_EQ(line.find("UNEXPECTED"), std::string::npos) << line;
+}
+
 // The window closed while its browser is still starting, without a link
 // (the init screen) and with one (the player): the program ends quietly with
 // 0, as when it is closed later (no crash, no error box, no repair), and the

@@ -14,6 +14,7 @@
 
 #include "diagnostics/diagnostic_dialog_win.h"
 #include "player/browser_rules.h"
+#include "player/print_gate.h"
 #include "player/system_print_win.h"
 #include "service/device_identity.h"
 #include "tests/player_win/program_run.h"
@@ -148,6 +149,8 @@ TEST_F(PlayerProgramPage, APinnedHostFailingItsPinsIsBlockedThenTheDiagnosticEnd
 // Referer on a YouTube one, and fullscreen at the page's request.
 TEST_F(PlayerProgramPage, ThePagesRequestsGetThePlayersDecisions) {
     const std::string opened = std::string(kService) + "/media/page.html#opened";
+    // A window a script (a frame's) opens on its own, without the user.
+    const std::string takenOver = std::string(kService) + "/media/page.html#taken-over";
     // Every permission kind the runtime knows, and one it may add later.
     std::string permissions;
     std::vector<std::string> decisions;
@@ -163,10 +166,11 @@ TEST_F(PlayerProgramPage, ThePagesRequestsGetThePlayersDecisions) {
                                           "on sample.pdf save-as\n"
                                           "on sample.pdf navigate https://evil.test/phish\n"
                                           "on sample.pdf message toggleFullscreen\n"
-                                          "on sample.pdf new-window https://evil.test/popup\n"
-                                          "on sample.pdf new-window data:text/html,<script>alert(1)</script>\n"
-                                          "on sample.pdf new-window file:///C:/windows/win.ini\n"
-                                          "on sample.pdf new-window " + opened + "\n");
+                                          "on sample.pdf new-window " + takenOver + "\n"
+                                          "on sample.pdf new-window https://evil.test/popup user\n"
+                                          "on sample.pdf new-window data:text/html,<script>alert(1)</script> user\n"
+                                          "on sample.pdf new-window file:///C:/windows/win.ini user\n"
+                                          "on sample.pdf new-window " + opened + " user\n");
     std::vector<HWND> windows;
     RECT playerRect{};
     LONG_PTR playerStyle = 0;
@@ -194,8 +198,12 @@ TEST_F(PlayerProgramPage, ThePagesRequestsGetThePlayersDecisions) {
     EXPECT_TRUE(Has(journal, "DownloadStarting " + kContent + " cancel=1 handled=1"));
     EXPECT_TRUE(Has(journal, "SaveAsUIShowing suppress=1"));
 
-    // Both new windows stayed in the view: the foreign one refused by the
-    // policy, the same-site one loaded; no second window ever showed.
+    // The script's own window opened nowhere: the view kept its page.
+    EXPECT_TRUE(Has(journal, "NewWindowRequested " + takenOver + " handled"));
+    EXPECT_FALSE(HasPrefix(journal, "WebView.Navigate " + takenOver));
+    // Both new windows the user asked for stayed in the view: the foreign
+    // one refused by the policy, the same-site one loaded; no second window
+    // ever showed.
     EXPECT_TRUE(Has(journal, "NewWindowRequested https://evil.test/popup handled"));
     EXPECT_TRUE(Has(journal, "Navigation cancelled https://evil.test/popup"));
     EXPECT_TRUE(Has(journal, "NewWindowRequested " + opened + " handled"));
@@ -316,30 +324,36 @@ void Answer(HWND dialog, const PrinterAnswer& answer, const std::vector<std::str
 // dark dialog lists Wine's printers (from CUPS) with the default first and
 // preselected, the test answers it, the runtime prints on the chosen printer
 // with the outcome the stand-in is given, and each outcome reaches the page
-// as its printResult, in order.
+// as its printResult, in order. The user cancels the fifth: the sixth
+// request, right after it, shows no dialog.
 TEST_F(PlayerProgramPage, EachPrintRequestGoesThroughThePrinterDialogAndEndsInItsResult) {
     std::string script = "print-next status 0\nprint-next status 1\nprint-next status 2\nprint-next fails 0x80004005\n";
     for (int i = 0; i < 6; ++i) script += "on sample.pdf message requestPrint\n";
     StandInSession session("page-print", script);
     using How = PrinterAnswer::How;
-    const std::vector<PrinterAnswer> answers = {{L"Stopped", How::PrintButton}, {L"", How::CloseBox},
-                                                {L"PDF", How::DoubleClick},     {L"PDF", How::PrintButton},
-                                                {L"Stopped", How::PrintButton}, {L"", How::EscapeKey}};
+    const std::vector<PrinterAnswer> answers = {{L"Stopped", How::PrintButton}, {L"PDF", How::DoubleClick},
+                                                {L"PDF", How::PrintButton},     {L"Stopped", How::PrintButton},
+                                                {L"", How::CloseBox}};
     const std::wstring title(reinterpret_cast<const wchar_t*>(PrinterDialog::kTitle));
     std::vector<SeenDialog> seen;
     HWND answered = nullptr;
-    DWORD firstSeen = 0;
+    DWORD firstSeen = 0, lastAnswered = 0;
+    bool extraDialog = false;
     std::string screenshot;
     const ProgramRun run = RunProgram(TestSupport::SealLink("p", "pdf-1", kService), [&] {
         HWND player = VisibleWindow(L"TovaniWindow");
         if (player == nullptr) return true;
         if (answered != nullptr && IsWindow(answered)) return true; // the last one is still closing
+        HWND dialog = VisibleWindow(L"#32770", title.c_str());
         if (seen.size() == answers.size()) {
+            if (dialog != nullptr) extraDialog = true;
             if (WithPrefix(session.Journal(), "WebView.PostWebMessageAsJson").size() < answers.size()) return true;
+            // Time for a sixth dialog to show, if one were to.
+            if (lastAnswered == 0) lastAnswered = GetTickCount();
+            if (GetTickCount() - lastAnswered < 1500) return true;
             PostMessageW(player, WM_CLOSE, 0, 0);
             return false;
         }
-        HWND dialog = VisibleWindow(L"#32770", title.c_str());
         if (dialog == nullptr) return true;
         // Found as soon as it shows; read once it has painted.
         if (firstSeen == 0) firstSeen = GetTickCount();
@@ -354,6 +368,7 @@ TEST_F(PlayerProgramPage, EachPrintRequestGoesThroughThePrinterDialogAndEndsInIt
     ASSERT_TRUE(run.ended);
     EXPECT_EQ(run.exitCode, 0u);
     ASSERT_EQ(seen.size(), answers.size());
+    EXPECT_FALSE(extraDialog) << "a request right after the cancel opened the dialog again";
     for (const SeenDialog& dialog : seen) {
         EXPECT_EQ(dialog.lines, (std::vector<std::string>{"PDF  \xE2\x98\x85", "Stopped"}));
         EXPECT_EQ(dialog.selected, 0);
@@ -375,10 +390,78 @@ TEST_F(PlayerProgramPage, EachPrintRequestGoesThroughThePrinterDialogAndEndsInIt
         WithPrefix(journal, posted),
         (std::vector<std::string>{
             posted + R"({"type":"printResult","status":"success","message":"Print job sent successfully."})",
-            posted + R"({"type":"printResult","status":"cancelled"})",
             posted + R"({"type":"printResult","status":"error","message":"The selected printer is unavailable."})",
             posted + R"({"type":"printResult","status":"error","message":"Print failed with unknown error."})",
             posted + R"({"type":"printResult","status":"error","message":"Print failed. Please check your printer."})",
             posted + R"({"type":"printResult","status":"cancelled"})"}));
+    for (const std::string& line : journal) EXPECT_EQ(line.find("UNEXPECTED"), std::string::npos) << line;
+}
+
+// A page that asks to print every 300 ms: never two dialogs at once; after
+// each cancel (the close box, then Escape) the dialog stays away for the
+// quiet time, so it comes back at most once per quiet time; and closing the
+// player window while the dialog is open ends the dialog and the program at
+// once, with 0.
+TEST_F(PlayerProgramPage, APrintLoopCannotHoldTheWindow) {
+    StandInSession session("page-print-loop", "once sample.pdf repeat 300 message requestPrint\n");
+    using How = PrinterAnswer::How;
+    const std::wstring title(reinterpret_cast<const wchar_t*>(PrinterDialog::kTitle));
+    std::vector<DWORD> shown, cancelled;
+    int mostAtOnce = 0;
+    HWND answered = nullptr;
+    DWORD closedAt = 0;
+    const ProgramRun run = RunProgram(TestSupport::SealLink("p", "pdf-1", kService), [&] {
+        HWND player = VisibleWindow(L"TovaniWindow");
+        if (player == nullptr) return true;
+        struct Dialogs {
+            const std::wstring* title;
+            int visible = 0;
+            HWND last = nullptr;
+        } dialogs{&title};
+        EnumWindows(
+            [](HWND window, LPARAM data) -> BOOL {
+                auto* d = reinterpret_cast<Dialogs*>(data);
+                wchar_t text[64] = {};
+                GetWindowTextW(window, text, 64);
+                if (IsWindowVisible(window) && *d->title == text) {
+                    ++d->visible;
+                    d->last = window;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&dialogs));
+        const int visible = dialogs.visible;
+        HWND dialog = dialogs.last;
+        mostAtOnce = std::max(mostAtOnce, visible);
+        if (dialog == nullptr || dialog == answered) return true;
+        shown.push_back(GetTickCount());
+        if (shown.size() <= 2) {
+            // Cancelled by the user, once with the close box, once with Escape.
+            Answer(dialog, PrinterAnswer{L"", shown.size() == 1 ? How::CloseBox : How::EscapeKey}, {});
+            cancelled.push_back(GetTickCount());
+            answered = dialog;
+            return true;
+        }
+        // The third time the user closes the player window itself.
+        PostMessageW(player, WM_CLOSE, 0, 0);
+        closedAt = GetTickCount();
+        return false;
+    }, 60000);
+    const DWORD endedAt = GetTickCount();
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, 0u);
+    ASSERT_EQ(shown.size(), 3u);
+    EXPECT_EQ(mostAtOnce, 1);
+    // Back no sooner than the quiet time after each cancel (the watch looks
+    // about every 50 ms), and the page asked all along.
+    const DWORD quiet = static_cast<DWORD>(PrintGate::kCancelQuiet.count());
+    for (std::size_t i = 0; i < cancelled.size(); ++i)
+        EXPECT_GE(shown[i + 1] - cancelled[i], quiet - 100) << "dialog " << i + 2;
+    EXPECT_LT(endedAt - closedAt, 5000u) << "the program did not end promptly after its window was closed";
+    const std::vector<std::string> journal = session.Journal();
+    EXPECT_GE(CountOf(journal, "Page posts message requestPrint"), 10u);
+    EXPECT_EQ(WithPrefix(journal, "WebView.PostWebMessageAsJson "),
+              (std::vector<std::string>(2, R"(WebView.PostWebMessageAsJson {"type":"printResult","status":"cancelled"})")));
+    EXPECT_FALSE(HasPrefix(journal, "WebView.Print "));
     for (const std::string& line : journal) EXPECT_EQ(line.find("UNEXPECTED"), std::string::npos) << line;
 }

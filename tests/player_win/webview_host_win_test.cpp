@@ -17,6 +17,7 @@
 #include "player/system_print_win.h"
 #include "player/webview_host_win.h"
 #include "runtime/repair.h"
+#include "runtime/webview2_loader_win.h"
 #include "service/device_identity.h"
 #include "service/pins.h"
 #include "tests/support/standin_runtime_win.h"
@@ -128,8 +129,12 @@ protected:
         }
         return lines.size();
     }
+    // No call in a wrong slot, no object of the player's refused for its IID.
     static void ExpectNoSlotSlips(const std::vector<std::string>& journal) {
-        for (const std::string& line : journal) EXPECT_EQ(line.find("UNEXPECTED"), std::string::npos) << line;
+        for (const std::string& line : journal) {
+            EXPECT_EQ(line.find("UNEXPECTED"), std::string::npos) << line;
+            EXPECT_EQ(line.rfind("REFUSED", 0), std::string::npos) << line;
+        }
     }
 
     HWND window = nullptr;
@@ -241,7 +246,10 @@ TEST_F(HostTest, PageEventsFollowThePlayersRules) {
                            "on page.html download https://127.0.0.1:47443/media/sample.pdf\n"
                            "on page.html save-as\n"
                            "on page.html navigate https://evil.test/phish\n"
-                           "on page.html new-window https://127.0.0.3:47443/other.html\n"
+                           "on page.html new-window https://127.0.0.3:47443/taken-over.html\n"
+                           "on page.html new-window file:///C:/windows/win.ini user\n"
+                           "on page.html new-window javascript:alert(1) user\n"
+                           "on page.html new-window https://127.0.0.3:47443/other.html user\n"
                            "fail other.html 12\n");
     ASSERT_TRUE(Start(session, [&] {
         host->ConfigureForProduction();
@@ -265,12 +273,81 @@ TEST_F(HostTest, PageEventsFollowThePlayersRules) {
     EXPECT_TRUE(Has(journal, "SaveAsUIShowing suppress=1"));
     // The owner cancels the page's navigation; the page stays.
     EXPECT_TRUE(Has(journal, "Navigation cancelled https://evil.test/phish"));
-    // A new window opens in the same view, with a plain navigation.
+    // A new window the user asked for opens in the same view, with a plain
+    // navigation; one a script asked for on its own, or one that names no
+    // web address, opens nowhere.
     EXPECT_TRUE(Has(journal, "NewWindowRequested https://127.0.0.3:47443/other.html handled"));
     EXPECT_TRUE(Has(journal, "WebView.Navigate https://127.0.0.3:47443/other.html"));
+    for (const std::string address :
+         {"https://127.0.0.3:47443/taken-over.html", "file:///C:/windows/win.ini", "javascript:alert(1)"}) {
+        EXPECT_TRUE(Has(journal, "NewWindowRequested " + address + " handled")) << address;
+        EXPECT_FALSE(Has(journal, "WebView.Navigate " + address)) << address;
+    }
     EXPECT_EQ(starting, (std::vector<std::string>{kPage, "https://evil.test/phish", "https://127.0.0.3:47443/other.html"}));
     EXPECT_EQ(completed, (std::vector<std::pair<bool, int>>{{true, 0}, {false, 14}, {false, 12}}));
     ExpectNoSlotSlips(journal);
+}
+
+namespace {
+
+// A handler that answers QueryInterface for IUnknown alone, as one declared
+// with a wrong IID does for its real one.
+template <typename Interface, typename... A>
+struct UnansweringHandler : Interface {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        *out = nullptr;
+        if (iid != IID_IUnknown) return E_NOINTERFACE;
+        *out = this;
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE Invoke(A...) override {
+        ++invoked;
+        return S_OK;
+    }
+    int invoked = 0;
+};
+
+} // namespace
+
+// The stand-in asks each handler it is given for that handler's own IID, as
+// a runtime may, and refuses one that does not answer: the call fails and
+// the handler is never called. The player's own handlers all answer.
+TEST_F(HostTest, AHandlerThatDoesNotAnswerItsOwnIidIsRefused) {
+    using namespace WebView2;
+    StandInSession session("refused", "on page.html permission 2\n");
+    UnansweringHandler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler, HRESULT, ICoreWebView2Environment*>
+        environmentDone;
+    const ComPtr<ICoreWebView2EnvironmentOptions> options = WebView2Loader::CreateEnvironmentOptions();
+    EXPECT_EQ(WebView2Loader::CreateEnvironmentWithOptions(nullptr, L"C:\\users\\tovani\\WebView2Data", options.get(),
+                                                           &environmentDone),
+              E_NOINTERFACE);
+    Pump(300);
+    EXPECT_EQ(environmentDone.invoked, 0);
+
+    ASSERT_TRUE(Start(session, [&] { host->Navigate(Utf8ToWide(kPage)); }));
+    UnansweringHandler<ICoreWebView2PermissionRequestedEventHandler, ICoreWebView2*,
+                       ICoreWebView2PermissionRequestedEventArgs*>
+        permission;
+    EventRegistrationToken token{};
+    EXPECT_EQ(WebView::ViewOf(*host)->add_PermissionRequested(&permission, &token), E_NOINTERFACE);
+    std::vector<std::string> journal;
+    ASSERT_TRUE(PumpUntil([&] {
+        journal = session.Journal();
+        return IndexOf(journal, "PermissionRequested kind=2") < journal.size();
+    }));
+    EXPECT_EQ(permission.invoked, 0);
+    // Only the player's own handler answered the page's request.
+    EXPECT_TRUE(Has(journal, "PermissionRequested kind=2 state=1"));
+    std::vector<std::string> refused;
+    for (const std::string& line : journal)
+        if (line.rfind("REFUSED", 0) == 0) refused.push_back(line);
+    EXPECT_EQ(refused, (std::vector<std::string>{
+                           "REFUSED ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler: the object does not "
+                           "answer QueryInterface for it",
+                           "REFUSED ICoreWebView2PermissionRequestedEventHandler: the object does not answer "
+                           "QueryInterface for it"}));
 }
 
 TEST_F(HostTest, APinnedHostThatFailsItsPinsIsAnsweredBlocked) {

@@ -162,7 +162,39 @@ const NamedIid kIids[] = {
     {"WebResourceResponse", {0xaafcc94f, 0xfa27, 0x48fd, {0x97, 0xdf, 0x83, 0x0e, 0xf7, 0x5a, 0xae, 0xc9}}},
     {"DownloadStartingEventArgs", {0xe99bbe21, 0x43e9, 0x4544, {0xa7, 0x32, 0x28, 0x27, 0x64, 0xea, 0xfa, 0x60}}},
     {"SaveAsUIShowingEventArgs", {0x55902952, 0x0e0d, 0x5aaa, {0xa7, 0xd0, 0xe8, 0x33, 0xcd, 0xb3, 0x4f, 0x62}}},
+    // The handlers and the options object the player hands over.
+    {"ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler",
+     {0x4e8a3389, 0xc9d8, 0x4bd2, {0xb6, 0xb5, 0x12, 0x4f, 0xee, 0x6c, 0xc1, 0x4d}}},
+    {"ICoreWebView2CreateCoreWebView2ControllerCompletedHandler",
+     {0x6c4819f3, 0xc9b7, 0x4260, {0x81, 0x27, 0xc9, 0xf5, 0xbd, 0xe7, 0xf6, 0x8c}}},
+    {"ICoreWebView2NavigationStartingEventHandler",
+     {0x9adbe429, 0xf36d, 0x432b, {0x9d, 0xdc, 0xf8, 0x88, 0x1f, 0xbd, 0x76, 0xe3}}},
+    {"ICoreWebView2NavigationCompletedEventHandler",
+     {0xd33a35bf, 0x1c49, 0x4f98, {0x93, 0xab, 0x00, 0x6e, 0x05, 0x33, 0xfe, 0x1c}}},
+    {"ICoreWebView2WebMessageReceivedEventHandler",
+     {0x57213f19, 0x00e6, 0x49fa, {0x8e, 0x07, 0x89, 0x8e, 0xa0, 0x1e, 0xcb, 0xd2}}},
+    {"ICoreWebView2PermissionRequestedEventHandler",
+     {0x15e1c6a3, 0xc72a, 0x4df3, {0x91, 0xd7, 0xd0, 0x97, 0xfb, 0xec, 0x6b, 0xfd}}},
+    {"ICoreWebView2NewWindowRequestedEventHandler",
+     {0xd4c185fe, 0xc81c, 0x4989, {0x97, 0xaf, 0x2d, 0x3f, 0xa7, 0xab, 0x56, 0x51}}},
+    {"ICoreWebView2WebResourceRequestedEventHandler",
+     {0xab00b74c, 0x15f1, 0x4646, {0x80, 0xe8, 0xe7, 0x63, 0x41, 0xd2, 0x5d, 0x71}}},
+    {"ICoreWebView2DownloadStartingEventHandler",
+     {0xefedc989, 0xc396, 0x41ca, {0x83, 0xf7, 0x07, 0xf8, 0x45, 0xa5, 0x57, 0x24}}},
+    {"ICoreWebView2SaveAsUIShowingEventHandler",
+     {0x6baa177e, 0x3a2e, 0x5ccf, {0x9a, 0x13, 0xfa, 0xd6, 0x76, 0xcd, 0x05, 0x22}}},
+    {"ICoreWebView2PrintCompletedHandler", {0x8fd80075, 0xed08, 0x42db, {0x85, 0x70, 0xf5, 0xd1, 0x49, 0x77, 0x46, 0x1e}}},
+    {"ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler",
+     {0xb99369f3, 0x9b11, 0x47b5, {0xbc, 0x6f, 0x8e, 0x78, 0x95, 0xfc, 0xea, 0x17}}},
+    {"ICoreWebView2EnvironmentOptions", {0x2fde08a8, 0x1e9a, 0x4766, {0x8c, 0x05, 0x95, 0xa9, 0xce, 0xb9, 0xd1, 0xc5}}},
 };
+
+const GUID* IidNamed(const std::string& name) {
+    for (const NamedIid& entry : kIids) {
+        if (name == entry.name) return &entry.iid;
+    }
+    return nullptr;
+}
 
 std::string NameOfIid(REFIID iid) {
     for (const NamedIid& entry : kIids) {
@@ -205,7 +237,8 @@ HRESULT ParseHresult(const std::string& text) { return static_cast<HRESULT>(std:
 //   print-next status N | print-next fails HRESULT
 //   fail ADDRESS-PART WEB-ERROR-STATUS
 //   on ADDRESS-PART message TEXT | json-message JSON | request URL [CONTEXT]
-//      | permission KIND | new-window URL | download URL | save-as | navigate URL
+//      | permission KIND | new-window URL [user] | download URL | save-as | navigate URL
+//      | repeat MS ACTION...  (the action every MS milliseconds, as a page's timer)
 //   once ADDRESS-PART ...  as "on", played on the first matching load only
 Script ReadScript() {
     Script script;
@@ -338,6 +371,20 @@ R CallSlot(void* object, int slot, A... args) {
 }
 void AddRefForeign(void* object) { CallSlot<ULONG>(object, 1); }
 void ReleaseForeign(void* object) { CallSlot<ULONG>(object, 2); }
+
+// As a runtime may: an object of the player's (a handler, the options) that
+// does not answer QueryInterface for its own interface is refused, the call
+// that brought it fails, and the journal says so.
+bool AnswersItsInterface(void* object, const char* name) {
+    const GUID* iid = IidNamed(name);
+    void* answered = nullptr;
+    if (iid != nullptr && SUCCEEDED(CallSlot<HRESULT>(object, 0, iid, &answered)) && answered != nullptr) {
+        ReleaseForeign(answered);
+        return true;
+    }
+    Journal(std::string("REFUSED ") + name + ": the object does not answer QueryInterface for it");
+    return false;
+}
 
 template <typename T>
 T* Create(Slot* table, const char* kind, std::vector<std::string> answers) {
@@ -716,7 +763,13 @@ Slot* PermissionTable() {
 struct NewWindowArgs : Object {
     std::wstring uri;
     BOOL handled = FALSE;
+    BOOL userInitiated = FALSE;
 };
+HRESULT STDMETHODCALLTYPE NewWindowGetUserInitiated(NewWindowArgs* self, BOOL* value) {
+    if (value == nullptr) return E_POINTER;
+    *value = self->userInitiated;
+    return S_OK;
+}
 HRESULT STDMETHODCALLTYPE NewWindowGetUri(NewWindowArgs* self, LPWSTR* uri) {
     if (uri == nullptr) return E_POINTER;
     *uri = CoText(self->uri);
@@ -737,6 +790,7 @@ Slot* NewWindowTable() {
         t[3] = S(&NewWindowGetUri);
         t[6] = S(&NewWindowPutHandled);
         t[7] = S(&NewWindowGetHandled);
+        t[8] = S(&NewWindowGetUserInitiated);
         return t;
     }();
     return t.data();
@@ -1061,6 +1115,8 @@ void PlayAction(View* view, const Action& action) {
     } else if (action.verb == "new-window") {
         auto* args = Create<NewWindowArgs>(NewWindowTable(), "NewWindowRequestedEventArgs", {"NewWindowRequestedEventArgs"});
         args->uri = arg;
+        // A click of the user's, or a script's own request (the default).
+        args->userInitiated = action.args.size() > 1 && action.args[1] == "user";
         Fire(view, view->newWindow, args);
         Journal("NewWindowRequested " + action.args.at(0) + (args->handled ? " handled" : " -> A NEW WINDOW OPENED"));
         ReleaseSlot(args);
@@ -1078,6 +1134,22 @@ void PlayAction(View* view, const Action& action) {
         ReleaseSlot(args);
     } else if (action.verb == "navigate") {
         RunNavigation(view, arg, nullptr);
+    } else if (action.verb == "repeat" && action.args.size() > 1) {
+        // A page's timer: the action again and again until the view closes.
+        // While one of the player's handlers runs the next turn waits for it.
+        const DWORD interval = static_cast<DWORD>(std::stoul(action.args[0]));
+        Action inner;
+        inner.verb = action.args[1];
+        inner.args.assign(action.args.begin() + 2, action.args.end());
+        const std::size_t cut = action.rest.find(' ', action.rest.find(' ') + 1);
+        inner.rest = cut == std::string::npos ? std::string() : action.rest.substr(cut + 1);
+        PlayAction(view, inner);
+        if (view->closed) return;
+        AddRefSlot(view);
+        LaterAfter(interval, [view, action] {
+            PlayAction(view, action);
+            ReleaseSlot(view);
+        });
     } else {
         Journal("SCRIPT unknown action " + action.verb);
     }
@@ -1124,6 +1196,8 @@ HRESULT STDMETHODCALLTYPE ViewNavigateToString(View* self, LPCWSTR html) {
     HRESULT STDMETHODCALLTYPE ViewAdd##Name(View* self, void* handler, std::int64_t* token) { \
         Journal("WebView.add_" #Name);                                                     \
         if (handler == nullptr) return E_INVALIDARG;                                       \
+        if (!AnswersItsInterface(handler, "ICoreWebView2" #Name "EventHandler"))           \
+            return E_NOINTERFACE;                                                          \
         self->member.Add(handler, token);                                                  \
         return S_OK;                                                                       \
     }
@@ -1141,6 +1215,8 @@ HRESULT STDMETHODCALLTYPE ViewAddScript(View* self, LPCWSTR script, void* handle
     const std::string text = Utf8(Str(script));
     Journal("WebView.AddScriptToExecuteOnDocumentCreated fnv=" + Hex(Digest(text)) + " length=" +
             std::to_string(text.size()));
+    if (handler && !AnswersItsInterface(handler, "ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler"))
+        return E_NOINTERFACE;
     const std::wstring id = std::to_wstring(++self->scripts);
     if (handler) {
         AddRefForeign(handler);
@@ -1196,6 +1272,7 @@ HRESULT STDMETHODCALLTYPE ViewPrint(View* self, PrintSettings* settings, void* h
     const std::wstring printer = settings && settings->vtable == PrintSettingsTable() ? settings->printer : L"(default)";
     Journal("WebView.Print printer=" + Utf8(printer) + " page=" + Utf8(self->source));
     if (handler == nullptr) return E_INVALIDARG;
+    if (!AnswersItsInterface(handler, "ICoreWebView2PrintCompletedHandler")) return E_NOINTERFACE;
     AddRefForeign(handler);
     const Script& script = CurrentScript();
     const std::size_t index = self->prints++;
@@ -1332,6 +1409,7 @@ struct Environment : Object {};
 HRESULT STDMETHODCALLTYPE EnvCreateController(Environment* self, HWND parent, void* handler) {
     Journal("Environment.CreateCoreWebView2Controller");
     if (handler == nullptr) return E_INVALIDARG;
+    if (!AnswersItsInterface(handler, "ICoreWebView2CreateCoreWebView2ControllerCompletedHandler")) return E_NOINTERFACE;
     if (!IsWindow(parent)) return HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE);
     AddRefForeign(handler);
     AddRefSlot(self);
@@ -1443,6 +1521,9 @@ extern "C" __declspec(dllexport) HRESULT STDMETHODCALLTYPE CreateWebViewEnvironm
             " runtimeKind=" + std::to_string(runtimeKind) + " userDataFolder=" + Utf8(Str(userDataFolder)) +
             " arguments=" + OptionText(options, 3) + " targetVersion=" + OptionText(options, 7));
     if (handler == nullptr) return E_INVALIDARG;
+    if (!AnswersItsInterface(handler, "ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler") ||
+        (options != nullptr && !AnswersItsInterface(options, "ICoreWebView2EnvironmentOptions")))
+        return E_NOINTERFACE;
     AddRefForeign(handler);
     TaskWindow();
     LaterAfter(CurrentScript().environmentDelayMs, [handler] {
