@@ -32,6 +32,9 @@ public:
     virtual void Shutdown() = 0;
 };
 
+// How long start-up waits on the service in all before content shows.
+inline constexpr int kStartupServiceWaitMs = 15000;
+
 // The default download address when the service names none.
 WString DefaultUpdateLink();
 // True for what may be handed to the desktop's opener: an https address with
