@@ -124,8 +124,10 @@ HttpResponse Failure(std::string error, bool unreachable = false) {
 
 // No connection was made at all: the name did not resolve, the connection
 // was refused or had no route, or time ran out before any server was seen.
-bool Unreachable(const SendingCheck& check, DWORD error) {
+bool Unreachable(const SendingCheck& check, DWORD error, const Deadline& deadline) {
     if (check.ran) return false;
+    // Wine reports a handshake cut short by the time-out in other words.
+    if (deadline.Passed()) return true;
     error = NormalizedWinHttpError(error);
     return error == ERROR_WINHTTP_NAME_NOT_RESOLVED || error == ERROR_WINHTTP_CANNOT_CONNECT ||
            error == ERROR_WINHTTP_TIMEOUT;
@@ -254,7 +256,7 @@ HttpResponse HttpClient::Exchange(const WString& method, const WString& url, con
                 const bool passed = check.kind == SendingCheck::Kind::Pins && check.ran && !check.refused;
                 const bool accepted =
                     check.kind != SendingCheck::Kind::Pins || passed || ValidateServerPins(check.chain, host);
-                if (!accepted) return Failure(PreflightPinFailureText(host), Unreachable(check, sendError));
+                if (!accepted) return Failure(PreflightPinFailureText(host), Unreachable(check, sendError, deadline));
                 if (passed) NotePinVerifiedHost(host, port, check.pins);
             }
         }
@@ -305,7 +307,7 @@ HttpResponse HttpClient::Exchange(const WString& method, const WString& url, con
     if (check.refused) return refusal();
     if (!sent) {
         return Failure(SystemErrorText("WinHttpSendRequest", NormalizedWinHttpError(sendError)),
-                       Unreachable(check, sendError));
+                       Unreachable(check, sendError, deadline));
     }
     if (check.kind == SendingCheck::Kind::Pins) NotePinVerifiedHost(host, port, check.pins);
     const BOOL answered = WinHttpReceiveResponse(request.get(), nullptr);
