@@ -34,4 +34,17 @@ WString UpdateRequired() {
 
 WString InitScreenInitFailed() { return u"Failed to initialize WebView2."; }
 
+WString CannotReachService() {
+    return Utf8ToWide("Cannot reach the Tovani service, check your internet connection.\n"
+                      "تعذّر الوصول إلى خدمة توفاني، يرجى التحقق من اتصالك بالإنترنت.");
+}
+
+WString ConnectionErrorCaption() { return Utf8ToWide("Tovani - Connection Error"); }
+
+WString ConnectingNotice() {
+    return Utf8ToWide("Connecting to the Tovani service...\nجارٍ الاتصال بخدمة توفاني...");
+}
+
+WString ConnectingGiveUp() { return Utf8ToWide("Close - إغلاق"); }
+
 } // namespace Messages

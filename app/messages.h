@@ -14,5 +14,11 @@ WString ServerErrorCaption(); // "Tovani - خطأ"
 WString UpdateAvailable();
 WString UpdateRequired();
 WString InitScreenInitFailed();
+// The service could not be reached at all (no connection was made).
+WString CannotReachService();
+WString ConnectionErrorCaption();
+// On the splash while start-up waits on the network; the button gives up.
+WString ConnectingNotice();
+WString ConnectingGiveUp();
 
 } // namespace Messages

@@ -2,13 +2,19 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QVBoxLayout>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QScreen>
 #include <QWidget>
 
+#include "app/messages.h"
 #include "common/message_box_qt.h"
 #include "common/debug_log.h"
 
@@ -48,8 +54,61 @@ private:
 };
 
 bool gShownOnce = false;
+QPointer<QWidget> gNotice;
+
+// Closing the notice, or Escape on it, gives up as its button does.
+class ConnectingNotice : public QWidget {
+public:
+    explicit ConnectingNotice(void (*giveUp)())
+        : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool), giveUp_(giveUp) {}
+
+protected:
+    void closeEvent(QCloseEvent*) override { giveUp_(); }
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() == Qt::Key_Escape) giveUp_();
+        QWidget::keyPressEvent(event);
+    }
+
+private:
+    void (*giveUp_)();
+};
+
+QString ToQString(const WString& text) { return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())); }
 
 } // namespace
+
+void ShowConnectingNotice(bool shown, void (*giveUp)()) {
+    if (!shown) {
+        if (gNotice) gNotice->deleteLater();
+        gNotice = nullptr;
+        return;
+    }
+    if (gNotice) return;
+    auto* notice = new ConnectingNotice(giveUp);
+    notice->setObjectName(QStringLiteral("connecting-notice"));
+    notice->setWindowTitle(QStringLiteral("Tovani - Connecting"));
+    notice->setStyleSheet(QStringLiteral("QWidget#connecting-notice{background:#121212;border:1px solid #444;}"
+                                         "QLabel{color:#c8c8c8;font-size:15px;}"));
+    auto* layout = new QVBoxLayout(notice);
+    auto* text = new QLabel(ToQString(Messages::ConnectingNotice()), notice);
+    text->setAlignment(Qt::AlignCenter);
+    auto* button = new QPushButton(ToQString(Messages::ConnectingGiveUp()), notice);
+    button->setObjectName(QStringLiteral("connecting-give-up"));
+    QObject::connect(button, &QPushButton::clicked, [giveUp] { giveUp(); });
+    button->setFocus();
+    layout->addWidget(text);
+    layout->addWidget(button, 0, Qt::AlignCenter);
+    notice->adjustSize();
+    // Over the middle of the splash, which is centred on the screen.
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->geometry();
+        notice->move(area.x() + (area.width() - notice->width()) / 2,
+                     area.y() + (area.height() - notice->height()) * 2 / 3);
+    }
+    notice->show();
+    notice->raise();
+    gNotice = notice;
+}
 
 void ShowSplash() { ShowSplashImage(QStringLiteral(":/tovani/splash.png")); }
 

@@ -10,3 +10,8 @@ void ShowSplash();
 // The same from a given image; an image that cannot be found or read is
 // reported in a message box and start-up goes on without a splash.
 void ShowSplashImage(const QString& path);
+
+// The notice over the splash while start-up waits on the network: that the
+// player is connecting (both languages) and a button that gives up, calling
+// giveUp. Hidden again with shown false.
+void ShowConnectingNotice(bool shown, void (*giveUp)());

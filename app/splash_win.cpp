@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "app/messages.h"
 #include "app/splash_pixels.h"
 #include "common/debug_log.h"
 #include "common/message_box_win.h"
@@ -122,7 +123,67 @@ bool DrawLayered(HWND window, GpBitmap* bitmap, int x, int y, int width, int hei
     return drawn != FALSE;
 }
 
+constexpr wchar_t kNoticeClass[] = L"TovaniConnectingNotice";
+constexpr int kGiveUpId = 1;
+constexpr int kNoticeWidth = 440;
+constexpr int kNoticeHeight = 130;
+HWND gNotice = nullptr;
+void (*gGiveUp)() = nullptr;
+
+LRESULT CALLBACK NoticeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_COMMAND:
+        if (LOWORD(wParam) == kGiveUpId && gGiveUp != nullptr) gGiveUp();
+        return 0;
+    case WM_CLOSE:
+        if (gGiveUp != nullptr) gGiveUp();
+        return 0;
+    case WM_DESTROY:
+        if (gNotice == window) gNotice = nullptr;
+        return 0;
+    default: return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+const wchar_t* W(const WString& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+
 } // namespace
+
+void ShowConnectingNotice(HINSTANCE instance, bool shown, void (*giveUp)()) {
+    if (!shown) {
+        if (gNotice != nullptr) DestroyWindow(gNotice);
+        gNotice = nullptr;
+        return;
+    }
+    if (gNotice != nullptr) return;
+    gGiveUp = giveUp;
+    static bool registered = false;
+    if (!registered) {
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof wc;
+        wc.lpfnWndProc = NoticeProc;
+        wc.hInstance = instance;
+        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+        wc.lpszClassName = kNoticeClass;
+        registered = RegisterClassExW(&wc) != 0;
+        if (!registered) return;
+    }
+    // Over the middle of the splash, which is centred on the screen.
+    const int x = (GetSystemMetrics(SM_CXSCREEN) - kNoticeWidth) / 2;
+    const int y = (GetSystemMetrics(SM_CYSCREEN) - kNoticeHeight) * 2 / 3;
+    HWND notice = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kNoticeClass, L"Tovani - Connecting",
+                                  WS_POPUP | WS_BORDER | WS_VISIBLE, x, y, kNoticeWidth, kNoticeHeight, SplashHandle(),
+                                  nullptr, instance, nullptr);
+    if (notice == nullptr) return;
+    CreateWindowExW(0, L"STATIC", W(Messages::ConnectingNotice()), WS_CHILD | WS_VISIBLE | SS_CENTER, 10, 12,
+                    kNoticeWidth - 20, 56, notice, nullptr, instance, nullptr);
+    CreateWindowExW(0, L"BUTTON", W(Messages::ConnectingGiveUp()), WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON,
+                    (kNoticeWidth - 140) / 2, 80, 140, 32, notice,
+                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(kGiveUpId)), instance, nullptr);
+    gNotice = notice;
+    UpdateWindow(notice);
+}
 
 void ShowSplash(HINSTANCE instance) {
     if (SplashHandle() != nullptr) return;

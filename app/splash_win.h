@@ -10,3 +10,8 @@ inline constexpr wchar_t kSplashWindowClass[] = L"KelbroTransparentSplashClass";
 
 // Does nothing when a splash window exists.
 void ShowSplash(HINSTANCE instance);
+
+// The notice over the splash while start-up waits on the network: that the
+// player is connecting (both languages) and a button that gives up, calling
+// giveUp (so does closing the notice). Hidden again with shown false.
+void ShowConnectingNotice(HINSTANCE instance, bool shown, void (*giveUp)());

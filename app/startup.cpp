@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include <chrono>
 #include <exception>
 
 #include "app/messages.h"
@@ -10,6 +11,7 @@
 #include "links/scheme_link.h"
 #include "links/url_host.h"
 #include "service/device_identity.h"
+#include "service/http_client.h"
 #include "service/pins.h"
 
 bool IsOpenableUpdateLink(const WString& link) {
@@ -68,10 +70,13 @@ int RunStartup(StartupShell& shell, const std::vector<WString>& args, const WStr
 
     DebugLog("Step 7: Initializing SSL pinning defaults");
     SetPins(DefaultPins());
+    // Everything start-up asks the service before content shows (pins,
+    // version, content data, the second version) shares one bound.
+    BoundServiceWait(std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartupServiceWaitMs));
     DebugLog("Step 7: Loading dynamic pins synchronously");
     try {
-        LoadDynamicPins();
-        DebugLog("Step 7: Dynamic pins loaded OK");
+        DebugLog(LoadDynamicPins() ? "Step 7: Dynamic pins loaded OK"
+                                   : "Step 7: Dynamic pins NOT loaded, built-in pins in force");
     } catch (...) {
         DebugLog("Step 7: Dynamic pins FAILED (exception)");
     }
@@ -79,7 +84,12 @@ int RunStartup(StartupShell& shell, const std::vector<WString>& args, const WStr
     DebugLog("Step 7B: Checking app version...");
     VersionCheckResult version = CheckVersion(CurrentVersion(), WString());
     DebugLog(std::string("Step 7B: Version check done. hasUpdate=") + (version.hasUpdate ? "1" : "0"));
-    if (RunUpdatePrompt(shell, version)) return 0;
+    {
+        // The learner's time on the prompt is no wait on the service.
+        const unsigned long left = ServiceWaitLeftMs(kStartupServiceWaitMs);
+        if (RunUpdatePrompt(shell, version)) return 0;
+        BoundServiceWait(std::chrono::steady_clock::now() + std::chrono::milliseconds(left));
+    }
 
     DebugLog("Step 8: Registering URL protocol...");
     shell.RegisterUrlScheme();
@@ -90,6 +100,7 @@ int RunStartup(StartupShell& shell, const std::vector<WString>& args, const WStr
     DebugLog(std::string("Step 9: hasSchemeArgs=") + (hasLink ? "1" : "0"));
 
     if (!hasLink) {
+        ClearServiceWaitBound();
         if (!shell.CreateInitScreen()) {
             shell.ShowMessage(Messages::StartupWindowFailed(), ApplicationConstants.productName + u" - Startup Error",
                               MessageIcon::Error, MessageButtons::Ok);
@@ -99,6 +110,12 @@ int RunStartup(StartupShell& shell, const std::vector<WString>& args, const WStr
         shell.CreatePlayerFrame();
         std::string error;
         if (!ParseSchemeArgs(link, error)) {
+            if (error.rfind("server:", 0) == 0 && WasUnreachable(error.substr(7))) {
+                // Not an attack and not the service's word: no connection could be made.
+                shell.ShowMessage(Messages::CannotReachService(), Messages::ConnectionErrorCaption(),
+                                  MessageIcon::Error, MessageButtons::Ok);
+                return 1;
+            }
             if (error.rfind("server:", 0) == 0) {
                 // The service's text is shown as plain text, bounded: it is not ours.
                 shell.ShowMessage(DisplayText(Utf8ToWide(error.substr(7))), Messages::ServerErrorCaption(),
@@ -108,6 +125,7 @@ int RunStartup(StartupShell& shell, const std::vector<WString>& args, const WStr
             shell.ShowLinkDiagnostic(error);
         }
         version = CheckVersion(CurrentVersion(), PlayerContent.domain);
+        ClearServiceWaitBound();
         if (RunUpdatePrompt(shell, version)) return 0;
         if (!shell.CreatePlayerWindow()) return 1;
     }

@@ -32,6 +32,9 @@ public:
     virtual void Shutdown() = 0;
 };
 
+// How long start-up waits on the service in all before content shows.
+inline constexpr int kStartupServiceWaitMs = 15000;
+
 // The default download address when the service names none: this system's
 // own (the Windows installer on Windows, the Linux package's page on Linux).
 WString DefaultUpdateLink();

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+
+#include <cstdlib>
 #include <QThread>
 #include <QUrl>
 
@@ -21,11 +23,27 @@ namespace {
 QString ToQString(const WString& text) { return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())); }
 } // namespace
 
+namespace {
+bool gNoticeShown = false;
+// The learner gave up waiting: nothing has been shown or kept yet.
+void GiveUp() { std::_Exit(1); }
+} // namespace
+
 QtStartupShell::QtStartupShell() {
     // The service is asked while the splash, and later the browser coming up
-    // in the player's window, keep running (input waits).
+    // in the player's window, keep running (input waits, unless the
+    // connecting notice offers a way out). Closing the player's window while
+    // it waits gives up too.
     SetTransferPump(TransferPump{[] { return QThread::currentThread() == qApp->thread(); },
-                                 [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 2); }});
+                                 [this] {
+                                     QCoreApplication::processEvents(
+                                         gNoticeShown ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents, 2);
+                                     if (player_ && frameShown_ && !player_->isVisible()) GiveUp();
+                                 },
+                                 [](bool slow) {
+                                     gNoticeShown = slow;
+                                     ShowConnectingNotice(slow, GiveUp);
+                                 }});
 }
 QtStartupShell::~QtStartupShell() { SetTransferPump({}); }
 
@@ -64,6 +82,7 @@ bool QtStartupShell::CreateInitScreen() {
 void QtStartupShell::CreatePlayerFrame() {
     player_ = std::make_unique<PlayerWindow>();
     player_->show();
+    frameShown_ = true;
     QCoreApplication::processEvents();
     // The browser comes up while the link's content is fetched.
     player_->PrepareBrowser();
@@ -71,6 +90,8 @@ void QtStartupShell::CreatePlayerFrame() {
 
 bool QtStartupShell::CreatePlayerWindow() {
     if (!player_) CreatePlayerFrame();
+    // From here on the window's own closing ends the program.
+    frameShown_ = false;
     return player_->CreateBrowser();
 }
 

@@ -30,4 +30,5 @@ public:
 private:
     std::unique_ptr<InitScreen> initScreen_;
     std::unique_ptr<PlayerWindow> player_;
+    bool frameShown_ = false; // the empty frame is up and start-up still waits
 };

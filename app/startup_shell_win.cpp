@@ -12,6 +12,7 @@
 #include "diagnostics/diagnostic_code.h"
 #include "diagnostics/diagnostic_dialog.h"
 #include "player/player_window_win.h"
+#include "service/transfer_pump.h"
 
 namespace {
 const wchar_t* W(const WString& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
@@ -30,8 +31,29 @@ void DrainMessageQueue() {
     }
 }
 
-WinStartupShell::WinStartupShell(HINSTANCE instance) : instance_(instance) {}
-WinStartupShell::~WinStartupShell() = default;
+namespace {
+// The learner gave up waiting: nothing has been shown or kept yet.
+void GiveUp() { ExitProcess(1); }
+} // namespace
+
+WinStartupShell::WinStartupShell(HINSTANCE instance) : instance_(instance) {
+    // While start-up waits on the service its windows keep running: the
+    // splash and its connecting notice, the empty player window. Closing
+    // that window, or the notice, gives up.
+    const DWORD thread = GetCurrentThreadId();
+    SetTransferPump(TransferPump{[thread] { return GetCurrentThreadId() == thread; },
+                                 [this] {
+                                     MSG msg;
+                                     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                                         if (msg.message == WM_QUIT) GiveUp();
+                                         TranslateMessage(&msg);
+                                         DispatchMessageW(&msg);
+                                     }
+                                     if (playerWindow_ != nullptr && !IsWindow(playerWindow_)) GiveUp();
+                                 },
+                                 [this](bool slow) { ShowConnectingNotice(instance_, slow, GiveUp); }});
+}
+WinStartupShell::~WinStartupShell() { SetTransferPump({}); }
 
 void WinStartupShell::ShowSplash() {
     ::ShowSplash(instance_);
@@ -56,6 +78,8 @@ void WinStartupShell::OpenExternal(const WString& url) {
 }
 
 bool WinStartupShell::CreateInitScreen() {
+    // From here on requests block as before: the window's own loop runs.
+    SetTransferPump({});
     RegisterInitWindowClass(instance_);
     return ::CreateInitScreen(instance_);
 }
@@ -69,6 +93,7 @@ void WinStartupShell::CreatePlayerFrame() {
 }
 
 bool WinStartupShell::CreatePlayerWindow() {
+    SetTransferPump({});
     if (playerWindow_ == nullptr) CreatePlayerFrame();
     return ::CreatePlayerWindow(instance_, playerWindow_);
 }

@@ -1,8 +1,8 @@
 #include "service/curl_transfer_linux.h"
 
-#include <chrono>
+#include <array>
 #include <cstring>
-#include <future>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -39,10 +39,17 @@ struct HandshakeCheck {
     CurlOutcome* outcome = nullptr;
 };
 
+// The exchange running on this thread. A kept connection's TLS context
+// outlives the exchange that made it, so the check is found here rather than
+// through a pointer stored in that context.
+thread_local HandshakeCheck* tCurrentCheck = nullptr;
+
 // Runs in place of OpenSSL's own verification, during the handshake, so a
 // server that fails its pins is refused before any request byte is sent.
-int CheckServerInHandshake(X509_STORE_CTX* ctx, void* arg) {
-    auto* check = static_cast<HandshakeCheck*>(arg);
+int CheckServerInHandshake(X509_STORE_CTX* ctx, void*) {
+    HandshakeCheck* check = tCurrentCheck;
+    // A handshake outside any exchange is never accepted.
+    if (check == nullptr) return 0;
     ServerChain chain = LinkedChain(X509_STORE_CTX_get0_cert(ctx), X509_STORE_CTX_get0_untrusted(ctx));
     check->outcome->chain = std::move(chain);
     // A probe only wanted the chain: it ends the connection before sending anything.
@@ -53,12 +60,16 @@ int CheckServerInHandshake(X509_STORE_CTX* ctx, void* arg) {
     return 0;
 }
 
+// Called for each new connection only; a reused one was judged when it was made.
 CURLcode PrepareTls(CURL*, void* sslCtx, void* arg) {
     if (sslCtx == nullptr) return CURLE_OK;
     auto* ctx = static_cast<SSL_CTX*>(sslCtx);
     auto* check = static_cast<HandshakeCheck*>(arg);
+    // A kept connection must keep the certificate it was judged by: no
+    // renegotiation can bring another one in.
+    SSL_CTX_set_options(ctx, SSL_OP_NO_RENEGOTIATION);
     if (check->transfer->pins || check->transfer->collectChain) {
-        SSL_CTX_set_cert_verify_callback(ctx, CheckServerInHandshake, check);
+        SSL_CTX_set_cert_verify_callback(ctx, CheckServerInHandshake, nullptr);
         return CURLE_OK;
     }
     // curl would read the system bundle on every handle; the shared store
@@ -119,28 +130,62 @@ bool CurlAvailable() {
 
 namespace {
 
-std::mutex gPumpLock;
-TransferPump gPump;
+// The kept connections, one cache for each way of trusting a server: a
+// connection is reused only by exchanges that would have accepted its
+// server on the same terms. A probe that only reads the chain keeps nothing.
+class ConnectionCaches {
+public:
+    CURLSH* For(const CurlTransfer& transfer) {
+        if (transfer.collectChain) return nullptr;
+        std::string key;
+        if (transfer.pins) {
+            key = PinsKey(*transfer.pins);
+        } else {
+            key = transfer.verifyPeer ? "ordinary" : "unverified";
+        }
+        std::lock_guard<std::mutex> guard(lock_);
+        auto found = shares_.find(key);
+        if (found != shares_.end()) return found->second->share;
+        auto made = std::make_unique<Share>();
+        made->share = curl_share_init();
+        if (made->share == nullptr) return nullptr;
+        curl_share_setopt(made->share, CURLSHOPT_LOCKFUNC, Lock);
+        curl_share_setopt(made->share, CURLSHOPT_UNLOCKFUNC, Unlock);
+        curl_share_setopt(made->share, CURLSHOPT_USERDATA, made.get());
+        // Connections only: TLS sessions are not shared, so none is resumed.
+        curl_share_setopt(made->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+        CURLSH* share = made->share;
+        shares_.emplace(std::move(key), std::move(made));
+        return share;
+    }
+
+private:
+    struct Share {
+        CURLSH* share = nullptr;
+        std::array<std::mutex, CURL_LOCK_DATA_LAST> locks;
+    };
+    static void Lock(CURL*, curl_lock_data data, curl_lock_access, void* user) {
+        static_cast<Share*>(user)->locks[static_cast<std::size_t>(data) % CURL_LOCK_DATA_LAST].lock();
+    }
+    static void Unlock(CURL*, curl_lock_data data, void* user) {
+        static_cast<Share*>(user)->locks[static_cast<std::size_t>(data) % CURL_LOCK_DATA_LAST].unlock();
+    }
+    std::mutex lock_;
+    // Never freed: kept connections live as long as the process.
+    std::map<std::string, std::unique_ptr<Share>> shares_;
+};
+
+ConnectionCaches& Caches() {
+    static ConnectionCaches* caches = new ConnectionCaches();
+    return *caches;
+}
 
 CurlOutcome RunCurlTransferHere(const CurlTransfer& transfer);
 
 } // namespace
 
-void SetTransferPump(TransferPump pump) {
-    std::lock_guard<std::mutex> guard(gPumpLock);
-    gPump = std::move(pump);
-}
-
 CurlOutcome RunCurlTransfer(const CurlTransfer& transfer) {
-    TransferPump pump;
-    {
-        std::lock_guard<std::mutex> guard(gPumpLock);
-        pump = gPump;
-    }
-    if (!pump.applies || !pump.pumpOnce || !pump.applies()) return RunCurlTransferHere(transfer);
-    auto exchange = std::async(std::launch::async, [&transfer] { return RunCurlTransferHere(transfer); });
-    while (exchange.wait_for(std::chrono::milliseconds(2)) != std::future_status::ready) pump.pumpOnce();
-    return exchange.get();
+    return RunPumped([&transfer] { return RunCurlTransferHere(transfer); });
 }
 
 namespace {
@@ -166,7 +211,11 @@ CurlOutcome RunCurlTransferHere(const CurlTransfer& transfer) {
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
+    if (CURLSH* share = Caches().For(transfer)) {
+        curl_easy_setopt(h, CURLOPT_SHARE, share);
+    } else {
+        curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
+    }
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
@@ -186,9 +235,13 @@ CurlOutcome RunCurlTransferHere(const CurlTransfer& transfer) {
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, verify && !ownCheck ? 2L : 0L);
     curl_easy_setopt(h, CURLOPT_CAINFO, nullptr);
     curl_easy_setopt(h, CURLOPT_CAPATH, nullptr);
-    // Each exchange shows its certificate afresh: a resumed session would skip the check.
+    // Each new connection shows its certificate afresh: a resumed session would skip the check.
     curl_easy_setopt(h, CURLOPT_SSL_SESSIONID_CACHE, 0L);
     HandshakeCheck check{&transfer, &outcome};
+    struct CurrentCheck {
+        explicit CurrentCheck(HandshakeCheck* check) { tCurrentCheck = check; }
+        ~CurrentCheck() { tCurrentCheck = nullptr; }
+    } current(&check);
     curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, PrepareTls);
     curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, &check);
 
@@ -219,6 +272,12 @@ CurlOutcome RunCurlTransferHere(const CurlTransfer& transfer) {
 
     long requestSize = 0;
     if (curl_easy_getinfo(h, CURLINFO_REQUEST_SIZE, &requestSize) == CURLE_OK) outcome.requestSent = requestSize > 0;
+    long newConnections = 1;
+    curl_easy_getinfo(h, CURLINFO_NUM_CONNECTS, &newConnections);
+    outcome.reused = newConnections == 0 && outcome.code == CURLE_OK;
+    const bool noConnection = outcome.code == CURLE_COULDNT_RESOLVE_HOST || outcome.code == CURLE_COULDNT_CONNECT ||
+                              outcome.code == CURLE_OPERATION_TIMEDOUT;
+    outcome.unreachable = noConnection && !outcome.chain.haveCertificate && !outcome.requestSent;
     outcome.tooLarge = state.tooLarge || outcome.code == CURLE_FILESIZE_EXCEEDED;
     // A body cut short by the size cap or the deadline is no response.
     const bool cutShort = outcome.tooLarge || outcome.code == CURLE_OPERATION_TIMEDOUT;

@@ -1,18 +1,20 @@
 #pragma once
 // Linux backend only: one HTTP exchange over libcurl with the transport's
-// fixed settings (direct connection, no redirects, the session timeouts), on
-// a fresh handle so that every exchange makes its own TLS handshake and the
-// server's chain is always there to be checked.
+// fixed settings (direct connection, no redirects, the session timeouts).
+// Connections are kept and reused by later exchanges that trust their server
+// on the same terms (the same pins, or ordinary validation); every new
+// connection is checked in its handshake, and TLS sessions are never resumed
+// or renegotiated, so no connection is used unchecked.
 #include <curl/curl.h>
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "service/http_client.h"
 #include "service/pins.h"
+#include "service/transfer_pump.h"
 
 struct CurlTransfer {
     std::string method = "GET";           // "HEAD" asks for no body
@@ -41,23 +43,22 @@ struct CurlOutcome {
     bool tooLarge = false;     // the body passed kMaxResponseBytes
     ServerChain chain;         // as seen in the handshake (pins or collectChain)
     bool pinRejected = false;  // the handshake was refused for the pins
+    bool reused = false;       // went over a kept connection, checked when it was made
+    // No connection could be made at all: the name did not resolve, the
+    // connection was refused or had no route, or time ran out before the
+    // server showed a certificate and before anything was sent.
+    bool unreachable = false;
 };
 
 // False when libcurl cannot be set up at all. Initialises it once per process.
 bool CurlAvailable();
 
-// Runs the exchange. Throws std::bad_alloc when memory runs out; every other
+// Runs the exchange (under the transfer pump where it applies). Throws std::bad_alloc when memory runs out; every other
 // failure is in the outcome.
 CurlOutcome RunCurlTransfer(const CurlTransfer& transfer);
 
-// Lets a user interface keep running while its thread waits on an exchange:
-// when applies() is true on the calling thread, the exchange runs on a
-// thread of its own and pumpOnce() is called until it is done.
-struct TransferPump {
-    std::function<bool()> applies;
-    std::function<void()> pumpOnce;
-};
-void SetTransferPump(TransferPump pump);
+// Under the transfer pump (service/transfer_pump.h) the exchange runs on a
+// thread of its own while the user interface keeps running.
 
 // The WinHTTP error number that stands for a libcurl failure, so that both
 // platforms report the same texts.

@@ -46,14 +46,97 @@ std::map<WString, WString> HttpClient::HeadersFor(bool secure, const WString& ho
     return headers;
 }
 
-bool HttpClient::PreflightDone(const WString& host) {
-    std::lock_guard<std::mutex> guard(lock_);
-    return preflightVerifiedHosts_.count(host) != 0;
+bool HttpClient::PreflightDone(const WString& host, std::uint16_t port, const PinEntry* pins) {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (preflightVerifiedHosts_.count(host) != 0) return true;
+    }
+    // A pinning client of this process already checked this host against
+    // the same pins on a connection that is kept: the pre-flight would only
+    // repeat that.
+    if (pins == nullptr || !PinVerifiedHost(host, port, *pins)) return false;
+    MarkPreflightDone(host);
+    return true;
 }
 
 void HttpClient::MarkPreflightDone(const WString& host) {
     std::lock_guard<std::mutex> guard(lock_);
     preflightVerifiedHosts_.insert(host);
+}
+
+namespace {
+
+struct ServiceState {
+    std::mutex lock;
+    std::optional<std::chrono::steady_clock::time_point> waitBound;
+    std::map<std::string, bool> unreachableByError; // the latest reading of each text
+    std::set<std::pair<WString, std::string>> pinVerifiedHosts;
+};
+
+ServiceState& State() {
+    static ServiceState* state = new ServiceState();
+    return *state;
+}
+
+} // namespace
+
+void BoundServiceWait(std::chrono::steady_clock::time_point until) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    State().waitBound = until;
+}
+
+void ClearServiceWaitBound() {
+    std::lock_guard<std::mutex> guard(State().lock);
+    State().waitBound.reset();
+}
+
+unsigned long ServiceWaitLeftMs(unsigned long cap) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    if (!State().waitBound) return cap;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*State().waitBound -
+                                                                            std::chrono::steady_clock::now())
+                          .count();
+    if (left <= 0) return 0;
+    return static_cast<unsigned long>(left) < cap ? static_cast<unsigned long>(left) : cap;
+}
+
+void NoteFailure(const std::string& error, bool unreachable) {
+    if (error.empty()) return;
+    std::lock_guard<std::mutex> guard(State().lock);
+    State().unreachableByError[error] = unreachable;
+}
+
+bool WasUnreachable(const std::string& error) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    const auto found = State().unreachableByError.find(error);
+    return found != State().unreachableByError.end() && found->second;
+}
+
+std::string PinsKey(const PinEntry& pins) {
+    std::string key = "pins";
+    for (const std::string& pin : pins.pins) key += ' ' + pin;
+    return key;
+}
+
+void NotePinVerifiedHost(const WString& host, std::uint16_t port, const PinEntry& pins) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    State().pinVerifiedHosts.emplace(host, std::to_string(port) + ' ' + PinsKey(pins));
+}
+
+bool PinVerifiedHostOnAnyPort(const WString& host, const PinEntry& pins) {
+    const std::string key = ' ' + PinsKey(pins);
+    std::lock_guard<std::mutex> guard(State().lock);
+    for (const auto& [verified, portAndPins] : State().pinVerifiedHosts) {
+        if (verified == host && portAndPins.size() > key.size() &&
+            portAndPins.compare(portAndPins.size() - key.size(), key.size(), key) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool PinVerifiedHost(const WString& host, std::uint16_t port, const PinEntry& pins) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    return State().pinVerifiedHosts.count({host, std::to_string(port) + ' ' + PinsKey(pins)}) != 0;
 }
 
 HttpClient& SharedClient() {
@@ -111,3 +194,5 @@ std::string PreflightPinFailureText(const WString& host) {
 std::string PinFailureText(const WString& host) {
     return "SSL Pin validation FAILED for " + WideToUtf8(host);
 }
+
+std::string OutOfTimeText() { return "WinHttpSendRequest failed: " + std::to_string(kTimeoutError); }

@@ -2,6 +2,7 @@
 // The synchronous HTTPS client every platform call goes through (WinHTTP on
 // Windows, libcurl over OpenSSL on Linux). One call, one request, the whole
 // response in memory.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "common/text.h"
+#include "service/pins.h"
 
 // What one exchange may cost at most: a larger body fails with the receive
 // failure of WinHTTP's drain overflow (12184), a request that has not finished
@@ -61,7 +63,13 @@ private:
     // The headers of one request: the defaults, with the device's identity
     // set over https to a platform host and taken out everywhere else.
     std::map<WString, WString> HeadersFor(bool secure, const WString& host, std::uint16_t port);
-    bool PreflightDone(const WString& host);
+    // Also true, and recorded, when another pinning client of the process
+    // verified the host against the same pins.
+    bool PreflightDone(const WString& host, std::uint16_t port, const PinEntry* pins);
+    // One request on the calling thread (the Windows backend's Request runs
+    // it under the transfer pump).
+    HttpResponse Exchange(const WString& method, const WString& url, const std::string& body,
+                          const WString& contentType);
     void MarkPreflightDone(const WString& host);
 };
 
@@ -88,3 +96,36 @@ bool IsPlatformHost(const WString& host, std::uint16_t port);
 // Error texts shared by both backends.
 std::string PreflightPinFailureText(const WString& host);
 std::string PinFailureText(const WString& host);
+// The text of a request that was not even begun because the start-up's
+// wait on the service had run out: WinHTTP's timeout.
+std::string OutOfTimeText();
+
+// A bound on the whole wait for the service: every request that begins
+// before the moment given waits at most until then, and one that begins
+// after it fails at once with OutOfTimeText(). Cleared (no bound) by
+// default and by ClearServiceWaitBound().
+void BoundServiceWait(std::chrono::steady_clock::time_point until);
+void ClearServiceWaitBound();
+// Milliseconds a request may wait: at most cap, less when the bound is nearer;
+// 0 when the bound has passed.
+unsigned long ServiceWaitLeftMs(unsigned long cap);
+
+// Whether a failed exchange whose error text this is could not make a
+// connection at all (the name did not resolve, the connection was refused or
+// had no route, or time ran out before the server showed a certificate),
+// as opposed to a server that was reached and failed (a certificate or pin
+// failure, a broken answer). The backends record each failure's reading.
+void NoteFailure(const std::string& error, bool unreachable);
+bool WasUnreachable(const std::string& error);
+
+// Hosts whose pins were checked on a connection made in this process, by
+// any pinning client: a later pinning client that would use that connection
+// (the same host and port, and the same pins) does not pre-flight them again.
+void NotePinVerifiedHost(const WString& host, std::uint16_t port, const PinEntry& pins);
+bool PinVerifiedHost(const WString& host, std::uint16_t port, const PinEntry& pins);
+// The same on any port: the browser's check of a host takes this result
+// instead of a probe of its own.
+bool PinVerifiedHostOnAnyPort(const WString& host, const PinEntry& pins);
+// The same pins give the same key: the connections a server was judged on
+// by these pins.
+std::string PinsKey(const PinEntry& pins);

@@ -1,6 +1,7 @@
-// The transport's Linux backend: libcurl over OpenSSL. Each request makes its
-// own connection; a pinned host is trusted through its pins alone, every
-// other HTTPS host through the system's certificate validation.
+// The transport's Linux backend: libcurl over OpenSSL. Connections are kept
+// and reused (see curl_transfer_linux.h); a pinned host is trusted through
+// its pins alone, every other HTTPS host through the system's certificate
+// validation, each checked in the handshake of every new connection.
 #include "service/http_client.h"
 
 #include <optional>
@@ -89,11 +90,13 @@ std::string SendFailure(const CurlOutcome& outcome) {
 HttpResponse HttpClient::Request(const WString& method, const WString& url, const std::string& body,
                                  const WString& contentType) {
     HttpResponse response;
-    ParsedUrl parsed;
-    if (!ParseHttpUrl(url, parsed)) {
-        response.error = "Failed to parse URL";
+    const auto fail = [&response](std::string error, bool unreachable) {
+        NoteFailure(error, unreachable);
+        response.error = std::move(error);
         return response;
-    }
+    };
+    ParsedUrl parsed;
+    if (!ParseHttpUrl(url, parsed)) return fail("Failed to parse URL", false);
     const std::string host = WideToUtf8(parsed.host);
     const bool pinning = parsed.secure && !pinningDisabled;
     // A pinned host is judged by its pins alone (its chain may be private or
@@ -105,8 +108,9 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
         pins = FindPinEntry(parsed.host);
         if (pins && pins->pins.empty()) pins.reset();
     }
+    if (ServiceWaitLeftMs(kRequestDeadlineMs) == 0) return fail(OutOfTimeText(), true);
 
-    if (pinning && !PreflightDone(parsed.host)) {
+    if (pinning && !PreflightDone(parsed.host, parsed.port, pins ? &*pins : nullptr)) {
         // A bare HEAD first, kept for its bookkeeping and its own failure text.
         CurlTransfer preflight;
         preflight.method = "HEAD";
@@ -114,21 +118,20 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
         preflight.userAgent = session_->userAgent;
         preflight.pins = pins;
         preflight.verifyPeer = !pins;
+        preflight.deadlineMs = ServiceWaitLeftMs(kRequestDeadlineMs);
         const CurlOutcome outcome = RunCurlTransfer(preflight);
         // An unreachable pinned host showed no chain at all: that fails too.
-        if (pins && (outcome.pinRejected || !outcome.chain.haveCertificate) &&
-            !ValidateServerPins(outcome.chain, parsed.host)) {
-            response.error = PreflightPinFailureText(parsed.host);
-            return response;
+        // A kept connection was checked when it was made.
+        const bool noChain = !outcome.chain.haveCertificate && !outcome.reused;
+        if (pins && (outcome.pinRejected || noChain) && !ValidateServerPins(outcome.chain, parsed.host)) {
+            return fail(PreflightPinFailureText(parsed.host), outcome.unreachable);
         }
+        if (pins && !noChain) NotePinVerifiedHost(parsed.host, parsed.port, *pins);
         MarkPreflightDone(parsed.host);
     }
 
     const std::string verb = WideToUtf8(method);
-    if (!IsToken(verb)) {
-        response.error = "WinHttpOpenRequest failed";
-        return response;
-    }
+    if (!IsToken(verb)) return fail("WinHttpOpenRequest failed", false);
 
     std::vector<std::pair<std::string, std::string>> headers;
     for (const auto& [name, value] : HeadersFor(parsed.secure, parsed.host, parsed.port)) PutHeader(headers, WideToUtf8(name), WideToUtf8(value));
@@ -143,18 +146,17 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
     transfer.userAgent = session_->userAgent;
     transfer.pins = pins;
     transfer.verifyPeer = !pins;
+    transfer.deadlineMs = ServiceWaitLeftMs(kRequestDeadlineMs);
+    if (transfer.deadlineMs == 0) return fail(OutOfTimeText(), true);
     CurlOutcome outcome = RunCurlTransfer(transfer);
 
     if (outcome.pinRejected) {
         // Shows the diagnostic path for the platform's own domain.
         ValidateServerPins(outcome.chain, parsed.host);
-        response.error = PinFailureText(parsed.host);
-        return response;
+        return fail(PinFailureText(parsed.host), false);
     }
-    if (!outcome.responseRead) {
-        response.error = SendFailure(outcome);
-        return response;
-    }
+    if (pins && outcome.chain.haveCertificate) NotePinVerifiedHost(parsed.host, parsed.port, *pins);
+    if (!outcome.responseRead) return fail(SendFailure(outcome), outcome.unreachable);
     response.statusCode = outcome.statusCode;
     response.body = std::move(outcome.body);
     response.ok = response.statusCode >= 200 && response.statusCode <= 299;

@@ -1,6 +1,8 @@
 // The transport's WinHTTP backend: the session, and one request with its
 // pre-flight, the check of each connection's server before anything is sent,
-// and a bounded whole-body read.
+// and a bounded whole-body read. Pinning clients share one session, so its
+// kept connections serve all of them; the check runs before every request
+// is sent, on a kept connection as on a new one.
 #include <algorithm>
 #include <chrono>
 #include <stdexcept>
@@ -9,6 +11,7 @@
 #include "service/http_client.h"
 #include "service/sending_check_win.h"
 #include "service/server_chain_win.h"
+#include "service/transfer_pump.h"
 #include "service/winhttp_handle_win.h"
 
 struct HttpClient::Session {
@@ -22,10 +25,11 @@ constexpr DWORD kConnectTimeoutMs = 10000;
 constexpr DWORD kSendTimeoutMs = 30000;
 constexpr DWORD kReceiveTimeoutMs = 30000;
 
-// The moment a request gives up, whatever it is waiting for.
+// The moment a request gives up, whatever it is waiting for: its own limit,
+// or the bound on the whole wait for the service when that comes first.
 class Deadline {
 public:
-    Deadline() : end_(Clock::now() + std::chrono::milliseconds(kRequestDeadlineMs)) {}
+    Deadline() : end_(Clock::now() + std::chrono::milliseconds(ServiceWaitLeftMs(kRequestDeadlineMs))) {}
     // Milliseconds left; 0 once the deadline has passed.
     DWORD Remaining() const {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end_ - Clock::now()).count();
@@ -111,10 +115,42 @@ std::string SystemErrorText(const char* step, DWORD code) {
     return std::string(step) + " failed: " + std::to_string(code);
 }
 
-HttpResponse Failure(std::string error) {
+HttpResponse Failure(std::string error, bool unreachable = false) {
+    NoteFailure(error, unreachable);
     HttpResponse response;
     response.error = std::move(error);
     return response;
+}
+
+// No connection was made at all: the name did not resolve, the connection
+// was refused or had no route, or time ran out before any server was seen.
+bool Unreachable(const SendingCheck& check, DWORD error, const Deadline& deadline) {
+    if (check.ran) return false;
+    // Wine reports a handshake cut short by the time-out in other words.
+    if (deadline.Passed()) return true;
+    error = NormalizedWinHttpError(error);
+    return error == ERROR_WINHTTP_NAME_NOT_RESOLVED || error == ERROR_WINHTTP_CANNOT_CONNECT ||
+           error == ERROR_WINHTTP_TIMEOUT;
+}
+
+HINTERNET OpenSession() {
+    const WString agent = Utf8ToWide(UnmaskConstant(Config::kUserAgent));
+    HINTERNET handle =
+        WinHttpOpen(WinText(agent), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    if (handle == nullptr) return nullptr;
+    WinHttpSetTimeouts(handle, kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
+    // Every connection is direct, whatever the machine's proxy settings say.
+    WINHTTP_PROXY_INFO proxy{};
+    proxy.dwAccessType = WINHTTP_ACCESS_TYPE_NO_PROXY;
+    WinHttpSetOption(handle, WINHTTP_OPTION_PROXY, &proxy, sizeof(proxy));
+    return handle;
+}
+
+// The session of every pinning client; never closed. Null when it cannot be
+// opened, and the client's own session serves.
+HINTERNET PinningSession() {
+    static InternetHandle* shared = new InternetHandle(OpenSession());
+    return shared->get();
 }
 
 // The URL as the browser reads it: the authority ends at the first "/",
@@ -144,22 +180,22 @@ WString WithoutBrackets(const WString& host) {
 } // namespace
 
 HttpClient::HttpClient() : session_(std::make_unique<Session>()) {
-    const WString agent = Utf8ToWide(UnmaskConstant(Config::kUserAgent));
-    session_->handle.Reset(
-        WinHttpOpen(WinText(agent), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    session_->handle.Reset(OpenSession());
     if (!session_->handle) throw std::runtime_error("WinHttpOpen failed");
-    WinHttpSetTimeouts(session_->handle.get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
-    // Every connection is direct, whatever the machine's proxy settings say.
-    WINHTTP_PROXY_INFO proxy{};
-    proxy.dwAccessType = WINHTTP_ACCESS_TYPE_NO_PROXY;
-    WinHttpSetOption(session_->handle.get(), WINHTTP_OPTION_PROXY, &proxy, sizeof(proxy));
 }
 
 HttpClient::~HttpClient() = default;
 
 HttpResponse HttpClient::Request(const WString& method, const WString& url, const std::string& body,
                                  const WString& contentType) {
+    // A user interface waiting on this keeps running (service/transfer_pump.h).
+    return RunPumped([&] { return Exchange(method, url, body, contentType); });
+}
+
+HttpResponse HttpClient::Exchange(const WString& method, const WString& url, const std::string& body,
+                                  const WString& contentType) {
     const Deadline deadline;
+    if (deadline.Passed()) return Failure(OutOfTimeText(), true);
 
     wchar_t hostBuffer[256] = {};
     wchar_t pathBuffer[2048] = {};
@@ -194,12 +230,13 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
     const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
     const bool pinning = !pinningDisabled;
     TrustPlan trust = PlanTrust(secure, pinning, host);
-    HINTERNET session = session_->handle.get();
+    HINTERNET session = pinning && PinningSession() != nullptr ? PinningSession() : session_->handle.get();
 
     // A bare HEAD first. Since every connection is checked before it sends,
     // secrets no longer depend on it; it stays for its texts and its record of
     // hosts already seen.
-    if (secure && pinning && !PreflightDone(host)) {
+    const PinEntry* pins = trust.check.kind == SendingCheck::Kind::Pins ? &trust.check.pins : nullptr;
+    if (secure && pinning && !PreflightDone(host, port, pins)) {
         InternetHandle connection(WinHttpConnect(session, WinText(host), port, 0));
         if (connection) {
             InternetHandle request(WinHttpOpenRequest(connection.get(), L"HEAD", L"/", nullptr, WINHTTP_NO_REFERER,
@@ -208,17 +245,19 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
                 SetRequestOptions(request.get(), false, trust.securityFlags);
                 BoundWaits(request.get(), deadline);
                 SendingCheck check = trust.check;
-                DWORD ignored = 0;
-                if (SendChecked(request, check, WINHTTP_NO_REQUEST_DATA, 0, ignored)) {
+                DWORD sendError = 0;
+                if (SendChecked(request, check, WINHTTP_NO_REQUEST_DATA, 0, sendError)) {
                     WinHttpReceiveResponse(request.get(), nullptr);
                 }
                 request.Reset();
                 // Not pinned: nothing to validate. Pinned: the chain seen on
                 // the pre-flight's connection, or none when there was no
                 // handshake.
-                const bool accepted = check.kind != SendingCheck::Kind::Pins || (check.ran && !check.refused) ||
-                                      ValidateServerPins(check.chain, host);
-                if (!accepted) return Failure(PreflightPinFailureText(host));
+                const bool passed = check.kind == SendingCheck::Kind::Pins && check.ran && !check.refused;
+                const bool accepted =
+                    check.kind != SendingCheck::Kind::Pins || passed || ValidateServerPins(check.chain, host);
+                if (!accepted) return Failure(PreflightPinFailureText(host), Unreachable(check, sendError, deadline));
+                if (passed) NotePinVerifiedHost(host, port, check.pins);
             }
         }
         MarkPreflightDone(host);
@@ -248,7 +287,7 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
     }
 
     if (body.size() > 0xFFFFFFFFu) return Failure(SystemErrorText("WinHttpSendRequest", ERROR_INVALID_PARAMETER));
-    if (deadline.Passed()) return Failure(SystemErrorText("WinHttpSendRequest", kTimeoutError));
+    if (deadline.Passed()) return Failure(OutOfTimeText(), true);
     BoundWaits(request.get(), deadline);
     SendingCheck& check = trust.check;
     DWORD sendError = 0;
@@ -266,7 +305,11 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
         return Failure(SystemErrorText("WinHttpSendRequest", ERROR_WINHTTP_SECURE_FAILURE));
     };
     if (check.refused) return refusal();
-    if (!sent) return Failure(SystemErrorText("WinHttpSendRequest", NormalizedWinHttpError(sendError)));
+    if (!sent) {
+        return Failure(SystemErrorText("WinHttpSendRequest", NormalizedWinHttpError(sendError)),
+                       Unreachable(check, sendError, deadline));
+    }
+    if (check.kind == SendingCheck::Kind::Pins) NotePinVerifiedHost(host, port, check.pins);
     const BOOL answered = WinHttpReceiveResponse(request.get(), nullptr);
     const DWORD receiveError = answered ? 0 : GetLastError();
     // Should WinHTTP send again while receiving (it would for an
@@ -297,15 +340,15 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
     const auto outOfTime = [&deadline](bool callFailed) {
         return deadline.Passed() || (callFailed && NormalizedWinHttpError(GetLastError()) == kTimeoutError);
     };
-    const HttpResponse timedOut = Failure(SystemErrorText("WinHttpReceiveResponse", kTimeoutError));
+    const auto timedOut = [] { return Failure(SystemErrorText("WinHttpReceiveResponse", kTimeoutError)); };
     std::string received;
     std::string chunk;
     for (;;) {
-        if (outOfTime(false)) return timedOut;
+        if (outOfTime(false)) return timedOut();
         BoundWaits(request.get(), deadline);
         DWORD available = 0;
         if (!WinHttpQueryDataAvailable(request.get(), &available)) {
-            if (outOfTime(true)) return timedOut;
+            if (outOfTime(true)) return timedOut();
             break;
         }
         if (available == 0) break;
@@ -315,7 +358,7 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
         chunk.resize(available);
         DWORD read = 0;
         if (!WinHttpReadData(request.get(), chunk.data(), available, &read)) {
-            if (outOfTime(true)) return timedOut;
+            if (outOfTime(true)) return timedOut();
             break;
         }
         received.append(chunk.data(), read);

@@ -5,6 +5,7 @@
 
 #include "links/player_content.h"
 #include "player/browser_rules.h"
+#include "service/http_client.h"
 
 namespace {
 
@@ -287,4 +288,16 @@ TEST_F(BrowserHostCheck, ResourceRuleBlocksBeforeAnyIdentityHeader) {
     // A pinned host that passes is still no platform host.
     EXPECT_FALSE(ApplyBrowserResourceRules(u"https://video.pinned.test/media/a", notOurs, probe.Fn(), kId, kInfo).blocked);
     EXPECT_EQ(notOurs.headers, std::vector<HeaderPair>{ClientHeader()});
+}
+
+TEST_F(BrowserHostCheck, AHostTheServiceClientVerifiedNeedsNoProbeOfItsOwn) {
+    // The transport checked video.pinned.test against its pins on a connection of its own.
+    NotePinVerifiedHost(u"video.pinned.test", 47443, *FindPinEntry(u"video.pinned.test"));
+    probe.Respond({"intercepting-ca"});
+    EXPECT_TRUE(CheckBrowserHost(u"video.pinned.test", probe.Fn()));
+    EXPECT_EQ(probe.calls, 0);
+    // Checked against other pins than the host has now: probed as ever.
+    NotePinVerifiedHost(u"cdn.pinned.test", 443, PinEntry{u"cdn.pinned.test", {SpkiPin("intercepting-ca")}});
+    EXPECT_FALSE(CheckBrowserHost(u"cdn.pinned.test", probe.Fn()));
+    EXPECT_EQ(probe.calls, 1);
 }

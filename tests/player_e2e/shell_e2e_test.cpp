@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QWebEngineView>
 
+#include <atomic>
 #include <chrono>
 #include <clocale>
 #include <cstdlib>
@@ -31,6 +32,7 @@
 #include "app/splash_qt.h"
 #include "player/webview_host_qt.h"
 #include "tests/player_e2e/player_harness.h"
+#include "tests/support/silent_listener.h"
 #include "tests/support/test_support.h"
 
 using namespace PlayerTesting;
@@ -338,6 +340,70 @@ TEST(PlayerProgram, AServiceMessageIsShownAndEndsWithOne) {
     EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_NE(run.err.find("Tovani - \xD8\xAE\xD8\xB7\xD8\xA3: \xD8\xA7\xD9\x84\xD9\x85\xD8\xAD\xD8\xAA\xD9\x88\xD9\x89"),
               std::string::npos) << run.err;
+}
+
+// A service that cannot be reached is named as such, in both languages,
+// and is no attack: refused at once, silent within the start-up's bound.
+TEST(PlayerProgram, AServiceThatCannotBeReachedIsNamedAndEndsWithOne) {
+    const std::string cannotReach = "Tovani - Connection Error: Cannot reach the Tovani service, check your internet "
+                                    "connection.\n\xD8\xAA\xD8\xB9\xD8\xB0";
+    TestSupport::SilentListener silent;
+    ASSERT_FALSE(silent.Base().empty());
+    // 127.0.0.2 is pinned: the refused pre-flight used to be reported as an attack.
+    for (const std::string& domain : {std::string("https://127.0.0.2:9"), silent.Base()}) {
+        const WString link = TestSupport::SealLink("p", "video-1", domain);
+        const auto started = std::chrono::steady_clock::now();
+        const auto run = RunPlayer({WideToUtf8(link)}, {{"DISPLAY", ""}});
+        const auto took = std::chrono::steady_clock::now() - started;
+        EXPECT_EQ(run.status, 1) << domain << ": " << run.err;
+        EXPECT_NE(run.err.find(cannotReach), std::string::npos) << domain << ": " << run.err;
+        EXPECT_EQ(run.err.find("MITM"), std::string::npos) << run.err;
+        EXPECT_LT(took, std::chrono::seconds(20)) << domain;
+    }
+}
+
+// Waiting on a silent service, the splash says that the player is
+// connecting; closing that notice gives up with code 1.
+TEST(PlayerProgram, ASlowServiceShowsTheConnectingNoticeWhichGivesUp) {
+    TestSupport::SilentListener silent;
+    ASSERT_FALSE(silent.Base().empty());
+    const WString link = TestSupport::SealLink("p", "video-1", silent.Base());
+    std::atomic<bool> ended{false};
+    std::atomic<bool> seen{false};
+    std::chrono::steady_clock::time_point seenAt;
+    std::thread answer([&] {
+        for (int i = 0; i < 300 && !ended; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            const auto found = TestSupport::RunProcess("/usr/bin/xdotool", {"search", "--name", "Tovani - Connecting"});
+            if (found.status != 0 || found.out.empty()) continue;
+            if (!seen) {
+                seenAt = std::chrono::steady_clock::now();
+                ScreenshotOfScreen("connecting-notice");
+                seen = true;
+            }
+            // A real click on the notice's button, at the middle of its lower part.
+            const std::string window = found.out.substr(0, found.out.find('\n'));
+            const std::string geometry =
+                TestSupport::RunProcess("/usr/bin/xdotool", {"getwindowgeometry", "--shell", window}).out;
+            const auto value = [&geometry](const std::string& name) {
+                const std::size_t at = geometry.find(name + "=");
+                return at == std::string::npos ? 0 : std::atoi(geometry.c_str() + at + name.size() + 1);
+            };
+            const int x = value("X") + value("WIDTH") / 2;
+            const int y = value("Y") + value("HEIGHT") - 24;
+            TestSupport::RunProcess("/usr/bin/xdotool",
+                                    {"mousemove", "--sync", std::to_string(x), std::to_string(y), "click", "1"});
+        }
+    });
+    const auto run = RunPlayer({WideToUtf8(link)}, {});
+    const auto endedAt = std::chrono::steady_clock::now();
+    ended = true;
+    answer.join();
+    ASSERT_TRUE(seen) << run.err;
+    EXPECT_EQ(run.status, 1) << run.err;
+    // Given up on the click, not waited out to the end of start-up's bound.
+    EXPECT_LT(endedAt - seenAt, std::chrono::seconds(5));
+    EXPECT_EQ(run.err.find("Cannot reach"), std::string::npos) << run.err;
 }
 
 TEST(PlayerProgram, APlatformHostWithTheWrongCertificateEndsInTheSslDialog) {

@@ -20,6 +20,7 @@
 #include "player/browser_rules.h"
 #include "player/page_builder.h"
 #include "player/page_scripts.h"
+#include "tests/support/silent_listener.h"
 #include "tests/support/standin_runtime_win.h"
 #include "tests/support/test_support.h"
 #include "tests/player_win/program_run.h"
@@ -156,6 +157,63 @@ TEST_F(PlayerProgram, AServiceMessageIsShownOverTheSplashAndEndsWithOne) {
     EXPECT_FALSE(screenshot.empty());
     EXPECT_FALSE(HasPrefix(session.Journal(), "Controller created"));
     EXPECT_TRUE(Has(run.log, "Step 9: hasSchemeArgs=1"));
+}
+
+// A service that cannot be reached is named as such, in both languages,
+// and is no attack: refused at once, silent within start-up's bound.
+TEST_F(PlayerProgram, AServiceThatCannotBeReachedIsNamedAndEndsWithOne) {
+    StandInSession session("program-unreachable");
+    TestSupport::SilentListener silent;
+    ASSERT_FALSE(silent.Base().empty());
+    // 127.0.0.2 is pinned: the refused pre-flight used to be reported as an attack.
+    for (const std::string& domain : {std::string("https://127.0.0.2:9"), silent.Base()}) {
+        std::wstring text;
+        const DWORD started = GetTickCount();
+        const ProgramRun run = RunProgram(TestSupport::SealLink("p", "video-1", domain), [&] {
+            HWND box = VisibleWindow(L"#32770", L"Tovani - Connection Error");
+            if (box == nullptr) return true;
+            wchar_t buffer[512] = {};
+            if (HWND label = GetDlgItem(box, 0xFFFF)) GetWindowTextW(label, buffer, 512);
+            text = buffer;
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+            return false;
+        });
+        const DWORD took = GetTickCount() - started;
+        ASSERT_TRUE(run.ended) << domain;
+        EXPECT_EQ(run.exitCode, 1u) << domain;
+        EXPECT_EQ(Narrow(text).rfind("Cannot reach the Tovani service, check your internet connection.\n\xD8\xAA", 0),
+                  0u)
+            << domain << ": " << Narrow(text);
+        EXPECT_LT(took, 25000u) << domain;
+    }
+}
+
+// Waiting on a silent service, the splash says that the player is
+// connecting; its button gives up with code 1.
+TEST_F(PlayerProgram, ASlowServiceShowsTheConnectingNoticeWhichGivesUp) {
+    StandInSession session("program-connecting");
+    TestSupport::SilentListener silent;
+    ASSERT_FALSE(silent.Base().empty());
+    bool seen = false;
+    std::string screenshot;
+    const DWORD started = GetTickCount();
+    const ProgramRun run = RunProgram(TestSupport::SealLink("p", "video-1", silent.Base()), [&] {
+        HWND notice = VisibleWindow(L"TovaniConnectingNotice", L"Tovani - Connecting");
+        if (notice == nullptr) return true;
+        seen = true;
+        Sleep(200);
+        screenshot = SaveScreenshot("tovani-connecting-notice.png");
+        HWND button = FindWindowExW(notice, nullptr, L"BUTTON", nullptr);
+        if (button != nullptr) PostMessageW(button, BM_CLICK, 0, 0);
+        return false;
+    });
+    const DWORD took = GetTickCount() - started;
+    ASSERT_TRUE(run.ended);
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(run.exitCode, 1u);
+    // Given up, not waited out.
+    EXPECT_LT(took, 11000u);
+    EXPECT_FALSE(screenshot.empty());
 }
 
 // Without a link: the init screen, its browser on the start page with the

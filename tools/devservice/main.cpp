@@ -21,6 +21,7 @@
 
 #include "options.h"
 #include "pins.h"
+#include "counts.h"
 #include "pool.h"
 #include "profile.h"
 #include "routes.h"
@@ -58,6 +59,7 @@ std::unique_ptr<httplib::Server> MakeServer(const Listener& listener, std::strin
       error = "cannot load key " + listener.keyPem + ": " + OpenSslError();
       return false;
     }
+    CountHandshakes(ctx, listener.Name());
     return true;
   });
   if (!server->is_valid()) {

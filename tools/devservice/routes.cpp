@@ -1,5 +1,6 @@
 #include "routes.h"
 
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@
 #include <nlohmann/json.hpp>
 
 #include "codec.h"
+#include "counts.h"
 #include "content.h"
 #include "trap.h"
 
@@ -502,6 +504,11 @@ void Dispatch(const httplib::Request& req, const std::string& body, httplib::Res
     return Large(req, res);
   }
   if (path == "/control/traps") return Send(res, 200, Dump(TrapRecords()), kJsonType);
+  if (path == "/control/counts") return Send(res, 200, Dump(Counts()), kJsonType);
+  if (path == "/control/counts/reset") {
+    ResetCounts();
+    return Send(res, 200, "{}", kJsonType);
+  }
   if (path == "/control/traps/reset") {
     ResetTraps();
     return Send(res, 200, "{}", kJsonType);
@@ -589,6 +596,7 @@ void InstallRoutes(httplib::Server& server, ServiceState& state, const std::stri
     SendMessage(res, 500, "internal error");
   });
   server.set_logger([listenerName](const httplib::Request& req, const httplib::Response& res) {
+    CountRequest(listenerName, req.path);
     LogLine("[" + listenerName + "] " + req.method + " " + req.target + " -> " +
             std::to_string(res.status));
   });
