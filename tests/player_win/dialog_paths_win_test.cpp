@@ -200,6 +200,15 @@ std::string FallbackText(const char* text, const char* arabic, const std::string
     return std::string(text) + "\n\n" + arabic + "\n\nDiagnostic Code:\n" + code;
 }
 
+// The record a diagnostic code holds, as tovani-tool decodes it.
+nlohmann::json DecodedRecord(const std::string& code) {
+    const TestSupport::ProcessResult decoded = TestSupport::RunProcess(TestSupport::ToolPath(), {"diag", "decode", code});
+    EXPECT_EQ(decoded.status, 0) << "code: " << code << "\n" << decoded.out << decoded.err;
+    const nlohmann::json record = nlohmann::json::parse(decoded.out, nullptr, false);
+    EXPECT_TRUE(record.is_object()) << decoded.out;
+    return record.is_object() ? record : nlohmann::json::object();
+}
+
 // Three links the start-up rejects, each dialog shown its own way: the code
 // on the clipboard decodes to the rejection's reason, made on this machine
 // during the run; the program ends with 0 before any browser starts.
@@ -236,11 +245,7 @@ TEST_F(DialogPaths, ARejectedLinkEndsInTheDialogWithItsReasonOnTheClipboard) {
         EXPECT_TRUE(Has(r.run.log, "Step 9: hasSchemeArgs=1")) << ::testing::PrintToString(r.run.log);
         EXPECT_FALSE(HasPrefix(r.journal, "Controller created"));
 
-        const TestSupport::ProcessResult decoded =
-            TestSupport::RunProcess(TestSupport::ToolPath(), {"diag", "decode", r.clipboard});
-        ASSERT_EQ(decoded.status, 0) << "clipboard: " << r.clipboard << "\n" << decoded.out << decoded.err;
-        const nlohmann::json record = nlohmann::json::parse(decoded.out, nullptr, false);
-        ASSERT_TRUE(record.is_object()) << decoded.out;
+        const nlohmann::json record = DecodedRecord(r.clipboard);
         EXPECT_EQ(record.value("reason", ""), c.reason);
         EXPECT_EQ(record.value("mk", ""), identity);
         const long long ts = record.value("ts", 0LL);
@@ -264,6 +269,31 @@ TEST_F(DialogPaths, ARejectedLinkEndsInTheDialogWithItsReasonOnTheClipboard) {
             break;
         }
     }
+}
+
+// Whoever holds the envelope key (every copy of the program carries it) can
+// seal a link naming a service of their own, or a page of their own as its
+// direct content: the program ends in the link dialog with its own reason,
+// before any request (the self-signed listener, which takes any connection
+// and records it, hears nothing) and before any browser starts.
+TEST_F(DialogPaths, AForgedLinkEndsInTheDialogBeforeAnyRequest) {
+    ServiceTest::ResetTraps();
+    const struct {
+        std::string content, domain, reason;
+    } cases[] = {
+        {"pdf-1", "https://127.0.0.3:47448", "domain_not_allowed"},
+        {std::string(kService) + "/media/page.html", "https://127.0.0.3:47448/canned/200/e30", "domain_not_allowed"},
+        {"https://127.0.0.3:47448/page", kService, "direct_url_not_allowed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.domain + " " + c.content);
+        const DialogRun r = Run(TestSupport::SealLink("p", c.content, c.domain), Dialog::WinesOwn, kLinkTitle);
+        ASSERT_TRUE(r.run.ended);
+        EXPECT_EQ(r.run.exitCode, 0u);
+        EXPECT_FALSE(HasPrefix(r.journal, "Controller created"));
+        EXPECT_EQ(DecodedRecord(r.clipboard).value("reason", ""), c.reason);
+    }
+    EXPECT_TRUE(ServiceTest::TrapConnections("127.0.0.3:47448", 0).empty()) << "a forged link reached its service";
 }
 
 // A platform host whose chain fails the pins, met by the content request

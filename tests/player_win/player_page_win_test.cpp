@@ -240,6 +240,44 @@ TEST_F(PlayerProgramPage, ThePagesRequestsGetThePlayersDecisions) {
     for (const std::string& line : journal) EXPECT_EQ(line.find("UNEXPECTED"), std::string::npos) << line;
 }
 
+// A page asks storage buckets and CDN zones under the allowed providers'
+// suffixes, names anyone can rent, for /media/ files and video paths: none
+// of them gets an identity header, only the client header. The platform's own
+// domain and the product's video domain still get the video identity.
+TEST_F(PlayerProgramPage, StorageBucketsUnderProviderSuffixesGetNoIdentity) {
+    const std::vector<std::string> buckets = {
+        "https://their-bucket.s3.amazonaws.com/media/x.png", "https://d111111abcdef8.cloudfront.net/media/x.png",
+        "https://theirs.blob.core.windows.net/c/media/x.png", "https://theirs.nyc3.digitaloceanspaces.com/media/x.png",
+        "https://s3.wasabisys.com/theirs/media/x.png",        "https://vz-1.b-cdn.net/lesson/video"};
+    const std::vector<std::string> own = {"https://media.tovani-cdn.test/media/x.png",
+                                          "https://stream.tovanivideo.test/lesson/video"};
+    std::string script;
+    for (const std::string& url : buckets) script += "on sample.pdf request " + url + " 3\n";
+    for (const std::string& url : own) script += "on sample.pdf request " + url + " 3\n";
+    StandInSession session("page-buckets", script);
+    const ProgramRun run = RunProgram(TestSupport::SealLink("p", "pdf-1", kService), [&] {
+        if (!HasPrefix(session.Journal(), "WebResourceRequested " + own.back())) return true;
+        if (HWND player = VisibleWindow(L"TovaniWindow")) PostMessageW(player, WM_CLOSE, 0, 0);
+        return false;
+    });
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, 0u);
+    const std::vector<std::string> journal = session.Journal();
+    for (const std::string& url : buckets) {
+        EXPECT_TRUE(Has(journal, "WebResourceRequested " + url + " context=3 headers: X-Client=tovani-desktop -> sent"))
+            << url << "\n" << ::testing::PrintToString(WithPrefix(journal, "WebResourceRequested " + url));
+    }
+    const std::string identity = WideToUtf8(GetDeviceIdentity());
+    const std::string description = WideToUtf8(GetDeviceDescription());
+    ASSERT_FALSE(identity.empty());
+    for (const std::string& url : own) {
+        EXPECT_TRUE(Has(journal, "WebResourceRequested " + url + " context=3 headers: X-Client=tovani-desktop; X-Tovani-Device=" +
+                                     identity + (description.empty() ? "" : "; X-Tovani-Device-Info=" + description) +
+                                     " -> sent"))
+            << url << "\n" << ::testing::PrintToString(WithPrefix(journal, "WebResourceRequested " + url));
+    }
+}
+
 namespace {
 
 // How the test answers one printer dialog.
