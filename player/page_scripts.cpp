@@ -82,6 +82,8 @@ function noDownload(node){
     if (list && !list.contains('nodownload')) list.add('nodownload');
   }
 }
+noDownload(document.documentElement);
+document.addEventListener('DOMContentLoaded', function(){ noDownload(document.documentElement); });
 if (typeof MutationObserver !== 'undefined') {
   new MutationObserver(function(records){
     for (var i = 0; i < records.length; i++)
@@ -172,7 +174,6 @@ if (window.top !== window) return;
 if (window._kelbroNavAdded) return;
 window._kelbroNavAdded = true;
 var SVG_NS = 'http://www.w3.org/2000/svg';
-var TRANSITION = 'all 0.3s ease';
 function post(message){
   if (window.chrome && window.chrome.webview) window.chrome.webview.postMessage(message);
 }
@@ -255,13 +256,13 @@ var bar = null;
 // button under the pointer stays under it.
 var rest = { x: readOffset('kb_nx'), y: readOffset('kb_ny') };
 var shift = 0;
-var openWidth = 0; // the bar's width while open, 0 while closed
 var drag = { active: false, moved: false, x: 0, y: 0, left: 0, top: 0 };
 function inside(x, y){
   var area = visibleArea();
   if (bar && area.w > 0 && area.h > 0) {
-    x = Math.max(0, Math.min(x, area.w - (openWidth || bar.offsetWidth || 0)));
-    y = Math.max(0, Math.min(y, area.h - (bar.offsetHeight || 0)));
+    // Sizes are whole pixels here and fractional on the screen: one to spare.
+    x = Math.max(0, Math.min(x, area.w - (bar.offsetWidth || 0) - 1));
+    y = Math.max(0, Math.min(y, area.h - (bar.offsetHeight || 0) - 1));
   }
   return { x: x, y: y };
 }
@@ -310,7 +311,7 @@ function addBar(){
   s.background = 'rgba(0, 0, 0, 0.4)';
   s.backdropFilter = 'blur(10px)';
   s.borderRadius = '12px';
-  s.transition = TRANSITION;
+  s.transition = 'all 0.3s ease';
   s.opacity = '0.4';
   s.alignItems = 'center';
   s.boxShadow = '0 4px 6px rgba(0,0,0,0.1)';
@@ -340,6 +341,7 @@ function addBar(){
     var labelSpan = document.createElement('span');
     labelSpan.className = 'nav-text';
     labelSpan.textContent = label;
+    b.title = label;
     labelSpan.style.cssText = 'max-width:0;opacity:0;white-space:nowrap;overflow:hidden;margin-left:0;transition:all 0.3s ease;';
     b.appendChild(iconSpan);
     b.appendChild(labelSpan);
@@ -360,53 +362,71 @@ function addBar(){
   addButton('←', 'Back', 'btn_back', true);
   addButton('⛶', 'Fullscreen', 'btn_fullscreen', false);
 
-  function setTransitions(value){
-    thisBar.style.transition = value;
-    for (var i = 0; i < buttons.length; i++) buttons[i].style.transition = value;
-    for (var j = 0; j < labels.length; j++) labels[j].style.transition = value;
+  // The bar opens around the pointer: the labels of the buttons left of it
+  // open only if the bar can move left by as much (then nothing under the
+  // pointer moves), those from the pointer on only if they fit on the
+  // right. A button the pointer reaches later opens then, growing rightwards
+  // from under it. Every button also names itself in its tooltip.
+  var opened = [];
+  var closedWidth = 0;
+  function labelWidth(i){ return (labels[i].scrollWidth || 50) + 1; }
+  // What opening button i adds to the bar: its label, the label's margin, more padding.
+  function growth(i){ return labelWidth(i) + 4 + 16; }
+  function show(i, on){
+    opened[i] = on;
+    buttons[i].style.padding = on ? '8px 16px' : '8px';
+    labels[i].style.maxWidth = on ? labelWidth(i) + 'px' : '0';
+    labels[i].style.opacity = on ? '1' : '0';
+    labels[i].style.marginLeft = on ? '4px' : '0';
   }
-  function expand(open){
-    thisBar.style.opacity = open ? '1' : '0.4';
-    thisBar.style.transform = open ? 'scale(1.05)' : 'scale(1)';
-    for (var i = 0; i < buttons.length; i++) buttons[i].style.padding = open ? '8px 16px' : '8px';
-    for (var j = 0; j < labels.length; j++) {
-      // Each label as wide as its text (the collapsed label still measures it).
-      labels[j].style.maxWidth = open ? ((labels[j].scrollWidth || 50) + 1) + 'px' : '0';
-      labels[j].style.opacity = open ? '1' : '0';
-      labels[j].style.marginLeft = open ? '4px' : '0';
+  // How many buttons lie wholly left of the pointer.
+  function buttonsBefore(e){
+    var n = 0;
+    if (typeof e.clientX !== 'number') return 0;
+    for (var i = 0; i < buttons.length; i++) {
+      if (buttons[i].getBoundingClientRect && buttons[i].getBoundingClientRect().right <= e.clientX) n = i + 1;
     }
+    return n;
   }
-  // The child of the bar under the pointer, if any.
-  function childAt(e){
-    var node = document.elementFromPoint ? document.elementFromPoint(e.clientX, e.clientY) : null;
-    while (node && node.parentNode !== thisBar) node = node.parentNode;
-    return node;
+  function openFrom(first){
+    var area = visibleArea();
+    var width = closedWidth;
+    for (var i = 0; i < buttons.length; i++) if (opened[i]) width += growth(i);
+    var extra = 0;
+    for (var j = first; j < buttons.length; j++) if (!opened[j]) extra += growth(j);
+    var left = inside(rest.x - shift, rest.y).x;
+    if (area.w > 0 && left + width + extra + 1 > area.w) return;
+    for (var k = first; k < buttons.length; k++) if (!opened[k]) show(k, true);
   }
   thisBar.addEventListener('mouseenter', function(e){
-    var anchor = childAt(e);
-    // The open bar measured without animation: its width, and how far it
-    // pushes the child under the pointer to the right. The bar then moves
-    // left by as much, and as every change runs on the same curve that
-    // child stays put all the way.
-    var before = anchor ? anchor.offsetLeft : 0;
-    setTransitions('none');
-    expand(true);
-    openWidth = thisBar.offsetWidth || 0;
-    shift = anchor ? anchor.offsetLeft - before : 0;
-    expand(false);
-    void thisBar.offsetWidth;
-    setTransitions(TRANSITION);
-    var left = inside(rest.x - shift, rest.y).x;
+    closedWidth = thisBar.offsetWidth || 0;
+    var before = buttonsBefore(e);
+    var leftGrowth = 0;
+    for (var i = 0; i < before; i++) leftGrowth += growth(i);
+    shift = 0;
+    var left = inside(rest.x, rest.y).x;
+    if (before > 0 && leftGrowth <= left) {
+      left -= leftGrowth;
+      shift = rest.x - left;
+      for (var j = 0; j < before; j++) show(j, true);
+    }
+    thisBar.style.opacity = '1';
+    thisBar.style.transform = 'scale(1.05)';
     // Growing around the pointer keeps the point under it where it is.
     if (typeof e.clientX === 'number')
       thisBar.style.transformOrigin = (e.clientX - left) + 'px ' + (e.clientY - thisBar.offsetTop) + 'px';
-    expand(true);
     place();
+    openFrom(before);
+  });
+  thisBar.addEventListener('mouseover', function(e){
+    if (drag.active) return;
+    openFrom(buttonsBefore(e));
   });
   thisBar.addEventListener('mouseleave', function(){
-    expand(false);
+    thisBar.style.opacity = '0.4';
+    thisBar.style.transform = 'scale(1)';
+    for (var i = 0; i < buttons.length; i++) show(i, false);
     shift = 0;
-    openWidth = 0;
     place();
   });
   parent.appendChild(thisBar);
