@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QVBoxLayout>
 #include <QWidget>
 
@@ -82,20 +83,22 @@ std::unique_ptr<QWidget> CreateDiagnosticWindow(const QString& title, const QStr
     field->setReadOnly(true);
     field->viewport()->installEventFilter(new SelectOnClick(field));
     field->setFixedHeight(60);
-    field->setStyleSheet(QStringLiteral("font-family:Consolas,monospace;font-size:11px;background:#0f3460;"
-                                        "color:#e94560;border:1px solid #e94560;border-radius:4px;padding:8px;"));
+    field->setStyleSheet(QStringLiteral("QPlainTextEdit{font-family:Consolas,monospace;font-size:11px;background:#0f3460;"
+                                        "color:#e94560;border:1px solid #e94560;border-radius:4px;padding:8px;}"
+                                        "QPlainTextEdit:focus{border:2px solid #fff;}"));
     layout->addWidget(field);
 
     auto* buttons = new QHBoxLayout();
     buttons->addStretch();
     auto* copy = new QPushButton(QString::fromUtf8("\U0001F4CB Copy Code"), &window);
     copy->setObjectName(QStringLiteral("copyButton"));
-    copy->setStyleSheet(QStringLiteral("padding:8px 24px;background:#e94560;color:#fff;border:none;border-radius:4px;"
-                                       "font-size:13px;"));
+    // The focused button has a ring, so the keyboard user sees what Enter presses.
+    copy->setStyleSheet(QStringLiteral("QPushButton{padding:8px 24px;background:#e94560;color:#fff;border:2px solid "
+                                       "#e94560;border-radius:4px;font-size:13px;}QPushButton:focus{border-color:#fff;}"));
     auto* close = new QPushButton(QStringLiteral("Close"), &window);
     close->setObjectName(QStringLiteral("closeButton"));
-    close->setStyleSheet(QStringLiteral("padding:8px 24px;background:#555;color:#fff;border:none;border-radius:4px;"
-                                        "font-size:13px;"));
+    close->setStyleSheet(QStringLiteral("QPushButton{padding:8px 24px;background:#555;color:#fff;border:2px solid "
+                                        "#555;border-radius:4px;font-size:13px;}QPushButton:focus{border-color:#fff;}"));
     buttons->addWidget(copy);
     buttons->addWidget(close);
     buttons->addStretch();
@@ -114,6 +117,18 @@ std::unique_ptr<QWidget> CreateDiagnosticWindow(const QString& title, const QStr
         CopyToClipboard(code);
     });
     QObject::connect(close, &QPushButton::clicked, &window, &QWidget::close);
+    // As in a dialog box: Esc closes; Enter presses the focused button,
+    // which is Close unless the user moved the focus.
+    close->setFocus();
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), &window);
+    QObject::connect(escape, &QShortcut::activated, &window, &QWidget::close);
+    for (const int key : {Qt::Key_Return, Qt::Key_Enter}) {
+        auto* enter = new QShortcut(QKeySequence(key), &window);
+        QObject::connect(enter, &QShortcut::activated, &window, [&window, close] {
+            auto* focused = qobject_cast<QPushButton*>(window.focusWidget());
+            (focused != nullptr ? focused : close)->click();
+        });
+    }
 
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->geometry();

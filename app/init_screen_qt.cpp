@@ -14,6 +14,7 @@
 #include "player/window_icon_qt.h"
 #include "player/browser_rules.h"
 #include "player/browser_start.h"
+#include "player/fullscreen_keys_qt.h"
 #include "player/player_window_qt.h"
 #include "player/user_data_qt.h"
 #include "player/web_messages.h"
@@ -28,6 +29,8 @@ InitScreen::InitScreen() {
     setWindowTitle(ToQString(ApplicationConstants.WindowTitle()));
     setWindowIcon(ProductIcon());
     resize(1024, 768);
+    keys_ = new WebView::FullscreenKeys(this, {.active = [this] { return fullscreenActive_; },
+                                               .toggle = [this] { ToggleFullscreen(); }});
 }
 
 InitScreen::~InitScreen() = default;
@@ -56,6 +59,7 @@ void InitScreen::OnReady(bool success) {
         std::fflush(nullptr);
         _exit(1);
     }
+    keys_->FollowPage(WebView::PageOf(*host_));
     LoadInitScreen(*host_);
 }
 

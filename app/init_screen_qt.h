@@ -7,6 +7,10 @@
 
 #include "player/webview_host.h"
 
+namespace WebView {
+class FullscreenKeys;
+}
+
 class InitScreen : public QWidget {
     Q_OBJECT
 public:
@@ -33,4 +37,5 @@ private:
     bool fullscreenActive_ = false;
     QRect savedGeometry_;
     bool savedMaximized_ = false;
+    WebView::FullscreenKeys* keys_ = nullptr; // child of the window
 };

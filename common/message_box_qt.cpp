@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <cstdlib>
 
 namespace {
@@ -20,6 +22,24 @@ MessageAnswer DefaultAnswer(MessageButtons buttons) {
     case MessageButtons::Ok: break;
     }
     return MessageAnswer::Ok;
+}
+
+// A label lays a plain text out in the box's direction, so the Arabic half
+// of a bilingual message would start at the left. As rich text every line
+// gets its own direction (right-to-left lines to the right), and the text is
+// escaped, so it still shows as written.
+std::optional<QString> LinesWithTheirDirection(const QString& text) {
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    if (std::none_of(lines.begin(), lines.end(), [](const QString& l) { return l.isRightToLeft(); }))
+        return std::nullopt;
+    QString html;
+    for (const QString& line : lines) {
+        html += line.isRightToLeft() ? QStringLiteral("<div dir=\"rtl\" align=\"right\" style=\"white-space:pre-wrap\">")
+                                     : QStringLiteral("<div dir=\"ltr\" style=\"white-space:pre-wrap\">");
+        html += line.isEmpty() ? QStringLiteral("&nbsp;") : line.toHtmlEscaped();
+        html += QStringLiteral("</div>");
+    }
+    return html;
 }
 
 } // namespace
@@ -45,8 +65,13 @@ MessageAnswer ShowMessageBox(const WString& givenText, const WString& givenCapti
 
     QMessageBox box(owner);
     box.setWindowTitle(ToQString(caption));
-    box.setTextFormat(Qt::PlainText);
-    box.setText(ToQString(text));
+    if (const std::optional<QString> html = LinesWithTheirDirection(ToQString(text))) {
+        box.setTextFormat(Qt::RichText);
+        box.setText(*html);
+    } else {
+        box.setTextFormat(Qt::PlainText);
+        box.setText(ToQString(text));
+    }
     switch (icon) {
     case MessageIcon::Error: box.setIcon(QMessageBox::Critical); break;
     case MessageIcon::Warning: box.setIcon(QMessageBox::Warning); break;

@@ -70,6 +70,26 @@ window.addEventListener('keydown', function(e){
   }
 }, true);
 window.addEventListener('beforeprint', function(e){ e.preventDefault(); }, true);
+// Nothing is saved from a page either: the media controls' menu offers no
+// "Download" (the browser would only cancel it). The browser's own document
+// for a media address builds its player after this script ran, so elements
+// are marked as they arrive.
+function noDownload(node){
+  if (!node || node.nodeType !== 1) return;
+  var media = /^(VIDEO|AUDIO)$/.test(node.tagName) ? [node] : (node.querySelectorAll ? node.querySelectorAll('video,audio') : []);
+  for (var i = 0; i < media.length; i++) {
+    var list = media[i].controlsList;
+    if (list && !list.contains('nodownload')) list.add('nodownload');
+  }
+}
+noDownload(document.documentElement);
+document.addEventListener('DOMContentLoaded', function(){ noDownload(document.documentElement); });
+if (typeof MutationObserver !== 'undefined') {
+  new MutationObserver(function(records){
+    for (var i = 0; i < records.length; i++)
+      for (var j = 0; j < records[i].addedNodes.length; j++) noDownload(records[i].addedNodes[j]);
+  }).observe(document, { childList: true, subtree: true });
+}
 })();
 )JS";
 }
@@ -148,6 +168,9 @@ whenReady(function(){
 
 WString NavigationBarScript() {
     return uR"JS((function(){
+// The bar belongs to the top document only: a copy in every frame would be
+// a second, dead bar inside the page.
+if (window.top !== window) return;
 if (window._kelbroNavAdded) return;
 window._kelbroNavAdded = true;
 var SVG_NS = 'http://www.w3.org/2000/svg';
@@ -181,12 +204,14 @@ function showLoader(){
 }
 window.addEventListener('beforeunload', showLoader);
 
+// A stored offset is the page's own storage: anything but a number is the default.
 function readOffset(key){
   try {
     var v = window.localStorage.getItem(key);
-    return v === null ? '20' : v;
+    var n = v === null ? NaN : parseInt(v, 10);
+    return isFinite(n) ? n : 20;
   } catch (e) {
-    return '20';
+    return 20;
   }
 }
 function storeOffset(key, value){
@@ -212,10 +237,44 @@ function makeGrip(){
   return svg;
 }
 
+// The visible area of the window, without its scroll bars where the
+// document says where they are.
+function visibleArea(){
+  var w = window.innerWidth || 0;
+  var h = window.innerHeight || 0;
+  var root = document.documentElement;
+  if (root && document.compatMode === 'CSS1Compat') {
+    if (root.clientWidth > 0 && root.clientWidth < w) w = root.clientWidth;
+    if (root.clientHeight > 0 && root.clientHeight < h) h = root.clientHeight;
+  }
+  return { w: w, h: h };
+}
+
 var bar = null;
+// Where the user put the bar (stored between pages); it is shown there as
+// far as the window allows, and moved aside while it is open so that the
+// button under the pointer stays under it.
+var rest = { x: readOffset('kb_nx'), y: readOffset('kb_ny') };
+var shift = 0;
 var drag = { active: false, moved: false, x: 0, y: 0, left: 0, top: 0 };
-// One pair of window listeners for every bar this document ever gets, so a
+function inside(x, y){
+  var area = visibleArea();
+  if (bar && area.w > 0 && area.h > 0) {
+    // Sizes are whole pixels here and fractional on the screen: one to spare.
+    x = Math.max(0, Math.min(x, area.w - (bar.offsetWidth || 0) - 1));
+    y = Math.max(0, Math.min(y, area.h - (bar.offsetHeight || 0) - 1));
+  }
+  return { x: x, y: y };
+}
+function place(){
+  if (!bar) return;
+  var p = inside(rest.x - shift, rest.y);
+  bar.style.left = p.x + 'px';
+  bar.style.top = p.y + 'px';
+}
+// One set of window listeners for every bar this document ever gets, so a
 // page that keeps removing the bar does not pile them up.
+window.addEventListener('resize', place);
 window.addEventListener('mousemove', function(e){
   if (!drag.active || !bar) return;
   var dx = e.clientX - drag.x;
@@ -223,18 +282,17 @@ window.addEventListener('mousemove', function(e){
   // Small jitter during a click must not turn the click into a drag.
   if (!drag.moved && (Math.abs(dx) > 3 || Math.abs(dy) > 3)) drag.moved = true;
   if (!drag.moved) return;
-  bar.style.left = (drag.left + dx) + 'px';
-  bar.style.top = (drag.top + dy) + 'px';
+  shift = 0;
+  rest = inside(drag.left + dx, drag.top + dy);
+  place();
 });
 window.addEventListener('mouseup', function(){
   if (!drag.active || !bar) return;
   drag.active = false;
   bar.style.cursor = 'grab';
   if (drag.moved) {
-    // The place the bar was dragged to: offsetLeft would still be
-    // mid-transition right after a quick drag.
-    storeOffset('kb_nx', parseInt(bar.style.left, 10));
-    storeOffset('kb_ny', parseInt(bar.style.top, 10));
+    storeOffset('kb_nx', rest.x);
+    storeOffset('kb_ny', rest.y);
   }
 });
 
@@ -246,8 +304,6 @@ function addBar(){
   bar.id = 'kelbro-nav-container';
   var s = bar.style;
   s.position = 'fixed';
-  s.left = readOffset('kb_nx') + 'px';
-  s.top = readOffset('kb_ny') + 'px';
   s.zIndex = '2147483646';
   s.display = 'flex';
   s.gap = '10px';
@@ -259,6 +315,10 @@ function addBar(){
   s.opacity = '0.4';
   s.alignItems = 'center';
   s.boxShadow = '0 4px 6px rgba(0,0,0,0.1)';
+  // Its own width whatever the room: near the window's edge the bar moves
+  // inside rather than squeezing its labels.
+  s.width = 'max-content';
+  s.whiteSpace = 'nowrap';
   bar.appendChild(makeGrip());
   var thisBar = bar;
   thisBar.addEventListener('mousedown', function(e){
@@ -275,12 +335,13 @@ function addBar(){
   var labels = [];
   function addButton(icon, label, message, withLoader){
     var b = document.createElement('button');
-    b.style.cssText = 'background:rgba(255, 255, 255, 0.9);border:none;padding:8px;border-radius:8px;font-weight:bold;cursor:pointer;font-family:sans-serif;color:#333;display:flex;align-items:center;transition:all 0.3s ease;';
+    b.style.cssText = 'background:rgba(255, 255, 255, 0.9);border:none;padding:8px;border-radius:8px;font-weight:bold;cursor:pointer;font-family:sans-serif;color:#333;display:flex;align-items:center;transition:all 0.3s ease;flex-shrink:0;';
     var iconSpan = document.createElement('span');
     iconSpan.textContent = icon;
     var labelSpan = document.createElement('span');
     labelSpan.className = 'nav-text';
     labelSpan.textContent = label;
+    b.title = label;
     labelSpan.style.cssText = 'max-width:0;opacity:0;white-space:nowrap;overflow:hidden;margin-left:0;transition:all 0.3s ease;';
     b.appendChild(iconSpan);
     b.appendChild(labelSpan);
@@ -301,19 +362,75 @@ function addBar(){
   addButton('←', 'Back', 'btn_back', true);
   addButton('⛶', 'Fullscreen', 'btn_fullscreen', false);
 
-  function expand(open){
-    thisBar.style.opacity = open ? '1' : '0.4';
-    thisBar.style.transform = open ? 'scale(1.05)' : 'scale(1)';
-    for (var i = 0; i < buttons.length; i++) buttons[i].style.padding = open ? '8px 16px' : '8px';
-    for (var j = 0; j < labels.length; j++) {
-      labels[j].style.maxWidth = open ? '50px' : '0';
-      labels[j].style.opacity = open ? '1' : '0';
-      labels[j].style.marginLeft = open ? '4px' : '0';
-    }
+  // The bar opens around the pointer: the labels of the buttons left of it
+  // open only if the bar can move left by as much (then nothing under the
+  // pointer moves), those from the pointer on only if they fit on the
+  // right. A button the pointer reaches later opens then, growing rightwards
+  // from under it. Every button also names itself in its tooltip.
+  var opened = [];
+  var closedWidth = 0;
+  function labelWidth(i){ return (labels[i].scrollWidth || 50) + 1; }
+  // What opening button i adds to the bar: its label, the label's margin, more padding.
+  function growth(i){ return labelWidth(i) + 4 + 16; }
+  function show(i, on){
+    opened[i] = on;
+    buttons[i].style.padding = on ? '8px 16px' : '8px';
+    labels[i].style.maxWidth = on ? labelWidth(i) + 'px' : '0';
+    labels[i].style.opacity = on ? '1' : '0';
+    labels[i].style.marginLeft = on ? '4px' : '0';
   }
-  thisBar.addEventListener('mouseenter', function(){ expand(true); });
-  thisBar.addEventListener('mouseleave', function(){ expand(false); });
+  // How many buttons lie wholly left of the pointer.
+  function buttonsBefore(e){
+    var n = 0;
+    if (typeof e.clientX !== 'number') return 0;
+    for (var i = 0; i < buttons.length; i++) {
+      if (buttons[i].getBoundingClientRect && buttons[i].getBoundingClientRect().right <= e.clientX) n = i + 1;
+    }
+    return n;
+  }
+  function openFrom(first){
+    var area = visibleArea();
+    var width = closedWidth;
+    for (var i = 0; i < buttons.length; i++) if (opened[i]) width += growth(i);
+    var extra = 0;
+    for (var j = first; j < buttons.length; j++) if (!opened[j]) extra += growth(j);
+    var left = inside(rest.x - shift, rest.y).x;
+    if (area.w > 0 && left + width + extra + 1 > area.w) return;
+    for (var k = first; k < buttons.length; k++) if (!opened[k]) show(k, true);
+  }
+  thisBar.addEventListener('mouseenter', function(e){
+    closedWidth = thisBar.offsetWidth || 0;
+    var before = buttonsBefore(e);
+    var leftGrowth = 0;
+    for (var i = 0; i < before; i++) leftGrowth += growth(i);
+    shift = 0;
+    var left = inside(rest.x, rest.y).x;
+    if (before > 0 && leftGrowth <= left) {
+      left -= leftGrowth;
+      shift = rest.x - left;
+      for (var j = 0; j < before; j++) show(j, true);
+    }
+    thisBar.style.opacity = '1';
+    thisBar.style.transform = 'scale(1.05)';
+    // Growing around the pointer keeps the point under it where it is.
+    if (typeof e.clientX === 'number')
+      thisBar.style.transformOrigin = (e.clientX - left) + 'px ' + (e.clientY - thisBar.offsetTop) + 'px';
+    place();
+    openFrom(before);
+  });
+  thisBar.addEventListener('mouseover', function(e){
+    if (drag.active) return;
+    openFrom(buttonsBefore(e));
+  });
+  thisBar.addEventListener('mouseleave', function(){
+    thisBar.style.opacity = '0.4';
+    thisBar.style.transform = 'scale(1)';
+    for (var i = 0; i < buttons.length; i++) show(i, false);
+    shift = 0;
+    place();
+  });
   parent.appendChild(thisBar);
+  place();
 }
 
 function whenReady(fn){

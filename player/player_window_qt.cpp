@@ -15,6 +15,7 @@
 #include "links/player_content.h"
 #include "player/browser_rules.h"
 #include "player/browser_start.h"
+#include "player/fullscreen_keys_qt.h"
 #include "player/navigation_policy.h"
 #include "player/player_messages.h"
 #include "player/user_data_qt.h"
@@ -45,6 +46,8 @@ PlayerWindow::PlayerWindow() {
     setWindowIcon(ProductIcon());
     setAttribute(Qt::WA_DeleteOnClose, false);
     resize(kWidth, kHeight);
+    keys_ = new WebView::FullscreenKeys(this, {.active = [this] { return fullscreen_; },
+                                               .toggle = [this] { ToggleFullscreen(); }});
 }
 
 PlayerWindow::~PlayerWindow() = default;
@@ -77,6 +80,7 @@ void PlayerWindow::OnReady(bool success) {
         std::fflush(nullptr);
         _exit(1);
     }
+    keys_->FollowPage(WebView::PageOf(*host_));
     LoadPlayerContent(*host_);
     ShowPlayer();
 }
@@ -108,6 +112,8 @@ void PlayerWindow::ToggleFullscreen() {
         resize(kWidth, kHeight);
     }
 }
+
+bool PlayerWindow::PageFullscreen() const { return keys_->PageFullscreen(); }
 
 void PlayerWindow::paintEvent(QPaintEvent*) { PaintLoadingText(*this); }
 

@@ -7,6 +7,10 @@
 
 #include "player/webview_host.h"
 
+namespace WebView {
+class FullscreenKeys;
+}
+
 class PlayerWindow : public QWidget {
     Q_OBJECT
 public:
@@ -21,6 +25,8 @@ public:
     WebView::WebViewHost* Host() const { return host_.get(); }
     bool Shown() const { return shown_; }
     bool Fullscreen() const { return fullscreen_; }
+    // The page's own fullscreen (a video's button) fills the screen.
+    bool PageFullscreen() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -37,6 +43,7 @@ private:
     std::unique_ptr<WebView::WebViewHost> host_;
     bool shown_ = false;
     bool fullscreen_ = false;
+    WebView::FullscreenKeys* keys_ = nullptr; // child of the window
 };
 
 // Paints "جاري التحميل... Loading..." centred, as both windows do while their browser starts.

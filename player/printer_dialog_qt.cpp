@@ -41,7 +41,13 @@ PrinterChoiceDialog::PrinterChoiceDialog(std::vector<PrinterInfo> printers, QWid
 
     setStyleSheet(QStringLiteral("QDialog{background:%1;}"
                                  "QLabel{color:%2;background:%3;}"
-                                 "QListWidget{color:%4;background:%5;}")
+                                 "QListWidget{color:%4;background:%5;}"
+                                 // Where the keyboard is must show: the list and the buttons get a ring.
+                                 "QListWidget:focus{border:2px solid palette(highlight);}"
+                                 "QPushButton{padding:2px 8px;border:1px solid palette(mid);border-radius:3px;"
+                                 "background:palette(button);color:palette(button-text);}"
+                                 "QPushButton:default{border-color:palette(dark);}"
+                                 "QPushButton:focus{border:2px solid palette(highlight);}")
                       .arg(Rgb(PrinterDialog::kBackground), Rgb(PrinterDialog::kLabelText),
                            Rgb(PrinterDialog::kLabelBackground), Rgb(PrinterDialog::kListText),
                            Rgb(PrinterDialog::kListBackground)));

@@ -111,6 +111,9 @@ QWebEnginePage::PermissionPolicy PolicyFor(QWebEnginePage::Feature feature) {
     return granted ? QWebEnginePage::PermissionGrantedByUser : QWebEnginePage::PermissionDeniedByUser;
 }
 
+// Chromium's net::ERR_ABORTED.
+constexpr int kAborted = -3;
+
 template <typename Fn>
 void Guarded(const char* what, Fn&& fn) {
     try {
@@ -351,9 +354,23 @@ bool WebViewHost::Impl::OnNavigationRequest(const QUrl& url, QWebEnginePage::Nav
 void WebViewHost::Impl::OnLoadingChanged(const QWebEngineLoadingInfo& info) {
     // One line per finished page: support reads it, and the launch benchmark times it.
     if (!starting && ready && info.status() != QWebEngineLoadingInfo::LoadStartedStatus) {
-        DebugLog(std::string("browser host: navigation completed ") +
-                 (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus ? "ok " : "failed ") +
-                 info.url().toString(QUrl::RemoveUserInfo | QUrl::RemoveQuery).left(200).toStdString());
+        const std::string address = info.url().toString(QUrl::RemoveUserInfo | QUrl::RemoveQuery).left(200).toStdString();
+        if (info.status() != QWebEngineLoadingInfo::LoadSucceededStatus && info.errorCode() == kAborted) {
+            // A media address plays in the browser's own media document, whose
+            // main load Chromium hands over to the player and reports as
+            // aborted: the document tells which it was.
+            page->runJavaScript(QStringLiteral("document.contentType"), QWebEngineScript::ApplicationWorld,
+                                [address](const QVariant& type) {
+                                    const QString kind = type.toString();
+                                    const bool media = kind.startsWith(QLatin1String("video/")) ||
+                                                       kind.startsWith(QLatin1String("audio/"));
+                                    DebugLog("browser host: navigation completed " +
+                                             std::string(media ? "ok (media document) " : "failed ") + address);
+                                });
+        } else {
+            DebugLog(std::string("browser host: navigation completed ") +
+                     (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus ? "ok " : "failed ") + address);
+        }
     }
     if (starting || !ready || !owner.onNavigationCompleted) return;
     bool success = false;

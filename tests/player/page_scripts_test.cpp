@@ -108,6 +108,10 @@ TEST_F(PageScripts, NavigationBarButtonsDraggingAndStoredPlace) {
     EXPECT_TRUE(Scenario("navigationBar", NavigationBarScript()));
 }
 
+TEST_F(PageScripts, NavigationBarStaysInsideTheWindowAndOutOfFrames) {
+    EXPECT_TRUE(Scenario("navigationBarInside", NavigationBarScript()));
+}
+
 TEST_F(PageScripts, PageScriptWrapperRunsOnceTheDocumentIsReady) {
     EXPECT_TRUE(Scenario("pageScriptWrapper", PageScriptWrapper(u"window.ran = (window.ran || 0) + 1;")));
 }

@@ -46,6 +46,10 @@ class Element extends Target {
   }
   get offsetLeft() { return parseInt(this.style.left, 10) || 0; }
   get offsetTop() { return parseInt(this.style.top, 10) || 0; }
+  // Laid-out sizes: what a test gives an element, and 8 pixels per character of text.
+  get offsetWidth() { return this.width || 0; }
+  get offsetHeight() { return this.height || 0; }
+  get scrollWidth() { return this.textContent.length * 8; }
   appendChild(child) {
     child.parentNode = this;
     this.children.push(child);
@@ -101,14 +105,15 @@ function makeBrowser(options = {}) {
   const storage = new Map(Object.entries(options.storage || {}));
   const window = new Target();
   Object.assign(window, {
-    window, document: doc,
+    window, document: doc, innerWidth: 1024, innerHeight: 768,
     print() { posted.push('native print'); },
     setTimeout(fn, ms) { timers.push({ id: nextTimer, at: now + (ms || 0), fn }); return nextTimer++; },
     clearTimeout(id) { const at = timers.findIndex((t) => t.id === id); if (at >= 0) timers.splice(at, 1); },
     MutationObserver: class {
       constructor(callback) { this.callback = callback; }
       observe(target, init) {
-        check(target === doc.documentElement && init.childList && init.subtree, 'observer watches the whole document');
+        check((target === doc.documentElement || target === doc) && init.childList && init.subtree,
+              'observer watches the whole document');
         doc.observers.push(this);
       }
     },
@@ -118,6 +123,7 @@ function makeBrowser(options = {}) {
   } else {
     window.localStorage = { getItem: (k) => (storage.has(k) ? storage.get(k) : null), setItem: (k, v) => storage.set(k, String(v)) };
   }
+  window.top = options.inFrame ? new Target() : window;
   if (options.webview !== false) window.chrome = { webview: { postMessage: (m) => posted.push(m) } };
   const context = vm.createContext(window);
   return {
@@ -257,7 +263,8 @@ scenarios.navigationBar = (source) => {
   equal(b.doc.allById('kelbro-full-loader').length, 1, 'one loader only');
 
   bar.dispatch('mouseenter');
-  equal(bar.style.opacity + ' ' + buttons[0].children[1].style.maxWidth, '1 50px', 'hover opens the bar');
+  equal(bar.style.opacity + ' ' + buttons.map((x) => x.children[1].style.maxWidth).join(), '1 33px,33px,81px',
+        'hover opens the bar with labels as wide as their text');
   bar.dispatch('mouseleave');
   equal(bar.style.opacity + ' ' + buttons[0].children[1].style.maxWidth, '0.4 0', 'leaving closes it');
 
@@ -291,6 +298,41 @@ scenarios.navigationBar = (source) => {
   locked.window.dispatch('mousemove', { clientX: 30, clientY: 30 });
   locked.window.dispatch('mouseup');
   equal(lockedBar.style.left, '50px', 'dragging works without storage');
+};
+
+// The bar stays inside the visible area: placed from storage, on resize, when
+// dragged; and only the top document gets one.
+scenarios.navigationBarInside = (source) => {
+  const b = makeBrowser({ storage: { kb_nx: '5000', kb_ny: '-40' } });
+  b.run(source);
+  const bar = b.doc.getElementById('kelbro-nav-container');
+  equal(bar.style.left + ' ' + bar.style.top, '1023px 0px', 'stored place outside, before the bar has a size');
+  bar.width = 300;
+  bar.height = 50;
+  b.window.dispatch('resize');
+  equal(bar.style.left + ' ' + bar.style.top, '723px 0px', 'inside once laid out');
+  b.window.innerWidth = 500;
+  b.window.innerHeight = 300;
+  b.window.dispatch('resize');
+  equal(bar.style.left, '199px', 'a smaller window keeps it inside');
+  b.window.innerWidth = 1024;
+  b.window.dispatch('resize');
+  equal(bar.style.left, '723px', 'the place the user chose comes back in a larger window');
+  bar.dispatch('mousedown', { clientX: 750, clientY: 10 });
+  b.window.dispatch('mousemove', { clientX: 2000, clientY: 900 });
+  b.window.dispatch('mouseup');
+  equal(bar.style.left + ' ' + bar.style.top, '723px 249px', 'dragged against the edges');
+  equal(b.storage.get('kb_nx') + ' ' + b.storage.get('kb_ny'), '723 249', 'the place inside is stored');
+
+  const junk = makeBrowser({ storage: { kb_nx: 'x;background:red', kb_ny: '1e400' } });
+  junk.run(source);
+  const junkBar = junk.doc.getElementById('kelbro-nav-container');
+  equal(junkBar.style.left + ' ' + junkBar.style.top, '20px 1px', 'stored values are numbers or the default');
+
+  const frame = makeBrowser({ inFrame: true });
+  frame.run(source);
+  equal(frame.doc.getElementById('kelbro-nav-container'), null, 'no bar inside a frame');
+  equal(frame.window._kelbroNavAdded, undefined, 'nothing set up inside a frame');
 };
 
 scenarios.pageScriptWrapper = (source) => {

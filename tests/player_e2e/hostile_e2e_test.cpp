@@ -13,6 +13,7 @@
 #include <QScreen>
 #include <QMessageBox>
 #include <QTemporaryDir>
+#include <QTextDocumentFragment>
 #include <QTimer>
 
 #include <nlohmann/json.hpp>
@@ -91,7 +92,10 @@ void AnswerNextMessageBox(QMessageBox::StandardButton button, QString* text = nu
             if (box == nullptr || !box->isVisible() || box->objectName() != QStringLiteral("tovaniMessageBox")) continue;
             poll->stop();
             poll->deleteLater();
-            if (text != nullptr) *text = box->text();
+            // A bilingual box holds its lines as rich text (each line with its direction).
+            if (text != nullptr)
+                *text = box->textFormat() == Qt::RichText ? QTextDocumentFragment::fromHtml(box->text()).toPlainText()
+                                                          : box->text();
             if (inspect) inspect(*box);
             if (QAbstractButton* b = box->button(button)) b->click();
             return;

@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QWebEngineView>
 #include <QWebEnginePage>
+#include <QScreen>
 
 #include <optional>
 #include <thread>
@@ -285,4 +286,49 @@ TEST(PlayerProgram, ABrowserRequestFailingItsPinsEndsInTheDiagnostic) {
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.err.find("Network Connection Intercepted"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("MITM_PIN_127.0.0.2"), std::string::npos) << run.err;
+}
+
+// A video as a user meets it: its menu offers no "Download", the log says it
+// loaded, F11 and Esc toggle the window's fullscreen, and the video's own
+// fullscreen (a double click on it, through the X server) fills the screen
+// until Esc.
+TEST_F(Player, VideoFullscreenFromKeysAndFromTheVideoItself) {
+    StderrCapture log;
+    ASSERT_TRUE(OpenContent("video-1"));
+    ASSERT_TRUE(WaitFor([&] {
+        return RunJs(Text("(function(){var v=document.querySelector('video');"
+                          "return !!v && !v.paused && v.currentTime > 0.3;})()"))
+            .toBool();
+    }, 30000)) << "the video never played";
+    EXPECT_TRUE(RunJs(Text("document.querySelector('video').controlsList.contains('nodownload')")).toBool())
+        << RunJs(Text("document.documentElement.outerHTML.slice(0,300)")).toString().toStdString();
+    const std::string lines = log.Text();
+    EXPECT_EQ(lines.find("navigation completed failed"), std::string::npos) << lines;
+    EXPECT_NE(lines.find("navigation completed ok (media document) https://127.0.0.1:47443/media/"), std::string::npos)
+        << lines;
+
+    PressKeys(player.get(), {"F11"});
+    EXPECT_TRUE(WaitFor([&] { return player->Fullscreen() && player->isFullScreen(); }, 5000));
+    PressKeys(player.get(), {"Escape"});
+    EXPECT_TRUE(WaitFor([&] { return !player->Fullscreen() && !player->isFullScreen(); }, 5000));
+    // Outside fullscreen Esc belongs to the page.
+    PressKeys(player.get(), {"Escape"});
+    Pump(300);
+    EXPECT_FALSE(player->isFullScreen());
+
+    // The video's controls take a moment to answer the pointer; a double
+    // click that came too early is given again.
+    bool pageFullscreen = false;
+    for (int attempt = 0; attempt < 3 && !pageFullscreen; ++attempt) {
+        PointerTo(player->mapToGlobal(player->rect().center()), 2);
+        pageFullscreen = WaitFor([&] { return player->PageFullscreen() && player->isFullScreen(); }, 4000);
+    }
+    ASSERT_TRUE(pageFullscreen);
+    EXPECT_TRUE(WaitFor([&] { return RunJs(Text("!!document.fullscreenElement")).toBool(); }, 5000));
+    Pump(500);
+    EXPECT_EQ(player->geometry(), player->screen()->geometry());
+    Screenshot("player-video-own-fullscreen");
+    PressKeys(player.get(), {"Escape"});
+    EXPECT_TRUE(WaitFor([&] { return !player->PageFullscreen() && !player->isFullScreen(); }, 5000));
+    EXPECT_TRUE(WaitFor([&] { return !RunJs(Text("!!document.fullscreenElement")).toBool(); }, 5000));
 }

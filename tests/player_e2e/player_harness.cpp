@@ -9,6 +9,10 @@
 #include <QTimer>
 #include <QWebEngineView>
 
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
 #include "links/player_content.h"
 #include "links/scheme_link.h"
 #include "player/printer_dialog_qt.h"
@@ -121,6 +125,60 @@ void AnswerPrinterDialog(const QString& printerName, QStringList* seen) {
         }
     });
     poll->start();
+}
+
+
+namespace {
+void PumpEvents(int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+} // namespace
+
+void PressKeys(QWidget* window, const std::vector<std::string>& keys) {
+    const std::string id = std::to_string(window->winId());
+    TestSupport::RunProcess("/usr/bin/xdotool", {"windowfocus", "--sync", id});
+    PumpEvents(200);
+    for (const std::string& key : keys) {
+        TestSupport::RunProcess("/usr/bin/xdotool", {"key", key});
+        PumpEvents(300);
+    }
+}
+
+void PointerTo(const QPoint& global, int clicks) {
+    TestSupport::RunProcess("/usr/bin/xdotool",
+                            {"mousemove", std::to_string(global.x()), std::to_string(global.y())});
+    PumpEvents(100);
+    if (clicks > 0)
+        TestSupport::RunProcess("/usr/bin/xdotool",
+                                {"click", "--repeat", std::to_string(clicks), "--delay", "80", "1"});
+}
+
+StderrCapture::StderrCapture() {
+    char name[] = "/tmp/tovani-stderr-XXXXXX";
+    const int fd = mkstemp(name);
+    if (fd < 0) return;
+    path_ = name;
+    std::fflush(stderr);
+    saved_ = dup(2);
+    dup2(fd, 2);
+    close(fd);
+}
+
+StderrCapture::~StderrCapture() { Text(); }
+
+std::string StderrCapture::Text() {
+    if (saved_ < 0) return std::string();
+    std::fflush(stderr);
+    dup2(saved_, 2);
+    close(saved_);
+    saved_ = -1;
+    std::string text = TestSupport::ReadFile(path_);
+    std::remove(path_.c_str());
+    // What the player logged stays visible in the test's output.
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    return text;
 }
 
 } // namespace PlayerTesting

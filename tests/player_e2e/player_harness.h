@@ -9,6 +9,11 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include <QPoint>
+
+class QWidget;
 
 #include "player/player_window_qt.h"
 
@@ -33,6 +38,25 @@ protected:
     void Screenshot(const std::string& name, QWidget* window = nullptr);
 
     std::unique_ptr<PlayerWindow> player;
+};
+
+// Real input through the X server (XTEST), as a user gives it: the window
+// takes the keyboard focus, then the keys (xdotool names: "F11", "Escape").
+void PressKeys(QWidget* window, const std::vector<std::string>& keys);
+// Moves the pointer to a point of the screen, and clicks there that many times.
+void PointerTo(const QPoint& global, int clicks = 0);
+
+// Collects what the process writes to standard error (the player's log)
+// from construction until Text().
+class StderrCapture {
+public:
+    StderrCapture();
+    ~StderrCapture();
+    std::string Text();
+
+private:
+    int saved_ = -1;
+    std::string path_;
 };
 
 // Answers the next modal printer dialog: choose printerName, or press

@@ -8,7 +8,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QMessageBox>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -30,6 +33,7 @@
 #include "app/diagnostic_window_qt.h"
 #include "app/init_screen_qt.h"
 #include "app/splash_qt.h"
+#include "common/message_box_qt.h"
 #include "player/webview_host_qt.h"
 #include "tests/player_e2e/player_harness.h"
 #include "tests/support/silent_listener.h"
@@ -117,6 +121,13 @@ std::string LastLine(std::string text) {
 
 std::string Clipboard() {
     return TestSupport::RunProcess("/usr/bin/xclip", {"-o", "-selection", "clipboard"}).out;
+}
+
+bool WaitForVisible(QWidget& window, bool visible) {
+    QElapsedTimer timer;
+    timer.start();
+    while (window.isVisible() != visible && timer.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return window.isVisible() == visible;
 }
 
 void ScreenshotOfScreen(const std::string& name) {
@@ -641,4 +652,148 @@ TEST(PlayerProgram, AMissingBrowserRuntimeIsNamedAndEndsWithOne) {
     EXPECT_NE(run.err.find("libqt6webenginecore6-bin"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("Kelbro \xE2\x80\x94 Component Required: "), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find("Step 7:"), std::string::npos) << "nothing after the runtime check runs";
+}
+
+// The bar as a user meets it: a stored place outside a smaller window, a
+// resize, a page with a frame, the pointer on a button while the bar opens,
+// and F11 and Esc.
+TEST_F(InitScreenTest, TheBarStaysInsideTheWindowAndUnderThePointer) {
+    screen = std::make_unique<InitScreen>();
+    ASSERT_TRUE(screen->CreateBrowser());
+    ASSERT_TRUE(WaitFor([&] { return BarReady(); }));
+    const QString barInside = Text(
+        "(function(){var r=document.getElementById('kelbro-nav-container').getBoundingClientRect();"
+        "return r.left>=0&&r.top>=0&&r.right<=innerWidth&&r.bottom<=innerHeight;})()");
+    // Stored by a larger window: the next page places the bar inside this one.
+    Js(Text("localStorage.setItem('kb_nx','5000');localStorage.setItem('kb_ny','3000');true"));
+    ClickButton(0);
+    ASSERT_TRUE(WaitFor([&] { return Path() == Text("/home") && BarReady(); }));
+    Pump(500);
+    EXPECT_TRUE(Js(barInside).toBool()) << Js(Text("(function(){var b=document.getElementById('kelbro-nav-container');"
+                                                   "var r=b.getBoundingClientRect();return b.style.left+' '+b.style.top+' '+"
+                                                   "r.width+'x'+r.height+' in '+innerWidth+'x'+innerHeight;})()"))
+                                             .toString().toStdString();
+    screen->resize(640, 420);
+    EXPECT_TRUE(WaitFor([&] { return Js(barInside).toBool(); }, 5000)) << "after the window became smaller: " << Js(Text("(function(){var b=document.getElementById('kelbro-nav-container');"
+                                                   "var r=b.getBoundingClientRect();return b.style.left+' '+b.style.top+' '+"
+                                                   "r.width+'x'+r.height+' in '+innerWidth+'x'+innerHeight;})()"))
+                                             .toString().toStdString();
+
+    // A frame of the page gets no bar of its own.
+    Js(Text("(function(){var f=document.createElement('iframe');f.id='frame';f.src='/start';"
+            "f.onload=function(){window.frameLoaded=true;};document.body.appendChild(f);return true;})()"));
+    ASSERT_TRUE(WaitFor([&] { return Js(Text("window.frameLoaded===true")).toBool(); }, 10000));
+    Pump(300);
+    EXPECT_EQ(Js(Text("(function(){var d=document.getElementById('frame').contentDocument;"
+                      "return d.getElementById('kelbro-nav-container')===null&&d.title==='Tovani start';})()"))
+                  .toBool(),
+              true);
+    EXPECT_EQ(Js(Text("document.querySelectorAll('#kelbro-nav-container').length")).toInt(), 1);
+
+    // The pointer comes onto a button: the bar opens and the button stays under it.
+    Js(Text("localStorage.setItem('kb_nx','20');localStorage.setItem('kb_ny','20');true"));
+    ClickButton(0);
+    ASSERT_TRUE(WaitFor([&] { return Path() == Text("/home") && BarReady(); }));
+    Pump(500);
+    QWidget* view = WebView::ViewOf(*screen->Host());
+    const auto pointStaysOn = [&](int button) {
+        const QVariantList centre =
+            Js(Text("(function(){var r=document.querySelectorAll('#kelbro-nav-container button')[%1]"
+                    ".getBoundingClientRect();return [r.left+r.width/2,r.top+r.height/2];})()").arg(button))
+                .toList();
+        if (centre.size() != 2) return false;
+        const QPoint point(qRound(centre[0].toDouble()), qRound(centre[1].toDouble()));
+        PointerTo(view->mapToGlobal(point));
+        Pump(900);
+        return Js(Text("(function(){var b=document.querySelectorAll('#kelbro-nav-container button')[%1];"
+                       "var e=document.elementFromPoint(%2,%3);return !!e&&b.contains(e);})()")
+                      .arg(button)
+                      .arg(point.x())
+                      .arg(point.y()))
+            .toBool();
+    };
+    // Labels from the pointer on open whole ("Fullscreen" too); Home has no
+    // room on the left of a bar at the window's edge and opens when the
+    // pointer reaches it, without moving from under it.
+    const QString labelsWhole = Text(
+        "(function(){var l=document.querySelectorAll('#kelbro-nav-container .nav-text');var out='';"
+        "for(var i=0;i<l.length;i++){var open=getComputedStyle(l[i]).opacity==='1';"
+        "out+=(open?(l[i].getBoundingClientRect().width+0.5>=l[i].scrollWidth?'whole':'cut'):'closed')+' ';}"
+        "return out;})()");
+    EXPECT_TRUE(pointStaysOn(1)) << "Back moved away from the pointer";
+    EXPECT_EQ(Js(labelsWhole).toString(), Text("closed whole whole "));
+    Screenshot("init-screen-bar-open", screen.get());
+    EXPECT_TRUE(pointStaysOn(0)) << "Home moved away from the pointer";
+    EXPECT_EQ(Js(labelsWhole).toString(), Text("whole whole whole "));
+    PointerTo(view->mapToGlobal(QPoint(view->width() / 2, view->height() - 10)));
+
+    PressKeys(screen.get(), {"F11"});
+    EXPECT_TRUE(WaitFor([&] { return screen->FullscreenActive() && screen->isFullScreen(); }, 5000));
+    PressKeys(screen.get(), {"Escape"});
+    EXPECT_TRUE(WaitFor([&] { return !screen->FullscreenActive() && !screen->isFullScreen(); }, 5000));
+}
+
+// Esc and Enter close the diagnostic dialog, as any dialog box, and the
+// button Enter presses is marked.
+TEST(DiagnosticWindow, EscAndEnterCloseIt) {
+    for (const char* key : {"Escape", "Return"}) {
+        const std::unique_ptr<QWidget> window = CreateDiagnosticWindow(
+            QStringLiteral("Title"), QStringLiteral("Text"), QStringLiteral("Arabic"), QStringLiteral("CODE-1234"));
+        window->show();
+        ASSERT_TRUE(WaitForVisible(*window, true));
+        auto* close = window->findChild<QPushButton*>(QStringLiteral("closeButton"));
+        auto* copy = window->findChild<QPushButton*>(QStringLiteral("copyButton"));
+        ASSERT_TRUE(close != nullptr && copy != nullptr);
+        PressKeys(window.get(), {});
+        EXPECT_TRUE(close->hasFocus()) << "Close has the focus from the start";
+        const QImage focused = close->grab().toImage();
+        copy->setFocus();
+        EXPECT_NE(close->grab().toImage(), focused) << "the focus is not visible";
+        close->setFocus();
+        PressKeys(window.get(), {key});
+        EXPECT_TRUE(WaitForVisible(*window, false)) << key;
+    }
+}
+
+// The Arabic lines of a bilingual box start at the right, the English ones at the left.
+TEST(MessageBox, RightToLeftLinesAreAlignedRight) {
+    QImage label;
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, [&label] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) return;
+        if (auto* text = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) label = text->grab().toImage();
+        box->accept();
+    });
+    user.start(200);
+    ShowMessageBox(Utf8ToWide("The Qt WebEngine browser runtime is missing or cannot start.\n"
+                              "\xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7 <b>"),
+                   u"Kelbro", MessageIcon::Error, MessageButtons::Ok);
+    user.stop();
+    ASSERT_FALSE(label.isNull());
+    label.save(QStringLiteral(TOVANI_ARTIFACT_DIR "/message-box-rtl.png"));
+    // Ink per line: rows that differ from the background, in two bands.
+    const QRgb background = label.pixel(0, 0);
+    std::vector<std::pair<int, int>> bands; // leftmost and rightmost ink of each band
+    bool inBand = false;
+    for (int y = 0; y < label.height(); ++y) {
+        int left = -1, right = -1;
+        for (int x = 0; x < label.width(); ++x) {
+            if (qAbs(qGray(label.pixel(x, y)) - qGray(background)) < 60) continue;
+            if (left < 0) left = x;
+            right = x;
+        }
+        if (left < 0) {
+            inBand = false;
+            continue;
+        }
+        if (!inBand) bands.emplace_back(left, right);
+        inBand = true;
+        bands.back().first = std::min(bands.back().first, left);
+        bands.back().second = std::max(bands.back().second, right);
+    }
+    ASSERT_EQ(bands.size(), 2u);
+    EXPECT_LT(bands[0].first, 4) << "English starts at the left";
+    EXPECT_GT(bands[1].second, label.width() - 6) << "Arabic ends at the right";
+    EXPECT_GT(bands[1].first, label.width() / 2) << "the short Arabic line stays on the right";
 }
