@@ -133,7 +133,7 @@ bool IsBareHostName(const WString& host) {
     return true;
 }
 
-bool CheckBrowserHost(const WString& host, const HostProbe& probe) {
+bool CheckBrowserHost(const WString& host, const HostProbe& probe, std::optional<std::uint16_t> port) {
     if (IsVerified(host)) return true;
 
     const std::optional<PinEntry> entry = FindPinEntry(host);
@@ -141,12 +141,11 @@ bool CheckBrowserHost(const WString& host, const HostProbe& probe) {
         RecordVerified(host);
         return true;
     }
-    // The service client of this process already checked this host's chain
-    // against the same pins, in a handshake of its own.
-    if (PinVerifiedHostOnAnyPort(host, *entry)) {
-        RecordVerified(host);
-        return true;
-    }
+    // The service client of this process already checked this server's
+    // chain (the same host and port) against the same pins, in a handshake of
+    // its own. Another port is another server: probed as ever, and this pass
+    // is not recorded for the host's other ports.
+    if (port && PinVerifiedHost(host, *port, *entry)) return true;
 
     ProbeResult result;
     try {
@@ -197,7 +196,10 @@ ResourceRuleResult ApplyBrowserResourceRules(const WString& uri, WebView::Resour
     request.SetHeader(client.name, client.value);
     ResourceRuleResult result;
     if (uri.empty()) return result;
-    if (const std::optional<WString> host = HttpsHostOf(uri); host && !CheckBrowserHost(*host, probe)) {
+    const std::optional<UrlAuthority> authority = ReadAuthority(uri);
+    const std::optional<std::uint16_t> port =
+        authority ? std::optional<std::uint16_t>(authority->effectivePort) : std::nullopt;
+    if (const std::optional<WString> host = HttpsHostOf(uri); host && !CheckBrowserHost(*host, probe, port)) {
         result.blocked = true;
         result.blockedHost = *host;
         return result;

@@ -78,7 +78,9 @@ ProbeResult ProbeBrowserHost(const WString& host, std::uint16_t port);
 // time; a chain that misses the host's pins fails and is probed again next time.
 // The caller answers a failure itself (see ReportBlockedHostLater); this
 // function never shows a dialog.
-bool CheckBrowserHost(const WString& host, const HostProbe& probe);
+// With the request's port, a server the service client of this process
+// already verified against the same pins needs no probe of its own.
+bool CheckBrowserHost(const WString& host, const HostProbe& probe, std::optional<std::uint16_t> port = std::nullopt);
 
 // The answer to a request whose host failed the check.
 inline constexpr int kBlockedStatus = 403;

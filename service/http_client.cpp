@@ -123,17 +123,6 @@ void NotePinVerifiedHost(const WString& host, std::uint16_t port, const PinEntry
     State().pinVerifiedHosts.emplace(host, std::to_string(port) + ' ' + PinsKey(pins));
 }
 
-bool PinVerifiedHostOnAnyPort(const WString& host, const PinEntry& pins) {
-    const std::string key = ' ' + PinsKey(pins);
-    std::lock_guard<std::mutex> guard(State().lock);
-    for (const auto& [verified, portAndPins] : State().pinVerifiedHosts) {
-        if (verified == host && portAndPins.size() > key.size() &&
-            portAndPins.compare(portAndPins.size() - key.size(), key.size(), key) == 0)
-            return true;
-    }
-    return false;
-}
-
 bool PinVerifiedHost(const WString& host, std::uint16_t port, const PinEntry& pins) {
     std::lock_guard<std::mutex> guard(State().lock);
     return State().pinVerifiedHosts.count({host, std::to_string(port) + ' ' + PinsKey(pins)}) != 0;

@@ -123,9 +123,6 @@ bool WasUnreachable(const std::string& error);
 // (the same host and port, and the same pins) does not pre-flight them again.
 void NotePinVerifiedHost(const WString& host, std::uint16_t port, const PinEntry& pins);
 bool PinVerifiedHost(const WString& host, std::uint16_t port, const PinEntry& pins);
-// The same on any port: the browser's check of a host takes this result
-// instead of a probe of its own.
-bool PinVerifiedHostOnAnyPort(const WString& host, const PinEntry& pins);
 // The same pins give the same key: the connections a server was judged on
 // by these pins.
 std::string PinsKey(const PinEntry& pins);

@@ -294,10 +294,13 @@ TEST_F(BrowserHostCheck, AHostTheServiceClientVerifiedNeedsNoProbeOfItsOwn) {
     // The transport checked video.pinned.test against its pins on a connection of its own.
     NotePinVerifiedHost(u"video.pinned.test", 47443, *FindPinEntry(u"video.pinned.test"));
     probe.Respond({"intercepting-ca"});
-    EXPECT_TRUE(CheckBrowserHost(u"video.pinned.test", probe.Fn()));
+    EXPECT_TRUE(CheckBrowserHost(u"video.pinned.test", probe.Fn(), 47443));
     EXPECT_EQ(probe.calls, 0);
+    // Another port is another server: probed, and failing there.
+    EXPECT_FALSE(CheckBrowserHost(u"video.pinned.test", probe.Fn(), 47446));
+    EXPECT_EQ(probe.calls, 1);
     // Checked against other pins than the host has now: probed as ever.
     NotePinVerifiedHost(u"cdn.pinned.test", 443, PinEntry{u"cdn.pinned.test", {SpkiPin("intercepting-ca")}});
-    EXPECT_FALSE(CheckBrowserHost(u"cdn.pinned.test", probe.Fn()));
-    EXPECT_EQ(probe.calls, 1);
+    EXPECT_FALSE(CheckBrowserHost(u"cdn.pinned.test", probe.Fn(), 443));
+    EXPECT_EQ(probe.calls, 2);
 }

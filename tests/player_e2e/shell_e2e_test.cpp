@@ -358,10 +358,10 @@ TEST(PlayerProgram, AServiceMessageIsShownAndEndsWithOne) {
 TEST(PlayerProgram, AServiceThatCannotBeReachedIsNamedAndEndsWithOne) {
     const std::string cannotReach = "Tovani - Connection Error: Cannot reach the Tovani service, check your internet "
                                     "connection.\n\xD8\xAA\xD8\xB9\xD8\xB0";
-    TestSupport::SilentListener silent;
+    TestSupport::SilentListener silent("127.0.0.1");
     ASSERT_FALSE(silent.Base().empty());
-    // 127.0.0.2 is pinned: the refused pre-flight used to be reported as an attack.
-    for (const std::string& domain : {std::string("https://127.0.0.2:9"), silent.Base()}) {
+    // The platform host is pinned: its refused pre-flight used to be reported as an attack.
+    for (const std::string& domain : {std::string("https://127.0.0.1:9"), silent.Base()}) {
         const WString link = TestSupport::SealLink("p", "video-1", domain);
         const auto started = std::chrono::steady_clock::now();
         const auto run = RunPlayer({WideToUtf8(link)}, {{"DISPLAY", ""}});
@@ -376,7 +376,7 @@ TEST(PlayerProgram, AServiceThatCannotBeReachedIsNamedAndEndsWithOne) {
 // Waiting on a silent service, the splash says that the player is
 // connecting; closing that notice gives up with code 1.
 TEST(PlayerProgram, ASlowServiceShowsTheConnectingNoticeWhichGivesUp) {
-    TestSupport::SilentListener silent;
+    TestSupport::SilentListener silent("127.0.0.1");
     ASSERT_FALSE(silent.Base().empty());
     const WString link = TestSupport::SealLink("p", "video-1", silent.Base());
     std::atomic<bool> ended{false};

@@ -163,10 +163,10 @@ TEST_F(PlayerProgram, AServiceMessageIsShownOverTheSplashAndEndsWithOne) {
 // and is no attack: refused at once, silent within start-up's bound.
 TEST_F(PlayerProgram, AServiceThatCannotBeReachedIsNamedAndEndsWithOne) {
     StandInSession session("program-unreachable");
-    TestSupport::SilentListener silent;
+    TestSupport::SilentListener silent("127.0.0.1");
     ASSERT_FALSE(silent.Base().empty());
-    // 127.0.0.2 is pinned: the refused pre-flight used to be reported as an attack.
-    for (const std::string& domain : {std::string("https://127.0.0.2:9"), silent.Base()}) {
+    // The platform host is pinned: its refused pre-flight used to be reported as an attack.
+    for (const std::string& domain : {std::string("https://127.0.0.1:9"), silent.Base()}) {
         std::wstring text;
         const DWORD started = GetTickCount();
         const ProgramRun run = RunProgram(TestSupport::SealLink("p", "video-1", domain), [&] {
@@ -192,7 +192,7 @@ TEST_F(PlayerProgram, AServiceThatCannotBeReachedIsNamedAndEndsWithOne) {
 // connecting; its button gives up with code 1.
 TEST_F(PlayerProgram, ASlowServiceShowsTheConnectingNoticeWhichGivesUp) {
     StandInSession session("program-connecting");
-    TestSupport::SilentListener silent;
+    TestSupport::SilentListener silent("127.0.0.1");
     ASSERT_FALSE(silent.Base().empty());
     bool seen = false;
     std::string screenshot;
