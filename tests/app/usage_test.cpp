@@ -35,6 +35,8 @@ TEST(PlayerCommandLine, HelpAndVersionPrintAndEndAtOnce) {
     const auto run = [&](const std::string& option) { return TestSupport::RunProcess(player, {option}); };
 #else
     const std::string player = TestSupport::Env("TOVANI_BIN") + "/tovani";
+    // The sanitizer build has no Qt and so no player; the Linux build runs this.
+    if (!fs::exists(player)) GTEST_SKIP() << "no player in this build";
     const fs::path home = fs::path(TestSupport::Env("TOVANI_BIN")) / ("usage-home-" + std::to_string(::getpid()));
     fs::remove_all(home);
     fs::create_directories(home);
