@@ -1,16 +1,10 @@
 #include "common/base64.h"
 
+#include <array>
+
 namespace {
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-int Sextet(unsigned char c) {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return -1;
-}
 } // namespace
 
 std::string Base64Encode(std::string_view bytes) {
@@ -38,27 +32,34 @@ std::string Base64Encode(std::string_view bytes) {
 }
 
 std::string Base64Decode(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() / 4 * 3 + 2);
+    static const auto kSextets = [] {
+        std::array<signed char, 256> table{};
+        table.fill(-1);
+        for (int i = 0; i < 64; ++i) table[static_cast<unsigned char>(kAlphabet[i])] = static_cast<signed char>(i);
+        return table;
+    }();
+    std::string out(text.size() / 4 * 3 + 2, '\0');
+    std::size_t length = 0;
     unsigned acc = 0;
     int count = 0;
     for (unsigned char c : text) {
-        const int v = Sextet(c);
+        const int v = kSextets[c];
         if (v < 0) break; // "=" and every foreign byte end the data
         acc = (acc << 6) | static_cast<unsigned>(v);
         if (++count == 4) {
-            out.push_back(static_cast<char>((acc >> 16) & 0xFF));
-            out.push_back(static_cast<char>((acc >> 8) & 0xFF));
-            out.push_back(static_cast<char>(acc & 0xFF));
+            out[length++] = static_cast<char>((acc >> 16) & 0xFF);
+            out[length++] = static_cast<char>((acc >> 8) & 0xFF);
+            out[length++] = static_cast<char>(acc & 0xFF);
             acc = 0;
             count = 0;
         }
     }
     if (count == 2) {
-        out.push_back(static_cast<char>((acc >> 4) & 0xFF));
+        out[length++] = static_cast<char>((acc >> 4) & 0xFF);
     } else if (count == 3) {
-        out.push_back(static_cast<char>((acc >> 10) & 0xFF));
-        out.push_back(static_cast<char>((acc >> 2) & 0xFF));
+        out[length++] = static_cast<char>((acc >> 10) & 0xFF);
+        out[length++] = static_cast<char>((acc >> 2) & 0xFF);
     }
+    out.resize(length);
     return out;
 }

@@ -38,9 +38,11 @@ constexpr char32_t kReplacement = 0xFFFD;
 } // namespace
 
 std::string WideToUtf8(WStringView text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    std::string out(text.size(), '\0');
+    std::size_t ascii = 0;
+    for (; ascii < text.size() && text[ascii] < 0x80; ++ascii) out[ascii] = static_cast<char>(text[ascii]);
+    out.resize(ascii);
+    for (std::size_t i = ascii; i < text.size(); ++i) {
         char32_t c = text[i];
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
             text[i + 1] <= 0xDFFF) {
@@ -180,6 +182,15 @@ bool ReadHexPair(char a, char b, int& value) {
 } // namespace
 
 WString UrlDecode(WStringView text) {
+    // Without an escape or a lone surrogate, decoding gives the text back.
+    bool plain = true;
+    for (const char16_t c : text) {
+        if (c == u'%' || (c >= 0xD800 && c <= 0xDFFF)) {
+            plain = false;
+            break;
+        }
+    }
+    if (plain) return WString(text);
     const std::string bytes = WideToUtf8(text);
     std::string out;
     out.reserve(bytes.size());

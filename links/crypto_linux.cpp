@@ -1,10 +1,11 @@
 #include "links/crypto.h"
 
 #include <openssl/evp.h>
-#include <openssl/core_names.h>
-#include <openssl/params.h>
+#include <openssl/crypto.h>
 #include <openssl/rand.h>
 
+#include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <stdexcept>
 
@@ -74,22 +75,35 @@ std::string AesCbcEncrypt(std::string_view plaintext, std::string_view key, std:
 }
 
 std::string HmacSha256(std::string_view data, std::string_view key) {
-    static EVP_MAC* const hmac = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
-    if (hmac == nullptr) throw std::runtime_error("BCryptOpenAlgorithmProvider HMAC failed");
-    std::unique_ptr<EVP_MAC_CTX, decltype(&EVP_MAC_CTX_free)> ctx(EVP_MAC_CTX_new(hmac), EVP_MAC_CTX_free);
-    char digestName[] = "SHA256";
-    const OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string("digest", digestName, 0), OSSL_PARAM_construct_end()};
-    // An empty key is a valid HMAC key; OpenSSL wants a non-null pointer for it.
-    static const unsigned char kEmpty = 0;
-    const auto* k = key.empty() ? &kEmpty : reinterpret_cast<const unsigned char*>(key.data());
-    if (!ctx || EVP_MAC_init(ctx.get(), k, key.size(), params) != 1) throw std::runtime_error("BCryptCreateHash failed");
-    if (EVP_MAC_update(ctx.get(), reinterpret_cast<const unsigned char*>(data.data()), data.size()) != 1) {
-        throw std::runtime_error("BCryptHashData failed");
+    // HMAC built on the digest fetched once: OpenSSL's MAC object looks the
+    // digest up by name on every use, a third of a link's opening.
+    constexpr std::size_t kBlock = 64;
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    const EVP_MD* sha256 = Sha256Digest();
+    if (!ctx || sha256 == nullptr) throw std::runtime_error("BCryptOpenAlgorithmProvider HMAC failed");
+    const auto hash = [&](std::initializer_list<std::string_view> parts, unsigned char* out, const char* failure) {
+        unsigned int len = 0;
+        bool ok = EVP_DigestInit_ex(ctx.get(), sha256, nullptr) == 1;
+        for (std::string_view part : parts) ok = ok && EVP_DigestUpdate(ctx.get(), part.data(), part.size()) == 1;
+        if (!ok || EVP_DigestFinal_ex(ctx.get(), out, &len) != 1) throw std::runtime_error(failure);
+    };
+    unsigned char block[kBlock] = {};
+    if (key.size() > kBlock) {
+        hash({key}, block, "BCryptCreateHash failed");
+    } else {
+        std::memcpy(block, key.data(), key.size());
     }
+    unsigned char pad[kBlock];
+    for (std::size_t i = 0; i < kBlock; ++i) pad[i] = block[i] ^ 0x36;
+    unsigned char inner[EVP_MAX_MD_SIZE];
+    const auto view = [](const unsigned char* p, std::size_t n) { return std::string_view(reinterpret_cast<const char*>(p), n); };
+    hash({view(pad, kBlock), data}, inner, "BCryptHashData failed");
+    for (std::size_t i = 0; i < kBlock; ++i) pad[i] = block[i] ^ 0x5c;
     unsigned char tag[EVP_MAX_MD_SIZE];
-    std::size_t len = 0;
-    if (EVP_MAC_final(ctx.get(), tag, &len, sizeof tag) != 1) throw std::runtime_error("BCryptFinishHash failed");
-    return std::string(reinterpret_cast<char*>(tag), len);
+    hash({view(pad, kBlock), view(inner, 32)}, tag, "BCryptFinishHash failed");
+    OPENSSL_cleanse(block, sizeof block);
+    OPENSSL_cleanse(pad, sizeof pad);
+    return std::string(reinterpret_cast<char*>(tag), 32);
 }
 
 std::string Sha256(std::string_view data) {

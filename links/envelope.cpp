@@ -36,20 +36,83 @@ bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
     }
 }
 
+bool IsJsonSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Reads a JSON string without escapes and of printable ASCII only, the
+// shape every sealed part has; false for anything else.
+bool ReadPlainString(std::string_view text, std::size_t& at, std::string_view& out) {
+    if (at >= text.size() || text[at] != '"') return false;
+    const std::size_t start = ++at;
+    for (; at < text.size(); ++at) {
+        const unsigned char c = static_cast<unsigned char>(text[at]);
+        if (c == '"') {
+            out = text.substr(start, at - start);
+            ++at;
+            return true;
+        }
+        if (c < 0x20 || c > 0x7E || c == '\\') return false;
+    }
+    return false;
+}
+
+// The platform's envelope is one flat object of a few plain strings; such a
+// text is read here, a link being opened on every click. Every other shape
+// (escapes, other types, repeated or missing members) is left to the JSON
+// library, whose answers and error texts stand for it.
+bool ReadPlainEnvelope(std::string_view text, std::string& iv, std::string& value, std::string& mac) {
+    std::size_t at = 0;
+    const auto skipSpace = [&] {
+        while (at < text.size() && IsJsonSpace(text[at])) ++at;
+    };
+    const auto take = [&](char c) {
+        skipSpace();
+        if (at >= text.size() || text[at] != c) return false;
+        ++at;
+        return true;
+    };
+    if (!take('{')) return false;
+    bool seenIv = false, seenValue = false, seenMac = false;
+    int members = 0;
+    for (;;) {
+        std::string_view name, member;
+        skipSpace();
+        if (!ReadPlainString(text, at, name) || !take(':')) return false;
+        skipSpace();
+        if (!ReadPlainString(text, at, member) || ++members > 8) return false;
+        bool* seen = name == "iv" ? &seenIv : name == "value" ? &seenValue : name == "mac" ? &seenMac : nullptr;
+        if (seen != nullptr) {
+            if (*seen) return false;
+            *seen = true;
+            (name == "iv" ? iv : name == "value" ? value : mac).assign(member);
+        }
+        if (take(',')) continue;
+        if (!take('}')) return false;
+        break;
+    }
+    skipSpace();
+    return at == text.size() && seenIv && seenValue;
+}
+
 } // namespace
 
 std::string OpenSealedEnvelope(std::string_view envelopeText, std::string_view key) {
     const std::string jsonText = Base64Decode(envelopeText);
-    nlohmann::json document = ParseBoundedJson(jsonText);
-    if (document.is_discarded()) throw std::runtime_error("Failed to parse AES envelope JSON");
-
-    // Non-const access on purpose: a missing member reads as null (type error
-    // 302), and a document that is not an object fails with type error 305.
-    const std::string ivText = document["iv"].get<std::string>();
-    const std::string valueText = document["value"].get<std::string>();
-
+    std::string ivText;
+    std::string valueText;
     std::string macText;
-    if (document.is_object() && document.contains("mac")) macText = document["mac"].get<std::string>();
+    if (!ReadPlainEnvelope(jsonText, ivText, valueText, macText)) {
+        ivText.clear();
+        valueText.clear();
+        macText.clear();
+        nlohmann::json document = ParseBoundedJson(jsonText);
+        if (document.is_discarded()) throw std::runtime_error("Failed to parse AES envelope JSON");
+
+        // Non-const access on purpose: a missing member reads as null (type error
+        // 302), and a document that is not an object fails with type error 305.
+        ivText = document["iv"].get<std::string>();
+        valueText = document["value"].get<std::string>();
+        if (document.is_object() && document.contains("mac")) macText = document["mac"].get<std::string>();
+    }
 
     // An absent or empty tag is no tag: CBC without one is malleable, so a
     // part whose tag was dropped could be rewritten by anyone.

@@ -67,12 +67,11 @@ std::optional<std::uint64_t> Ipv4Number(WStringView part) {
 
 // The browser takes a host whose last label is a number for an IPv4 address.
 bool EndsInANumber(WStringView host) {
-    std::vector<WStringView> parts = SplitDots(host);
-    if (parts.back().empty()) {
-        if (parts.size() == 1) return false;
-        parts.pop_back();
-    }
-    const WStringView last = parts.back();
+    if (host.empty()) return false;
+    // One final dot ends the name without a label of its own.
+    if (host.back() == u'.') host.remove_suffix(1);
+    const std::size_t dot = host.rfind(u'.');
+    const WStringView last = dot == npos ? host : host.substr(dot + 1);
     if (!last.empty()) {
         bool digits = true;
         for (const char16_t c : last) digits = digits && IsDigit(c);

@@ -136,3 +136,23 @@ TEST(OpenSealedEnvelope, CipherFailuresNameTheirStep) {
     ASSERT_EQ(padding.size(), 16u);
     EXPECT_EQ(OpenSealedEnvelope(envelope(iv, Base64Encode(padding)), kKey), "");
 }
+
+// Every spelling of the same document opens alike, however it is written:
+// spacing, member order, escapes, repeated members (the last one counts).
+TEST(OpenSealedEnvelope, EverySpellingOfTheDocumentOpensAlike) {
+    const nlohmann::json doc = Inner(SealEnvelope("same", kKey));
+    const std::string iv = doc["iv"], value = doc["value"], mac = doc["mac"];
+    const auto open = [](const std::string& json) {
+        const std::string failure = FailureOf(Base64Encode(json));
+        return failure.empty() ? OpenSealedEnvelope(Base64Encode(json), kKey) : "failed: " + failure;
+    };
+    const std::string m = "\"mac\":\"" + mac + "\"";
+    const std::string v = "\"value\":\"" + value + "\"";
+    EXPECT_EQ(open(" {\n\t\"iv\" : \"" + iv + "\" ,\r" + v + "," + m + "}\n"), "same");
+    EXPECT_EQ(open("{" + m + "," + v + ",\"iv\":\"" + iv + "\",\"x\":\"\xD9\x85\"}"), "same");
+    EXPECT_EQ(open("{\"\\u0069v\":\"" + iv + "\"," + v + "," + m + "}"), "same");
+    EXPECT_EQ(open("{\"iv\":\"AAAA\",\"iv\":\"" + iv + "\"," + v + "," + m + "}"), "same");
+    EXPECT_EQ(open("{\"iv\":\"" + iv + "\",\"iv\":\"AAAA\"," + v + "," + m + "}"), "failed: " + kMacFailure);
+    EXPECT_EQ(open("{\"iv\":\"" + iv + "\"," + v + "," + m + "}x"), "failed: Failed to parse AES envelope JSON");
+    EXPECT_EQ(open("{\"iv\":\"" + iv + "\"," + v + "," + m + ",}"), "failed: Failed to parse AES envelope JSON");
+}
