@@ -56,8 +56,10 @@ TEST(Connections, AStartsServiceRequestsShareOneVerifiedConnection) {
 
     const ListenerCount count = CountsOf("127.0.0.1:47443");
 #ifdef _WIN32
-    // Wine's WinHTTP pool takes a second connection somewhere in the run
-    // (it did for every request of its own before the clients shared a session).
+    // Wine's WinHTTP waits for the body a HEAD answer's Content-Length
+    // announces, so the pre-flight's connection never goes back to the pool
+    // and the next request opens a second one (Windows reads a HEAD answer
+    // as bodiless). Every later request reuses a kept connection.
     EXPECT_LE(count.handshakes, 2);
 #else
     EXPECT_EQ(count.handshakes, 1);
