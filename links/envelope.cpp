@@ -7,7 +7,7 @@
 
 #include "common/base64.h"
 #include "common/bounded_json.h"
-#include "links/crypto.h"
+#include "common/crypto.h"
 
 namespace {
 

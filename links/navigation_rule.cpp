@@ -1,8 +1,8 @@
 #include "links/navigation_rule.h"
 
 #include "common/masking.h"
+#include "common/url_host.h"
 #include "links/url_classify.h"
-#include "links/url_host.h"
 
 static_assert(Config::kAllowedDomainSuffixesCount == 39,
               "the navigation policy counts on 39 provider suffixes in their fixed order");

@@ -5,11 +5,11 @@
 
 #include "common/app_constants.h"
 #include "common/masking.h"
+#include "common/url_host.h"
 #include "links/envelope.h"
 #include "links/navigation_rule.h"
 #include "links/player_content.h"
 #include "links/url_classify.h"
-#include "links/url_host.h"
 #include "service/content_data.h"
 #include "service/http_client.h"
 

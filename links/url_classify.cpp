@@ -1,7 +1,7 @@
 #include "links/url_classify.h"
 
+#include "common/url_host.h"
 #include "links/player_content.h"
-#include "links/url_host.h"
 
 namespace {
 constexpr WStringView kYouTubeDomain = u"youtube.com";

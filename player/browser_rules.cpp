@@ -8,10 +8,10 @@
 #include <thread>
 
 #include "common/masking.h"
+#include "common/url_host.h"
 #include "diagnostics/diagnostic_dialog.h"
-#include "links/player_content.h"
-#include "links/url_host.h"
 #include "links/navigation_rule.h"
+#include "links/player_content.h"
 #include "service/http_client.h"
 
 static_assert(Config::kHeaderSelectionMarkersCount == 3, "three header-selection markers");

@@ -13,9 +13,9 @@
 #include "player/printer_list.h"
 #include "player/system_print_win.h"
 #include "player/web_messages.h"
-#include "player/webview2_handler_win.h"
 #include "player/webview_host.h"
 #include "player/webview_host_win.h"
+#include "webview2/webview2_handler_win.h"
 
 namespace WebView {
 

@@ -3,14 +3,15 @@
 #include "player/webview_host.h"
 
 #include "common/debug_log.h"
-#include "links/url_host.h"
+#include "common/url_host.h"
 #include "player/browser_start.h"
 #include "player/print_gate.h"
-#include "player/webview2_handler_win.h"
 #include "player/webview_host_win.h"
 #include "runtime/repair_win.h"
 #include "runtime/webview2_loader_win.h"
 #include "service/device_identity.h"
+#include "webview2/co_task_text_win.h"
+#include "webview2/webview2_handler_win.h"
 
 namespace WebView {
 
@@ -20,7 +21,7 @@ namespace {
 
 const wchar_t* W(const WString& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
-WString Taken(LPWSTR text) { return WebView2Loader::TakeCoTaskText(text); }
+WString Taken(LPWSTR text) { return TakeCoTaskText(text); }
 
 template <typename Fn>
 void Guarded(const char* what, Fn&& fn) {

@@ -9,8 +9,8 @@
 #include <memory>
 
 #include "player/browser_rules.h"
-#include "player/webview2_win.h"
 #include "player/webview_host.h"
+#include "webview2/webview2_win.h"
 
 class PrintGate;
 

@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "common/crypto.h"
 #include "common/masking.h"
-#include "links/crypto.h"
 #include "service/server_chain_win.h"
 
 namespace {

@@ -1,6 +1,7 @@
 #include "runtime/webview2_loader_win.h"
 
-#include "player/webview2_object_win.h"
+#include "webview2/co_task_text_win.h"
+#include "webview2/webview2_object_win.h"
 
 #include <algorithm>
 #include <cwchar>
@@ -149,20 +150,6 @@ std::optional<InstalledRuntime> FindInstalledRuntime(const WString& browserFolde
         }
     }
     return std::nullopt;
-}
-
-LPWSTR CoTaskText(const WString& text) {
-    auto* out = static_cast<char16_t*>(CoTaskMemAlloc((text.size() + 1) * sizeof(char16_t)));
-    if (out == nullptr) return nullptr;
-    std::copy(text.begin(), text.end(), out);
-    out[text.size()] = u'\0';
-    return reinterpret_cast<LPWSTR>(out);
-}
-
-WString TakeCoTaskText(LPWSTR text) {
-    WString result = FromW(text);
-    if (text != nullptr) CoTaskMemFree(text);
-    return result;
 }
 
 HRESULT GetAvailableBrowserVersionString(LPCWSTR browserFolder, LPWSTR* versionInfo, const SearchPlaces& places) {

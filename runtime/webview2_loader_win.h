@@ -10,7 +10,7 @@
 
 #include "common/com_ptr_win.h"
 #include "common/text.h"
-#include "player/webview2_win.h"
+#include "webview2/webview2_win.h"
 
 namespace WebView2Loader {
 
@@ -76,10 +76,5 @@ HRESULT CreateEnvironmentWithOptions(LPCWSTR browserFolder, LPCWSTR userDataFold
 // target compatible version kTargetCompatibleVersion.
 inline constexpr char16_t kTargetCompatibleVersion[] = u"149.0.4022.49";
 ComPtr<WebView2::ICoreWebView2EnvironmentOptions> CreateEnvironmentOptions();
-
-// CoTaskMemAlloc copy of a text, for out-parameters of the ABI.
-LPWSTR CoTaskText(const WString& text);
-// Takes over (and frees) a string the ABI handed out.
-WString TakeCoTaskText(LPWSTR text);
 
 } // namespace WebView2Loader

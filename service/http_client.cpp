@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "common/masking.h"
-#include "links/url_host.h"
+#include "common/url_host.h"
 #include "service/device_identity.h"
 
 void HttpClient::SetHeader(const WString& name, const WString& value) {

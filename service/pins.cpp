@@ -6,9 +6,9 @@
 
 #include "common/base64.h"
 #include "common/bounded_json.h"
+#include "common/crypto.h"
 #include "common/masking.h"
 #include "diagnostics/diagnostic_dialog.h"
-#include "links/crypto.h"
 #include "service/http_client.h"
 
 namespace {

@@ -2,8 +2,8 @@
 // turned into the player's content and its load plan. Any member of any type
 // is refused or read without a crash; what the player then shows is a web
 // address, and a built page keeps the answer's texts inside their places.
+#include "common/url_host.h"
 #include "links/scheme_link.h"
-#include "links/url_host.h"
 #include "page_checks.h"
 #include "service/content_data.h"
 

@@ -10,10 +10,10 @@
 #include "common/base64.h"
 #include "common/masking.h"
 #include "common/text.h"
+#include "common/url_host.h"
 #include "links/envelope.h"
 #include "links/scheme_link.h"
 #include "links/url_classify.h"
-#include "links/url_host.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string key = UnmaskConstant(Config::kEnvelopeKey);

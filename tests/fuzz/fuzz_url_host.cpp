@@ -2,8 +2,8 @@
 // host the browser would connect to by that name (lower-case ASCII, no
 // forbidden character), reads back as itself, and matches itself as a
 // marker. A second field is tried as a marker against the first.
+#include "common/url_host.h"
 #include "fuzz_support.h"
-#include "links/url_host.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // the desktop's opener is only ever handed an https address of URL
 // characters with a readable host.
 #include "app/startup.h"
+#include "common/url_host.h"
 #include "fuzz_support.h"
-#include "links/url_host.h"
 #include "service/version_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

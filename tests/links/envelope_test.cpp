@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 #include "common/base64.h"
-#include "links/crypto.h"
+#include "common/crypto.h"
 #include "links/envelope.h"
 #include "tests/support/test_support.h"
 

@@ -11,6 +11,7 @@
 #include "runtime/webview2_loader_win.h"
 #include "tests/support/standin_runtime_win.h"
 #include "tests/support/test_support.h"
+#include "webview2/co_task_text_win.h"
 
 using namespace WebView2;
 using namespace WebView2Loader;

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "common/base64.h"
+#include "common/crypto.h"
 #include "common/masking.h"
-#include "links/crypto.h"
 #include "tests/service/service_test_env.h"
 
 using namespace ServiceTest;

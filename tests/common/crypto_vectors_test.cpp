@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "links/crypto.h"
+#include "common/crypto.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "links/crypto.h"
+#include "common/crypto.h"
 
 #include <windows.h>
 #include <bcrypt.h>

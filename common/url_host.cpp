@@ -1,4 +1,4 @@
-#include "links/url_host.h"
+#include "common/url_host.h"
 
 #include <vector>
 

@@ -1,5 +1,5 @@
 // The program's own WebView2 declarations, as the compiler laid them out,
-// against the published interface facts (tests/player/webview2-abi.md, a
+// against the published interface facts (tests/webview2/webview2-abi.md, a
 // copy of the cross-checked table): every declared IID, and the vtable slot
 // of every declared method, measured from the compiled declarations. The
 // list of what is declared comes from the header itself at build time.
@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "player/webview2_win.h"
 #include "tests/support/test_support.h"
+#include "webview2/webview2_win.h"
 
 namespace {
 
@@ -142,7 +142,7 @@ std::map<std::string, PublishedInterface> ParseFacts(const std::string& text, st
 } // namespace
 
 TEST(WebView2Declarations, EveryIidAndEverySlotIsThePublishedOne) {
-    const std::string text = TestSupport::ReadFile(TestSupport::Env("TOVANI_SOURCE_DIR") + "/tests/player/webview2-abi.md");
+    const std::string text = TestSupport::ReadFile(TestSupport::Env("TOVANI_SOURCE_DIR") + "/tests/webview2/webview2-abi.md");
     ASSERT_FALSE(text.empty());
     std::vector<std::string> problems;
     const std::map<std::string, PublishedInterface> published = ParseFacts(text, problems);

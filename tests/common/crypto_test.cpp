@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "common/base64.h"
-#include "links/crypto.h"
+#include "common/crypto.h"
 
 namespace {
 std::string Hex(const std::string& bytes) {

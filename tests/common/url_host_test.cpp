@@ -6,9 +6,9 @@
 #include <optional>
 
 #include "common/masking.h"
-#include "links/url_host.h"
-#include "player/browser_rules.h"
+#include "common/url_host.h"
 #include "links/navigation_rule.h"
+#include "player/browser_rules.h"
 #include "service/http_client.h"
 
 namespace {

@@ -4,7 +4,7 @@
 // IUnknown and its one interface and deletes itself on the last release.
 #include <atomic>
 
-#include "player/webview2_win.h"
+#include "webview2/webview2_win.h"
 
 namespace WebView2 {
 

@@ -6,17 +6,17 @@
 #include <memory>
 
 #include "common/com_ptr_win.h"
-#include "player/webview2_object_win.h"
-#include "player/webview2_win.h"
+#include "webview2/webview2_object_win.h"
+#include "webview2/webview2_win.h"
 
-namespace WebView {
+namespace WebView2 {
 
 template <typename Interface, typename Signature>
 class HandlerImpl;
 
 template <typename Interface, typename... A>
 class HandlerImpl<Interface, HRESULT(A...)> final
-    : public WebView2::RuntimeObject<HandlerImpl<Interface, HRESULT(A...)>, Interface> {
+    : public RuntimeObject<HandlerImpl<Interface, HRESULT(A...)>, Interface> {
 public:
     HandlerImpl(std::function<HRESULT(A...)> function, std::weak_ptr<void> alive)
         : function_(std::move(function)), alive_(std::move(alive)) {}
@@ -32,7 +32,7 @@ public:
     }
 
 private:
-    friend class WebView2::RuntimeObject<HandlerImpl, Interface>;
+    friend class RuntimeObject<HandlerImpl, Interface>;
     ~HandlerImpl() = default;
     std::function<HRESULT(A...)> function_;
     std::weak_ptr<void> alive_;
@@ -54,7 +54,7 @@ ComPtr<Interface> MakeHandler(F&& function, std::weak_ptr<void> alive) {
 // QueryInterface for one of the declared WebView2 interfaces.
 template <typename I, typename From>
 ComPtr<I> Query(From* object) {
-    return QueryAs<I>(object, WebView2::IidOf<I>);
+    return QueryAs<I>(object, IidOf<I>);
 }
 
-} // namespace WebView
+} // namespace WebView2
