@@ -3,13 +3,11 @@
 // outcome the window shows for a printed, a failed and a stopped-printer print.
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImage>
 #include <QLabel>
 #include <QTemporaryDir>
 
-#include <functional>
 #include <set>
 
 #include "common/masking.h"
@@ -27,16 +25,6 @@ QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 
 const std::string kSamplePdf = std::string(TOVANI_SOURCE_DIR_PATH) + "/tools/devservice/media/sample.pdf";
 
-bool Until(const std::function<bool()>& condition, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    return true;
-}
-
 // The files CUPS-PDF wrote for jobs of this name (it names them after the
 // job; other tests of the machine print other jobs into the same folder).
 std::set<QString> PdfFiles(const QString& job) {
@@ -48,7 +36,7 @@ std::set<QString> PdfFiles(const QString& job) {
 // into place when Ghostscript is done, and is readable then).
 QString NewPdfFile(const QString& job, const std::set<QString>& before, int timeoutMs) {
     QString found;
-    Until([&] {
+    PlayerTest::WaitFor([&] {
         for (const QString& name : PdfFiles(job))
             if (before.count(name) == 0) found = QDir::homePath() + "/PDF/" + name;
         return !found.isEmpty() && TestSupport::RunProcess("/usr/bin/pdfinfo", {found.toStdString()}).status == 0;
@@ -109,7 +97,7 @@ std::vector<PrintedPage> ReadPages(const std::string& pdf, const QString& folder
 // The window's print notice, once shown.
 QLabel* Notice(QWidget* window) {
     QLabel* notice = nullptr;
-    Until([&] {
+    PlayerTest::WaitFor([&] {
         notice = window->findChild<QLabel*>(QStringLiteral("printNotice"));
         return notice != nullptr && notice->isVisible();
     }, 10000);
