@@ -28,6 +28,29 @@ QRect FitPage(const QSizeF& pagePoints, const QRect& area) {
                  std::max(size.width(), 1), std::max(size.height(), 1));
 }
 
+// The watermark over one page as the player's page script shows it over the
+// view: red bold sans-serif at 3% of the page's width, rotated by -30
+// degrees about the page's centre, at 15% opacity. page is in the painter's
+// coordinates.
+void PaintWatermark(QPainter& painter, const QRect& page, const QString& text) {
+    painter.save();
+    QFont font;
+    font.setFamilies({QStringLiteral("Arial")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setBold(true);
+    font.setPixelSize(std::max(1, qRound(page.width() * 0.03)));
+    painter.setFont(font);
+    painter.setPen(QColor(255, 0, 0));
+    painter.setOpacity(0.15);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    painter.translate(QRectF(page).center());
+    painter.rotate(-30);
+    // The overlay is the page's size and centres the text, wrapping it at the page's width.
+    painter.drawText(QRect(-page.width() / 2, -page.height() / 2, page.width(), page.height()),
+                     Qt::AlignCenter | Qt::TextWordWrap, text);
+    painter.restore();
+}
+
 // One page, band by band: each band rendered opaque (white paper under the
 // document, as the viewer shows it), the watermark painted into it, then
 // handed to the printer.
@@ -54,25 +77,6 @@ bool PrintPage(QPdfDocument& document, int index, const QString& watermark, QPai
 }
 
 } // namespace
-
-void PaintWatermark(QPainter& painter, const QRect& page, const QString& text) {
-    painter.save();
-    QFont font;
-    font.setFamilies({QStringLiteral("Arial")});
-    font.setStyleHint(QFont::SansSerif);
-    font.setBold(true);
-    font.setPixelSize(std::max(1, qRound(page.width() * 0.03)));
-    painter.setFont(font);
-    painter.setPen(QColor(255, 0, 0));
-    painter.setOpacity(0.15);
-    painter.setRenderHint(QPainter::TextAntialiasing);
-    painter.translate(QRectF(page).center());
-    painter.rotate(-30);
-    // The overlay is the page's size and centres the text, wrapping it at the page's width.
-    painter.drawText(QRect(-page.width() / 2, -page.height() / 2, page.width(), page.height()),
-                     Qt::AlignCenter | Qt::TextWordWrap, text);
-    painter.restore();
-}
 
 PdfPrintResult PrintPdfDocument(const QByteArray& bytes, const WString& watermark, QPrinter& printer) {
     QBuffer source;

@@ -10,9 +10,7 @@
 
 #include "common/text.h"
 
-class QPainter;
 class QPrinter;
-class QRect;
 
 // The rendering is capped here: beyond it paper shows nothing more, while
 // memory, time and the spooled job grow with the square of the resolution.
@@ -32,9 +30,3 @@ PdfPrintResult FetchAndPrintPdf(const WString& url, const WString& watermark, QP
 // into the printable area and watermarked. Fails without painting anything
 // when the document cannot be read.
 PdfPrintResult PrintPdfDocument(const QByteArray& document, const WString& watermark, QPrinter& printer);
-
-// The watermark over one page as the player's page script shows it over the
-// view: red bold sans-serif at 3% of the page's width, rotated by -30
-// degrees about the page's centre, at 15% opacity. page is in the painter's
-// coordinates.
-void PaintWatermark(QPainter& painter, const QRect& page, const QString& text);

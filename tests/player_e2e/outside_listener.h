@@ -1,7 +1,8 @@
 #pragma once
 // A plain HTTP listener on a loopback address of its own that stands for a
 // host outside the platform: it answers every request with a small page and
-// keeps what arrived, so a test can tell whether anything reached it.
+// keeps what arrived, so a test can tell whether anything reached it; a test
+// may give it answers of its own.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
