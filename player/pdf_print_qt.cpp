@@ -119,6 +119,8 @@ PdfPrintResult FetchAndPrintPdf(const WString& url, const WString& watermark, QP
     // machine's identity goes only where the transport's rule sends it.
     try {
         HttpClient client;
+        client.maxResponseBytes = kMaxPdfPrintBytes;
+        client.requestDeadlineMs = kPdfFetchDeadlineMs;
         const HeaderPair header = ClientHeader();
         client.SetHeader(header.name, header.value);
         const HttpResponse response = client.Get(url);
@@ -126,7 +128,9 @@ PdfPrintResult FetchAndPrintPdf(const WString& url, const WString& watermark, QP
             return Failed("the document could not be fetched: " +
                           (response.error.empty() ? "status " + std::to_string(response.statusCode) : response.error));
         }
-        return PrintPdfDocument(QByteArray::fromStdString(response.body), watermark, printer);
+        // Read in place: the body outlives the print.
+        return PrintPdfDocument(QByteArray::fromRawData(response.body.data(), static_cast<qsizetype>(response.body.size())),
+                                watermark, printer);
     } catch (const std::exception& e) {
         return Failed(std::string("the document could not be fetched: ") + e.what());
     }

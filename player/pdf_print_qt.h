@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstddef>
 #include <string>
 
 #include "common/text.h"
@@ -15,6 +16,9 @@ class QPrinter;
 // The rendering is capped here: beyond it paper shows nothing more, while
 // memory, time and the spooled job grow with the square of the resolution.
 inline constexpr int kMaxPdfPrintDpi = 600;
+// A document to print may be larger and slower to come than a service answer.
+inline constexpr std::size_t kMaxPdfPrintBytes = 128 * 1024 * 1024;
+inline constexpr unsigned long kPdfFetchDeadlineMs = 300000;
 
 struct PdfPrintResult {
     bool printed = false;
