@@ -85,7 +85,7 @@ PlayerLoadPlan PlanPlayerLoad(const PlayerContentRecord& content) {
     if (content.contentType == u"url_direct") {
         if (!content.pageScript.empty()) plan.documentScripts.push_back(PageScriptWrapper(content.pageScript));
         plan.target = content.url;
-    } else if (content.contentType == u"pdf" || content.contentType == u"pdf_url") {
+    } else if (IsPdfContent(content)) {
         plan.documentScripts.push_back(WatermarkScript(content.watermarkText));
         plan.documentScripts.push_back(PrintButtonScript());
         plan.target = content.url;
@@ -94,4 +94,8 @@ PlayerLoadPlan PlanPlayerLoad(const PlayerContentRecord& content) {
         plan.target = BuildPlayerPage(content);
     }
     return plan;
+}
+
+bool IsPdfContent(const PlayerContentRecord& content) {
+    return content.contentType == u"pdf" || content.contentType == u"pdf_url";
 }

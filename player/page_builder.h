@@ -29,3 +29,5 @@ struct PlayerLoadPlan {
     WString target;
 };
 PlayerLoadPlan PlanPlayerLoad(const PlayerContentRecord& content);
+// The contents opened as PDF documents, whose pages carry the watermark.
+bool IsPdfContent(const PlayerContentRecord& content);

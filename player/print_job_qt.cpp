@@ -20,20 +20,28 @@ struct Jobs {
 
 } // namespace
 
-bool PrinterAvailable(const QString& printerName) {
-    if (printerName.isEmpty()) return false;
+std::optional<PrinterState> CupsPrinterState(const QString& printerName) {
+    if (printerName.isEmpty()) return std::nullopt;
     const QByteArray name = printerName.toUtf8();
     cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, name.constData(), nullptr);
-    if (dest == nullptr) return false;
-    bool available = true;
-    if (const char* state = cupsGetOption("printer-state", dest->num_options, dest->options)) {
-        available = QByteArray(state) != "5"; // IPP_PSTATE_STOPPED
+    if (dest == nullptr) return std::nullopt;
+    PrinterState state = PrinterState::Unknown;
+    if (const char* value = cupsGetOption("printer-state", dest->num_options, dest->options)) {
+        const QByteArray code(value);
+        if (code == "3") state = PrinterState::Idle;           // IPP_PSTATE_IDLE
+        else if (code == "4") state = PrinterState::Printing;  // IPP_PSTATE_PROCESSING
+        else if (code == "5") state = PrinterState::Stopped;   // IPP_PSTATE_STOPPED
     }
     if (const char* accepting = cupsGetOption("printer-is-accepting-jobs", dest->num_options, dest->options)) {
-        if (QByteArray(accepting) == "false") available = false;
+        if (QByteArray(accepting) == "false") state = PrinterState::Stopped;
     }
     cupsFreeDests(1, dest);
-    return available;
+    return state;
+}
+
+bool PrinterAvailable(const QString& printerName) {
+    const std::optional<PrinterState> state = CupsPrinterState(printerName);
+    return state && *state != PrinterState::Stopped;
 }
 
 std::set<int> PrinterJobIds(const QString& printerName) {

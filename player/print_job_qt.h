@@ -6,10 +6,16 @@
 #include <QTimer>
 
 #include <functional>
+#include <optional>
 #include <set>
+
+#include "player/printer_list.h"
 
 enum class PrintJobOutcome { Completed, PrinterUnavailable, Failed };
 
+// A printer's state as CUPS reports it; one that takes no jobs counts as
+// stopped. Nothing for a printer CUPS does not know.
+std::optional<PrinterState> CupsPrinterState(const QString& printerName);
 // Printer availability as CUPS sees it (unknown or stopped printers are unavailable).
 bool PrinterAvailable(const QString& printerName);
 // Ids of this user's jobs on a printer, in any state.

@@ -22,7 +22,21 @@ void SortPrinters(std::vector<PrinterInfo>& printers) {
 }
 
 WString PrinterLineText(const PrinterInfo& printer) {
-    return printer.isDefault ? printer.name + PrinterDialog::kDefaultMark : printer.name;
+    WString line = printer.isDefault ? printer.name + PrinterDialog::kDefaultMark : printer.name;
+    switch (printer.state) {
+    case PrinterState::Unknown: break;
+    case PrinterState::Idle: line += PrinterDialog::kStateIdle; break;
+    case PrinterState::Printing: line += PrinterDialog::kStatePrinting; break;
+    case PrinterState::Stopped: line += PrinterDialog::kStateStopped; break;
+    }
+    return line;
+}
+
+int PrinterChoice::InitialRow() const {
+    // A stopped printer would take the job and never print it.
+    for (std::size_t i = 0; i < printers_.size(); ++i)
+        if (printers_[i].state != PrinterState::Stopped) return static_cast<int>(i);
+    return -1;
 }
 
 bool PrinterChoice::Choose(long long row) {

@@ -7,9 +7,14 @@
 
 #include "common/text.h"
 
+// What the print system says of a printer, where it says it (the Linux
+// player asks CUPS; unknown elsewhere).
+enum class PrinterState { Unknown, Idle, Printing, Stopped };
+
 struct PrinterInfo {
     WString name;
     bool isDefault = false;
+    PrinterState state = PrinterState::Unknown;
 };
 
 // One row per installed printer, the default marked (names compared
@@ -18,18 +23,20 @@ std::vector<PrinterInfo> MakePrinterList(const std::vector<WString>& names, cons
 // Default printer first, then by name in UTF-16 code-unit order (so "Zeta"
 // comes before "alpha").
 void SortPrinters(std::vector<PrinterInfo>& printers);
-// The list line: the name, plus "  ★" for the default printer.
+// The list line: the name, plus "  ★" for the default printer, plus the
+// printer's state in brackets where it is known ("  (stopped)").
 WString PrinterLineText(const PrinterInfo& printer);
 
 // What both printer dialogs do with their rows: with nothing to choose only
-// the label and Cancel show; otherwise the first row starts selected. A
-// choice needs a row that names a printer; Cancel (or closing) chooses none.
+// the label and Cancel show; otherwise the first row whose printer is not
+// stopped starts selected (none when all are). A choice needs a row that
+// names a printer; Cancel (or closing) chooses none.
 class PrinterChoice {
 public:
     explicit PrinterChoice(std::vector<PrinterInfo> printers) : printers_(std::move(printers)) {}
     const std::vector<PrinterInfo>& printers() const { return printers_; }
     bool HasChoices() const { return !printers_.empty(); }
-    int InitialRow() const { return printers_.empty() ? -1 : 0; }
+    int InitialRow() const;
     // True (and the row's printer chosen) when the row names a printer.
     bool Choose(long long row);
     void Cancel() { chosen_.clear(); }
@@ -51,6 +58,9 @@ inline constexpr char16_t kLabel[] = u"Choose the printer to print this page on:
 inline constexpr char16_t kPrintButton[] = u"🖶  Print";
 inline constexpr char16_t kCancelButton[] = u"Cancel";
 inline constexpr char16_t kDefaultMark[] = u"  ★";
+inline constexpr char16_t kStateIdle[] = u"  (idle)";
+inline constexpr char16_t kStatePrinting[] = u"  (printing)";
+inline constexpr char16_t kStateStopped[] = u"  (stopped)";
 
 inline constexpr DialogColour kBackground{30, 30, 30};
 inline constexpr DialogColour kLabelText{240, 240, 240};

@@ -1,16 +1,24 @@
-// Printing from the player: the printer choice, a silent print of the current
-// page to that CUPS printer, and the real outcome posted to the page.
+// Printing from the player: the printer choice, a silent print to that CUPS
+// printer (a PDF from the document itself, any other page through the
+// browser), and the real outcome posted to the page and shown in the window.
+#include <QFutureWatcher>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QPointer>
+#include <QWebEngineScript>
 #include <QWebEngineView>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <memory>
 
 #include "common/debug_log.h"
+#include "links/player_content.h"
 #include "player/browser_page_qt.h"
+#include "player/page_builder.h"
+#include "player/pdf_print_qt.h"
 #include "player/print_gate.h"
 #include "player/print_job_qt.h"
+#include "player/print_notice_qt.h"
 #include "player/printer_dialog_qt.h"
 #include "player/web_messages.h"
 #include "player/webview_host.h"
@@ -26,7 +34,10 @@ QString ToQString(const WString& text) { return QString::fromUtf16(text.data(), 
 std::vector<PrinterInfo> InstalledPrinters() {
     std::vector<WString> names;
     for (const QString& name : QPrinterInfo::availablePrinterNames()) names.push_back(FromQString(name));
-    return MakePrinterList(names, FromQString(QPrinterInfo::defaultPrinterName()));
+    std::vector<PrinterInfo> printers = MakePrinterList(names, FromQString(QPrinterInfo::defaultPrinterName()));
+    for (PrinterInfo& printer : printers)
+        printer.state = CupsPrinterState(ToQString(printer.name)).value_or(PrinterState::Unknown);
+    return printers;
 }
 
 PrintOutcome OutcomeOf(PrintJobOutcome job) {
@@ -36,6 +47,43 @@ PrintOutcome OutcomeOf(PrintJobOutcome job) {
     case PrintJobOutcome::Failed: break;
     }
     return PrintOutcome::PrintFailed;
+}
+
+// Whether the job reached the printer's queue; CUPS then tells the outcome.
+using JobSpooled = std::function<void(bool spooled)>;
+
+void PrintThroughBrowser(QWebEngineView* view, const std::shared_ptr<QPrinter>& printer, const JobSpooled& spooled) {
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    *connection = QObject::connect(view, &QWebEngineView::printFinished, view,
+                                   [printer, connection, spooled](bool queued) {
+                                       QObject::disconnect(*connection);
+                                       spooled(queued);
+                                   });
+    view->print(printer.get());
+}
+
+// The document comes the way the browser got it: from the address the view
+// shows, which the owner's navigation policy must still allow. Fetching and
+// rendering run off the user-interface thread; the answer comes back on it,
+// unless the view went meanwhile.
+void PrintPdf(WebViewHost& host, QWebEngineView* view, const std::shared_ptr<QPrinter>& printer,
+              const JobSpooled& spooled) {
+    const WString url = view->url().toString(QUrl::FullyEncoded).toStdU16String();
+    bool cancel = false;
+    if (host.onNavigationStarting) host.onNavigationStarting(url, cancel);
+    if (cancel || url.empty()) {
+        DebugLog("print: the shown document's address is not one the player shows");
+        return spooled(false);
+    }
+    const WString watermark = IsPdfContent(PlayerContent) ? PlayerContent.watermarkText : WString();
+    auto* watcher = new QFutureWatcher<PdfPrintResult>(view);
+    QObject::connect(watcher, &QFutureWatcher<PdfPrintResult>::finished, watcher, [watcher, spooled] {
+        const PdfPrintResult result = watcher->result();
+        watcher->deleteLater();
+        if (!result.printed) DebugLog("print: the PDF was not printed: " + result.error);
+        spooled(result.printed);
+    });
+    watcher->setFuture(QtConcurrent::run([url, watermark, printer] { return FetchAndPrintPdf(url, watermark, *printer); }));
 }
 
 } // namespace
@@ -57,7 +105,9 @@ void WebViewHost::ShowSystemPrintDialog() {
     QPointer<QWebEngineView> guard(view);
     const auto answer = [this, guard, gate](PrintOutcome outcome) {
         gate->Finish(outcome == PrintOutcome::Cancelled);
-        if (guard) PostWebMessageAsJson(PrintResultJson(outcome));
+        if (!guard) return;
+        PostWebMessageAsJson(PrintResultJson(outcome));
+        ShowPrintNotice(guard->window(), outcome);
     };
 
     // Shown as the page's own dialogs are: not modal to the window, whose
@@ -80,18 +130,23 @@ void WebViewHost::ShowSystemPrintDialog() {
     if (info.isNull() || !PrinterAvailable(name)) return answer(PrintOutcome::PrinterUnavailable);
 
     auto printer = std::make_shared<QPrinter>(info, QPrinter::HighResolution);
-    std::set<int> knownJobs = PrinterJobIds(name);
-    auto connection = std::make_shared<QMetaObject::Connection>();
-    *connection = QObject::connect(view, &QWebEngineView::printFinished, view,
-                                   [view, printer, name, knownJobs, connection, answer](bool queued) {
-                                       QObject::disconnect(*connection);
-                                       if (!queued) return answer(PrintOutcome::PrintFailed);
-                                       new PrintJobWatcher(
-                                           name, knownJobs,
-                                           [answer](PrintJobOutcome outcome) { answer(OutcomeOf(outcome)); }, 60000,
-                                           view);
-                                   });
-    view->print(printer.get());
+    const std::set<int> knownJobs = PrinterJobIds(name);
+    const JobSpooled spooled = [guard, name, knownJobs, answer](bool queued) {
+        if (!queued || !guard) return answer(PrintOutcome::PrintFailed);
+        new PrintJobWatcher(
+            name, knownJobs, [answer](PrintJobOutcome outcome) { answer(OutcomeOf(outcome)); }, 60000, guard.data());
+    };
+    // The browser prints a PDF as its viewer's toolbar and thumbnails: what
+    // the view shows decides (asked in a world of the player's own, which
+    // the page's scripts cannot reach).
+    page->runJavaScript(QStringLiteral("document.contentType"), QWebEngineScript::ApplicationWorld,
+                        [this, guard, printer, spooled](const QVariant& type) {
+                            if (!guard) return spooled(false);
+                            if (type.toString() == QLatin1String("application/pdf"))
+                                PrintPdf(*this, guard.data(), printer, spooled);
+                            else
+                                PrintThroughBrowser(guard.data(), printer, spooled);
+                        });
 }
 
 } // namespace WebView

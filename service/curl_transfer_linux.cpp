@@ -1,5 +1,6 @@
 #include "service/curl_transfer_linux.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <map>
@@ -31,6 +32,7 @@ struct ReceiveState {
     bool outOfMemory = false;
     bool tooLarge = false;
     std::string* body = nullptr;
+    std::size_t maxBody = kMaxResponseBytes;
 };
 
 // What the TLS layer needs to judge a server during the handshake.
@@ -105,7 +107,7 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
 
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
     auto* state = static_cast<ReceiveState*>(user);
-    if (state->body->size() + size * count > kMaxResponseBytes) {
+    if (size * count > state->maxBody - std::min(state->body->size(), state->maxBody)) {
         state->tooLarge = true;
         return 0;
     }
@@ -204,6 +206,7 @@ CurlOutcome RunCurlTransferHere(const CurlTransfer& transfer) {
     CURL* h = easy.get();
     ReceiveState state;
     state.body = &outcome.body;
+    state.maxBody = transfer.maxBodyBytes;
 
     curl_easy_setopt(h, CURLOPT_URL, transfer.url.c_str());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -220,7 +223,7 @@ CurlOutcome RunCurlTransferHere(const CurlTransfer& transfer) {
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(transfer.deadlineMs));
-    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxResponseBytes));
+    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(transfer.maxBodyBytes));
     curl_easy_setopt(h, CURLOPT_USERAGENT, transfer.userAgent.c_str());
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &state);

@@ -32,6 +32,7 @@ struct CurlTransfer {
     // connection in the handshake: the server never sees a request.
     bool collectChain = false;
     unsigned long deadlineMs = kRequestDeadlineMs; // the whole exchange
+    std::size_t maxBodyBytes = kMaxResponseBytes;
 };
 
 struct CurlOutcome {
@@ -40,7 +41,7 @@ struct CurlOutcome {
     bool responseRead = false; // a final status line and its headers arrived
     std::uint32_t statusCode = 0;
     std::string body;
-    bool tooLarge = false;     // the body passed kMaxResponseBytes
+    bool tooLarge = false;     // the body passed maxBodyBytes
     ServerChain chain;         // as seen in the handshake (pins or collectChain)
     bool pinRejected = false;  // the handshake was refused for the pins
     bool reused = false;       // went over a kept connection, checked when it was made

@@ -49,6 +49,11 @@ public:
     // the system's ordinary certificate validation, done before any request
     // byte is sent.
     bool pinningDisabled = false;
+    // What one exchange of this client may cost at most (a document the user
+    // asked for may be larger and slower than a service answer); the bound on
+    // the start-up's wait still applies.
+    std::size_t maxResponseBytes = kMaxResponseBytes;
+    unsigned long requestDeadlineMs = kRequestDeadlineMs;
 
     // The platform backend; defined beside each implementation.
     struct Session;

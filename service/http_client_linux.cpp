@@ -108,7 +108,7 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
         pins = FindPinEntry(parsed.host);
         if (pins && pins->pins.empty()) pins.reset();
     }
-    if (ServiceWaitLeftMs(kRequestDeadlineMs) == 0) return fail(OutOfTimeText(), true);
+    if (ServiceWaitLeftMs(requestDeadlineMs) == 0) return fail(OutOfTimeText(), true);
 
     if (pinning && !PreflightDone(parsed.host, parsed.port, pins ? &*pins : nullptr)) {
         // A bare HEAD first, kept for its bookkeeping and its own failure text.
@@ -118,7 +118,7 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
         preflight.userAgent = session_->userAgent;
         preflight.pins = pins;
         preflight.verifyPeer = !pins;
-        preflight.deadlineMs = ServiceWaitLeftMs(kRequestDeadlineMs);
+        preflight.deadlineMs = ServiceWaitLeftMs(requestDeadlineMs);
         const CurlOutcome outcome = RunCurlTransfer(preflight);
         // An unreachable pinned host showed no chain at all: that fails too.
         // A kept connection was checked when it was made.
@@ -146,7 +146,8 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
     transfer.userAgent = session_->userAgent;
     transfer.pins = pins;
     transfer.verifyPeer = !pins;
-    transfer.deadlineMs = ServiceWaitLeftMs(kRequestDeadlineMs);
+    transfer.deadlineMs = ServiceWaitLeftMs(requestDeadlineMs);
+    transfer.maxBodyBytes = maxResponseBytes;
     if (transfer.deadlineMs == 0) return fail(OutOfTimeText(), true);
     CurlOutcome outcome = RunCurlTransfer(transfer);
 

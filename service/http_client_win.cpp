@@ -29,7 +29,8 @@ constexpr DWORD kReceiveTimeoutMs = 30000;
 // or the bound on the whole wait for the service when that comes first.
 class Deadline {
 public:
-    Deadline() : end_(Clock::now() + std::chrono::milliseconds(ServiceWaitLeftMs(kRequestDeadlineMs))) {}
+    explicit Deadline(unsigned long limitMs)
+        : end_(Clock::now() + std::chrono::milliseconds(ServiceWaitLeftMs(limitMs))) {}
     // Milliseconds left; 0 once the deadline has passed.
     DWORD Remaining() const {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end_ - Clock::now()).count();
@@ -194,7 +195,7 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
 
 HttpResponse HttpClient::Exchange(const WString& method, const WString& url, const std::string& body,
                                   const WString& contentType) {
-    const Deadline deadline;
+    const Deadline deadline(requestDeadlineMs);
     if (deadline.Passed()) return Failure(OutOfTimeText(), true);
 
     wchar_t hostBuffer[256] = {};
@@ -330,7 +331,7 @@ HttpResponse HttpClient::Exchange(const WString& method, const WString& url, con
     DWORD announcedSize = sizeof(announced);
     if (WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
                             WINHTTP_HEADER_NAME_BY_INDEX, &announced, &announcedSize, WINHTTP_NO_HEADER_INDEX) &&
-        announced > kMaxResponseBytes) {
+        announced > maxResponseBytes) {
         return Failure(SystemErrorText("WinHttpReceiveResponse", kResponseTooLargeError));
     }
 
@@ -352,7 +353,7 @@ HttpResponse HttpClient::Exchange(const WString& method, const WString& url, con
             break;
         }
         if (available == 0) break;
-        if (available > kMaxResponseBytes - received.size()) {
+        if (available > maxResponseBytes - std::min(received.size(), maxResponseBytes)) {
             return Failure(SystemErrorText("WinHttpReceiveResponse", kResponseTooLargeError));
         }
         chunk.resize(available);

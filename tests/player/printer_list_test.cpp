@@ -41,3 +41,18 @@ TEST(PrinterList, LineTextMarksOnlyTheDefault) {
     EXPECT_EQ(PrinterLineText({u"PDF", false}), u"PDF");
     EXPECT_EQ(PrinterLineText({u"", true}), u"  ★");
 }
+
+TEST(PrinterList, StatesAreShownAndAStoppedPrinterIsNotPreselected) {
+    EXPECT_EQ(PrinterLineText({u"PDF", true, PrinterState::Idle}), u"PDF  ★  (idle)");
+    EXPECT_EQ(PrinterLineText({u"Laser", false, PrinterState::Printing}), u"Laser  (printing)");
+    EXPECT_EQ(PrinterLineText({u"Paused", false, PrinterState::Stopped}), u"Paused  (stopped)");
+    // A stopped default stays first and marked, but the first printer that prints is preselected.
+    PrinterChoice choice({{u"Paused", true, PrinterState::Stopped}, {u"A", false, PrinterState::Stopped},
+                          {u"B", false, PrinterState::Idle}});
+    EXPECT_EQ(choice.InitialRow(), 2);
+    EXPECT_EQ(PrinterChoice({{u"Paused", true, PrinterState::Stopped}}).InitialRow(), -1);
+    EXPECT_EQ(PrinterChoice({{u"Elsewhere", true}}).InitialRow(), 0) << "an unknown state is no reason to skip";
+    // Choosing a stopped printer on purpose is still possible.
+    EXPECT_TRUE(choice.Choose(0));
+    EXPECT_EQ(choice.Chosen(), u"Paused");
+}

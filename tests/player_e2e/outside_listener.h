@@ -1,7 +1,8 @@
 #pragma once
 // A plain HTTP listener on a loopback address of its own that stands for a
 // host outside the platform: it answers every request with a small page and
-// keeps what arrived, so a test can tell whether anything reached it.
+// keeps what arrived, so a test can tell whether anything reached it; a test
+// may give it answers of its own.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -19,8 +20,13 @@ namespace PlayerTesting {
 
 class OutsideListener {
 public:
+    // What to answer a request (its bytes up to the blank line) with: a whole
+    // HTTP response. The default answers every request with a small page.
+    using Answer = std::string (*)(const std::string& request);
+
     // address: a dotted IPv4 loopback address, e.g. "127.0.0.7".
-    explicit OutsideListener(const std::string& address) : address_(address) {
+    explicit OutsideListener(const std::string& address, Answer answer = nullptr)
+        : address_(address), answer_(answer) {
         listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in where{};
         where.sin_family = AF_INET;
@@ -76,15 +82,21 @@ private:
                 std::lock_guard<std::mutex> guard(lock_);
                 requests_.push_back(request.substr(0, request.find("\r\n\r\n")));
             }
-            static const std::string answer =
+            static const std::string page =
                 "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 26\r\nConnection: close\r\n\r\n"
                 "<title>outside</title>ok\r\n";
-            send(client, answer.data(), answer.size(), MSG_NOSIGNAL);
+            const std::string answer = answer_ != nullptr ? answer_(request.substr(0, request.find("\r\n\r\n"))) : page;
+            for (std::size_t sent = 0; sent < answer.size();) {
+                const ssize_t n = send(client, answer.data() + sent, answer.size() - sent, MSG_NOSIGNAL);
+                if (n <= 0) break;
+                sent += static_cast<std::size_t>(n);
+            }
             close(client);
         }
     }
 
     std::string address_;
+    Answer answer_ = nullptr;
     int listener_ = -1;
     std::uint16_t port_ = 0;
     std::atomic<bool> stop_{false};

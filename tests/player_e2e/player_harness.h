@@ -20,6 +20,11 @@ class QWidget;
 namespace PlayerTesting {
 
 class PlayerTest : public ::testing::Test {
+public:
+    // Runs the event loop until the condition holds (false when time ran out), or for ms.
+    static bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 20000);
+    static void Pump(int ms);
+
 protected:
     void SetUp() override;
     void TearDown() override;
@@ -27,8 +32,6 @@ protected:
     // Seals a link naming content (an identifier of the service's catalogue or
     // an address) on a service base, parses it and opens the player on it.
     bool OpenContent(const std::string& content, const std::string& domain = "https://127.0.0.1:47443");
-    static bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 20000);
-    static void Pump(int ms);
     // A script in the top document; its value.
     QVariant RunJs(const QString& script, int timeoutMs = 10000);
     // Collects what the player posts to the page (printResult and others).

@@ -105,6 +105,14 @@ TEST(HostileServer, AnswersAreBoundedInSizeAndTime) {
     r = client.Get(kPlatform + u"/large/" + Utf8ToWide(std::to_string(kMaxResponseBytes)));
     EXPECT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.body.size(), kMaxResponseBytes);
+    // A client that asks for more gets up to its own cap, and no more.
+    HttpClient documents;
+    documents.maxResponseBytes = kMaxResponseBytes * 2;
+    r = documents.Get(kPlatform + u"/large/" + Utf8ToWide(std::to_string(kMaxResponseBytes * 2)));
+    EXPECT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.body.size(), kMaxResponseBytes * 2);
+    r = documents.Get(kPlatform + u"/large/" + Utf8ToWide(std::to_string(kMaxResponseBytes * 2 + 1)));
+    EXPECT_EQ(r.error, "WinHttpReceiveResponse failed: 12184");
 
     // One byte a second never trips a stall limit; the deadline ends it.
     const auto start = std::chrono::steady_clock::now();

@@ -1,0 +1,239 @@
+// Printing a PDF content end to end: the player's print button, its printer
+// dialog, CUPS-PDF, and the file CUPS-PDF wrote, read back page by page; the
+// outcome the window shows for a printed, a failed and a stopped-printer print.
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QLabel>
+#include <QTemporaryDir>
+
+#include <set>
+
+#include "common/masking.h"
+#include "links/player_content.h"
+#include "player/print_gate.h"
+#include "tests/player_e2e/outside_listener.h"
+#include "tests/player_e2e/player_harness.h"
+#include "tests/support/test_support.h"
+
+using namespace PlayerTesting;
+
+namespace {
+
+QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
+
+const std::string kSamplePdf = std::string(TOVANI_SOURCE_DIR_PATH) + "/tools/devservice/media/sample.pdf";
+
+// The files CUPS-PDF wrote for jobs of this name (it names them after the
+// job; other tests of the machine print other jobs into the same folder).
+std::set<QString> PdfFiles(const QString& job) {
+    const QStringList names = QDir(QDir::homePath() + "/PDF").entryList({job + "*.pdf"}, QDir::Files);
+    return std::set<QString>(names.begin(), names.end());
+}
+
+// The file CUPS-PDF wrote since before, once it is complete (it is renamed
+// into place when Ghostscript is done, and is readable then).
+QString NewPdfFile(const QString& job, const std::set<QString>& before, int timeoutMs) {
+    QString found;
+    PlayerTest::WaitFor([&] {
+        for (const QString& name : PdfFiles(job))
+            if (before.count(name) == 0) found = QDir::homePath() + "/PDF/" + name;
+        return !found.isEmpty() && TestSupport::RunProcess("/usr/bin/pdfinfo", {found.toStdString()}).status == 0;
+    }, timeoutMs);
+    return found;
+}
+
+// What one printed page holds, read from its pixels at a low resolution:
+// paper (near-white, the faint watermark included), ink (dark pixels: the
+// document's text), the watermark's red, and the width of the second line
+// of text as a share of the page's width (it tells the sample's pages apart
+// at any scale).
+struct PrintedPage {
+    double paperShare = 0;
+    int ink = 0;
+    int red = 0;
+    double secondLineShare = 0;
+};
+
+bool Ink(const QColor& c) { return c.red() < 110 && c.green() < 110 && c.blue() < 110; }
+
+std::vector<PrintedPage> ReadPages(const std::string& pdf, const QString& folder) {
+    const std::string prefix = (folder + "/page").toStdString();
+    const auto rendered = TestSupport::RunProcess("/usr/bin/pdftoppm", {"-r", "40", "-png", pdf, prefix});
+    EXPECT_EQ(rendered.status, 0) << rendered.err;
+    std::vector<PrintedPage> pages;
+    for (const QString& name : QDir(folder).entryList({"page*.png"}, QDir::Files, QDir::Name)) {
+        const QImage image = QImage(folder + "/" + name).convertToFormat(QImage::Format_RGB32);
+        PrintedPage page;
+        int paper = 0, line = 0, left = image.width(), right = -1;
+        bool previousRowInked = false;
+        for (int y = 0; y < image.height(); ++y) {
+            int rowLeft = image.width(), rowRight = -1;
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                if (std::min({c.red(), c.green(), c.blue()}) > 190) ++paper;
+                if (c.red() - std::max(c.green(), c.blue()) > 20) ++page.red;
+                if (!Ink(c)) continue;
+                ++page.ink;
+                rowLeft = std::min(rowLeft, x);
+                rowRight = std::max(rowRight, x);
+            }
+            const bool inked = rowRight >= 0;
+            if (inked && !previousRowInked) ++line; // a line of text begins
+            previousRowInked = inked;
+            if (inked && line == 2) {
+                left = std::min(left, rowLeft);
+                right = std::max(right, rowRight);
+            }
+        }
+        page.paperShare = static_cast<double>(paper) / std::max(1, image.width() * image.height());
+        page.secondLineShare = right >= left ? static_cast<double>(right - left + 1) / image.width() : 0;
+        pages.push_back(page);
+    }
+    return pages;
+}
+
+// The window's print notice, once shown.
+QLabel* Notice(QWidget* window) {
+    QLabel* notice = nullptr;
+    PlayerTest::WaitFor([&] {
+        notice = window->findChild<QLabel*>(QStringLiteral("printNotice"));
+        return notice != nullptr && notice->isVisible();
+    }, 10000);
+    return notice;
+}
+
+// A host outside the platform serving a PDF to the browser, and a damaged
+// one to anyone else: the player's own fetch of the shown document.
+std::string PdfToTheBrowserOnly(const std::string& request) {
+    const bool browser = request.find("QtWebEngine") != std::string::npos;
+    const std::string body = browser ? TestSupport::ReadFile(kSamplePdf) : std::string("%PDF-1.4 damaged\n");
+    return "HTTP/1.1 200 OK\r\nContent-Type: application/pdf\r\nContent-Length: " + std::to_string(body.size()) +
+           "\r\nConnection: close\r\n\r\n" + body;
+}
+
+} // namespace
+
+class PdfPrint : public PlayerTest {
+protected:
+    void Print(const QString& printer, QStringList* listed = nullptr) {
+        RunJs(Text("window.__tovaniResults = []; true"));
+        AnswerPrinterDialog(printer, listed);
+        // The print button the player puts on every PDF, as the learner clicks it.
+        RunJs(Text("document.getElementById('kelbro-print-btn').click(); true"));
+    }
+    // The window says how the print went, in both languages; a screenshot shows it.
+    void ExpectNotice(const QString& text, const std::string& screenshot) {
+        QLabel* notice = Notice(player.get());
+        EXPECT_NE(notice, nullptr) << "no print notice in the window";
+        if (notice == nullptr) return;
+        EXPECT_EQ(notice->text(), text);
+        Pump(300);
+        // What the X server shows, the notice over the browser's picture.
+        QDir().mkpath(QStringLiteral(TOVANI_ARTIFACT_DIR));
+        const auto shot = TestSupport::RunProcess(
+            "/usr/bin/import", {"-window", std::to_string(player->winId()),
+                                std::string(TOVANI_ARTIFACT_DIR) + "/" + screenshot + ".png"});
+        EXPECT_EQ(shot.status, 0) << shot.err;
+    }
+    QString WaitForResult(int timeoutMs) {
+        WaitFor([&] { return PlayerMessages().contains(Text("printResult")); }, timeoutMs);
+        return PlayerMessages();
+    }
+};
+
+TEST_F(PdfPrint, PrintsTheDocumentsPagesInOrderWithTheWatermarkAndSaysSo) {
+    ASSERT_TRUE(OpenContent("pdf-1"));
+    ASSERT_TRUE(WaitFor([&] { return RunJs(Text("!!document.getElementById('kelbro-print-btn')")).toBool(); }));
+    ListenForPlayerMessages();
+
+    const QString job = Text("Tovani_sample_document"); // the document's title
+    const std::set<QString> before = PdfFiles(job);
+    QStringList listed;
+    Print(Text("PDF"), &listed);
+    EXPECT_EQ(WaitForResult(90000).toStdString(),
+              R"({"type":"printResult","status":"success","message":"Print job sent successfully."})");
+    // The dialog says what each printer is doing (PDF may be printing
+    // another test's job); the stopped one is marked.
+    EXPECT_TRUE(listed.contains(Text("PDF  \xE2\x98\x85  (idle)")) || listed.contains(Text("PDF  \xE2\x98\x85  (printing)")))
+        << listed.join('|').toStdString();
+    EXPECT_TRUE(listed.contains(Text("Stopped  (stopped)"))) << listed.join('|').toStdString();
+
+    ExpectNotice(Text("Printed.\n\xD8\xAA\xD9\x85\xD8\xAA \xD8\xA7\xD9\x84\xD8\xB7\xD8\xA8\xD8\xA7\xD8\xB9\xD8\xA9."),
+                 "print-notice-printed");
+
+    const QString file = NewPdfFile(job, before, 60000);
+    ASSERT_FALSE(file.isEmpty()) << "CUPS-PDF wrote nothing for the document";
+    const auto info = TestSupport::RunProcess("/usr/bin/pdfinfo", {file.toStdString()});
+    EXPECT_NE(info.out.find("Pages:           2"), std::string::npos) << info.out;
+
+    QTemporaryDir printed, source;
+    const std::vector<PrintedPage> pages = ReadPages(file.toStdString(), printed.path());
+    const std::vector<PrintedPage> original = ReadPages(kSamplePdf, source.path());
+    ASSERT_EQ(pages.size(), 2u);
+    ASSERT_EQ(original.size(), 2u);
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        // Paper with the document's text, not the viewer's dark toolbar and thumbnails.
+        EXPECT_GT(pages[i].paperShare, 0.97) << "page " << i + 1;
+        EXPECT_GT(pages[i].ink, original[i].ink / 2) << "page " << i + 1 << " lacks the document's text";
+        EXPECT_GT(pages[i].red, 40) << "page " << i + 1 << " has no watermark";
+        EXPECT_EQ(original[i].red, 0);
+        // The document's own page, in the document's order: the sample's
+        // pages differ in their second line.
+        EXPECT_NEAR(pages[i].secondLineShare, original[i].secondLineShare, 0.05) << "page " << i + 1;
+    }
+    ASSERT_GT(original[0].secondLineShare, original[1].secondLineShare * 2);
+}
+
+TEST_F(PdfPrint, AStoppedPrinterAndADocumentThatCannotBePrintedAreSaidSo) {
+    ASSERT_TRUE(OpenContent("pdf-1"));
+    ASSERT_TRUE(WaitFor([&] { return RunJs(Text("!!document.getElementById('kelbro-print-btn')")).toBool(); }));
+    ListenForPlayerMessages();
+    Pump(1500); // the viewer draws the document, for the screenshots
+
+    // A stopped printer takes no job: unavailable, in the window too.
+    Print(Text("Stopped"));
+    EXPECT_EQ(WaitForResult(20000).toStdString(),
+              R"({"type":"printResult","status":"error","message":"The selected printer is unavailable."})");
+    ExpectNotice(Text("The printer is unavailable.\n\xD8\xA7\xD9\x84\xD8\xB7\xD8\xA7\xD8\xA8\xD8\xB9\xD8\xA9 "
+                      "\xD8\xBA\xD9\x8A\xD8\xB1 \xD9\x85\xD8\xAA\xD8\xA7\xD8\xAD\xD8\xA9."),
+                 "print-notice-unavailable");
+    player.reset();
+
+    // The browser shows a PDF, the player's own fetch of it gets a damaged
+    // one: the print fails and says so; nothing reaches the printer, and
+    // the player's request carried no identity to a host off the platform.
+    OutsideListener outside("127.0.0.9", PdfToTheBrowserOnly);
+    ASSERT_TRUE(outside.listening());
+    PlayerContent = PlayerContentRecord{};
+    PlayerContent.domain = u"https://127.0.0.1:47443";
+    PlayerContent.url = Utf8ToWide("http://" + outside.HostPort() + "/notes.pdf");
+    PlayerContent.contentType = u"pdf";
+    PlayerContent.watermarkText = u"Learner 42";
+    player = std::make_unique<PlayerWindow>();
+    player->show();
+    ASSERT_TRUE(player->CreateBrowser());
+    ASSERT_TRUE(WaitFor([&] { return RunJs(Text("!!document.getElementById('kelbro-print-btn')")).toBool(); }));
+    ListenForPlayerMessages();
+    Pump(1500);
+    const std::set<QString> before = PdfFiles(Text("notes"));
+    Print(Text("PDF"));
+    EXPECT_EQ(WaitForResult(60000).toStdString(),
+              R"({"type":"printResult","status":"error","message":"Print failed. Please check your printer."})");
+    ExpectNotice(Text("Printing failed.\n\xD8\xAA\xD8\xB9\xD8\xB0\xD8\xB1\xD8\xAA "
+                      "\xD8\xA7\xD9\x84\xD8\xB7\xD8\xA8\xD8\xA7\xD8\xB9\xD8\xA9."),
+                 "print-notice-failed");
+
+    const std::vector<std::string> requests = outside.Requests();
+    int playerFetches = 0;
+    const std::string identity = UnmaskConstant(Config::kIdentityHeader);
+    for (const std::string& request : requests) {
+        if (request.find("QtWebEngine") != std::string::npos) continue;
+        ++playerFetches;
+        EXPECT_EQ(ToLowerAscii(request).find(ToLowerAscii(identity) + ":"), std::string::npos) << request;
+    }
+    EXPECT_EQ(playerFetches, 1);
+    Pump(3000);
+    EXPECT_EQ(PdfFiles(Text("notes")).size(), before.size()) << "a job reached CUPS-PDF";
+}
