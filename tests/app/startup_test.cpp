@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <stdexcept>
 
 #include <nlohmann/json.hpp>
@@ -159,6 +160,42 @@ TEST(Startup, OtherLinkFailuresEndInTheDiagnostic) {
     } catch (const LinkDiagnostic& d) {
         EXPECT_STREQ(d.what(), "split_failed_parts_2");
     }
+}
+
+// The link's content data and its version check go out side by side, the
+// browser having been started before the service was asked: with the
+// service holding each of the link's answers for 2.5 s, the start takes
+// about 2.5 s, not 5. A required update published there still ends the
+// start before any content; a refused content keeps its own message first.
+TEST(Startup, TheLinksContentDataAndVersionCheckGoSideBySide) {
+    struct EarlyShell : ScriptedShell {
+        void StartPlayerBrowserEarly() override { events.push_back("early"); }
+    };
+    using std::chrono::milliseconds;
+    const auto timed = [](EarlyShell& shell, const char* content, const char* domain, int expectedCode) {
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(Start(shell, {u"tovani", TestSupport::SealLink("p", content, domain)}), expectedCode) << domain;
+        return std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - started);
+    };
+
+    EarlyShell shell;
+    const milliseconds took = timed(shell, "video-1", "https://127.0.0.1:47443/delay/2500", 0);
+    EXPECT_EQ(shell.events, Expect({"splash", "runtime", "early", "register", "frame", "player", "loop", "shutdown"}));
+    EXPECT_EQ(PlayerContent.url, u"https://127.0.0.1:47443/media/sample.mp4");
+    EXPECT_GE(took, milliseconds(2500));
+    EXPECT_LT(took, milliseconds(4000)) << "the two answers were waited for one after the other";
+
+    EarlyShell required;
+    required.answer = MessageAnswer::Cancel;
+    const milliseconds tookRequired = timed(required, "video-1", "https://127.0.0.1:47443/delay/2500/update-required", 0);
+    EXPECT_EQ(required.events, Expect({"splash", "runtime", "early", "register", "frame", "message:Tovani - Update Required"}));
+    EXPECT_TRUE(required.opened.empty());
+    EXPECT_LT(tookRequired, milliseconds(4000));
+
+    EarlyShell refused;
+    timed(refused, "error-message", "https://127.0.0.1:47443/delay/500/update-required", 1);
+    EXPECT_EQ(refused.events.back(), "message:" + WideToUtf8(Messages::ServerErrorCaption()));
+    EXPECT_EQ(std::count(refused.events.begin(), refused.events.end(), "message:Tovani - Update Required"), 0);
 }
 
 TEST(UpdatePrompt, OptionalAndRequiredUpdates) {
