@@ -112,7 +112,7 @@ int RunStartup(StartupShell& shell, const std::vector<WString>& args, const WStr
     const bool hasLink = HasSchemeLink(link);
     if (hasLink) {
         // Unseen until the frame shows; it comes up while the service is asked.
-        DebugLog("Step 6B: Starting the player's browser early");
+        DebugLog("Starting the player's browser early, unseen");
         shell.StartPlayerBrowserEarly();
     }
 

@@ -537,7 +537,7 @@ TEST(PlayerProgram, ARequiredUpdateEndsTheStartAndTakesTheEarlyBrowserWithIt) {
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_FALSE(playerSeen) << "the player's window showed";
     EXPECT_GT(helpersAtPrompt.load(), 0u) << "no browser was up behind the prompt";
-    const std::size_t early = run.err.find("Step 6B: Starting the player's browser early");
+    const std::size_t early = run.err.find("Starting the player's browser early, unseen");
     EXPECT_LT(early, run.err.find("Step 7: Loading dynamic pins")) << run.err;
     EXPECT_NE(run.err.find("Step 7B: Version check done. hasUpdate=1"), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find("Step 9"), std::string::npos) << run.err;

@@ -113,7 +113,8 @@ TEST_F(PlayerProgram, ALinkShowsItsContentAndTheWindowEndsTheProgramWithZero) {
 }
 
 // The service's own message for a link: shown over the splash, with the
-// service's caption; OK ends the program with 1 and no browser.
+// service's caption; OK ends the program with 1 and no content (the
+// browser, started early in the window not yet shown, is closed unused).
 TEST_F(PlayerProgram, AServiceMessageIsShownOverTheSplashAndEndsWithOne) {
     StandInSession session("program-message");
     const std::wstring caption = Wide("Tovani - \xD8\xAE\xD8\xB7\xD8\xA3");
@@ -155,7 +156,10 @@ TEST_F(PlayerProgram, AServiceMessageIsShownOverTheSplashAndEndsWithOne) {
     EXPECT_EQ(splashRect.left, (GetSystemMetrics(SM_CXSCREEN) - 720) / 2);
     EXPECT_EQ(splashRect.top, (GetSystemMetrics(SM_CYSCREEN) - 420) / 2);
     EXPECT_FALSE(screenshot.empty());
-    EXPECT_FALSE(HasPrefix(session.Journal(), "Controller created"));
+    const std::vector<std::string> journal = session.Journal();
+    EXPECT_FALSE(HasPrefix(journal, "WebView.Navigate")) << ::testing::PrintToString(journal);
+    if (Has(journal, "Controller created"))
+        EXPECT_TRUE(Has(journal, "Controller.Close")) << ::testing::PrintToString(journal);
     EXPECT_TRUE(Has(run.log, "Step 9: hasSchemeArgs=1"));
 }
 
