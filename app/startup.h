@@ -23,6 +23,10 @@ public:
     virtual void OpenExternal(const WString& url) = 0;
 
     virtual bool CreateInitScreen() = 0;
+    // Starts the player's browser in its window, neither of them shown, so
+    // that the browser comes up while start-up waits on the service. What
+    // was started and never shown goes when the shell does.
+    virtual void StartPlayerBrowserEarly() {}
     // The empty player window, shown while the link is parsed.
     virtual void CreatePlayerFrame() = 0;
     virtual bool CreatePlayerWindow() = 0;

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <QThread>
+#include <QTimer>
 #include <QUrl>
 
 #include "app/init_screen_qt.h"
@@ -45,7 +46,13 @@ QtStartupShell::QtStartupShell() {
                                      ShowConnectingNotice(slow, GiveUp);
                                  }});
 }
-QtStartupShell::~QtStartupShell() { SetTransferPump({}); }
+QtStartupShell::~QtStartupShell() {
+    SetTransferPump({});
+    // A start that ended before its content (an update, a refused link)
+    // takes the browser it started unseen with it, before the application.
+    player_.reset();
+    initScreen_.reset();
+}
 
 void QtStartupShell::ShowSplash() { ::ShowSplash(); }
 
@@ -79,12 +86,22 @@ bool QtStartupShell::CreateInitScreen() {
     return initScreen_->CreateBrowser();
 }
 
-void QtStartupShell::CreatePlayerFrame() {
+void QtStartupShell::StartPlayerBrowserEarly() {
+    if (player_) return;
     player_ = std::make_unique<PlayerWindow>();
+    // The engine's own start holds this thread for a while: it runs from the
+    // event loop, which the first request's wait turns, so that the request
+    // is on the network meanwhile. The frame starts it itself if it comes first.
+    PlayerWindow* window = player_.get();
+    QTimer::singleShot(0, window, [window] { window->PrepareBrowser(); });
+}
+
+void QtStartupShell::CreatePlayerFrame() {
+    if (!player_) player_ = std::make_unique<PlayerWindow>();
     player_->show();
     frameShown_ = true;
     QCoreApplication::processEvents();
-    // The browser comes up while the link's content is fetched.
+    // The browser comes up (unless it already is) while the link's content is fetched.
     player_->PrepareBrowser();
 }
 

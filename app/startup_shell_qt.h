@@ -21,6 +21,7 @@ public:
                               bool rightToLeft) override;
     void OpenExternal(const WString& url) override;
     bool CreateInitScreen() override;
+    void StartPlayerBrowserEarly() override;
     void CreatePlayerFrame() override;
     bool CreatePlayerWindow() override;
     [[noreturn]] void ShowLinkDiagnostic(const std::string& reason) override;

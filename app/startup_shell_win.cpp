@@ -84,9 +84,22 @@ bool WinStartupShell::CreateInitScreen() {
     return ::CreateInitScreen(instance_);
 }
 
-void WinStartupShell::CreatePlayerFrame() {
+void WinStartupShell::StartPlayerBrowserEarly() {
+    if (playerWindow_ != nullptr) return;
     RegisterPlayerWindowClass(instance_);
-    playerWindow_ = CreatePlayerFrameWindow(instance_);
+    playerWindow_ = CreatePlayerFrameWindow(instance_, false);
+    if (playerWindow_ == nullptr) return;
+    ::StartPlayerBrowserEarly(playerWindow_);
+}
+
+void WinStartupShell::CreatePlayerFrame() {
+    if (playerWindow_ == nullptr) {
+        RegisterPlayerWindowClass(instance_);
+        playerWindow_ = CreatePlayerFrameWindow(instance_);
+    } else {
+        // The window the browser started in early shows now, at the frame's place in the order.
+        ShowWindow(playerWindow_, SW_SHOW);
+    }
     if (playerWindow_ == nullptr) return;
     UpdateWindow(playerWindow_);
     DrainMessageQueue();

@@ -16,6 +16,7 @@
 #include "player/shell_window_win.h"
 #include "player/user_data_win.h"
 #include "player/web_messages.h"
+#include "player/webview_host_win.h"
 
 namespace {
 
@@ -60,23 +61,36 @@ bool RegisterPlayerWindowClass(HINSTANCE instance) {
     return RegisterShellWindowClass(instance, kPlayerWindowClass, PlayerWindowProc);
 }
 
-HWND CreatePlayerFrameWindow(HINSTANCE instance) {
+HWND CreatePlayerFrameWindow(HINSTANCE instance, bool visible) {
     const WString title = ApplicationConstants.WindowTitle();
     return CreateWindowExW(WS_EX_APPWINDOW, kPlayerWindowClass, reinterpret_cast<const wchar_t*>(title.c_str()),
-                           WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, kPlayerWindowWidth,
-                           kPlayerWindowHeight, nullptr, nullptr, instance, nullptr);
+                           WS_OVERLAPPEDWINDOW | (visible ? WS_VISIBLE : 0), CW_USEDEFAULT, CW_USEDEFAULT,
+                           kPlayerWindowWidth, kPlayerWindowHeight, nullptr, nullptr, instance, nullptr);
 }
 
-bool CreatePlayerWindow(HINSTANCE /*instance*/, HWND window) {
-    if (window == nullptr) return false;
+namespace {
+void MakePlayerHost(HWND window) {
     player.window = window;
-    playerShown = false;
-    const WString userData = WebView::UserDataFolder();
     player.host = std::make_unique<WebView::WebViewHost>();
     player.host->onWebMessage = OnMessage;
     player.host->onWebResourceRequested = YouTubeRefererRule;
     player.host->onNavigationStarting = NavigationPolicy;
     player.host->onReady = OnReady;
+}
+} // namespace
+
+void StartPlayerBrowserEarly(HWND window) {
+    if (window == nullptr || player.host) return;
+    MakePlayerHost(window);
+    WebView::StartEarly(*player.host, window, WebView::UserDataFolder());
+}
+
+bool CreatePlayerWindow(HINSTANCE /*instance*/, HWND window) {
+    if (window == nullptr) return false;
+    playerShown = false;
+    const WString userData = WebView::UserDataFolder();
+    // The host started early in this window is the one waited for.
+    if (!player.host || player.window != window) MakePlayerHost(window);
     if (player.Initialize(userData) != WindowBrowser::Start::Failed) return true;
     ShowMessageBox(Messages::PlayerInitFailedAfterRetries(), u"Error", MessageIcon::Error, MessageButtons::Ok);
     return false;

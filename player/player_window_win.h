@@ -10,8 +10,12 @@ inline constexpr int kPlayerWindowWidth = 1280;
 inline constexpr int kPlayerWindowHeight = 720;
 
 bool RegisterPlayerWindowClass(HINSTANCE instance);
-// The empty player window, visible, with the loading text; null on failure.
-HWND CreatePlayerFrameWindow(HINSTANCE instance);
+// The empty player window with the loading text, visible unless asked
+// otherwise; null on failure.
+HWND CreatePlayerFrameWindow(HINSTANCE instance, bool visible = true);
+// Starts PlayerHost in the window (not yet shown) without waiting for it;
+// CreatePlayerWindow then waits for it and loads PlayerContent.
+void StartPlayerBrowserEarly(HWND window);
 // Brings up PlayerHost in the window and loads PlayerContent; false (after
 // telling the user) when the browser could not be started.
 bool CreatePlayerWindow(HINSTANCE instance, HWND window);

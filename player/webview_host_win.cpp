@@ -70,23 +70,33 @@ struct WebViewHost::Impl {
     std::shared_ptr<PrintGate> printGate = std::make_shared<PrintGate>();
     // Handlers hold a weak reference: events after the host is gone do nothing.
     std::shared_ptr<int> alive = std::make_shared<int>(0);
-    bool started = false;
+    bool started = false; // Initialize ran
+    bool early = false;   // StartEarly ran
 
-    // The state of one Initialize wait.
+    // The state of the one creation: begun early or by Initialize, and
+    // waited for by Initialize.
     struct Wait {
+        bool begun = false;
         bool done = false;
+        bool waiting = false;      // Initialize is in its nested loop
+        bool readyPending = false; // created before anyone waited: onReady is Initialize's
         HRESULT result = E_PENDING;
     };
+    Wait wait;
 
-    void Finish(Wait* wait, HRESULT result) {
-        wait->result = result;
-        wait->done = true;
+    void Finish(HRESULT result) {
+        wait.result = result;
+        wait.done = true;
         // Wakes the nested loop, which waits in GetMessage.
         PostMessageW(parentWindow, WM_NULL, 0, 0);
     }
+    void CallReady() {
+        if (owner.onReady) Guarded("onReady", [&] { owner.onReady(true); });
+    }
+    bool Begin(const WString& userDataFolder);
     bool CreateAndWait(const WString& userDataFolder);
-    HRESULT OnEnvironment(Wait* wait, HRESULT code, ICoreWebView2Environment* created);
-    HRESULT OnController(Wait* wait, HRESULT code, ICoreWebView2Controller* created);
+    HRESULT OnEnvironment(HRESULT code, ICoreWebView2Environment* created);
+    HRESULT OnController(HRESULT code, ICoreWebView2Controller* created);
     void SetupEventHandlers();
     void OnResourceRequested(ICoreWebView2WebResourceRequestedEventArgs* args);
     ProbeResult Probe(const WString& host, std::uint16_t port) const {
@@ -100,22 +110,22 @@ struct WebViewHost::Impl {
     }
 };
 
-HRESULT WebViewHost::Impl::OnEnvironment(Wait* wait, HRESULT code, ICoreWebView2Environment* created) {
+HRESULT WebViewHost::Impl::OnEnvironment(HRESULT code, ICoreWebView2Environment* created) {
     if (FAILED(code) || created == nullptr) {
-        Finish(wait, FAILED(code) ? code : E_FAIL);
+        Finish(FAILED(code) ? code : E_FAIL);
         return S_OK;
     }
     environment = ComPtr<ICoreWebView2Environment>(created);
     auto handler = MakeHandler<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>(
-        [this, wait](HRESULT result, ICoreWebView2Controller* made) { return OnController(wait, result, made); }, alive);
+        [this](HRESULT result, ICoreWebView2Controller* made) { return OnController(result, made); }, alive);
     const HRESULT hr = environment->CreateCoreWebView2Controller(parentWindow, handler.get());
-    if (FAILED(hr)) Finish(wait, hr);
+    if (FAILED(hr)) Finish(hr);
     return S_OK;
 }
 
-HRESULT WebViewHost::Impl::OnController(Wait* wait, HRESULT code, ICoreWebView2Controller* created) {
+HRESULT WebViewHost::Impl::OnController(HRESULT code, ICoreWebView2Controller* created) {
     if (FAILED(code) || created == nullptr) {
-        Finish(wait, FAILED(code) ? code : E_FAIL);
+        Finish(FAILED(code) ? code : E_FAIL);
         return S_OK;
     }
     controller = ComPtr<ICoreWebView2Controller>(created);
@@ -127,8 +137,10 @@ HRESULT WebViewHost::Impl::OnController(Wait* wait, HRESULT code, ICoreWebView2C
     GetClientRect(parentWindow, &bounds);
     controller->put_Bounds(bounds);
     if (webview) SetupEventHandlers();
-    if (owner.onReady) Guarded("onReady", [&] { owner.onReady(true); });
-    Finish(wait, S_OK);
+    // Ready before anyone waits (an early start): the owner hears it when it asks.
+    if (wait.waiting) CallReady();
+    else wait.readyPending = true;
+    Finish(S_OK);
     return S_OK;
 }
 
@@ -276,20 +288,28 @@ WebViewHost::~WebViewHost() {
     impl_->TearDown();
 }
 
-bool WebViewHost::Impl::CreateAndWait(const WString& userDataFolder) {
+bool WebViewHost::Impl::Begin(const WString& userDataFolder) {
+    wait.begun = true;
     ComPtr<ICoreWebView2EnvironmentOptions> options = WebView2Loader::CreateEnvironmentOptions();
     options->put_AdditionalBrowserArguments(W(BrowserSwitches()));
 
-    Wait wait;
     auto handler = MakeHandler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(
-        [this, &wait](HRESULT code, ICoreWebView2Environment* created) { return OnEnvironment(&wait, code, created); },
-        alive);
+        [this](HRESULT code, ICoreWebView2Environment* created) { return OnEnvironment(code, created); }, alive);
     const HRESULT hr = WebView2Loader::CreateEnvironmentWithOptions(
         nullptr, userDataFolder.empty() ? nullptr : W(userDataFolder), options.get(), handler.get());
     if (FAILED(hr)) {
         DebugLog("browser host: the browser runtime could not be started, code " + std::to_string(hr));
+        wait.result = hr;
+        wait.done = true;
         return false;
     }
+    return true;
+}
+
+bool WebViewHost::Impl::CreateAndWait(const WString& userDataFolder) {
+    // An early start that failed, at once or later, is found out here.
+    if (!wait.begun && !Begin(userDataFolder)) return false;
+    wait.waiting = true;
     MSG msg;
     while (!wait.done) {
         const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
@@ -301,7 +321,14 @@ bool WebViewHost::Impl::CreateAndWait(const WString& userDataFolder) {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
-    if (webview) return true;
+    wait.waiting = false;
+    if (webview) {
+        if (wait.readyPending) {
+            wait.readyPending = false;
+            CallReady();
+        }
+        return true;
+    }
     if (FAILED(wait.result)) DebugLog("browser host: the browser could not be created, code " + std::to_string(wait.result));
     return false;
 }
@@ -310,9 +337,10 @@ bool WebViewHost::Initialize(NativeWindow parent, const WString& userDataFolder,
     Impl& d = *impl_;
     if (d.started) return d.webview.get() != nullptr; // a host starts once
     d.started = true;
-    d.parentWindow = static_cast<HWND>(parent);
+    if (!d.early) d.parentWindow = static_cast<HWND>(parent);
     HostStartSteps steps;
     steps.windowUsable = [&d] { return d.parentWindow != nullptr && IsWindow(d.parentWindow) != FALSE; };
+    steps.sweep = !d.early; // an early start swept already
     steps.createAndWait = [&d, &userDataFolder] { return d.CreateAndWait(userDataFolder); };
     steps.tearDown = [&d] { d.TearDown(); };
     // A browser that could not come up is repaired once (this process ends there).
@@ -424,5 +452,16 @@ ICoreWebView2* ViewOf(const WebViewHost& host) { return host.impl()->webview.get
 std::shared_ptr<PrintGate> PrintGateOf(const WebViewHost& host) { return host.impl()->printGate; }
 
 void SetTrafficChecks(WebViewHost& host, TrafficChecks checks) { host.impl()->checks = std::move(checks); }
+
+void StartEarly(WebViewHost& host, HWND parent, const WString& userDataFolder) {
+    WebViewHost::Impl& d = *host.impl();
+    if (d.started || d.early || parent == nullptr || userDataFolder.empty()) return;
+    d.early = true;
+    d.parentWindow = parent;
+    SweepBeforeBrowserStart(userDataFolder);
+    // A runtime that cannot be started is found out by Initialize, which
+    // then tears down and repairs as for any failed start.
+    d.Begin(userDataFolder);
+}
 
 } // namespace WebView

@@ -40,4 +40,11 @@ struct TrafficChecks {
 };
 void SetTrafficChecks(WebViewHost& host, TrafficChecks checks);
 
+// Starts creating the browser in parent (a window not yet shown, say)
+// without waiting for it, so that the runtime comes up while the caller
+// still fetches what to show. Initialize later waits for it, calls the
+// ready callback and repairs a start that failed; until then no callback
+// of the owner runs.
+void StartEarly(WebViewHost& host, HWND parent, const WString& userDataFolder);
+
 } // namespace WebView

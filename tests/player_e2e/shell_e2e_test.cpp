@@ -25,8 +25,15 @@
 #include <filesystem>
 #include <thread>
 
+#include <csignal>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <fstream>
+#include <functional>
+#include <map>
 
 #include <nlohmann/json.hpp>
 
@@ -35,6 +42,7 @@
 #include "app/splash_qt.h"
 #include "common/message_box_qt.h"
 #include "player/webview_host_qt.h"
+#include "service/http_client.h"
 #include "tests/player_e2e/player_harness.h"
 #include "tests/support/silent_listener.h"
 #include "tests/support/test_support.h"
@@ -451,6 +459,102 @@ TEST(PlayerProgram, VersionsReadTheSameUnderACommaDecimalLocale) {
     EXPECT_EQ(newer.status, 0) << newer.err;
     EXPECT_NE(newer.err.find("A mandatory update"), std::string::npos) << newer.err;
     EXPECT_EQ(newer.err.find("Network Connection Intercepted"), std::string::npos) << newer.err;
+}
+
+// The browser helpers running below this test process: the player's while
+// it runs, and afterwards any it left behind (which come to this process,
+// made their subreaper, rather than to init).
+std::vector<pid_t> BrowserHelpersBelowUs() {
+    std::map<pid_t, pid_t> parents;
+    std::vector<pid_t> helpers;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream in(entry.path() / "stat");
+        std::string stat;
+        std::getline(in, stat);
+        const std::size_t open = stat.find('('), close = stat.rfind(')');
+        if (open == std::string::npos || close == std::string::npos || close + 4 >= stat.size()) continue;
+        const pid_t pid = std::atoi(name.c_str());
+        parents[pid] = std::atoi(stat.c_str() + close + 4);
+        if (stat.substr(open + 1, close - open - 1) == "QtWebEngineProc" && stat[close + 2] != 'Z') helpers.push_back(pid);
+    }
+    std::vector<pid_t> ours;
+    for (const pid_t helper : helpers) {
+        pid_t up = parents[helper];
+        for (int depth = 0; depth < 64 && up > 1 && up != getpid(); ++depth) up = parents[up];
+        if (up == getpid()) ours.push_back(helper);
+    }
+    return ours;
+}
+
+// The player's browser starts before the service is asked, unseen. A
+// required update from start-up's own version check ends the start before
+// any window but the prompt: the player's window never shows, nothing is
+// loaded, and the browser that was already up goes with the program,
+// leaving no helper behind.
+TEST(PlayerProgram, ARequiredUpdateEndsTheStartAndTakesTheEarlyBrowserWithIt) {
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    const auto publish = [](const WString& method, const std::string& body) {
+        HttpClient plain;
+        return plain.Request(method, u"http://127.0.0.1:47480/control/version", body, u"application/json").ok;
+    };
+    ASSERT_TRUE(publish(u"PUT", R"({"version":"9.0","is_required":"1","link":""})"));
+    struct Restore {
+        std::function<void()> undo;
+        ~Restore() { undo(); }
+    } restore{[&publish] { publish(u"DELETE", ""); }};
+
+    const WString link = TestSupport::SealLink("p", "video-1", "https://127.0.0.1:47443");
+    std::atomic<bool> ended{false};
+    std::atomic<bool> answered{false};
+    std::atomic<bool> playerSeen{false};
+    std::atomic<std::size_t> helpersAtPrompt{0};
+    std::thread answer([&] {
+        const auto visible = [](const char* name) {
+            const auto found = TestSupport::RunProcess("/usr/bin/xdotool", {"search", "--onlyvisible", "--name", name});
+            return found.status == 0 && !found.out.empty() ? found.out.substr(0, found.out.find('\n')) : std::string();
+        };
+        for (int i = 0; i < 400 && !ended && !answered; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (!visible("^Tovani V ").empty()) playerSeen = true;
+            const std::string box = visible("Tovani - Update Required");
+            if (box.empty()) continue;
+            // The browser comes up behind the prompt (given a few seconds on a loaded machine).
+            for (int wait = 0; wait < 60 && BrowserHelpersBelowUs().empty(); ++wait)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            helpersAtPrompt = BrowserHelpersBelowUs().size();
+            if (!visible("^Tovani V ").empty()) playerSeen = true;
+            TestSupport::RunProcess("/usr/bin/xdotool", {"windowactivate", "--sync", box});
+            TestSupport::RunProcess("/usr/bin/xdotool", {"key", "--window", box, "Escape"});
+            answered = true;
+        }
+    });
+    const auto run = RunPlayer({WideToUtf8(link)}, {});
+    ended = true;
+    answer.join();
+    EXPECT_TRUE(answered) << run.err;
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_FALSE(playerSeen) << "the player's window showed";
+    EXPECT_GT(helpersAtPrompt.load(), 0u) << "no browser was up behind the prompt";
+    const std::size_t early = run.err.find("Starting the player's browser early, unseen");
+    EXPECT_LT(early, run.err.find("Step 7: Loading dynamic pins")) << run.err;
+    EXPECT_NE(run.err.find("Step 7B: Version check done. hasUpdate=1"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("Step 9"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("navigation completed"), std::string::npos) << run.err;
+    // Helpers left behind would be reparented here; those that ended are reaped.
+    std::vector<pid_t> left = BrowserHelpersBelowUs();
+    for (int i = 0; i < 100 && !left.empty(); ++i) {
+        while (waitpid(-1, nullptr, WNOHANG) > 0) {
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        left = BrowserHelpersBelowUs();
+    }
+    EXPECT_TRUE(left.empty()) << left.size() << " browser helpers outlived the program";
+    for (const pid_t pid : left) kill(pid, SIGKILL);
+    while (waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
 }
 
 // A file owned by another user (nobody), as someone else would plant it.

@@ -73,8 +73,22 @@ void MethodNotAllowed(httplib::Response& res, const char* allow) {
 
 // --- individual routes ------------------------------------------------------
 
-void Version(httplib::Response& res) {
+void Version(httplib::Response& res, ServiceState& state) {
+  std::lock_guard lock(state.versionMutex);
+  if (state.versionDocument) return Send(res, 200, *state.versionDocument, kJsonType);
   Send(res, 200, Dump({{"version", "4.9.0"}, {"is_required", "0"}, {"link", ""}}), kJsonType);
+}
+
+void ControlVersion(const httplib::Request& req, const std::string& body, httplib::Response& res,
+                    ServiceState& state) {
+  std::lock_guard lock(state.versionMutex);
+  if (req.method == "DELETE") {
+    state.versionDocument.reset();
+    return Send(res, 200, "{}", kJsonType);
+  }
+  if (req.method != "PUT") return MethodNotAllowed(res, "PUT, DELETE");
+  state.versionDocument = body;
+  Send(res, 200, body, kJsonType);
 }
 
 void Pins(const httplib::Request& req, httplib::Response& res, ServiceState& state) {
@@ -443,7 +457,36 @@ void Dispatch(const httplib::Request& req, const std::string& body, httplib::Res
     const size_t slash = origin.find('/', scheme.size());
     origin = slash == std::string_view::npos ? std::string_view("/") : origin.substr(slash);
   }
-  const std::string path(origin);
+  std::string path(origin);
+
+  // A service base may lead with markers that change its answers, so that a
+  // link whose domain ends in them gets them on every request it makes:
+  // /delay/<ms> holds each answer that long (a slow service), and
+  // /update-optional or /update-required publish a newer release (the
+  // update prompts); the rest of the path is answered as usual.
+  long long delayMs = 0;
+  const char* published = nullptr;
+  for (bool marked = true; marked;) {
+    marked = false;
+    if (StartsWith(path, "/delay/")) {
+      const size_t end = path.find('/', 7);
+      const auto ms = ParseInteger(std::string_view(path).substr(7, end == std::string::npos ? end : end - 7), 0, 60000);
+      if (!ms) return Send(res, 400, "delay must be 0..60000 ms\n", kTextType);
+      delayMs += *ms;
+      path = end == std::string::npos ? "/" : path.substr(end);
+      marked = true;
+    }
+    for (const char* kind : {"/update-optional", "/update-required"}) {
+      const size_t length = std::string_view(kind).size();
+      if (!StartsWith(path, kind) || path.size() <= length || path[length] != '/') continue;
+      published = kind;
+      path = path.substr(length);
+      marked = true;
+    }
+  }
+  if (delayMs > 0 && !PausableSleep(static_cast<int>(std::min(delayMs, 60000LL)))) {
+    return SendMessage(res, 503, "shutting down");
+  }
 
   if (path == "/") {
     if (!IsGet(req)) return MethodNotAllowed(res, "GET, HEAD");
@@ -451,19 +494,12 @@ void Dispatch(const httplib::Request& req, const std::string& body, httplib::Res
   }
   if (path == profile.versionPath) {
     if (!IsGet(req)) return MethodNotAllowed(res, "GET, HEAD");
-    return Version(res);
-  }
-  // A service that publishes a newer release, for the update prompts: a
-  // link whose domain ends in /update-optional or /update-required asks here.
-  for (const char* kind : {"/update-optional", "/update-required"}) {
-    if (path == std::string(kind) + profile.versionPath) {
-      if (!IsGet(req)) return MethodNotAllowed(res, "GET, HEAD");
-      const bool required = std::string(kind) == "/update-required";
-      return Send(res, 200,
-                  Dump({{"version", "9.0"}, {"is_required", required ? "1" : "0"},
-                        {"link", "https://127.0.0.1:47443/desktop/corvantiluxen/Tovani.exe"}}),
-                  kJsonType);
-    }
+    if (published == nullptr) return Version(res, state);
+    const bool required = std::string_view(published) == "/update-required";
+    return Send(res, 200,
+                Dump({{"version", "9.0"}, {"is_required", required ? "1" : "0"},
+                      {"link", "https://127.0.0.1:47443/desktop/corvantiluxen/Tovani.exe"}}),
+                kJsonType);
   }
   if (path == profile.pinsPath) {
     if (!IsGet(req)) return MethodNotAllowed(res, "GET, HEAD");
@@ -522,6 +558,7 @@ void Dispatch(const httplib::Request& req, const std::string& body, httplib::Res
     return Page(res, path == "/start" ? "Tovani start" : "Tovani home");
   }
   if (path == "/control/pins") return ControlPins(req, body, res, state);
+  if (path == "/control/version") return ControlVersion(req, body, res, state);
   // The browser runtime's installer: whatever the tests placed in the state
   // folder (the stand-in installer), 404 while there is none, handed out as
   // the tests chose.

@@ -17,6 +17,7 @@
 //   PUT|DELETE /control/pins       replace or restore the served pin document
 //   ANY  /control/traps[/reset]    what the recording listeners received; forget it
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include <httplib.h>
@@ -37,6 +38,10 @@ struct ServiceState {
   std::mutex pinsMutex;
   std::string pinsDocument;
   std::string defaultPinsDocument;
+  // Likewise the built-in version document (PUT /control/version, served
+  // verbatim; DELETE: the service's own again), for start-up's first check.
+  std::mutex versionMutex;
+  std::optional<std::string> versionDocument;
 };
 
 void InstallRoutes(httplib::Server& server, ServiceState& state, const std::string& listenerName);

@@ -77,6 +77,8 @@ expect "content with POST" 405 'method not allowed' -X POST -H 'X-Client: tovani
 
 # Helpers for transport tests.
 expect "canned as a service base" 200 '{"version":5}' "$B/canned/200/eyJ2ZXJzaW9uIjo1fQ/api/app/version"
+expect "delayed, publishing a required update" 200 '"is_required":"1"' "$B/delay/200/update-required/api/app/version"
+expect "delay bounded" 400 '' "$B/delay/60001/api/app/version"
 expect "canned bad base64" 400 'bad canned body' "$B/canned/200/a*b/x"
 expect "canned bad status" 400 'bad canned status' "$B/canned/42/e30/x"
 expect "nested as a service base" 500 '[[[[[' -X PUT --data-binary 'x' "$B/nested/500/5/api/player/content-data"
