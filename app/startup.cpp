@@ -2,8 +2,6 @@
 
 #include <chrono>
 #include <exception>
-#include <future>
-#include <system_error>
 
 #include "app/messages.h"
 #include "common/app_constants.h"
@@ -15,7 +13,6 @@
 #include "service/device_identity.h"
 #include "service/http_client.h"
 #include "service/pins.h"
-#include "service/transfer_pump.h"
 
 bool IsOpenableUpdateLink(const WString& link) {
     if (!StartsWith(ToLowerCopy(link), u"https://")) return false;
@@ -58,43 +55,6 @@ int ClassifyWindowsVersion(unsigned major, unsigned minor, unsigned build) {
     if (major == 6) return minor < 2 ? 7 : 8;
     return -1;
 }
-
-namespace {
-
-// The version check against the link's service. It needs nothing of the
-// content data answer, so it goes out beside that request once the
-// request's headers are set (carrying what it carried when it came after
-// it); a link that asks for no content data has it asked on its own.
-class LinkVersionCheck {
-public:
-    LinkVersionCheck() = default;
-    LinkVersionCheck(const LinkVersionCheck&) = delete;
-    LinkVersionCheck& operator=(const LinkVersionCheck&) = delete;
-    // An answer nobody waits for any more is still waited for here: the
-    // request must not outlive start-up's state.
-    ~LinkVersionCheck() {
-        if (running_.valid()) running_.wait();
-    }
-
-    void Start(const WString& base) {
-        if (running_.valid()) return;
-        try {
-            running_ = std::async(std::launch::async, [base] { return CheckVersion(CurrentVersion(), base); });
-        } catch (const std::system_error&) {
-            // No thread to spare: asked in turn.
-        }
-    }
-    // The answer, while the user interface keeps running.
-    VersionCheckResult Result(const WString& base) {
-        if (!running_.valid()) return CheckVersion(CurrentVersion(), base);
-        return RunPumped([this] { return running_.get(); });
-    }
-
-private:
-    std::future<VersionCheckResult> running_;
-};
-
-} // namespace
 
 int RunStartup(StartupShell& shell, const std::vector<WString>& args, const WString& rawTail) {
     shell.ShowSplash();
@@ -155,8 +115,7 @@ int RunStartup(StartupShell& shell, const std::vector<WString>& args, const WStr
     } else {
         shell.CreatePlayerFrame();
         std::string error;
-        LinkVersionCheck linkVersion;
-        if (!ParseSchemeArgs(link, error, [&linkVersion] { linkVersion.Start(PlayerContent.domain); })) {
+        if (!ParseSchemeArgs(link, error)) {
             if (error.rfind("server:", 0) == 0 && WasUnreachable(error.substr(7))) {
                 // Not an attack and not the service's word: no connection could be made.
                 shell.ShowMessage(Messages::CannotReachService(), Messages::ConnectionErrorCaption(),
@@ -171,8 +130,9 @@ int RunStartup(StartupShell& shell, const std::vector<WString>& args, const WStr
             }
             shell.ShowLinkDiagnostic(error);
         }
-        // A required update still ends the start here, before any content shows.
-        version = linkVersion.Result(PlayerContent.domain);
+        // After the content data, on the connection it kept: a required
+        // update still ends the start here, before any content shows.
+        version = CheckVersion(CurrentVersion(), PlayerContent.domain);
         ClearServiceWaitBound();
         if (RunUpdatePrompt(shell, version)) return 0;
         if (!shell.CreatePlayerWindow()) return 1;

@@ -13,12 +13,6 @@ using DiagnosticFallbackBox = void (*)(const WString& caption, const WString& te
 void SetDiagnosticFallback(DiagnosticFallbackBox show);
 // Ends the process at once with exit code 0, skipping all clean-up.
 [[noreturn]] void HardExit();
-// Taken first by every dialog and never given back: one dialog per process.
-// Two threads meeting failures at once (requests running side by side) end
-// in the first one's dialog; the second waits here for the process to end,
-// and goes on with its own only if the first has not ended it in a few
-// seconds (the first may be waiting on the second's thread for its box).
-void TakeDiagnosticTurn();
 // Ends browser processes this process started, so none outlives it.
 void ChildBrowserSweep();
 // The plain text shown when the dialog process cannot start (and on standard

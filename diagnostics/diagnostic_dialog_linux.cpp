@@ -95,7 +95,6 @@ void HardExit() {
 }
 
 void DiagnosticDialog(const WString& title, const WString& text, const WString& arabicText, const std::string& code) {
-    TakeDiagnosticTurn();
     ChildBrowserSweep();
     const std::string message = WideToUtf8(title) + "\n" + WideToUtf8(DiagnosticFallbackText(text, arabicText, code)) + "\n";
     std::fwrite(message.data(), 1, message.size(), stderr);

@@ -182,7 +182,6 @@ void HardExit() {
 void SetDiagnosticFallback(DiagnosticFallbackBox) {}
 
 void DiagnosticDialog(const WString& title, const WString& text, const WString& arabicText, const std::string& code) {
-    TakeDiagnosticTurn();
     ChildBrowserSweep();
     CopyCodeToClipboard(code);
     const WString fallback = DiagnosticFallbackText(text, arabicText, code);

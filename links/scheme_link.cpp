@@ -132,7 +132,7 @@ std::vector<WString> SplitLinkPayload(const WString& link) {
     return SplitFields(NormalisePayload(link));
 }
 
-bool ParseSchemeArgs(const WString& link, std::string& errorText, const BesideContentData& beside) {
+bool ParseSchemeArgs(const WString& link, std::string& errorText) {
     errorText = "unknown_error";
     Trace("ParseSchemeArgs called with payload length: " + std::to_string(link.size()));
     try {
@@ -176,7 +176,7 @@ bool ParseSchemeArgs(const WString& link, std::string& errorText, const BesideCo
             Trace("ParseSchemeArgs: contentLinkId is a direct URL. Skipping GetContentData.");
         } else {
             std::string serverMessage;
-            const ContentData data = GetContentData(PlayerContent.domain, values[1], values[0], serverMessage, beside);
+            const ContentData data = GetContentData(PlayerContent.domain, values[1], values[0], serverMessage);
             if (!data.succeeded) {
                 errorText = serverMessage.empty() ? "api_content_data_failed" : "server:" + serverMessage;
                 Trace("ParseSchemeArgs failed: GetContentData returned empty value");

@@ -10,9 +10,8 @@
 // words). Fields written before a failure stay written. A link whose service
 // base is not the platform's own https service ("domain_not_allowed"), or
 // whose direct address the navigation policy refuses ("direct_url_not_allowed"),
-// fails before any request. beside runs just before the content data request
-// goes out (see GetContentData), and never when none is made.
-bool ParseSchemeArgs(const WString& link, std::string& errorText, const BesideContentData& beside = {});
+// fails before any request.
+bool ParseSchemeArgs(const WString& link, std::string& errorText);
 
 // The payload after normalisation (percent-decoding, "+" restored, scheme,
 // slashes cut), split at ":" into its fields.

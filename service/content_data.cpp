@@ -74,8 +74,7 @@ std::string ServiceMessage(const std::string& body) {
 }
 
 ContentData GetContentData(const WString& serviceBase, const std::string& contentLinkId,
-                           const std::string& passThroughValue, std::string& serverMessage,
-                           const BesideContentData& beside) {
+                           const std::string& passThroughValue, std::string& serverMessage) {
     ContentData result;
     try {
         HttpClient& client = SharedClient();
@@ -87,7 +86,6 @@ ContentData GetContentData(const WString& serviceBase, const std::string& conten
         client.SetHeader(Utf8ToWide(UnmaskConstant(Config::kDescriptionHeader)), GetDeviceDescription());
         client.SetHeader(Utf8ToWide(UnmaskConstant(Config::kClientHeader)),
                          Utf8ToWide(UnmaskConstant(Config::kClientValue)));
-        if (beside) beside();
 
         const HttpResponse response = client.Request(u"PUT", url, body, u"application/x-www-form-urlencoded");
         if (!response.ok) {

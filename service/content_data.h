@@ -1,6 +1,5 @@
 #pragma once
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "common/text.h"
@@ -14,17 +13,11 @@ struct ContentData {
     bool succeeded = false;
 };
 
-// What may go to the service beside the content data request: called once
-// its headers are set on the shared client, just before it is sent, so that
-// a request made from there carries what it would carry after it.
-using BesideContentData = std::function<void()>;
-
 // One form PUT to the service named by the link; never throws. serverMessage
 // is written only on failure paths (the service's "message", or the
 // transport's error text).
 ContentData GetContentData(const WString& serviceBase, const std::string& contentLinkId,
-                           const std::string& passThroughValue, std::string& serverMessage,
-                           const BesideContentData& beside = {});
+                           const std::string& passThroughValue, std::string& serverMessage);
 
 // Reads a successful response body; false when it is not JSON or a field has
 // the wrong type.
