@@ -94,7 +94,7 @@ QFont StencilFont() {
 // elsewhere, with no transparency.
 struct Stencil {
     QPDFObjectHandle image;
-    double advance = 0, left = 0, top = 0, width = 0, height = 0; // in font sizes
+    double left = 0, top = 0, width = 0, height = 0; // in font sizes
 };
 
 Stencil MakeStencil(QPDF& pdf, const WString& run) {
@@ -131,7 +131,7 @@ Stencil MakeStencil(QPDF& pdf, const WString& run) {
     dict.replaceKey("/ImageMask", QPDFObjectHandle::newBool(true));
     dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(1));
     const double px = kStencilPixels;
-    return Stencil{stream, metrics.horizontalAdvance(text) / px, left / px, top / px, w / px, h / px};
+    return Stencil{stream, left / px, top / px, w / px, h / px};
 }
 
 double TextWidth(const std::string& winAnsi) {
@@ -151,7 +151,7 @@ public:
     double Width(const WString& line) {
         double width = 0;
         for (const WatermarkRun& run : WatermarkRuns(line))
-            width += run.text ? TextWidth(run.winAnsi) : StencilOf(run.other).advance;
+            width += run.text ? TextWidth(run.winAnsi) : AdvanceOf(run.other);
         return width;
     }
 
@@ -163,11 +163,17 @@ private:
         if (found == stencils_.end()) found = stencils_.emplace(run, MakeStencil(pdf_, run)).first;
         return found->second;
     }
+    // Measured without drawing: wrapping measures many candidate lines.
+    double AdvanceOf(const WString& run) const {
+        return metrics_.horizontalAdvance(QString::fromUtf16(run.data(), static_cast<qsizetype>(run.size()))) /
+               kStencilPixels;
+    }
     std::vector<WString> Lines(const WString& watermark, double widthInSizes);
 
     QPDF& pdf_;
     QPDFObjectHandle font_;
     std::map<WString, Stencil> stencils_;
+    QFontMetricsF metrics_{StencilFont()};
 };
 
 // The watermark's lines as the screen wraps them: at its own line breaks,
@@ -252,7 +258,7 @@ void Painter::Watermark(QPDFPageObjectHelper& page, const WString& watermark) {
             content += "q " + Number(stencil.width * size) + " 0 0 " + Number(stencil.height * size) + " " +
                        Number(x + stencil.left * size) + " " + Number(baseline - (stencil.top + stencil.height) * size) +
                        " cm " + name->second + " Do Q\n";
-            x += stencil.advance * size;
+            x += AdvanceOf(run.other) * size;
         }
     }
     content += "Q\n";
