@@ -5,6 +5,9 @@
 
 #include <QTemporaryDir>
 
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFWriter.hh>
+
 #include <fstream>
 #include <regex>
 #include <set>
@@ -46,6 +49,18 @@ std::string TrickyDocument() {
     }
     return pdf + "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R /Info 8 0 R >>\nstartxref\n" +
            std::to_string(xref) + "\n%%EOF\n";
+}
+
+// The document encrypted (AES-256) with this user password and printing right.
+std::string Encrypted(const std::string& document, const char* userPassword, qpdf_r3_print_e print) {
+    QPDF pdf;
+    pdf.processMemoryFile("document", document.data(), document.size());
+    QPDFWriter writer(pdf);
+    writer.setOutputMemory();
+    writer.setR6EncryptionParameters(userPassword, "owner", true, true, true, true, true, true, print, true);
+    writer.write();
+    const std::shared_ptr<Buffer> written = writer.getBufferSharedPointer();
+    return std::string(reinterpret_cast<const char*>(written->getBuffer()), written->getSize());
 }
 
 std::string Saved(const QTemporaryDir& folder, const std::string& name, const std::string& bytes) {
@@ -159,4 +174,23 @@ TEST(PdfWatermark, ScriptsWinAnsiLacksAreDrawnAndDamagedDocumentsFail) {
         EXPECT_TRUE(result.pdf.empty());
         EXPECT_FALSE(result.error.empty());
     }
+}
+
+TEST(PdfWatermark, AnEncryptedDocumentPrintsOnlyWhereItAllowsPrintingAndStaysEncrypted) {
+    const std::string document = TrickyDocument();
+    const WatermarkedPdf allowed = WatermarkPdf(Encrypted(document, "", qpdf_r3p_low), u"Learner 42");
+    ASSERT_TRUE(allowed.ok) << allowed.error;
+    QTemporaryDir folder;
+    const std::string pdf = Saved(folder, "encrypted.pdf", allowed.pdf);
+    const std::string info = Tool("pdfinfo", {pdf});
+    EXPECT_NE(info.find("algorithm:AES-256"), std::string::npos) << info;
+    EXPECT_NE(Tool("pdftotext", {"-raw", "-f", "1", "-l", "1", pdf, "-"}).find("First page\nLearner 42\n"), std::string::npos);
+
+    // No printing right, or a password the learner was never given: nothing to print.
+    for (const std::string& locked : {Encrypted(document, "", qpdf_r3p_none), Encrypted(document, "secret", qpdf_r3p_full)}) {
+        const WatermarkedPdf result = WatermarkPdf(locked, u"Learner 42");
+        EXPECT_FALSE(result.ok);
+        EXPECT_TRUE(result.pdf.empty());
+    }
+    EXPECT_EQ(WatermarkPdf(Encrypted(document, "", qpdf_r3p_none), u"Learner 42").error, "the document does not allow printing");
 }
