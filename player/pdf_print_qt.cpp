@@ -1,119 +1,65 @@
 #include "player/pdf_print_qt.h"
 
-#include <QBuffer>
-#include <QImage>
-#include <QPainter>
-#include <QPdfDocument>
-#include <QPrinter>
 #include <QUrl>
+
+#include <cups/cups.h>
 
 #include <algorithm>
 
 #include "player/browser_rules.h"
+#include "player/pdf_watermark_qt.h"
 #include "service/http_client.h"
 
 namespace {
 
-// Rows rendered at a time: a whole A4 page at 600 dpi would be 140 MB of pixels.
-constexpr int kBandRows = 512;
+// The job goes to CUPS in pieces of this size.
+constexpr std::size_t kChunkBytes = 64 * 1024;
 
 PdfPrintResult Failed(std::string why) { return PdfPrintResult{false, std::move(why)}; }
 
 QString ToQString(const WString& text) { return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())); }
 
-// The document page fitted into the printable area, centred, its shape kept.
-QRect FitPage(const QSizeF& pagePoints, const QRect& area) {
-    const QSize size = pagePoints.scaled(QSizeF(area.size()), Qt::KeepAspectRatio).toSize();
-    return QRect(area.x() + (area.width() - size.width()) / 2, area.y() + (area.height() - size.height()) / 2,
-                 std::max(size.width(), 1), std::max(size.height(), 1));
+std::string CupsError() {
+    const char* text = cupsLastErrorString();
+    return text != nullptr ? text : "unknown error";
 }
 
-// The watermark over one page as the player's page script shows it over the
-// view: red bold sans-serif at 3% of the page's width, rotated by -30
-// degrees about the page's centre, at 15% opacity. page is in the painter's
-// coordinates.
-void PaintWatermark(QPainter& painter, const QRect& page, const QString& text) {
-    painter.save();
-    QFont font;
-    font.setFamilies({QStringLiteral("Arial")});
-    font.setStyleHint(QFont::SansSerif);
-    font.setBold(true);
-    font.setPixelSize(std::max(1, qRound(page.width() * 0.03)));
-    painter.setFont(font);
-    painter.setPen(QColor(255, 0, 0));
-    painter.setOpacity(0.15);
-    painter.setRenderHint(QPainter::TextAntialiasing);
-    painter.translate(QRectF(page).center());
-    painter.rotate(-30);
-    // The overlay is the page's size and centres the text, wrapping it at the page's width.
-    painter.drawText(QRect(-page.width() / 2, -page.height() / 2, page.width(), page.height()),
-                     Qt::AlignCenter | Qt::TextWordWrap, text);
-    painter.restore();
-}
-
-// One page, band by band: each band rendered opaque (white paper under the
-// document, as the viewer shows it), the watermark painted into it, then
-// handed to the printer.
-bool PrintPage(QPdfDocument& document, int index, const QString& watermark, QPainter& printerPainter,
-               const QRect& area) {
-    const QRect target = FitPage(document.pagePointSize(index), area);
-    QPdfDocumentRenderOptions options;
-    options.setRenderFlags(QPdfDocumentRenderOptions::RenderFlag::Annotations);
-    options.setScaledSize(target.size());
-    for (int top = 0; top < target.height(); top += kBandRows) {
-        const int rows = std::min(kBandRows, target.height() - top);
-        options.setScaledClipRect(QRect(0, top, target.width(), rows));
-        const QImage rendered = document.render(index, QSize(target.width(), rows), options);
-        if (rendered.isNull()) return false;
-        QImage band(rendered.size(), QImage::Format_RGB32);
-        band.fill(Qt::white);
-        QPainter painter(&band);
-        painter.drawImage(0, 0, rendered);
-        if (!watermark.isEmpty()) PaintWatermark(painter, QRect(0, -top, target.width(), target.height()), watermark);
-        painter.end();
-        printerPainter.drawImage(QPoint(target.x(), target.y() + top), band);
-    }
-    return true;
+// One PDF job on the printer, the document written as the job's only file;
+// CUPS's filters take it from there. A job that could not be written whole
+// is cancelled.
+PdfPrintResult SendPdfJob(const std::string& pdf, const QString& printer, int copies, const std::string& title) {
+    const QByteArray dest = printer.toUtf8();
+    cups_option_t* options = nullptr;
+    int count = 0;
+    if (copies > 1) count = cupsAddOption("copies", std::to_string(copies).c_str(), count, &options);
+    const int job = cupsCreateJob(CUPS_HTTP_DEFAULT, dest.constData(), title.c_str(), count, options);
+    cupsFreeOptions(count, options);
+    if (job == 0) return Failed("CUPS made no job: " + CupsError());
+    bool written = cupsStartDocument(CUPS_HTTP_DEFAULT, dest.constData(), job, title.c_str(), CUPS_FORMAT_PDF, 1) ==
+                   HTTP_STATUS_CONTINUE;
+    for (std::size_t at = 0; written && at < pdf.size(); at += kChunkBytes)
+        written = cupsWriteRequestData(CUPS_HTTP_DEFAULT, pdf.data() + at, std::min(kChunkBytes, pdf.size() - at)) ==
+                  HTTP_STATUS_CONTINUE;
+    const bool finished = cupsFinishDocument(CUPS_HTTP_DEFAULT, dest.constData()) == IPP_STATUS_OK;
+    if (written && finished) return PdfPrintResult{true, {}};
+    const std::string why = CupsError();
+    cupsCancelJob2(CUPS_HTTP_DEFAULT, dest.constData(), job, 0);
+    return Failed("the document could not be sent to CUPS: " + why);
 }
 
 } // namespace
 
-PdfPrintResult PrintPdfDocument(const QByteArray& bytes, const WString& watermark, QPrinter& printer) {
-    QBuffer source;
-    source.setData(bytes);
-    if (!source.open(QIODevice::ReadOnly)) return Failed("the document cannot be read");
-    QPdfDocument document;
-    document.load(&source);
-    if (document.status() != QPdfDocument::Status::Ready)
-        return Failed("the document is not a readable PDF (error " + std::to_string(static_cast<int>(document.error())) +
-                      ")");
-    const int pages = document.pageCount();
-    if (pages <= 0) return Failed("the document has no pages");
-
-    printer.setFullPage(true);
-    printer.setResolution(std::min(printer.resolution(), kMaxPdfPrintDpi));
+PdfPrintResult PrintPdfDocument(const std::string& document, const WString& watermark, const QString& printer,
+                                int copies, const QString& jobName) {
+    const WatermarkedPdf watermarked = WatermarkPdf(document, watermark);
+    if (!watermarked.ok) return Failed(watermarked.error);
     // The job's name, which print queues show and PDF printers name their file by.
-    const QString title = document.metaData(QPdfDocument::MetaDataField::Title).toString().trimmed();
-    if (!title.isEmpty()) printer.setDocName(title);
-    QPainter painter;
-    if (!painter.begin(&printer)) return Failed("the printer cannot be painted on");
-    const QRect area = printer.pageRect(QPrinter::DevicePixel).toRect();
-    const QString text = ToQString(watermark);
-    for (int i = 0; i < pages; ++i) {
-        if ((i > 0 && !printer.newPage()) || !PrintPage(document, i, text, painter, area)) {
-            printer.abort();
-            painter.end();
-            return Failed("page " + std::to_string(i + 1) + " could not be printed");
-        }
-    }
-    if (!painter.end()) return Failed("the job could not be finished");
-    return PdfPrintResult{true, {}};
+    std::string title = QString::fromStdString(watermarked.title).simplified().toStdString();
+    if (title.empty()) title = jobName.simplified().toStdString();
+    return SendPdfJob(watermarked.pdf, printer, copies, title);
 }
 
-PdfPrintResult FetchAndPrintPdf(const WString& url, const WString& watermark, QPrinter& printer) {
-    // Without a title of its own the job is named by the document's file name.
-    const QString fileName = QUrl(ToQString(url)).fileName();
-    if (!fileName.isEmpty()) printer.setDocName(fileName);
+PdfPrintResult FetchAndPrintPdf(const WString& url, const WString& watermark, const QString& printer, int copies) {
     // A client of its own (its connections still pin-checked against the
     // process's pins), with the header every browser request carries; the
     // machine's identity goes only where the transport's rule sends it.
@@ -128,10 +74,9 @@ PdfPrintResult FetchAndPrintPdf(const WString& url, const WString& watermark, QP
             return Failed("the document could not be fetched: " +
                           (response.error.empty() ? "status " + std::to_string(response.statusCode) : response.error));
         }
-        // Read in place: the body outlives the print.
-        return PrintPdfDocument(QByteArray::fromRawData(response.body.data(), static_cast<qsizetype>(response.body.size())),
-                                watermark, printer);
+        // Without a title of its own the job is named by the document's file name.
+        return PrintPdfDocument(response.body, watermark, printer, copies, QUrl(ToQString(url)).fileName());
     } catch (const std::exception& e) {
-        return Failed(std::string("the document could not be fetched: ") + e.what());
+        return Failed(std::string("the document could not be printed: ") + e.what());
     }
 }

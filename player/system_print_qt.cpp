@@ -63,8 +63,8 @@ void PrintThroughBrowser(QWebEngineView* view, const std::shared_ptr<QPrinter>& 
 }
 
 // The document comes the way the browser got it: from the address the view
-// shows, which the owner's navigation policy must still allow. Fetching and
-// rendering run off the user-interface thread; the answer comes back on it,
+// shows, which the owner's navigation policy must still allow. Fetching,
+// watermarking and sending run off the user-interface thread; the answer comes back on it,
 // unless the view went meanwhile.
 void PrintPdf(WebViewHost& host, QWebEngineView* view, const std::shared_ptr<QPrinter>& printer,
               const JobSpooled& spooled) {
@@ -83,7 +83,9 @@ void PrintPdf(WebViewHost& host, QWebEngineView* view, const std::shared_ptr<QPr
         if (!result.printed) DebugLog("print: the PDF was not printed: " + result.error);
         spooled(result.printed);
     });
-    watcher->setFuture(QtConcurrent::run([url, watermark, printer] { return FetchAndPrintPdf(url, watermark, *printer); }));
+    const QString name = printer->printerName();
+    const int copies = printer->copyCount();
+    watcher->setFuture(QtConcurrent::run([url, watermark, name, copies] { return FetchAndPrintPdf(url, watermark, name, copies); }));
 }
 
 } // namespace
