@@ -1,4 +1,5 @@
 #include "app/init_screen_qt.h"
+#include "common/qt_text.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -19,10 +20,6 @@
 #include "player/user_data_qt.h"
 #include "player/web_messages.h"
 #include "player/webview_host_qt.h"
-
-namespace {
-QString ToQString(const WString& text) { return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())); }
-} // namespace
 
 InitScreen::InitScreen() {
     setObjectName(QStringLiteral("initScreen"));

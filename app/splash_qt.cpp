@@ -1,4 +1,5 @@
 #include "app/splash_qt.h"
+#include "common/qt_text.h"
 
 #include <QApplication>
 #include <QFile>
@@ -73,7 +74,6 @@ private:
     void (*giveUp_)();
 };
 
-QString ToQString(const WString& text) { return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())); }
 
 } // namespace
 

@@ -1,4 +1,5 @@
 #include "app/startup_shell_qt.h"
+#include "common/qt_text.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -19,10 +20,6 @@
 #include "player/player_window_qt.h"
 #include "service/curl_transfer_linux.h"
 #include "player/window_icon_qt.h"
-
-namespace {
-QString ToQString(const WString& text) { return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())); }
-} // namespace
 
 namespace {
 bool gNoticeShown = false;

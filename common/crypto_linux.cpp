@@ -87,12 +87,11 @@ std::string HmacSha256(std::string_view data, std::string_view key) {
         for (std::string_view part : parts) ok = ok && EVP_DigestUpdate(ctx.get(), part.data(), part.size()) == 1;
         if (!ok || EVP_DigestFinal_ex(ctx.get(), out, &len) != 1) throw std::runtime_error(failure);
     };
+    // A key longer than the block is replaced by its digest.
+    std::string longKeyDigest = key.size() > kBlock ? Sha256(key) : std::string();
+    const std::string_view blockKey = key.size() > kBlock ? std::string_view(longKeyDigest) : key;
     unsigned char block[kBlock] = {};
-    if (key.size() > kBlock) {
-        hash({key}, block, "BCryptCreateHash failed");
-    } else {
-        std::memcpy(block, key.data(), key.size());
-    }
+    if (!blockKey.empty()) std::memcpy(block, blockKey.data(), blockKey.size());
     unsigned char pad[kBlock];
     for (std::size_t i = 0; i < kBlock; ++i) pad[i] = block[i] ^ 0x36;
     unsigned char inner[EVP_MAX_MD_SIZE];
@@ -103,6 +102,7 @@ std::string HmacSha256(std::string_view data, std::string_view key) {
     hash({view(pad, kBlock), view(inner, 32)}, tag, "BCryptFinishHash failed");
     OPENSSL_cleanse(block, sizeof block);
     OPENSSL_cleanse(pad, sizeof pad);
+    OPENSSL_cleanse(longKeyDigest.data(), longKeyDigest.size());
     return std::string(reinterpret_cast<char*>(tag), 32);
 }
 

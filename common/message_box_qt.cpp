@@ -1,4 +1,5 @@
 #include "common/message_box_qt.h"
+#include "common/qt_text.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -10,9 +11,6 @@
 
 namespace {
 
-QString ToQString(const WString& text) {
-    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 // Declining is the safe answer when nobody can be asked.
 MessageAnswer DefaultAnswer(MessageButtons buttons) {

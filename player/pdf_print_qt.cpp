@@ -1,4 +1,5 @@
 #include "player/pdf_print_qt.h"
+#include "common/qt_text.h"
 
 #include <QUrl>
 
@@ -17,7 +18,6 @@ constexpr std::size_t kChunkBytes = 64 * 1024;
 
 PdfPrintResult Failed(std::string why) { return PdfPrintResult{false, std::move(why)}; }
 
-QString ToQString(const WString& text) { return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())); }
 
 std::string CupsError() {
     const char* text = cupsLastErrorString();

@@ -1,4 +1,5 @@
 #include "player/player_window_qt.h"
+#include "common/qt_text.h"
 #include "player/window_icon_qt.h"
 
 #include <QApplication>
@@ -23,7 +24,6 @@
 #include "player/webview_host_qt.h"
 
 namespace {
-QString ToQString(const WString& text) { return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())); }
 constexpr int kWidth = 1280;
 constexpr int kHeight = 720;
 } // namespace

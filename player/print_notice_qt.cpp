@@ -1,4 +1,5 @@
 #include "player/print_notice_qt.h"
+#include "common/qt_text.h"
 
 #include <QEvent>
 #include <QLabel>
@@ -10,7 +11,6 @@
 
 namespace {
 
-QString ToQString(const WString& text) { return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())); }
 
 // Keeps the notice at the window's bottom centre while the window changes size.
 class NoticePlacer : public QObject {

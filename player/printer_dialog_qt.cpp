@@ -1,4 +1,5 @@
 #include "player/printer_dialog_qt.h"
+#include "common/qt_text.h"
 
 #include <QApplication>
 #include <QFontMetrics>
@@ -9,7 +10,6 @@
 
 namespace {
 
-QString ToQString(const WString& text) { return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())); }
 
 QString Rgb(const DialogColour& c) { return QStringLiteral("rgb(%1,%2,%3)").arg(c.red).arg(c.green).arg(c.blue); }
 

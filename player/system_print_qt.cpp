@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "common/debug_log.h"
+#include "common/qt_text.h"
 #include "links/player_content.h"
 #include "player/browser_page_qt.h"
 #include "player/page_builder.h"
@@ -28,8 +29,6 @@ namespace WebView {
 
 namespace {
 
-WString FromQString(const QString& text) { return WString(reinterpret_cast<const char16_t*>(text.utf16()), text.size()); }
-QString ToQString(const WString& text) { return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())); }
 
 std::vector<PrinterInfo> InstalledPrinters() {
     std::vector<WString> names;

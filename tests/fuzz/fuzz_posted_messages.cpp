@@ -6,13 +6,13 @@
 #include <QJsonDocument>
 #include <QString>
 
+#include "common/qt_text.h"
 #include "fuzz_support.h"
 #include "player/web_bridge_qt.h"
 #include "player/web_messages.h"
 
 namespace {
 
-WString FromQString(const QString& text) { return WString(reinterpret_cast<const char16_t*>(text.utf16()), text.size()); }
 
 void Dispatch(const QString& text) {
     int actions = 0;
