@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLoggingCategory>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
 
 #include <cstdlib>
 #include <filesystem>
@@ -71,9 +73,44 @@ std::string LocalXServerName() {
     return name;
 }
 
+bool HasSwitch(std::string_view switches, std::string_view name) {
+    for (const std::string& sw : SplitSwitches(switches))
+        if (sw == name) return true;
+    return false;
+}
+
 bool IsExecutableFile(const QString& path) {
     const QFileInfo info(path);
     return info.isFile() && info.isExecutable();
+}
+
+// The two lines Qt and Qt WebEngine print when the OpenGL they probe for
+// at start-up is not there: here it is left out on purpose.
+QtMessageHandler gPreviousHandler = nullptr;
+void DropNoOpenGlNotes(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    const QString text = message.trimmed();
+    if (type == QtWarningMsg &&
+        (text == QLatin1String("QXcbIntegration: Cannot create platform OpenGL context, neither GLX nor EGL are enabled") ||
+         text == QLatin1String("No suitable graphics backend found")))
+        return;
+    if (gPreviousHandler != nullptr) gPreviousHandler(type, context, message);
+}
+
+// Without a GPU, OpenGL is Mesa's software rasteriser, which loads and
+// compiles its shaders at start-up (a fifth of a second here) only to copy
+// frames the browser already draws in software: the window shows them
+// through Qt Quick's software renderer instead, with no OpenGL at all.
+// A user's own choice of renderer still wins.
+bool gOpenGlLeftOut = false;
+void UseSoftwareWindowRendering() {
+    for (const char* chosen : {"QT_QUICK_BACKEND", "QSG_RHI_BACKEND"})
+        if (!EnvOrEmpty(chosen).empty()) return;
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    if (EnvOrEmpty("QT_XCB_GL_INTEGRATION").empty()) {
+        ::setenv("QT_XCB_GL_INTEGRATION", "none", 1);
+        gOpenGlLeftOut = true;
+    }
+    if (EnvOrEmpty("QT_XCB_GL_INTEGRATION") == "none") gPreviousHandler = qInstallMessageHandler(DropNoOpenGlNotes);
 }
 
 } // namespace
@@ -126,14 +163,29 @@ void PrepareBrowserProcessEnvironment(std::string_view extraSwitches) {
         // Below QT_LOGGING_RULES in precedence: a user's own rules still win.
         QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext=false"));
     }
-    const std::string flags = ComposeChromiumFlags(WideToUtf8(BrowserSwitches()), extra, DisplayLacksGpu());
-    ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.c_str(), 1);
     // Chromium's sandbox refuses to start as root.
     if (::geteuid() == 0) ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
+    const std::string profileSwitches = WideToUtf8(BrowserSwitches());
+    // Without a sandbox the zygote only stands between the browser and its
+    // first page: one more process to start before the page's own.
+    if (!EnvOrEmpty("QTWEBENGINE_DISABLE_SANDBOX").empty() || HasSwitch(profileSwitches, "--no-sandbox") ||
+        HasSwitch(extra, "--no-sandbox"))
+        extra += " --no-zygote";
+    const bool noGpu = DisplayLacksGpu();
+    const std::string flags = ComposeChromiumFlags(profileSwitches, extra, noGpu);
+    ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.c_str(), 1);
+    if (noGpu) UseSoftwareWindowRendering();
     // This variable would open a dev tools port to any local program.
     ::unsetenv("QTWEBENGINE_REMOTE_DEBUGGING");
     // Qt WebEngine renders through contexts shared with the application's.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+}
+
+void ForgetProcessOnlySettings() {
+    // Read by then (the engine asked for OpenGL while the application was
+    // made); the programs the player starts choose their own.
+    if (gOpenGlLeftOut) ::unsetenv("QT_XCB_GL_INTEGRATION");
+    gOpenGlLeftOut = false;
 }
 
 } // namespace WebView

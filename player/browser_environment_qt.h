@@ -8,12 +8,18 @@
 namespace WebView {
 
 // Sets the Chromium switches (the profile's, plus --disable-gpu on a display
-// without a GPU), turns the sandbox off when running as root and makes sure
-// no remote debugging port is opened. Switches inherited from the
-// environment are dropped: the program takes no settings from outside.
+// without a GPU), turns the sandbox off (and with it the zygote) when
+// running as root and makes sure no remote debugging port is opened.
+// Switches inherited from the environment are dropped: the program takes no
+// settings from outside.
 // extraSwitches are for test programs (a fake camera). Call first thing in
 // main().
 void PrepareBrowserProcessEnvironment(std::string_view extraSwitches = {});
+// On a display without a GPU the window draws in software, without OpenGL
+// (the engine's frames are software ones there too). Once the QApplication
+// exists, this takes that choice out of the environment that the programs
+// the player starts (the desktop's opener, a relaunch) inherit.
+void ForgetProcessOnlySettings();
 
 // The switch list handed to Chromium: the extra switches, then the
 // profile's, without any that would open dev tools to other programs, plus

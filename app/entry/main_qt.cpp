@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
     if (!DisplayAvailable() && std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     WebView::PrepareBrowserProcessEnvironment();
     QApplication app(argc, argv);
+    WebView::ForgetProcessOnlySettings();
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(ProductIcon());
 

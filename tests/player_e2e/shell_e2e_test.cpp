@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QWebEngineView>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <clocale>
@@ -552,6 +553,68 @@ TEST(PlayerProgram, ARequiredUpdateEndsTheStartAndTakesTheEarlyBrowserWithIt) {
     }
     EXPECT_TRUE(left.empty()) << left.size() << " browser helpers outlived the program";
     for (const pid_t pid : left) kill(pid, SIGKILL);
+    while (waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
+}
+
+// On a display without a GPU (this one is Xvfb) the player draws with no
+// OpenGL at all and, its sandbox being off as root, starts its page without
+// a zygote: the video still shows in the window, and the log stays clean.
+TEST(PlayerProgram, WithoutAGpuTheVideoShowsWithNoOpenGlLoaded) {
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    QTemporaryDir scratch;
+    const std::string log = scratch.filePath(QStringLiteral("player.log")).toStdString();
+    const std::string link = WideToUtf8(TestSupport::SealLink("p", "video-1", "https://127.0.0.1:47443"));
+    const std::string program = Bin("tovani");
+    const pid_t player = fork();
+    ASSERT_GE(player, 0);
+    if (player == 0) {
+        freopen(log.c_str(), "w", stderr);
+        execl(program.c_str(), program.c_str(), link.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    const auto logText = [&] { return TestSupport::ReadFile(log); };
+    bool arrived = false;
+    for (int i = 0; i < 600 && !arrived; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        arrived = logText().find("navigation completed ok (media document)") != std::string::npos;
+    }
+    EXPECT_TRUE(arrived) << logText();
+    // The test video's colour bars reach the screen: fully saturated pixels.
+    const std::string shot = scratch.filePath(QStringLiteral("screen.png")).toStdString();
+    int saturated = 0;
+    for (int i = 0; arrived && i < 40 && saturated < 20000; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        TestSupport::RunProcess("/usr/bin/import", {"-window", "root", shot});
+        const QImage screen(QString::fromStdString(shot));
+        saturated = 0;
+        for (int y = 0; y < screen.height(); y += 4)
+            for (int x = 0; x < screen.width(); x += 4)
+                if (QColor(screen.pixel(x, y)).hsvSaturation() > 240 && QColor(screen.pixel(x, y)).value() > 200) ++saturated;
+        saturated *= 16;
+    }
+    EXPECT_GE(saturated, 20000) << "the video did not reach the screen";
+
+    const std::string maps = TestSupport::ReadFile("/proc/" + std::to_string(player) + "/maps");
+    ASSERT_FALSE(maps.empty());
+    for (const char* library : {"swrast_dri", "libLLVM", "libGLX_mesa"})
+        EXPECT_EQ(maps.find(library), std::string::npos) << library << " is loaded";
+    const std::vector<pid_t> helpers = BrowserHelpersBelowUs();
+    EXPECT_FALSE(helpers.empty());
+    for (const pid_t helper : helpers) {
+        std::string command = TestSupport::ReadFile("/proc/" + std::to_string(helper) + "/cmdline");
+        std::replace(command.begin(), command.end(), '\0', ' ');
+        if (geteuid() == 0) EXPECT_EQ(command.find("--type=zygote"), std::string::npos) << command;
+    }
+    for (const char* note : {"OpenGL", "graphics backend"}) EXPECT_EQ(logText().find(note), std::string::npos) << logText();
+
+    kill(player, SIGTERM);
+    for (int i = 0; i < 100 && waitpid(player, nullptr, WNOHANG) == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    kill(player, SIGKILL);
+    waitpid(player, nullptr, 0);
+    for (const pid_t pid : BrowserHelpersBelowUs()) kill(pid, SIGKILL);
     while (waitpid(-1, nullptr, WNOHANG) > 0) {
     }
     prctl(PR_SET_CHILD_SUBREAPER, 0);

@@ -24,5 +24,6 @@ int main(int argc, char** argv) {
     }
     WebView::PrepareBrowserProcessEnvironment("--use-fake-device-for-media-stream \"--host-resolver-rules=" + names + "\"");
     QApplication app(argc, argv);
+    WebView::ForgetProcessOnlySettings();
     return RUN_ALL_TESTS();
 }
