@@ -32,11 +32,7 @@ InitScreen::InitScreen() {
 
 InitScreen::~InitScreen() = default;
 
-bool InitScreen::CreateBrowser() {
-    // Visible from the start: its loading text is what the user sees while
-    // the browser comes up, and a start page that never completes must not
-    // leave the player without a window.
-    show();
+void InitScreen::MakeHost() {
     host_ = std::make_unique<WebView::WebViewHost>();
     host_->onWebMessage = [this](const WString& message) { OnMessage(message); };
     host_->onNavigationStarting = [](const WString&, bool&) {};
@@ -45,6 +41,20 @@ bool InitScreen::CreateBrowser() {
         for (const auto& [name, value] : InitScreenRequestHeaders()) request.SetHeader(name, value);
     };
     host_->onReady = [this](bool success) { OnReady(success); };
+}
+
+void InitScreen::PrepareBrowser() {
+    if (host_) return;
+    MakeHost();
+    WebView::StartEarly(*host_, this, WebView::UserDataFolder());
+}
+
+bool InitScreen::CreateBrowser() {
+    // Visible from here on: its loading text is what the user sees while
+    // the browser comes up, and a start page that never completes must not
+    // leave the player without a window.
+    show();
+    if (!host_) MakeHost();
     if (!host_->Initialize(this, WebView::UserDataFolder(), 3)) return false;
     host_->SetBounds(0, 0, width(), height());
     return true;

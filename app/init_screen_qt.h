@@ -17,6 +17,9 @@ public:
     InitScreen();
     ~InitScreen() override;
 
+    // Starts the browser in the window, neither shown; CreateBrowser then
+    // shows the window and waits for that browser.
+    void PrepareBrowser();
     // False when the browser cannot be brought up.
     bool CreateBrowser();
     WebView::WebViewHost* Host() const { return host_.get(); }
@@ -28,6 +31,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void MakeHost();
     void OnReady(bool success);
     void OnMessage(const WString& message);
     void OnNavigationCompleted();

@@ -11,6 +11,7 @@
 #include "player/shell_window_win.h"
 #include "player/user_data_win.h"
 #include "player/web_messages.h"
+#include "player/webview_host_win.h"
 
 namespace {
 
@@ -44,19 +45,14 @@ LRESULT CALLBACK InitWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     return BrowserWindowProcedure(init, window, message, wParam, lParam);
 }
 
-} // namespace
-
-bool RegisterInitWindowClass(HINSTANCE instance) {
-    return RegisterShellWindowClass(instance, kInitWindowClass, InitWindowProc);
+HWND MakeInitWindow(HINSTANCE instance, bool visible) {
+    const WString title = ApplicationConstants.WindowTitle();
+    return CreateWindowExW(WS_EX_APPWINDOW, kInitWindowClass, reinterpret_cast<const wchar_t*>(title.c_str()),
+                           WS_OVERLAPPEDWINDOW | (visible ? WS_VISIBLE : 0), CW_USEDEFAULT, CW_USEDEFAULT, 1024, 768,
+                           nullptr, nullptr, instance, nullptr);
 }
 
-bool CreateInitScreen(HINSTANCE instance) {
-    const WString title = ApplicationConstants.WindowTitle();
-    init.window = CreateWindowExW(WS_EX_APPWINDOW, kInitWindowClass, reinterpret_cast<const wchar_t*>(title.c_str()),
-                                 WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, 1024, 768, nullptr,
-                                 nullptr, instance, nullptr);
-    if (init.window == nullptr) return false;
-    const WString userData = WebView::UserDataFolder();
+void MakeInitHost() {
     init.host = std::make_unique<WebView::WebViewHost>();
     init.host->onWebMessage = OnMessage;
     init.host->onNavigationStarting = [](const WString&, bool&) {};
@@ -65,6 +61,34 @@ bool CreateInitScreen(HINSTANCE instance) {
         for (const auto& [name, value] : InitScreenRequestHeaders()) request.SetHeader(name, value);
     };
     init.host->onReady = OnReady;
+}
+
+} // namespace
+
+bool RegisterInitWindowClass(HINSTANCE instance) {
+    return RegisterShellWindowClass(instance, kInitWindowClass, InitWindowProc);
+}
+
+void StartInitBrowserEarly(HINSTANCE instance) {
+    if (init.window != nullptr) return;
+    init.window = MakeInitWindow(instance, false);
+    if (init.window == nullptr) return;
+    MakeInitHost();
+    WebView::StartEarly(*init.host, init.window, WebView::UserDataFolder());
+}
+
+bool CreateInitScreen(HINSTANCE instance) {
+    if (init.window == nullptr) {
+        init.window = MakeInitWindow(instance, true);
+    } else {
+        // The window the browser started in early shows now, at the init screen's place in the order.
+        ShowWindow(init.window, SW_SHOW);
+        UpdateWindow(init.window);
+    }
+    if (init.window == nullptr) return false;
+    const WString userData = WebView::UserDataFolder();
+    // The host started early in this window is the one waited for.
+    if (!init.host) MakeInitHost();
     const WindowBrowser::Start start = init.Initialize(userData);
     if (start == WindowBrowser::Start::Closed) return true;
     if (start == WindowBrowser::Start::Failed) return false;

@@ -9,7 +9,10 @@
 inline constexpr wchar_t kInitWindowClass[] = L"KelbroInitWindow";
 
 bool RegisterInitWindowClass(HINSTANCE instance);
-// Creates the window and its browser; false when either cannot be created.
+// Makes the window, not shown, and starts its browser in it, so that the
+// browser comes up while start-up waits on the service.
+void StartInitBrowserEarly(HINSTANCE instance);
+// Creates (or shows) the window and its browser; false when either cannot be created.
 bool CreateInitScreen(HINSTANCE instance);
 WebView::WebViewHost* InitScreenHost();
 HWND InitScreenWindow();

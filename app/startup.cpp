@@ -70,10 +70,13 @@ int RunStartup(StartupShell& shell, const std::vector<WString>& args, const WStr
 
     const WString link = FindSchemeLink(args, rawTail);
     const bool hasLink = HasSchemeLink(link);
+    // Unseen until its window shows; it comes up while the service is asked.
     if (hasLink) {
-        // Unseen until the frame shows; it comes up while the service is asked.
         DebugLog("Starting the player's browser early, unseen");
         shell.StartPlayerBrowserEarly();
+    } else {
+        DebugLog("Starting the start page's browser early, unseen");
+        shell.StartInitBrowserEarly();
     }
 
     DebugLog("Step 7: Initializing SSL pinning defaults");

@@ -27,6 +27,8 @@ public:
     // that the browser comes up while start-up waits on the service. What
     // was started and never shown goes when the shell does.
     virtual void StartPlayerBrowserEarly() {}
+    // The same for the init screen's browser and window, when there is no link.
+    virtual void StartInitBrowserEarly() {}
     // The empty player window, shown while the link is parsed.
     virtual void CreatePlayerFrame() = 0;
     virtual bool CreatePlayerWindow() = 0;

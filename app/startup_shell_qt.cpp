@@ -79,8 +79,16 @@ void QtStartupShell::OpenExternal(const WString& url) {
 }
 
 bool QtStartupShell::CreateInitScreen() {
-    initScreen_ = std::make_unique<InitScreen>();
+    if (!initScreen_) initScreen_ = std::make_unique<InitScreen>();
     return initScreen_->CreateBrowser();
+}
+
+void QtStartupShell::StartInitBrowserEarly() {
+    if (initScreen_) return;
+    initScreen_ = std::make_unique<InitScreen>();
+    // As for the player: from the event loop, while the first request waits.
+    InitScreen* screen = initScreen_.get();
+    QTimer::singleShot(0, screen, [screen] { screen->PrepareBrowser(); });
 }
 
 void QtStartupShell::StartPlayerBrowserEarly() {

@@ -84,6 +84,11 @@ bool WinStartupShell::CreateInitScreen() {
     return ::CreateInitScreen(instance_);
 }
 
+void WinStartupShell::StartInitBrowserEarly() {
+    RegisterInitWindowClass(instance_);
+    ::StartInitBrowserEarly(instance_);
+}
+
 void WinStartupShell::StartPlayerBrowserEarly() {
     if (playerWindow_ != nullptr) return;
     RegisterPlayerWindowClass(instance_);

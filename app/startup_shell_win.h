@@ -20,6 +20,7 @@ public:
     void OpenExternal(const WString& url) override;
     bool CreateInitScreen() override;
     void StartPlayerBrowserEarly() override;
+    void StartInitBrowserEarly() override;
     void CreatePlayerFrame() override;
     bool CreatePlayerWindow() override;
     [[noreturn]] void ShowLinkDiagnostic(const std::string& reason) override;

@@ -169,7 +169,11 @@ TEST(Startup, OtherLinkFailuresEndInTheDiagnostic) {
 TEST(Startup, TheBrowserStartsFirstAndTheLinksRequestsShareOneConnection) {
     struct EarlyShell : ScriptedShell {
         void StartPlayerBrowserEarly() override { events.push_back("early"); }
+        void StartInitBrowserEarly() override { events.push_back("early-init"); }
     };
+    EarlyShell noLink;
+    EXPECT_EQ(Start(noLink, {u"tovani"}), 0);
+    EXPECT_EQ(noLink.events, Expect({"splash", "runtime", "early-init", "register", "init", "loop", "shutdown"}));
     // What the service's platform listener sees of one start (asked over plain HTTP, which counts nowhere).
     const auto counts = [](const char* what) {
         HttpClient plain;

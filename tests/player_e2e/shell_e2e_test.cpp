@@ -195,6 +195,22 @@ TEST_F(InitScreenTest, StartPageWithABarThatNavigatesAndKeepsItsPlace) {
     EXPECT_TRUE(WaitFor([&] { return !screen->FullscreenActive() && !screen->isFullScreen(); }, 5000));
 }
 
+// Started early, the init screen's browser comes up unseen and is the one
+// the window then shows with the start page.
+TEST_F(InitScreenTest, ABrowserStartedEarlyIsTheOneShown) {
+    screen = std::make_unique<InitScreen>();
+    screen->PrepareBrowser();
+    WebView::WebViewHost* early = screen->Host();
+    ASSERT_NE(early, nullptr);
+    Pump(300);
+    EXPECT_FALSE(screen->isVisible());
+    ASSERT_TRUE(screen->CreateBrowser());
+    EXPECT_TRUE(screen->isVisible());
+    EXPECT_EQ(screen->Host(), early);
+    ASSERT_TRUE(WaitFor([&] { return BarReady(); }));
+    EXPECT_EQ(Path(), Text("/start"));
+}
+
 TEST(Splash, ShownOnceCentredTopmostAndTransparent) {
     ShowSplash();
     QWidget* splash = SplashWindow();

@@ -237,6 +237,10 @@ TEST_F(PlayerProgram, WithoutALinkTheInitScreenShowsTheStartPage) {
     ASSERT_TRUE(run.ended);
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_TRUE(Has(run.log, "Step 9: hasSchemeArgs=0"));
+    // Its browser came up, unseen, while the service was asked.
+    const auto at = [&run](const char* line) { return std::find(run.log.begin(), run.log.end(), line) - run.log.begin(); };
+    EXPECT_LT(at("Starting the start page's browser early, unseen"), at("Step 7: Loading dynamic pins synchronously"))
+        << ::testing::PrintToString(run.log);
     ASSERT_NE(screen, nullptr);
     EXPECT_EQ(rect.right - rect.left, 1024);
     EXPECT_EQ(rect.bottom - rect.top, 768);
