@@ -24,5 +24,10 @@ std::optional<std::string> SchemeEntryProgram(const std::string& entry);
 // mimeapps.list content with the scheme's default handler set to desktopFile,
 // every other line kept.
 std::string WithDefaultSchemeHandler(const std::string& mimeappsList, const std::string& desktopFile);
+#ifndef _WIN32
+// True for a program an entry may name: a path it can hold, an existing file
+// that nobody but the user (or root) can replace, nor any folder on its way.
+bool NobodyElseCanReplace(const std::string& program);
+#endif
 // mimeapps.list content without a default of the scheme that names desktopFile.
 std::string WithoutDefaultSchemeHandler(const std::string& mimeappsList, const std::string& desktopFile);

@@ -283,6 +283,8 @@ void RemoveUserEntry(const fs::path& entry, const fs::path& dataHome) {
 
 } // namespace
 
+bool NobodyElseCanReplace(const std::string& program) { return IsSoundProgram(program); }
+
 void RegisterUrlScheme() {
     const fs::path applications = XdgDir("XDG_DATA_HOME", ".local/share") / "applications";
     const fs::path config = XdgDir("XDG_CONFIG_HOME", ".config");
