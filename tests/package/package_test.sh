@@ -52,8 +52,10 @@ others_can_write_above() {
   done
   return 1
 }
+tree_registers=1
 if others_can_write_above "$build/bin/tovani"; then
   echo "package test: $build lies under a folder others can write; its copy registers nothing" >&2
+  tree_registers=0
 else
   grep -qs "$build/bin/tovani" "$tree_user/.local/share/applications/tovani-corvantiluxen.desktop" ||
     fail "the tree's copy did not register itself for its user"
@@ -105,7 +107,9 @@ if grep -rqs "/usr/bin/tovani" "$tree_user/.local/share/applications" "$tree_use
   echo "package test: the user's handlers still name the removed program" >&2
   exit 1
 fi
-as_user "$tree_user" timeout 60 "$build/bin/tovani" 'corvantiluxen:a:b' >>"$out/tree-run.log" 2>&1
-opened=$(as_user "$tree_user" timeout 60 xdg-open 'corvantiluxen:a:b' 2>&1)
-case $opened in *"Link Error"*) ;; *) echo "package test: after removal the tree's copy does not open links: $opened" >&2; exit 1 ;; esac
+if [ "$tree_registers" = 1 ]; then
+  as_user "$tree_user" timeout 60 "$build/bin/tovani" 'corvantiluxen:a:b' >>"$out/tree-run.log" 2>&1
+  opened=$(as_user "$tree_user" timeout 60 xdg-open 'corvantiluxen:a:b' 2>&1)
+  case $opened in *"Link Error"*) ;; *) echo "package test: after removal the tree's copy does not open links: $opened" >&2; exit 1 ;; esac
+fi
 echo "package test: built, installed, opened a link, removed"
