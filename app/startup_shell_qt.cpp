@@ -25,6 +25,18 @@ namespace {
 bool gNoticeShown = false;
 // The learner gave up waiting: nothing has been shown or kept yet.
 void GiveUp() { std::_Exit(1); }
+
+// Makes the window, unseen, and starts its browser from the event loop: the
+// engine's own start holds this thread for a while, and the first request's
+// wait turns that loop, so the request is on the network meanwhile. Showing
+// the window later starts the browser itself if it comes first.
+template <class Window>
+void StartUnseen(std::unique_ptr<Window>& window) {
+    if (window) return;
+    window = std::make_unique<Window>();
+    Window* made = window.get();
+    QTimer::singleShot(0, made, [made] { made->PrepareBrowser(); });
+}
 } // namespace
 
 QtStartupShell::QtStartupShell() {
@@ -83,23 +95,9 @@ bool QtStartupShell::CreateInitScreen() {
     return initScreen_->CreateBrowser();
 }
 
-void QtStartupShell::StartInitBrowserEarly() {
-    if (initScreen_) return;
-    initScreen_ = std::make_unique<InitScreen>();
-    // As for the player: from the event loop, while the first request waits.
-    InitScreen* screen = initScreen_.get();
-    QTimer::singleShot(0, screen, [screen] { screen->PrepareBrowser(); });
-}
+void QtStartupShell::StartInitBrowserEarly() { StartUnseen(initScreen_); }
 
-void QtStartupShell::StartPlayerBrowserEarly() {
-    if (player_) return;
-    player_ = std::make_unique<PlayerWindow>();
-    // The engine's own start holds this thread for a while: it runs from the
-    // event loop, which the first request's wait turns, so that the request
-    // is on the network meanwhile. The frame starts it itself if it comes first.
-    PlayerWindow* window = player_.get();
-    QTimer::singleShot(0, window, [window] { window->PrepareBrowser(); });
-}
+void QtStartupShell::StartPlayerBrowserEarly() { StartUnseen(player_); }
 
 void QtStartupShell::CreatePlayerFrame() {
     if (!player_) player_ = std::make_unique<PlayerWindow>();

@@ -106,11 +106,10 @@ void UseSoftwareWindowRendering() {
     for (const char* chosen : {"QT_QUICK_BACKEND", "QSG_RHI_BACKEND"})
         if (!EnvOrEmpty(chosen).empty()) return;
     QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-    if (EnvOrEmpty("QT_XCB_GL_INTEGRATION").empty()) {
-        ::setenv("QT_XCB_GL_INTEGRATION", "none", 1);
-        gOpenGlLeftOut = true;
-    }
-    if (EnvOrEmpty("QT_XCB_GL_INTEGRATION") == "none") gPreviousHandler = qInstallMessageHandler(DropNoOpenGlNotes);
+    const std::string integration = EnvOrEmpty("QT_XCB_GL_INTEGRATION");
+    gOpenGlLeftOut = integration.empty();
+    if (gOpenGlLeftOut) ::setenv("QT_XCB_GL_INTEGRATION", "none", 1);
+    if (gOpenGlLeftOut || integration == "none") gPreviousHandler = qInstallMessageHandler(DropNoOpenGlNotes);
 }
 
 } // namespace
@@ -168,8 +167,7 @@ void PrepareBrowserProcessEnvironment(std::string_view extraSwitches) {
     const std::string profileSwitches = WideToUtf8(BrowserSwitches());
     // Without a sandbox the zygote only stands between the browser and its
     // first page: one more process to start before the page's own.
-    if (!EnvOrEmpty("QTWEBENGINE_DISABLE_SANDBOX").empty() || HasSwitch(profileSwitches, "--no-sandbox") ||
-        HasSwitch(extra, "--no-sandbox"))
+    if (!EnvOrEmpty("QTWEBENGINE_DISABLE_SANDBOX").empty() || HasSwitch(profileSwitches + ' ' + extra, "--no-sandbox"))
         extra += " --no-zygote";
     const bool noGpu = DisplayLacksGpu();
     const std::string flags = ComposeChromiumFlags(profileSwitches, extra, noGpu);
