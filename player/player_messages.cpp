@@ -15,6 +15,10 @@ WString PrintNotice(PrintOutcome outcome) {
     return u"Printing failed.\nتعذرت الطباعة.";
 }
 
+WString ContentRecovering() {
+    return u"The content stopped unexpectedly and is being reloaded...\nتوقف المحتوى بشكل غير متوقع، وتجري إعادة تحميله...";
+}
+
 WString PlayerInitFailed() { return u"Failed to initialize WebView2.\nPlease restart the application."; }
 
 } // namespace Messages

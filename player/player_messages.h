@@ -13,5 +13,8 @@ WString PlayerInitFailed();
 // The window's notice after a print, English then Arabic: printed, printer
 // unavailable, or failed; nothing for a cancelled print.
 WString PrintNotice(PrintOutcome outcome);
+// While the content comes back after the browser's page (or whole browser)
+// process ended under it, English then Arabic.
+WString ContentRecovering();
 
 } // namespace Messages
