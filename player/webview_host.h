@@ -19,6 +19,11 @@ public:
     virtual void SetHeader(const WString& name, const WString& value) = 0;
 };
 
+// A browser process that ended under a ready host: the page's renderer (the
+// view lives on and can load again) or the whole browser (this host is dead
+// and its owner makes a new one).
+enum class BrowserProcessFailure { Page, Browser };
+
 class WebViewHost {
 public:
     WebViewHost();
@@ -31,6 +36,8 @@ public:
     std::function<void(const WString& message)> onWebMessage;
     std::function<void(bool success)> onReady;
     std::function<void(bool isSuccess, int webErrorStatus)> onNavigationCompleted;
+    // Told from the event loop, never inside a call of the owner's.
+    std::function<void(BrowserProcessFailure failure)> onProcessFailed;
 
     // Creates the browser inside parent with the given per-user data folder and
     // returns once it is ready (onReady(true) has run) or has failed for good.

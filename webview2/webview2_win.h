@@ -158,6 +158,12 @@ TOVANI_WV2_IID(ICoreWebView2PrintCompletedHandler, 0x8FD80075, 0xED08, 0x42DB, 0
                0x46, 0x1E)
 TOVANI_WV2_IID(ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler, 0xB99369F3, 0x9B11, 0x47B5, 0xBC,
                0x6F, 0x8E, 0x78, 0x95, 0xFC, 0xEA, 0x17)
+TOVANI_WV2_IID(ICoreWebView2ProcessFailedEventHandler, 0x79E0AEA4, 0x990B, 0x42D9, 0xAA, 0x1D, 0x0F, 0xCC, 0x2E, 0x5B,
+               0xC7, 0xF1)
+TOVANI_WV2_IID(ICoreWebView2ProcessFailedEventArgs, 0x8155A9A4, 0x1474, 0x4A86, 0x8C, 0xAE, 0x15, 0x1B, 0x0F, 0xA6, 0xB8,
+               0xCA)
+TOVANI_WV2_IID(ICoreWebView2ContainsFullScreenElementChangedEventHandler, 0xE45D98B1, 0xAFEF, 0x45BE, 0x8B, 0xAF, 0x6C,
+               0x77, 0x28, 0x86, 0x7F, 0x73)
 TOVANI_WV2_IID(ICoreWebView2EnvironmentOptions, 0x2FDE08A8, 0x1E9A, 0x4766, 0x8C, 0x05, 0x95, 0xA9, 0xCE, 0xB9, 0xD1,
                0xC5)
 
@@ -204,6 +210,17 @@ struct ICoreWebView2NavigationStartingEventArgs : IUnknown { // slot 3
     TOVANI_WV2_METHOD(get_Cancel)(BOOL* cancel) = 0;
     TOVANI_WV2_METHOD(put_Cancel)(BOOL cancel) = 0;
     TOVANI_WV2_METHOD(get_NavigationId)(UINT64* id) = 0;
+};
+
+// What ended: the whole browser process, or a page's renderer (among others).
+using COREWEBVIEW2_PROCESS_FAILED_KIND = std::int32_t;
+inline constexpr COREWEBVIEW2_PROCESS_FAILED_KIND COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED = 0;
+inline constexpr COREWEBVIEW2_PROCESS_FAILED_KIND COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED = 1;
+inline constexpr COREWEBVIEW2_PROCESS_FAILED_KIND COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE = 2;
+inline constexpr COREWEBVIEW2_PROCESS_FAILED_KIND COREWEBVIEW2_PROCESS_FAILED_KIND_FRAME_RENDER_PROCESS_EXITED = 3;
+
+struct ICoreWebView2ProcessFailedEventArgs : IUnknown { // slot 3
+    TOVANI_WV2_METHOD(get_ProcessFailedKind)(COREWEBVIEW2_PROCESS_FAILED_KIND* kind) = 0;
 };
 
 struct ICoreWebView2NavigationCompletedEventArgs : IUnknown { // slot 3
@@ -316,6 +333,13 @@ struct ICoreWebView2PrintCompletedHandler : IUnknown {
 };
 struct ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler : IUnknown {
     TOVANI_WV2_METHOD(Invoke)(HRESULT errorCode, LPCWSTR id) = 0;
+};
+struct ICoreWebView2ProcessFailedEventHandler : IUnknown {
+    TOVANI_WV2_METHOD(Invoke)(ICoreWebView2* sender, ICoreWebView2ProcessFailedEventArgs* args) = 0;
+};
+// The event carries no arguments of its own (null): the view tells the state.
+struct ICoreWebView2ContainsFullScreenElementChangedEventHandler : IUnknown {
+    TOVANI_WV2_METHOD(Invoke)(ICoreWebView2* sender, IUnknown* args) = 0;
 };
 
 // ---- Settings ----------------------------------------------------------------
@@ -445,7 +469,8 @@ struct ICoreWebView2 : IUnknown { // slot 3
     TOVANI_WV2_METHOD(add_PermissionRequested)(ICoreWebView2PermissionRequestedEventHandler*,
                                                EventRegistrationToken*) = 0; // slot 23
     TOVANI_WV2_METHOD(remove_PermissionRequested)(EventRegistrationToken) = 0;
-    TOVANI_WV2_METHOD(add_ProcessFailed)(void*, EventRegistrationToken*) = 0;
+    TOVANI_WV2_METHOD(add_ProcessFailed)(ICoreWebView2ProcessFailedEventHandler*,
+                                         EventRegistrationToken*) = 0; // slot 25
     TOVANI_WV2_METHOD(remove_ProcessFailed)(EventRegistrationToken) = 0;
     TOVANI_WV2_METHOD(AddScriptToExecuteOnDocumentCreated)(
         LPCWSTR script, ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler* handler) = 0; // slot 27
@@ -475,7 +500,8 @@ struct ICoreWebView2 : IUnknown { // slot 3
     TOVANI_WV2_METHOD(AddHostObjectToScript)(LPCWSTR name, VARIANT* object) = 0;
     TOVANI_WV2_METHOD(RemoveHostObjectFromScript)(LPCWSTR name) = 0;
     TOVANI_WV2_METHOD(OpenDevToolsWindow)() = 0;
-    TOVANI_WV2_METHOD(add_ContainsFullScreenElementChanged)(void*, EventRegistrationToken*) = 0;
+    TOVANI_WV2_METHOD(add_ContainsFullScreenElementChanged)(ICoreWebView2ContainsFullScreenElementChangedEventHandler*,
+                                                            EventRegistrationToken*) = 0; // slot 52
     TOVANI_WV2_METHOD(remove_ContainsFullScreenElementChanged)(EventRegistrationToken) = 0;
     TOVANI_WV2_METHOD(get_ContainsFullScreenElement)(BOOL* value) = 0;
     TOVANI_WV2_METHOD(add_WebResourceRequested)(ICoreWebView2WebResourceRequestedEventHandler*,
