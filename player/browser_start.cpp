@@ -40,16 +40,26 @@ bool RunHostStart(const WString& userDataFolder, const HostStartSteps& steps,
 
 } // namespace WebView
 
-void LoadPlayerContent(WebView::WebViewHost& host) {
-    host.ConfigureForProduction();
-    const PlayerLoadPlan plan = PlanPlayerLoad(PlayerContent);
-    for (const WString& script : plan.documentScripts) host.AddScriptToExecuteOnDocumentCreated(script);
+namespace {
+void NavigateToContent(WebView::WebViewHost& host, const PlayerLoadPlan& plan) {
     if (plan.load == PlayerLoadPlan::Load::NavigateToString) {
         host.NavigateToString(plan.target);
     } else {
         host.NavigateTo(plan.target);
     }
 }
+} // namespace
+
+void LoadPlayerContent(WebView::WebViewHost& host) {
+    host.ConfigureForProduction();
+    const PlayerLoadPlan plan = PlanPlayerLoad(PlayerContent);
+    for (const WString& script : plan.documentScripts) host.AddScriptToExecuteOnDocumentCreated(script);
+    NavigateToContent(host, plan);
+}
+
+void ReloadPlayerContent(WebView::WebViewHost& host) { NavigateToContent(host, PlanPlayerLoad(PlayerContent)); }
+
+void ReloadInitScreen(WebView::WebViewHost& host) { host.NavigateTo(StartPageUrl()); }
 
 void LoadInitScreen(WebView::WebViewHost& host) {
     host.ConfigureForProduction();

@@ -45,6 +45,11 @@ void LoadPlayerContent(WebView::WebViewHost& host);
 // The init screen's: production settings, the navigation bar, the start page.
 void LoadInitScreen(WebView::WebViewHost& host);
 
+// The same loads again on a view that keeps its scripts (its page's process
+// ended under it): only the navigation.
+void ReloadPlayerContent(WebView::WebViewHost& host);
+void ReloadInitScreen(WebView::WebViewHost& host);
+
 // The init screen's navigation-bar messages on its host; the fullscreen
 // toggle belongs to the window.
 void InitScreenMessageHandler(WebView::WebViewHost& host, const WString& message,
