@@ -19,6 +19,18 @@ namespace {
 WindowBrowser init;
 bool fullscreenActive = false;
 WINDOWPLACEMENT savedPlacement{};
+ElementFullscreen elementFullscreen;
+
+void OnFullScreenElement(bool on) { SetElementFullscreen(init.window, elementFullscreen, on, fullscreenActive); }
+
+void ToggleFullscreen() {
+    // Already covering the screen for a page element: the toggle takes that over.
+    if (!fullscreenActive && TakeOverElementFullscreen(elementFullscreen, &savedPlacement)) {
+        fullscreenActive = true;
+        return;
+    }
+    ToggleInitScreenFullscreen(init.window, fullscreenActive, savedPlacement);
+}
 
 void OnReady(bool success) {
     // Closed by the user while the browser came up: nothing to show, no error.
@@ -33,12 +45,13 @@ void OnReady(bool success) {
 
 // Every completed navigation, whatever its outcome, brings the window forward.
 void OnNavigationCompleted(bool, int) {
+    init.EndRecovery();
     CloseSplash();
     BringToFront(init.window);
 }
 
 void OnMessage(const WString& message) {
-    if (init.host) InitScreenMessageHandler(*init.host, message, [] { ToggleInitScreenFullscreen(init.window, fullscreenActive, savedPlacement); });
+    if (init.host) InitScreenMessageHandler(*init.host, message, ToggleFullscreen);
 }
 
 LRESULT CALLBACK InitWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -61,6 +74,12 @@ void MakeInitHost() {
         for (const auto& [name, value] : InitScreenRequestHeaders()) request.SetHeader(name, value);
     };
     init.host->onReady = OnReady;
+    // A new page has no element in fullscreen.
+    SetElementFullscreen(init.window, elementFullscreen, false, fullscreenActive);
+    WebView::SetFullScreenElementHandler(*init.host, OnFullScreenElement);
+    init.host->onProcessFailed = [](WebView::BrowserProcessFailure failure) { init.OnProcessFailed(failure); };
+    init.makeHost = MakeInitHost;
+    init.reload = ReloadInitScreen;
 }
 
 } // namespace

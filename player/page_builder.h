@@ -23,6 +23,12 @@ WString PageScriptWrapper(const WString& pageScript);
 // What the player's ready handler does with a content, in order: register
 // each script for every document, then either navigate to `target` (with
 // identity headers) or load `target` as the page's HTML.
+// Where a page given as text lives, on both systems: an https origin under a
+// reserved name that never resolves, so the page is a secure context that
+// may embed https frames and sends them a referrer, and a relative address
+// in it reaches no server.
+inline constexpr char16_t kStringPageBase[] = u"https://tovani.invalid/";
+
 struct PlayerLoadPlan {
     std::vector<WString> documentScripts;
     enum class Load { NavigateTo, NavigateToString } load = Load::NavigateTo;

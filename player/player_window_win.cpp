@@ -24,6 +24,15 @@ namespace {
 WindowBrowser player;
 bool playerShown = false;
 bool playerFullscreen = false;
+ElementFullscreen elementFullscreen;
+
+void OnFullScreenElement(bool on) { SetElementFullscreen(player.window, elementFullscreen, on, playerFullscreen); }
+
+void ToggleFullscreen() {
+    // The window's own fullscreen takes over the screen an element covers.
+    if (!playerFullscreen) TakeOverElementFullscreen(elementFullscreen);
+    TogglePlayerFullscreen(player.window, playerFullscreen);
+}
 
 void ShowPlayer() {
     playerShown = true;
@@ -45,8 +54,8 @@ void OnReady(bool success) {
 void OnMessage(const WString& message) {
     DispatchPlayerMessage(message, playerShown,
                           PlayerMessageActions{
-                              .print = [] { player.Print(); },
-                              .toggleFullscreen = [] { TogglePlayerFullscreen(player.window, playerFullscreen); },
+                              .print = [] { player.RequestPrint(); },
+                              .toggleFullscreen = ToggleFullscreen,
                               .show = [] { ShowWindow(player.window, SW_SHOW); UpdateWindow(player.window); },
                           });
 }
@@ -76,6 +85,13 @@ void MakePlayerHost(HWND window) {
     player.host->onWebResourceRequested = YouTubeRefererRule;
     player.host->onNavigationStarting = NavigationPolicy;
     player.host->onReady = OnReady;
+    // A new page has no element in fullscreen.
+    SetElementFullscreen(window, elementFullscreen, false, playerFullscreen);
+    WebView::SetFullScreenElementHandler(*player.host, OnFullScreenElement);
+    player.host->onProcessFailed = [](WebView::BrowserProcessFailure failure) { player.OnProcessFailed(failure); };
+    player.host->onNavigationCompleted = [](bool, int) { player.EndRecovery(); };
+    player.makeHost = [] { MakePlayerHost(player.window); };
+    player.reload = ReloadPlayerContent;
 }
 } // namespace
 

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "player/browser_rules.h"
+#include "player/page_builder.h"
 #include "player/webview_host.h"
 
 class QWebEngineView;
@@ -20,11 +21,6 @@ BrowserPage* PageOf(const WebViewHost& host);
 QWebEngineProfile* ProfileOf(const WebViewHost& host);
 // The host's print requests, for the printer choice (never null).
 std::shared_ptr<PrintGate> PrintGateOf(const WebViewHost& host);
-
-// Where the page built by NavigateToString lives: an https origin under a
-// reserved name that never resolves, so the page is a secure context that
-// may embed https frames, and a relative address in it reaches no server.
-inline constexpr char16_t kStringPageBase[] = u"https://tovani.invalid/";
 
 // The host's checks of browser traffic: the look at a pinned host (by
 // default ProbeBrowserHost on the request's port) and the notice for a

@@ -5,6 +5,7 @@
 #include "common/debug_log.h"
 #include "common/url_host.h"
 #include "player/browser_start.h"
+#include "player/page_builder.h"
 #include "player/print_gate.h"
 #include "player/webview_host_win.h"
 #include "runtime/repair_win.h"
@@ -72,6 +73,44 @@ struct WebViewHost::Impl {
     std::shared_ptr<int> alive = std::make_shared<int>(0);
     bool started = false; // Initialize ran
     bool early = false;   // StartEarly ran
+
+    // Document scripts are ready only once the runtime has said so; a
+    // navigation asked for before then waits for them (the latest one wins).
+    int scriptsPending = 0;
+    std::function<void()> deferredNavigation;
+    // The page given as text, answered at kStringPageBase; pending from the
+    // call until its navigation starts.
+    WString stringPage;
+    bool stringPagePending = false;
+
+    void WhenScriptsReady(std::function<void()> navigate) {
+        if (scriptsPending == 0) {
+            navigate();
+            return;
+        }
+        deferredNavigation = std::move(navigate);
+    }
+    void ScriptSettled() {
+        if (scriptsPending > 0) --scriptsPending;
+        if (scriptsPending > 0 || !deferredNavigation) return;
+        std::function<void()> navigate = std::move(deferredNavigation);
+        deferredNavigation = nullptr;
+        navigate();
+    }
+    // The runtime reports the page given as text by an address of its own
+    // choosing (the served address, a data: address, about:blank); the
+    // owner's policy sees it as about:blank, as on Linux.
+    bool TakeStringPageStart(const WString& uri) {
+        if (!stringPagePending) return false;
+        if (uri != kStringPageBase && uri != u"about:blank" && uri.rfind(u"data:", 0) != 0) return false;
+        stringPagePending = false;
+        return true;
+    }
+    void AnswerStringPage(const WString& uri, ICoreWebView2WebResourceRequestedEventArgs* args);
+    void OnProcessFailed(ICoreWebView2ProcessFailedEventArgs* args);
+    // The owning window's part in a page element's own fullscreen.
+    std::function<void(bool)> onFullScreenElement;
+    void OnFullScreenElementChanged();
 
     // The state of the one creation: begun early or by Initialize, and
     // waited for by Initialize.
@@ -149,10 +188,15 @@ void WebViewHost::Impl::SetupEventHandlers() {
     webview->add_NavigationStarting(
         MakeHandler<ICoreWebView2NavigationStartingEventHandler>(
             [this](ICoreWebView2*, ICoreWebView2NavigationStartingEventArgs* args) {
-                if (!owner.onNavigationStarting || args == nullptr) return S_OK;
+                if (args == nullptr) return S_OK;
                 LPWSTR raw = nullptr;
                 if (FAILED(args->get_Uri(&raw)) || raw == nullptr) return S_OK;
-                const WString uri = Taken(raw);
+                if (!owner.onNavigationStarting) {
+                    TakeStringPageStart(Taken(raw));
+                    return S_OK;
+                }
+                WString uri = Taken(raw);
+                if (TakeStringPageStart(uri)) uri = u"about:blank";
                 bool cancel = false;
                 Guarded("onNavigationStarting", [&] { owner.onNavigationStarting(uri, cancel); });
                 if (cancel) args->put_Cancel(TRUE);
@@ -227,6 +271,23 @@ void WebViewHost::Impl::SetupEventHandlers() {
             alive)
             .get(),
         &token);
+    webview->add_ProcessFailed(MakeHandler<ICoreWebView2ProcessFailedEventHandler>(
+                                   [this](ICoreWebView2*, ICoreWebView2ProcessFailedEventArgs* args) {
+                                       OnProcessFailed(args);
+                                       return S_OK;
+                                   },
+                                   alive)
+                                   .get(),
+                               &token);
+    webview->add_ContainsFullScreenElementChanged(
+        MakeHandler<ICoreWebView2ContainsFullScreenElementChangedEventHandler>(
+            [this](ICoreWebView2*, IUnknown*) {
+                OnFullScreenElementChanged();
+                return S_OK;
+            },
+            alive)
+            .get(),
+        &token);
     if (auto view22 = Query<ICoreWebView2_22>(webview.get())) {
         view22->AddWebResourceRequestedFilterWithRequestSourceKinds(L"*", COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL,
                                                                     COREWEBVIEW2_WEB_RESOURCE_REQUEST_SOURCE_KINDS_ALL);
@@ -252,6 +313,11 @@ void WebViewHost::Impl::OnResourceRequested(ICoreWebView2WebResourceRequestedEve
     LPWSTR raw = nullptr;
     request->get_Uri(&raw);
     const WString uri = Taken(raw);
+    // The page given as text is answered here and never leaves the program.
+    if (ToLowerCopy(uri).rfind(kStringPageBase, 0) == 0) {
+        AnswerStringPage(uri, args);
+        return;
+    }
     HeaderRequest adapter(headers.get());
     // The pinned host is looked at where the request goes.
     const std::optional<UrlAuthority> authority = ReadAuthority(uri);
@@ -277,6 +343,54 @@ void WebViewHost::Impl::OnResourceRequested(ICoreWebView2WebResourceRequestedEve
     }
     if (uri.empty() || !owner.onWebResourceRequested) return;
     Guarded("onWebResourceRequested", [&] { owner.onWebResourceRequested(uri, adapter); });
+}
+
+void WebViewHost::Impl::AnswerStringPage(const WString& uri, ICoreWebView2WebResourceRequestedEventArgs* args) {
+    if (!environment) return;
+    ComPtr<IStream> content;
+    const bool page = uri == kStringPageBase && !stringPage.empty();
+    if (page) {
+        const std::string bytes = WideToUtf8(stringPage);
+        if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, content.Put())) || !content) return;
+        ULONG written = 0;
+        content->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written);
+        const LARGE_INTEGER start{};
+        content->Seek(start, STREAM_SEEK_SET, nullptr);
+    }
+    ComPtr<ICoreWebView2WebResourceResponse> response;
+    const HRESULT made =
+        page ? environment->CreateWebResourceResponse(content.get(), 200, L"OK", L"Content-Type: text/html; charset=utf-8",
+                                                      response.Put())
+             : environment->CreateWebResourceResponse(nullptr, 404, L"Not Found", L"Content-Type: text/plain",
+                                                      response.Put());
+    if (SUCCEEDED(made) && response) args->put_Response(response.get());
+}
+
+void WebViewHost::Impl::OnProcessFailed(ICoreWebView2ProcessFailedEventArgs* args) {
+    COREWEBVIEW2_PROCESS_FAILED_KIND kind = -1;
+    if (args == nullptr || FAILED(args->get_ProcessFailedKind(&kind))) return;
+    DebugLog("browser host: a browser process ended, kind " + std::to_string(kind));
+    BrowserProcessFailure failure = BrowserProcessFailure::Page;
+    switch (kind) {
+    case COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED: failure = BrowserProcessFailure::Browser; break;
+    case COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED:
+    case COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE:
+    case COREWEBVIEW2_PROCESS_FAILED_KIND_FRAME_RENDER_PROCESS_EXITED: break;
+    default: return; // helpers (GPU, utilities) the runtime brings back itself
+    }
+    // Whatever was waiting on this view's scripts waits for the owner's reload now.
+    if (failure == BrowserProcessFailure::Browser) {
+        scriptsPending = 0;
+        deferredNavigation = nullptr;
+    }
+    if (owner.onProcessFailed) Guarded("onProcessFailed", [&] { owner.onProcessFailed(failure); });
+}
+
+void WebViewHost::Impl::OnFullScreenElementChanged() {
+    BOOL contains = FALSE;
+    if (!webview || FAILED(webview->get_ContainsFullScreenElement(&contains))) return;
+    DebugLog(contains ? "browser host: a page element went fullscreen" : "browser host: a page element left fullscreen");
+    if (onFullScreenElement) Guarded("onFullScreenElement", [&] { onFullScreenElement(contains != FALSE); });
 }
 
 WebViewHost::WebViewHost() : impl_(std::make_unique<Impl>(*this)) {}
@@ -392,11 +506,36 @@ void WebViewHost::ConfigureForProduction() {
 }
 
 void WebViewHost::AddScriptToExecuteOnDocumentCreated(const WString& script) {
-    if (impl_->webview) impl_->webview->AddScriptToExecuteOnDocumentCreated(W(script), nullptr);
+    Impl& d = *impl_;
+    if (!d.webview) return;
+    ++d.scriptsPending;
+    auto handler = MakeHandler<ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler>(
+        [&d](HRESULT code, LPCWSTR) {
+            if (FAILED(code)) DebugLog("browser host: a document script was refused, code " + std::to_string(code));
+            d.ScriptSettled();
+            return S_OK;
+        },
+        d.alive);
+    const HRESULT hr = d.webview->AddScriptToExecuteOnDocumentCreated(W(script), handler.get());
+    if (FAILED(hr)) {
+        DebugLog("browser host: a document script could not be added, code " + std::to_string(hr));
+        d.ScriptSettled();
+    }
 }
+
+namespace {
+// With the identity headers where the address asks for them.
+void NavigateNow(WebViewHost::Impl& d, const WString& url);
+} // namespace
 
 void WebViewHost::NavigateTo(const WString& url) {
     Impl& d = *impl_;
+    if (!d.webview) return;
+    d.WhenScriptsReady([&d, url] { NavigateNow(d, url); });
+}
+
+namespace {
+void NavigateNow(WebViewHost::Impl& d, const WString& url) {
     if (!d.webview) return;
     const std::optional<std::vector<HeaderPair>> headers =
         NavigationHeaders(url, GetDeviceIdentity(), GetDeviceDescription());
@@ -416,13 +555,28 @@ void WebViewHost::NavigateTo(const WString& url) {
     }
     d.webview->Navigate(W(url));
 }
+} // namespace
 
 void WebViewHost::Navigate(const WString& url) {
-    if (impl_->webview) impl_->webview->Navigate(W(url));
+    Impl& d = *impl_;
+    if (!d.webview) return;
+    d.WhenScriptsReady([&d, url] {
+        if (d.webview) d.webview->Navigate(W(url));
+    });
 }
 
+// The page loads from its own https address, answered by the resource
+// handler: a page given as text would have an opaque origin, and its frames
+// no referrer (some embedded players refuse to play without one).
 void WebViewHost::NavigateToString(const WString& html) {
-    if (impl_->webview) impl_->webview->NavigateToString(W(html));
+    Impl& d = *impl_;
+    if (!d.webview) return;
+    d.WhenScriptsReady([&d, html] {
+        if (!d.webview) return;
+        d.stringPage = html;
+        d.stringPagePending = true;
+        if (FAILED(d.webview->Navigate(W(WString(kStringPageBase))))) d.stringPagePending = false;
+    });
 }
 
 bool WebViewHost::CanGoBack() const {
@@ -452,6 +606,22 @@ ICoreWebView2* ViewOf(const WebViewHost& host) { return host.impl()->webview.get
 std::shared_ptr<PrintGate> PrintGateOf(const WebViewHost& host) { return host.impl()->printGate; }
 
 void SetTrafficChecks(WebViewHost& host, TrafficChecks checks) { host.impl()->checks = std::move(checks); }
+
+void NotifyWindowMoved(WebViewHost& host) {
+    if (ICoreWebView2Controller* controller = host.impl()->controller.get()) controller->NotifyParentWindowPositionChanged();
+}
+
+void SetBrowserVisible(WebViewHost& host, bool visible) {
+    ICoreWebView2Controller* controller = host.impl()->controller.get();
+    if (controller == nullptr) return;
+    BOOL now = visible ? FALSE : TRUE;
+    if (SUCCEEDED(controller->get_IsVisible(&now)) && (now != FALSE) == visible) return;
+    controller->put_IsVisible(visible ? TRUE : FALSE);
+}
+
+void SetFullScreenElementHandler(WebViewHost& host, std::function<void(bool fullscreen)> handler) {
+    host.impl()->onFullScreenElement = std::move(handler);
+}
 
 void StartEarly(WebViewHost& host, HWND parent, const WString& userDataFolder) {
     WebViewHost::Impl& d = *host.impl();

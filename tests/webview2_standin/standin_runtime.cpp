@@ -80,6 +80,27 @@ std::string Hex(std::uint64_t value) {
     return buffer;
 }
 
+// The address the runtime reports for a page given as text.
+std::wstring DataAddress(const std::string& html) {
+    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out = "data:text/html;charset=utf-8;base64,";
+    std::size_t i = 0;
+    for (; i + 2 < html.size(); i += 3) {
+        const unsigned v = (static_cast<unsigned char>(html[i]) << 16) | (static_cast<unsigned char>(html[i + 1]) << 8) |
+                           static_cast<unsigned char>(html[i + 2]);
+        out += {alphabet[v >> 18], alphabet[(v >> 12) & 63], alphabet[(v >> 6) & 63], alphabet[v & 63]};
+    }
+    if (i < html.size()) {
+        unsigned v = static_cast<unsigned char>(html[i]) << 16;
+        if (i + 1 < html.size()) v |= static_cast<unsigned char>(html[i + 1]) << 8;
+        out += alphabet[v >> 18];
+        out += alphabet[(v >> 12) & 63];
+        out += i + 1 < html.size() ? alphabet[(v >> 6) & 63] : '=';
+        out += '=';
+    }
+    return std::wstring(out.begin(), out.end());
+}
+
 // FNV-1a over the UTF-8 bytes: the journal names scripts by this digest.
 std::uint64_t Digest(const std::string& bytes) {
     std::uint64_t h = 1469598103934665603ull;
@@ -227,12 +248,19 @@ struct Script {
     std::vector<std::pair<std::string, Action>> onLoad;
     // Navigations that fail with a web error status.
     std::vector<std::pair<std::string, int>> failures;
+    // The address NavigationStarting reports for a page given as text: the
+    // runtime gives a data: address; how it is spelled is not documented,
+    // so "about:blank" stays playable.
+    bool stringPageAsAboutBlank = false;
+    // How long a document script takes to be registered.
+    DWORD scriptDelayMs = 40;
 };
 
 HRESULT ParseHresult(const std::string& text) { return static_cast<HRESULT>(std::stoul(text, nullptr, 0)); }
 
 // One instruction per line:
 //   environment-fails HRESULT | environment-delay MS | controller-fails HRESULT
+//   string-page-address data|about:blank | script-delay MS
 //   print-status N | print-fails HRESULT | missing INTERFACE
 //   print-next status N | print-next fails HRESULT
 //   fail ADDRESS-PART WEB-ERROR-STATUS
@@ -279,6 +307,10 @@ Script ReadScript() {
             else if (words[0] == "print-next" && words.size() > 2 && words[1] == "fails")
                 script.nextPrints.push_back({ParseHresult(words[2]), 0});
             else if (words[0] == "missing" && words.size() > 1) script.missing.push_back(words[1]);
+            else if (words[0] == "string-page-address" && words.size() > 1)
+                script.stringPageAsAboutBlank = words[1] == "about:blank";
+            else if (words[0] == "script-delay" && words.size() > 1)
+                script.scriptDelayMs = static_cast<DWORD>(std::stoul(words[1]));
             else if (words[0] == "fail" && words.size() > 2) script.failures.push_back({words[1], std::stoi(words[2])});
             else if ((words[0] == "on" || words[0] == "once") && words.size() > 2) {
                 Action action;
@@ -619,6 +651,7 @@ struct Response : Object {
     std::wstring reason;
     std::wstring headers;
     bool hasContent = false;
+    std::string body; // the content, read when the response was made
 };
 
 HRESULT STDMETHODCALLTYPE ResponseGetStatus(Response* self, int* status) {
@@ -970,6 +1003,8 @@ struct View : Object {
     Handlers navigationStarting, navigationCompleted, webMessage, permission, newWindow, resource, download, saveAs;
     std::vector<std::pair<std::wstring, int>> filters;
     int scripts = 0;
+    int scriptsPending = 0; // added, not yet ready
+    std::string stringHtml;  // the page given as text, until it loads
     std::size_t prints = 0;
     bool closed = false;
     ~View() {
@@ -997,7 +1032,7 @@ bool FilterCovers(View* view, int context) {
 
 // One resource request through the player's handler; the journal line tells
 // what the request carried and how it was answered. True when answered.
-bool RunResourceRequest(View* view, Request* request, int context) {
+bool RunResourceRequest(View* view, Request* request, int context, std::string* body = nullptr) {
     if (!FilterCovers(view, context)) {
         Journal("WebResourceRequested not filtered " + Utf8(request->uri));
         return false;
@@ -1019,7 +1054,11 @@ bool RunResourceRequest(View* view, Request* request, int context) {
         if (reason) CoTaskMemFree(reason);
         if (*static_cast<Slot**>(args->response) == ResponseTable()) {
             const Response* response = static_cast<Response*>(args->response);
-            line += " [" + Utf8(response->headers) + "]" + (response->hasContent ? " with content" : " no content");
+            line += " [" + Utf8(response->headers) + "]" +
+                    (response->hasContent ? " with content fnv=" + Hex(Digest(response->body)) +
+                                                " length=" + std::to_string(response->body.size())
+                                          : " no content");
+            if (body) *body = response->body;
         }
         answered = true;
     } else {
@@ -1031,6 +1070,31 @@ bool RunResourceRequest(View* view, Request* request, int context) {
 }
 
 void PlayActions(View* view, const std::wstring& uri);
+
+// The frames a loaded document names, requested as a browser does: with the
+// document's origin as referrer when it has one (an https or http page),
+// none from a page with an opaque origin (data:, about:blank).
+void LoadFrames(View* view, const std::wstring& uri, const std::string& document) {
+    std::wstring referrer;
+    for (const wchar_t* scheme : {L"https://", L"http://"}) {
+        if (uri.rfind(scheme, 0) != 0) continue;
+        const std::size_t end = uri.find(L'/', wcslen(scheme));
+        referrer = end == std::wstring::npos ? uri + L"/" : uri.substr(0, end + 1);
+    }
+    for (std::size_t at = document.find("<iframe"); at != std::string::npos; at = document.find("<iframe", at + 1)) {
+        const std::size_t src = document.find("src=", at);
+        if (src == std::string::npos || src + 5 > document.size()) break;
+        const char quote = document[src + 4];
+        const std::size_t close = document.find(quote, src + 5);
+        if (close == std::string::npos) break;
+        const std::wstring frame = Wide(document.substr(src + 5, close - src - 5));
+        Request* request = NewRequest(frame, L"GET");
+        if (!referrer.empty()) HeadersSet(request->headers, L"Referer", referrer.c_str());
+        Journal("Frame " + Utf8(frame) + " referrer=" + (referrer.empty() ? std::string("(none)") : Utf8(referrer)));
+        RunResourceRequest(view, request, 1);
+        ReleaseSlot(request);
+    }
+}
 
 // A top-level navigation: starting (may be cancelled), the document's
 // request, the page, completion; then the page's scripted behaviour.
@@ -1052,10 +1116,17 @@ void RunNavigation(View* view, std::wstring uri, Request* request, bool historyS
         if (request) ReleaseSlot(request);
         return;
     }
-    if (uri != L"about:blank") {
+    // The document: a page given as text, or what its request brought (the
+    // host's own answer is the only content the stand-in knows).
+    std::string document;
+    const bool stringPage = uri == L"about:blank" || uri.rfind(L"data:", 0) == 0;
+    if (stringPage) {
+        document = view->stringHtml;
+    } else {
         if (request == nullptr) request = NewRequest(uri, L"GET");
-        RunResourceRequest(view, request, 1);
+        RunResourceRequest(view, request, 1, &document);
     }
+    view->stringHtml.clear();
     if (request) ReleaseSlot(request);
     for (const auto& [part, status] : CurrentScript().failures) {
         if (uri.find(Wide(part)) != std::wstring::npos) {
@@ -1070,8 +1141,11 @@ void RunNavigation(View* view, std::wstring uri, Request* request, bool historyS
             view->history.push_back(uri);
             view->historyIndex = static_cast<int>(view->history.size()) - 1;
         }
+        if (view->scriptsPending > 0)
+            Journal("ERROR document created without " + std::to_string(view->scriptsPending) + " of its scripts");
         Journal("Loaded " + Utf8(uri));
         Paint(view);
+        LoadFrames(view, uri, document);
     } else {
         Journal("Navigation failed " + Utf8(uri) + " status=" + std::to_string(completed->status));
     }
@@ -1079,6 +1153,14 @@ void RunNavigation(View* view, std::wstring uri, Request* request, bool historyS
     const bool loaded = completed->success != FALSE;
     ReleaseSlot(completed);
     if (loaded) PlayActions(view, uri);
+}
+
+// A script is ready only once its completion has been delivered; a
+// navigation issued before that may create its document without it.
+void CheckScriptsReady(View* view, const char* call) {
+    if (view->scriptsPending > 0)
+        Journal(std::string("ERROR ") + call + " before document scripts were ready: " +
+                std::to_string(view->scriptsPending) + " pending");
 }
 
 void NavigateLater(View* view, const std::wstring& uri, Request* request = nullptr) {
@@ -1182,13 +1264,16 @@ HRESULT STDMETHODCALLTYPE ViewGetSource(View* self, LPWSTR* uri) {
 HRESULT STDMETHODCALLTYPE ViewNavigate(View* self, LPCWSTR uri) {
     Journal("WebView.Navigate " + Utf8(Str(uri)));
     if (uri == nullptr || *uri == 0) return E_INVALIDARG;
+    CheckScriptsReady(self, "Navigate");
     NavigateLater(self, uri);
     return S_OK;
 }
 HRESULT STDMETHODCALLTYPE ViewNavigateToString(View* self, LPCWSTR html) {
     const std::string text = Utf8(Str(html));
     Journal("WebView.NavigateToString fnv=" + Hex(Digest(text)) + " length=" + std::to_string(text.size()));
-    NavigateLater(self, L"about:blank");
+    CheckScriptsReady(self, "NavigateToString");
+    self->stringHtml = text;
+    NavigateLater(self, CurrentScript().stringPageAsAboutBlank ? std::wstring(L"about:blank") : DataAddress(text));
     return S_OK;
 }
 
@@ -1218,13 +1303,21 @@ HRESULT STDMETHODCALLTYPE ViewAddScript(View* self, LPCWSTR script, void* handle
     if (handler && !AnswersItsInterface(handler, "ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler"))
         return E_NOINTERFACE;
     const std::wstring id = std::to_wstring(++self->scripts);
-    if (handler) {
-        AddRefForeign(handler);
-        LaterCallback([handler, id] {
-            InHandler([&] { CallSlot<HRESULT>(handler, 3, S_OK, id.c_str()); });
-            ReleaseForeign(handler);
+    // Registered a while later, from the message loop, with or without a
+    // handler to hear it.
+    ++self->scriptsPending;
+    if (handler) AddRefForeign(handler);
+    AddRefSlot(self);
+    LaterAfter(CurrentScript().scriptDelayMs, [self, handler, id] {
+        LaterCallback([self, handler, id] {
+            --self->scriptsPending;
+            if (handler) {
+                InHandler([&] { CallSlot<HRESULT>(handler, 3, S_OK, id.c_str()); });
+                ReleaseForeign(handler);
+            }
+            ReleaseSlot(self);
         });
-    }
+    });
     return S_OK;
 }
 HRESULT STDMETHODCALLTYPE ViewPostJson(View*, LPCWSTR json) {
@@ -1263,6 +1356,7 @@ HRESULT STDMETHODCALLTYPE ViewNavigateWithRequest(View* self, Request* request) 
     if (request == nullptr || request->vtable != RequestTable()) return E_INVALIDARG;
     Journal("WebView.NavigateWithWebResourceRequest " + Utf8(request->uri) + " " + Utf8(request->method) +
             " headers: " + HeaderText(request->headers));
+    CheckScriptsReady(self, "NavigateWithWebResourceRequest");
     AddRefSlot(request);
     NavigateLater(self, request->uri, request);
     return S_OK;
@@ -1463,6 +1557,12 @@ HRESULT STDMETHODCALLTYPE EnvCreateResponse(Environment*, IStream* content, int 
     response->reason = Str(reason);
     response->headers = Str(headers);
     response->hasContent = content != nullptr;
+    if (content != nullptr) {
+        // The runtime reads the stream from where it stands.
+        char buffer[4096];
+        ULONG got = 0;
+        while (SUCCEEDED(content->Read(buffer, sizeof buffer, &got)) && got > 0) response->body.append(buffer, got);
+    }
     *out = response;
     return S_OK;
 }
