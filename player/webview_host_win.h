@@ -47,4 +47,14 @@ void SetTrafficChecks(WebViewHost& host, TrafficChecks checks);
 // of the owner runs.
 void StartEarly(WebViewHost& host, HWND parent, const WString& userDataFolder);
 
+// The owning window moved: the runtime places its pop-ups (a drop-down, the
+// input method's window) from the position it was last told.
+void NotifyWindowMoved(WebViewHost& host);
+// Shows or hides the browser (a minimised window hides it, so the runtime
+// throttles the page); the runtime is told only of a change.
+void SetBrowserVisible(WebViewHost& host, bool visible);
+// Told, from the event loop, when an element of the page enters (true) or
+// leaves (false) its own fullscreen: a video's button, or Esc inside it.
+void SetFullScreenElementHandler(WebViewHost& host, std::function<void(bool fullscreen)> handler);
+
 } // namespace WebView

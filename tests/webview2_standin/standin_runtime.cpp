@@ -207,6 +207,8 @@ const NamedIid kIids[] = {
     {"ICoreWebView2PrintCompletedHandler", {0x8fd80075, 0xed08, 0x42db, {0x85, 0x70, 0xf5, 0xd1, 0x49, 0x77, 0x46, 0x1e}}},
     {"ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler",
      {0xb99369f3, 0x9b11, 0x47b5, {0xbc, 0x6f, 0x8e, 0x78, 0x95, 0xfc, 0xea, 0x17}}},
+    {"ICoreWebView2ContainsFullScreenElementChangedEventHandler",
+     {0xe45d98b1, 0xafef, 0x45be, {0x8b, 0xaf, 0x6c, 0x77, 0x28, 0x86, 0x7f, 0x73}}},
     {"ICoreWebView2EnvironmentOptions", {0x2fde08a8, 0x1e9a, 0x4766, {0x8c, 0x05, 0x95, 0xa9, 0xce, 0xb9, 0xd1, 0xc5}}},
 };
 
@@ -267,6 +269,9 @@ HRESULT ParseHresult(const std::string& text) { return static_cast<HRESULT>(std:
 //   on ADDRESS-PART message TEXT | json-message JSON | request URL [CONTEXT]
 //      | permission KIND | new-window URL [user] | download URL | save-as | navigate URL
 //      | repeat MS ACTION...  (the action every MS milliseconds, as a page's timer)
+//      | fullscreen-element on|off  (an element enters or leaves its own fullscreen)
+//      | open-dropdown  (a <select> opens its pop-up where the view was last known to be)
+//      | key KEY ACTION...  (the action whenever KEY, a letter or digit, goes down in the view)
 //   once ADDRESS-PART ...  as "on", played on the first matching load only
 Script ReadScript() {
     Script script;
@@ -1001,6 +1006,9 @@ struct View : Object {
     int historyIndex = -1;
     Settings* settings = nullptr;
     Handlers navigationStarting, navigationCompleted, webMessage, permission, newWindow, resource, download, saveAs;
+    Handlers fullScreenChanged;
+    bool fullScreenElement = false;
+    std::map<UINT, Action> keys; // the page's key bindings
     std::vector<std::pair<std::wstring, int>> filters;
     int scripts = 0;
     int scriptsPending = 0; // added, not yet ready
@@ -1070,6 +1078,7 @@ bool RunResourceRequest(View* view, Request* request, int context, std::string* 
 }
 
 void PlayActions(View* view, const std::wstring& uri);
+bool PlayWindowAction(View* view, const Action& action);
 
 // The frames a loaded document names, requested as a browser does: with the
 // document's origin as referrer when it has one (an https or http page),
@@ -1232,6 +1241,7 @@ void PlayAction(View* view, const Action& action) {
             PlayAction(view, action);
             ReleaseSlot(view);
         });
+    } else if (PlayWindowAction(view, action)) {
     } else {
         Journal("SCRIPT unknown action " + action.verb);
     }
@@ -1294,7 +1304,14 @@ TOVANI_STANDIN_ADD(NewWindowRequested, newWindow)
 TOVANI_STANDIN_ADD(WebResourceRequested, resource)
 TOVANI_STANDIN_ADD(DownloadStarting, download)
 TOVANI_STANDIN_ADD(SaveAsUIShowing, saveAs)
+TOVANI_STANDIN_ADD(ContainsFullScreenElementChanged, fullScreenChanged)
 #undef TOVANI_STANDIN_ADD
+
+HRESULT STDMETHODCALLTYPE ViewGetContainsFullScreenElement(View* self, BOOL* value) {
+    if (value == nullptr) return E_POINTER;
+    *value = self->fullScreenElement ? TRUE : FALSE;
+    return S_OK;
+}
 
 HRESULT STDMETHODCALLTYPE ViewAddScript(View* self, LPCWSTR script, void* handler) {
     const std::string text = Utf8(Str(script));
@@ -1396,6 +1413,8 @@ Slot* ViewTable() {
         t[38] = S(&ViewGetCanGoBack);
         t[40] = S(&ViewGoBack);
         t[44] = S(&ViewAddNewWindowRequested);
+        t[52] = S(&ViewAddContainsFullScreenElementChanged);
+        t[54] = S(&ViewGetContainsFullScreenElement);
         t[55] = S(&ViewAddWebResourceRequested);
         t[57] = S(&ViewAddFilter);
         t[63] = S(&ViewNavigateWithRequest);
@@ -1414,12 +1433,18 @@ struct Controller : Object {
     View* view = nullptr;
     HWND window = nullptr;
     COLORREF background = RGB(255, 255, 255);
+    bool visible = true;
+    POINT parentOrigin{}; // the parent's client origin on the screen, as last told
+    HWND dropdown = nullptr;
     ~Controller() {
         if (view) ReleaseSlot(view);
     }
 };
 
+bool ViewWindowMessage(HWND window, UINT message, WPARAM wParam);
+
 LRESULT CALLBACK ViewWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (ViewWindowMessage(window, message, wParam)) return 0;
     if (message == WM_PAINT) {
         auto* controller = reinterpret_cast<Controller*>(GetWindowLongPtrW(window, GWLP_USERDATA));
         PAINTSTRUCT ps;
@@ -1459,6 +1484,7 @@ HRESULT STDMETHODCALLTYPE ControllerPutBounds(Controller* self, RECT bounds) {
 }
 HRESULT STDMETHODCALLTYPE ControllerClose(Controller* self) {
     Journal("Controller.Close");
+    if (self->dropdown && IsWindow(self->dropdown)) DestroyWindow(self->dropdown);
     if (self->view) self->view->closed = true;
     if (self->window) DestroyWindow(self->window);
     self->window = nullptr;
@@ -1485,9 +1511,129 @@ HRESULT STDMETHODCALLTYPE ControllerPutExternalDrop(Controller*, BOOL allow) {
     Journal("Controller.put_AllowExternalDrop " + std::to_string(allow));
     return S_OK;
 }
+
+// ---- the view's window among the host's: visibility, position, fullscreen --------------------
+
+POINT ClientOrigin(HWND window) {
+    POINT origin{0, 0};
+    ClientToScreen(window, &origin);
+    return origin;
+}
+
+HRESULT STDMETHODCALLTYPE ControllerGetIsVisible(Controller* self, BOOL* visible) {
+    if (visible == nullptr) return E_POINTER;
+    *visible = self->visible ? TRUE : FALSE;
+    return S_OK;
+}
+// A hidden view paints nothing (the runtime throttles it) until shown again.
+HRESULT STDMETHODCALLTYPE ControllerPutIsVisible(Controller* self, BOOL visible) {
+    Journal("Controller.put_IsVisible " + std::to_string(visible ? 1 : 0));
+    self->visible = visible != FALSE;
+    if (self->window) ShowWindow(self->window, self->visible ? SW_SHOWNA : SW_HIDE);
+    return S_OK;
+}
+// As the runtime, the stand-in knows where its pop-ups go only from what the
+// host tells it: at creation and through this call.
+HRESULT STDMETHODCALLTYPE ControllerNotifyParentMoved(Controller* self) {
+    if (self->window) self->parentOrigin = ClientOrigin(GetParent(self->window));
+    Journal("Controller.NotifyParentWindowPositionChanged " + std::to_string(self->parentOrigin.x) + " " +
+            std::to_string(self->parentOrigin.y));
+    return S_OK;
+}
+
+Controller* ControllerOfView(View* view) {
+    if (view->window == nullptr) return nullptr;
+    return reinterpret_cast<Controller*>(GetWindowLongPtrW(view->window, GWLP_USERDATA));
+}
+
+// The page's element enters or leaves its own fullscreen: the view's state
+// changes and the event follows from the message loop; the journal line is
+// written once the handlers have returned.
+void SetFullScreenElement(View* view, bool on) {
+    AddRefSlot(view);
+    LaterCallback([view, on] {
+        if (!view->closed && view->fullScreenElement != on) {
+            view->fullScreenElement = on;
+            Fire(view, view->fullScreenChanged, static_cast<IUnknown*>(nullptr));
+            Journal(std::string("ContainsFullScreenElementChanged ") + (on ? "1" : "0"));
+        }
+        ReleaseSlot(view);
+    });
+}
+
+// A <select>'s pop-up: a top-level window of the view's own, placed from the
+// parent's position as last told, never from where the parent really is.
+void OpenDropdown(View* view) {
+    Controller* controller = ControllerOfView(view);
+    if (controller == nullptr || controller->window == nullptr) return;
+    POINT offset{0, 0};
+    MapWindowPoints(controller->window, GetParent(controller->window), &offset, 1);
+    const int x = controller->parentOrigin.x + offset.x;
+    const int y = controller->parentOrigin.y + offset.y;
+    if (controller->dropdown && IsWindow(controller->dropdown)) DestroyWindow(controller->dropdown);
+    controller->dropdown =
+        CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE | WS_EX_TOPMOST, L"STATIC", L"Option 1\nOption 2\nOption 3",
+                        WS_POPUP | WS_BORDER, x, y, 160, 60, GetAncestor(controller->window, GA_ROOT), nullptr,
+                        GetModuleHandleW(nullptr), nullptr);
+    if (controller->dropdown) ShowWindow(controller->dropdown, SW_SHOWNOACTIVATE);
+    Journal("Dropdown at " + std::to_string(x) + " " + std::to_string(y));
+}
+
+bool PlayWindowAction(View* view, const Action& action) {
+    if (action.verb == "fullscreen-element" && !action.args.empty()) {
+        Journal("Page fullscreen-element " + action.args[0]);
+        SetFullScreenElement(view, action.args[0] == "on");
+    } else if (action.verb == "open-dropdown") {
+        OpenDropdown(view);
+    } else if (action.verb == "key" && action.args.size() > 1 && action.args[0].size() == 1) {
+        Action inner;
+        inner.verb = action.args[1];
+        inner.args.assign(action.args.begin() + 2, action.args.end());
+        const std::size_t cut = action.rest.find(' ', action.rest.find(' ') + 1);
+        inner.rest = cut == std::string::npos ? std::string() : action.rest.substr(cut + 1);
+        char key = action.args[0][0];
+        if (key >= 'a' && key <= 'z') key = static_cast<char>(key - 'a' + 'A');
+        view->keys[static_cast<UINT>(static_cast<unsigned char>(key))] = inner;
+        Journal(std::string("Page binds key ") + key);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The view window's keys (the page's bindings; Esc ends an element's
+// fullscreen, as the runtime does) and its painting while hidden.
+bool ViewWindowMessage(HWND window, UINT message, WPARAM wParam) {
+    auto* controller = reinterpret_cast<Controller*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (controller == nullptr) return false;
+    if (message == WM_PAINT && !controller->visible) {
+        ValidateRect(window, nullptr);
+        return true;
+    }
+    View* view = controller->view;
+    if (message != WM_KEYDOWN || view == nullptr || view->closed) return false;
+    if (wParam == VK_ESCAPE && view->fullScreenElement) {
+        Journal("Key Esc ends the fullscreen element");
+        SetFullScreenElement(view, false);
+        return true;
+    }
+    const auto bound = view->keys.find(static_cast<UINT>(wParam));
+    if (bound == view->keys.end()) return false;
+    Journal(std::string("Key ") + static_cast<char>(wParam));
+    AddRefSlot(view);
+    LaterCallback([view, inner = bound->second] {
+        PlayAction(view, inner);
+        ReleaseSlot(view);
+    });
+    return true;
+}
+
 Slot* ControllerTable() {
     static std::vector<Slot> t = [] {
         auto t = MakeTable<15>(std::make_index_sequence<38>());
+        t[3] = S(&ControllerGetIsVisible);
+        t[4] = S(&ControllerPutIsVisible);
+        t[23] = S(&ControllerNotifyParentMoved);
         t[6] = S(&ControllerPutBounds);
         t[24] = S(&ControllerClose);
         t[25] = S(&ControllerGetView);
@@ -1538,6 +1684,7 @@ HRESULT STDMETHODCALLTYPE EnvCreateController(Environment* self, HWND parent, vo
             controller->window = CreateWindowExW(0, L"TovaniStandInBrowser", L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0,
                                                  parent, nullptr, GetModuleHandleW(nullptr), nullptr);
             SetWindowLongPtrW(controller->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(controller));
+            controller->parentOrigin = ClientOrigin(parent);
             view->window = controller->window;
             Journal("Controller created");
             InHandler([&] { CallSlot<HRESULT>(handler, 3, S_OK, static_cast<void*>(controller)); });
