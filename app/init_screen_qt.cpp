@@ -15,6 +15,7 @@
 #include "player/window_icon_qt.h"
 #include "player/browser_rules.h"
 #include "player/browser_start.h"
+#include "player/content_recovery_qt.h"
 #include "player/fullscreen_keys_qt.h"
 #include "player/player_window_qt.h"
 #include "player/user_data_qt.h"
@@ -41,6 +42,9 @@ void InitScreen::MakeHost() {
         for (const auto& [name, value] : InitScreenRequestHeaders()) request.SetHeader(name, value);
     };
     host_->onReady = [this](bool success) { OnReady(success); };
+    RecoverContentOnProcessFailure(this, *host_, [this] {
+        if (host_) ReloadInitScreen(*host_);
+    });
 }
 
 void InitScreen::PrepareBrowser() {

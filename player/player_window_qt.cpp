@@ -16,6 +16,7 @@
 #include "links/player_content.h"
 #include "player/browser_rules.h"
 #include "player/browser_start.h"
+#include "player/content_recovery_qt.h"
 #include "player/fullscreen_keys_qt.h"
 #include "player/navigation_policy.h"
 #include "player/player_messages.h"
@@ -58,6 +59,10 @@ void PlayerWindow::MakeHost() {
     host_->onWebResourceRequested = YouTubeRefererRule;
     host_->onNavigationStarting = NavigationPolicy;
     host_->onReady = [this](bool success) { OnReady(success); };
+    // The page keeps its document scripts; the content's load runs again.
+    RecoverContentOnProcessFailure(this, *host_, [this] {
+        if (host_) ReloadPlayerContent(*host_);
+    });
 }
 
 void PlayerWindow::PrepareBrowser() {

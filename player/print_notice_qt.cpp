@@ -11,7 +11,6 @@
 
 namespace {
 
-
 // Keeps the notice at the window's bottom centre while the window changes size.
 class NoticePlacer : public QObject {
 public:
@@ -36,25 +35,45 @@ private:
     QPointer<QLabel> notice_;
 };
 
+// One block a line, each laid out in its own direction: as plain text the
+// whole label takes the English line's, and the Arabic line's closing
+// punctuation would stand at its start. Escaped, so it shows as written.
+QString LinesInTheirDirection(const QString& text) {
+    QString html;
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        html += QStringLiteral("<div align=\"center\" dir=\"%1\" style=\"white-space:pre-wrap\">")
+                    .arg(line.isRightToLeft() ? QStringLiteral("rtl") : QStringLiteral("ltr"));
+        html += line.isEmpty() ? QStringLiteral("&nbsp;") : line.toHtmlEscaped();
+        html += QStringLiteral("</div>");
+    }
+    return html;
+}
+
 } // namespace
 
-void ShowPrintNotice(QWidget* window, PrintOutcome outcome) {
-    if (window == nullptr) return;
-    const WString text = Messages::PrintNotice(outcome);
-    if (text.empty()) return;
-    const QString name = QStringLiteral("printNotice");
+QLabel* ShowWindowNotice(QWidget* window, const QString& name, const WString& text, const QString& background,
+                         int ms) {
+    if (window == nullptr || text.empty()) return nullptr;
     for (QLabel* old : window->findChildren<QLabel*>(name, Qt::FindDirectChildrenOnly)) old->deleteLater();
 
-    auto* notice = new QLabel(ToQString(text), window);
+    auto* notice = new QLabel(window);
+    notice->setTextFormat(Qt::RichText);
+    notice->setText(LinesInTheirDirection(ToQString(text)));
     notice->setObjectName(name);
     notice->setAlignment(Qt::AlignCenter);
     notice->setAttribute(Qt::WA_TransparentForMouseEvents);
-    const bool printed = outcome == PrintOutcome::Succeeded;
     notice->setStyleSheet(QStringLiteral("QLabel{color:#ffffff;background:%1;border-radius:8px;padding:10px 18px;"
                                          "font-family:'DejaVu Sans',sans-serif;font-size:15px;}")
-                              .arg(printed ? QStringLiteral("rgba(30,120,60,0.92)")
-                                           : QStringLiteral("rgba(170,40,40,0.92)")));
+                              .arg(background));
     new NoticePlacer(window, notice);
     notice->show();
-    QTimer::singleShot(kPrintNoticeMs, notice, &QObject::deleteLater);
+    if (ms > 0) QTimer::singleShot(ms, notice, &QObject::deleteLater);
+    return notice;
+}
+
+void ShowPrintNotice(QWidget* window, PrintOutcome outcome) {
+    const bool printed = outcome == PrintOutcome::Succeeded;
+    ShowWindowNotice(window, QStringLiteral("printNotice"), Messages::PrintNotice(outcome),
+                     printed ? QStringLiteral("rgba(30,120,60,0.92)") : QStringLiteral("rgba(170,40,40,0.92)"),
+                     kPrintNoticeMs);
 }

@@ -184,6 +184,7 @@ struct WebViewHost::Impl {
     void OnRequest(QWebEngineUrlRequestInfo& info);
     void OnCertificateError(const QWebEngineCertificateError& error);
     void OnNewWindow(QWebEngineNewWindowRequest& request);
+    void OnPageProcessEnded();
     ProbeResult Probe(const WString& host, std::uint16_t port) const;
 };
 
@@ -293,10 +294,24 @@ void WebViewHost::Impl::Connect() {
     QObject::connect(page.get(), &QWebEnginePage::fullScreenRequested, ctx,
                      [](QWebEngineFullScreenRequest request) { request.accept(); });
     QObject::connect(page.get(), &QWebEnginePage::renderProcessTerminated, ctx,
-                     [](QWebEnginePage::RenderProcessTerminationStatus status, int exitCode) {
+                     [this](QWebEnginePage::RenderProcessTerminationStatus status, int exitCode) {
                          DebugLog("browser host: page process ended, status " + std::to_string(status) + ", code " +
                                   std::to_string(exitCode));
+                         OnPageProcessEnded();
                      });
+}
+
+void WebViewHost::Impl::OnPageProcessEnded() {
+    // Before the host is ready the first page's wait judges the end; while
+    // the program closes, an ending page is expected. Whatever the status
+    // (crashed, killed, even a clean exit), a page under a ready host is gone.
+    if (!ready || starting || QCoreApplication::closingDown()) return;
+    // The owner is told from the event loop, after Qt is done with the
+    // signal, since it loads the page again.
+    QTimer::singleShot(0, context.get(), [this] {
+        if (ready && owner.onProcessFailed)
+            Guarded("onProcessFailed", [&] { owner.onProcessFailed(BrowserProcessFailure::Page); });
+    });
 }
 
 void WebViewHost::Impl::StartFirstPage() {

@@ -95,6 +95,15 @@ void PlayerTest::Screenshot(const std::string& name, QWidget* window) {
     EXPECT_TRUE(window->grab().save(path)) << path.toStdString();
 }
 
+pid_t StartPlayerProgram(const std::string& link, const std::string& logPath) {
+    const std::string program = std::string(TOVANI_BIN_DIR) + "/tovani";
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    freopen(logPath.c_str(), "w", stderr);
+    execl(program.c_str(), program.c_str(), link.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+}
+
 void AnswerPrinterDialog(const QString& printerName, QStringList* seen) {
     auto* poll = new QTimer(qApp);
     poll->setInterval(100);

@@ -13,6 +13,8 @@
 
 #include <QPoint>
 
+#include <sys/types.h>
+
 class QWidget;
 
 #include "player/player_window_qt.h"
@@ -61,6 +63,10 @@ private:
     int saved_ = -1;
     std::string path_;
 };
+
+// Starts the player program on link without waiting for it, its standard
+// error written to logPath; its pid (the caller ends and reaps it), or -1.
+pid_t StartPlayerProgram(const std::string& link, const std::string& logPath);
 
 // Answers the next modal printer dialog: choose printerName, or press
 // Escape when it is empty. Returns the names the dialog listed, through seen.

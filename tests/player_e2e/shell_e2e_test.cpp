@@ -585,14 +585,8 @@ TEST(PlayerProgram, WithoutAGpuTheVideoShowsWithNoOpenGlLoaded) {
     QTemporaryDir scratch;
     const std::string log = scratch.filePath(QStringLiteral("player.log")).toStdString();
     const std::string link = WideToUtf8(TestSupport::SealLink("p", "video-1", "https://127.0.0.1:47443"));
-    const std::string program = Bin("tovani");
-    const pid_t player = fork();
+    const pid_t player = StartPlayerProgram(link, log);
     ASSERT_GE(player, 0);
-    if (player == 0) {
-        freopen(log.c_str(), "w", stderr);
-        execl(program.c_str(), program.c_str(), link.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
     const auto logText = [&] { return TestSupport::ReadFile(log); };
     bool arrived = false;
     for (int i = 0; i < 600 && !arrived; ++i) {
