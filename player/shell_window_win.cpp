@@ -212,14 +212,15 @@ void WindowBrowser::Recover(bool browserDied) {
         RECT client{};
         GetClientRect(window, &client);
         host->SetBounds(0, 0, client.right - client.left, client.bottom - client.top);
-        SetBrowserShown(host.get(), !recovering);
+        SetBrowserShown(host.get(), !recovering && !IsIconic(window));
     }
 }
 
 void WindowBrowser::EndRecovery() {
     if (!recovering) return;
     recovering = false;
-    SetBrowserShown(host.get(), true);
+    // A minimised window's browser stays hidden until the window is restored.
+    SetBrowserShown(host.get(), window == nullptr || !IsIconic(window));
     if (window != nullptr) InvalidateRect(window, nullptr, TRUE);
 }
 
