@@ -163,6 +163,8 @@ WindowBrowser::Start WindowBrowser::Initialize(const WString& userDataFolder) {
         host.reset();
         return Start::Closed;
     }
+    // Minimised while the browser came up: it starts hidden, as after WM_SIZE.
+    if (ready && host && window != nullptr && IsIconic(window)) WebView::SetBrowserVisible(*host, false);
     return ready ? Start::Ready : Start::Failed;
 }
 
