@@ -72,7 +72,7 @@ TEST_F(PlayerWindowPlace, MovesMinimisingAndAVideosFullscreenReachTheBrowserAndT
     bool shownWhenRestored = false;
     RECT framed{}, element{}, restored{}, own{}, monitor{};
     LONG_PTR framedStyle = 0, elementStyle = 0, restoredStyle = 0, ownStyle = 0;
-    std::string screenshot;
+    std::string screenshot, dropdownShot;
     const ProgramRun run = RunProgram(TestSupport::SealLink("p", "pdf-1", kService), [&] {
         HWND player = VisibleWindow(L"TovaniWindow");
         HWND view = player != nullptr ? FindWindowExW(player, nullptr, L"TovaniStandInBrowser", nullptr) : nullptr;
@@ -102,6 +102,8 @@ TEST_F(PlayerWindowPlace, MovesMinimisingAndAVideosFullscreenReachTheBrowserAndT
             dropdown = *found;
             origin = POINT{0, 0};
             ClientToScreen(player, &origin);
+            Sleep(200); // the pop-up paints
+            dropdownShot = SaveScreenshot("tovani-player-dropdown.png");
             ShowWindowAsync(player, SW_MINIMIZE);
             step = Minimised;
             return true;
@@ -169,6 +171,7 @@ TEST_F(PlayerWindowPlace, MovesMinimisingAndAVideosFullscreenReachTheBrowserAndT
     const std::string at = std::to_string(origin.x) + " " + std::to_string(origin.y);
     EXPECT_EQ(dropdown, "Dropdown at " + at);
     EXPECT_TRUE(Has(journal, "Controller.NotifyParentWindowPositionChanged " + at));
+    EXPECT_FALSE(dropdownShot.empty());
 
     // Hidden while minimised, shown once restored, each told once.
     EXPECT_TRUE(hiddenWhileMinimised);

@@ -1530,6 +1530,7 @@ HRESULT STDMETHODCALLTYPE ControllerPutIsVisible(Controller* self, BOOL visible)
     Journal("Controller.put_IsVisible " + std::to_string(visible ? 1 : 0));
     self->visible = visible != FALSE;
     if (self->window) ShowWindow(self->window, self->visible ? SW_SHOWNA : SW_HIDE);
+    if (!self->visible && self->dropdown && IsWindow(self->dropdown)) DestroyWindow(self->dropdown);
     return S_OK;
 }
 // As the runtime, the stand-in knows where its pop-ups go only from what the
