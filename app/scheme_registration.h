@@ -8,6 +8,12 @@
 
 void RegisterUrlScheme();
 
+#ifdef _WIN32
+// The scheme's DefaultIcon value for a program: its window icon (resource
+// 101), named by resource id so that no other icon it may carry is taken.
+std::wstring SchemeIconLocation(const std::wstring& executable);
+#endif
+
 // True for an absolute path a desktop entry can name without quotes.
 bool IsBareExecPath(const std::string& path);
 // True for a path a desktop entry may name at all: absolute, UTF-8, and free

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "common/app_constants.h"
+#include "player/shell_window_win.h"
 
 namespace {
 
@@ -47,6 +48,10 @@ std::wstring ExecutablePath() {
 
 } // namespace
 
+std::wstring SchemeIconLocation(const std::wstring& executable) {
+    return executable + L",-" + std::to_wstring(kProgramIconId);
+}
+
 void RegisterUrlScheme() {
     const std::wstring executable = ExecutablePath();
     if (executable.empty()) return;
@@ -59,7 +64,7 @@ void RegisterUrlScheme() {
     SetString(key, L"URL Protocol", L"");
     RegCloseKey(key);
 
-    SetDefaultUnderUser(keyPath + L"\\DefaultIcon", executable + L",1");
+    SetDefaultUnderUser(keyPath + L"\\DefaultIcon", SchemeIconLocation(executable));
     SetDefaultUnderUser(keyPath + L"\\shell\\open\\command", L"\"" + executable + L"\" \"%1\"");
 }
 
