@@ -6,19 +6,31 @@
 #include <cstdio>
 #include <thread>
 
+#include "common/dpi_win.h"
+
 namespace {
 
 constexpr wchar_t kClassName[] = L"TovaniDownloadWindow";
 constexpr UINT_PTR kTimer = 1;
 constexpr UINT kTimerMs = 100;
+// Lengths at 96 DPI; the window is laid out for its monitor's scale.
 constexpr int kWidth = 480;
 constexpr int kHeight = 230;
+constexpr int kFontHeight = 18;
 
 struct WindowState {
     InstallerDownload* download = nullptr;
     bool cancelling = false;
     HFONT font = nullptr;
+    UINT dpi = kBaseDpi;
+    int Px(int length) const { return ScaleForDpi(length, dpi); }
 };
+
+HFONT MakeFont(UINT dpi) {
+    return CreateFontW(ScaleForDpi(kFontHeight, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                       L"Segoe UI");
+}
 
 const wchar_t* W(const WString& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
@@ -55,15 +67,15 @@ void Paint(HWND window, const WindowState& state) {
     SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
 
     DrawLines(dc, Utf8ToWide("Downloading WebView2 Runtime...\nجاري تحميل WebView2 Runtime..."),
-              RECT{16, 12, client.right - 16, 64});
+              RECT{state.Px(16), state.Px(12), client.right - state.Px(16), state.Px(64)});
 
     const std::uint64_t received = state.download->Received();
     const std::uint64_t total = state.download->Total();
-    RECT bar{16, 72, client.right - 16, 92};
+    RECT bar{state.Px(16), state.Px(72), client.right - state.Px(16), state.Px(92)};
     FrameRect(dc, &bar, static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH)));
     if (total > 0) {
         RECT filled = bar;
-        InflateRect(&filled, -2, -2);
+        InflateRect(&filled, -state.Px(2), -state.Px(2));
         const std::uint64_t shown = received < total ? received : total;
         filled.right = filled.left + static_cast<LONG>((filled.right - filled.left) * shown / total);
         HBRUSH fill = CreateSolidBrush(RGB(0, 120, 215));
@@ -72,9 +84,18 @@ void Paint(HWND window, const WindowState& state) {
     }
 
     DrawLines(dc, state.cancelling ? Utf8ToWide("Cancelling...\nجاري الإلغاء...") : DownloadProgressText(received, total),
-              RECT{16, 100, client.right - 16, 150});
+              RECT{state.Px(16), state.Px(100), client.right - state.Px(16), state.Px(150)});
     SelectObject(dc, oldFont);
     EndPaint(window, &paint);
+}
+
+// The Cancel button, centred under the text.
+void PlaceButton(HWND window, const WindowState& state) {
+    RECT client;
+    GetClientRect(window, &client);
+    const int width = state.Px(160);
+    SetWindowPos(GetDlgItem(window, IDCANCEL), nullptr, (client.right - width) / 2, client.bottom - state.Px(48), width,
+                 state.Px(32), SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void RequestCancel(HWND window, WindowState& state) {
@@ -121,6 +142,20 @@ LRESULT CALLBACK DownloadWindowProc(HWND window, UINT message, WPARAM wParam, LP
     case WM_CLOSE:
         if (state != nullptr) RequestCancel(window, *state);
         return 0;
+    case WM_DPICHANGED:
+        if (state != nullptr) {
+            // Moved to a monitor of another scale: font, size and button for it.
+            state->dpi = DpiOfChange(wParam);
+            if (HFONT font = MakeFont(state->dpi)) {
+                if (state->font != nullptr) DeleteObject(state->font);
+                state->font = font;
+            }
+            ApplySuggestedDpiRect(window, lParam);
+            SendMessageW(GetDlgItem(window, IDCANCEL), WM_SETFONT, reinterpret_cast<WPARAM>(state->font), TRUE);
+            PlaceButton(window, *state);
+            InvalidateRect(window, nullptr, FALSE);
+        }
+        return 0;
     default:
         break;
     }
@@ -166,24 +201,26 @@ InstallerDownload::Result DownloadWithProgress(const WString& url, HANDLE file) 
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WindowState state;
     state.download = &download;
-    state.font = CreateFontW(18, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                             CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Segoe UI");
+    // Centred on the primary screen, at that monitor's scale.
+    state.dpi = PrimaryMonitorDpi();
+    state.font = MakeFont(state.dpi);
     HWND window = nullptr;
     if (RegisterDownloadClass(instance)) {
-        const int x = (GetSystemMetrics(SM_CXSCREEN) - kWidth) / 2;
-        const int y = (GetSystemMetrics(SM_CYSCREEN) - kHeight) / 2;
+        const int width = state.Px(kWidth);
+        const int height = state.Px(kHeight);
+        const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+        const int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
         window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_DLGMODALFRAME, kClassName, L"Tovani - Downloading",
-                                 WS_CAPTION | WS_SYSMENU | WS_VISIBLE, x, y, kWidth, kHeight, nullptr, nullptr,
-                                 instance, &state);
+                                 WS_CAPTION | WS_SYSMENU | WS_VISIBLE, x, y, width, height, nullptr, nullptr, instance,
+                                 &state);
     }
     if (window != nullptr) {
-        RECT client;
-        GetClientRect(window, &client);
         const WString cancel = Utf8ToWide("Cancel - إلغاء");
-        HWND button = CreateWindowExW(0, L"BUTTON", W(cancel), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
-                                      (client.right - 160) / 2, client.bottom - 48, 160, 32, window,
-                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDCANCEL)), instance, nullptr);
+        HWND button = CreateWindowExW(0, L"BUTTON", W(cancel), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 0,
+                                      0, 0, window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDCANCEL)), instance,
+                                      nullptr);
         SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(state.font), TRUE);
+        PlaceButton(window, state);
         SetForegroundWindow(window);
         SetTimer(window, kTimer, kTimerMs, nullptr);
         MSG message;

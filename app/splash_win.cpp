@@ -3,11 +3,13 @@
 #include <objidl.h>
 #include <gdiplus.h>
 
+#include <utility>
 #include <vector>
 
 #include "app/messages.h"
 #include "app/splash_pixels.h"
 #include "common/debug_log.h"
+#include "common/dpi_win.h"
 #include "common/message_box_win.h"
 #include "common/splash_handle_win.h"
 
@@ -16,11 +18,30 @@ namespace {
 using namespace Gdiplus;
 using namespace Gdiplus::DllExports;
 
+// The image's straight-alpha BGRA rows at its own size, kept while the
+// splash is shown so that it can be drawn again at another monitor's scale.
+struct SplashImage {
+    std::vector<std::uint8_t> pixels;
+    int width = 0;
+    int height = 0;
+};
+SplashImage gImage;
+
+bool DrawLayered(HWND window, int x, int y, UINT dpi);
+
 LRESULT CALLBACK SplashProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_NCHITTEST: return HTCAPTION; // dragged by any point
+    case WM_DPICHANGED:
+        // Dragged onto a monitor of another scale: the image drawn again at
+        // that scale where Windows puts the window.
+        if (const auto* suggested = reinterpret_cast<const RECT*>(lParam)) {
+            DrawLayered(window, suggested->left, suggested->top, DpiOfChange(wParam));
+        }
+        return 0;
     case WM_DESTROY:
         if (SplashHandle() == window) SetSplashHandle(nullptr);
+        gImage = SplashImage(); // the one splash of the process is gone
         return 0;
     default: return DefWindowProcW(window, message, wParam, lParam);
     }
@@ -83,8 +104,79 @@ IStream* ResourceStream(HINSTANCE instance) {
     return stream;
 }
 
-// Premultiplied pixels into a top-down DIB, then onto the layered window.
-bool DrawLayered(HWND window, GpBitmap* bitmap, int x, int y, int width, int height) {
+// The image's pixels, copied out of the decoded bitmap; false when they
+// cannot be read.
+bool KeepImage(GpBitmap* bitmap, int width, int height) {
+    GpRect rect(0, 0, width, height);
+    BitmapData data{};
+    if (GdipBitmapLockBits(bitmap, &rect, ImageLockModeRead, PixelFormat32bppARGB, &data) != Ok) return false;
+    SplashImage image;
+    image.width = width;
+    image.height = height;
+    image.pixels.resize(static_cast<std::size_t>(width) * height * 4);
+    const auto* source = static_cast<const std::uint8_t*>(data.Scan0);
+    for (int row = 0; row < height; ++row) {
+        CopyMemory(image.pixels.data() + static_cast<std::size_t>(row) * width * 4, source + std::ptrdiff_t{row} * data.Stride,
+                   static_cast<std::size_t>(width) * 4);
+    }
+    GdipBitmapUnlockBits(bitmap, &data);
+    gImage = std::move(image);
+    return true;
+}
+
+// The kept image resampled to width x height (straight alpha, rows width * 4
+// apart); empty when GDI+ cannot do it.
+std::vector<std::uint8_t> Resampled(int width, int height) {
+    std::vector<std::uint8_t> out;
+    GpBitmap* source = nullptr;
+    GpBitmap* target = nullptr;
+    GpGraphics* graphics = nullptr;
+    GpImageAttributes* attributes = nullptr;
+    bool drawn = false;
+    if (GdipCreateBitmapFromScan0(gImage.width, gImage.height, gImage.width * 4, PixelFormat32bppARGB,
+                                  gImage.pixels.data(), &source) == Ok &&
+        GdipCreateBitmapFromScan0(width, height, 0, PixelFormat32bppARGB, nullptr, &target) == Ok &&
+        GdipGetImageGraphicsContext(target, &graphics) == Ok && GdipCreateImageAttributes(&attributes) == Ok) {
+        GdipSetInterpolationMode(graphics, InterpolationModeHighQualityBicubic);
+        GdipSetPixelOffsetMode(graphics, PixelOffsetModeHighQuality);
+        GdipSetCompositingMode(graphics, CompositingModeSourceCopy);
+        // Edge pixels mirrored outward, so that the border does not fade.
+        GdipSetImageAttributesWrapMode(attributes, WrapModeTileFlipXY, 0, FALSE);
+        drawn = GdipDrawImageRectRectI(graphics, source, 0, 0, width, height, 0, 0, gImage.width, gImage.height,
+                                       UnitPixel, attributes, nullptr, nullptr) == Ok;
+    }
+    if (attributes != nullptr) GdipDisposeImageAttributes(attributes);
+    if (graphics != nullptr) GdipDeleteGraphics(graphics);
+    GpRect rect(0, 0, width, height);
+    BitmapData data{};
+    if (drawn && GdipBitmapLockBits(target, &rect, ImageLockModeRead, PixelFormat32bppARGB, &data) == Ok) {
+        out.resize(static_cast<std::size_t>(width) * height * 4);
+        const auto* rows = static_cast<const std::uint8_t*>(data.Scan0);
+        for (int row = 0; row < height; ++row) {
+            CopyMemory(out.data() + static_cast<std::size_t>(row) * width * 4, rows + std::ptrdiff_t{row} * data.Stride,
+                       static_cast<std::size_t>(width) * 4);
+        }
+        GdipBitmapUnlockBits(target, &data);
+    }
+    if (target != nullptr) GdipDisposeImage(target);
+    if (source != nullptr) GdipDisposeImage(source);
+    return out;
+}
+
+// The kept image at the scale of dpi (its own pixels at 96 DPI), premultiplied
+// into a top-down DIB, then onto the layered window at (x, y).
+bool DrawLayered(HWND window, int x, int y, UINT dpi) {
+    if (gImage.pixels.empty()) return false;
+    const int width = ScaleForDpi(gImage.width, dpi);
+    const int height = ScaleForDpi(gImage.height, dpi);
+    if (width <= 0 || height <= 0) return false;
+    std::vector<std::uint8_t> scaled;
+    const std::uint8_t* pixels = gImage.pixels.data();
+    if (width != gImage.width || height != gImage.height) {
+        scaled = Resampled(width, height);
+        if (scaled.empty()) return false;
+        pixels = scaled.data();
+    }
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     info.bmiHeader.biWidth = width;
@@ -98,15 +190,7 @@ bool DrawLayered(HWND window, GpBitmap* bitmap, int x, int y, int width, int hei
         if (dib != nullptr) DeleteObject(dib);
         return false;
     }
-    GpRect rect(0, 0, width, height);
-    BitmapData data{};
-    if (GdipBitmapLockBits(bitmap, &rect, ImageLockModeRead, PixelFormat32bppARGB, &data) != Ok) {
-        DeleteObject(dib);
-        return false;
-    }
-    PremultiplyBgra(static_cast<const std::uint8_t*>(data.Scan0), data.Stride, static_cast<std::uint8_t*>(bits), width,
-                    height);
-    GdipBitmapUnlockBits(bitmap, &data);
+    PremultiplyBgra(pixels, std::ptrdiff_t{width} * 4, static_cast<std::uint8_t*>(bits), width, height);
 
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
@@ -125,13 +209,28 @@ bool DrawLayered(HWND window, GpBitmap* bitmap, int x, int y, int width, int hei
 
 constexpr wchar_t kNoticeClass[] = L"TovaniConnectingNotice";
 constexpr int kGiveUpId = 1;
+constexpr int kNoticeTextId = 2;
+// At 96 DPI; scaled for the monitor's.
 constexpr int kNoticeWidth = 440;
 constexpr int kNoticeHeight = 130;
 HWND gNotice = nullptr;
 void (*gGiveUp)() = nullptr;
 
+// The notice's text and button, placed for the notice's scale.
+void LayOutNotice(HWND notice, UINT dpi) {
+    const auto px = [dpi](int length) { return ScaleForDpi(length, dpi); };
+    SetWindowPos(GetDlgItem(notice, kNoticeTextId), nullptr, px(10), px(12), px(kNoticeWidth - 20), px(56),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(GetDlgItem(notice, kGiveUpId), nullptr, px((kNoticeWidth - 140) / 2), px(80), px(140), px(32),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 LRESULT CALLBACK NoticeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+    case WM_DPICHANGED:
+        ApplySuggestedDpiRect(window, lParam);
+        LayOutNotice(window, DpiOfChange(wParam));
+        return 0;
     case WM_COMMAND:
         if (LOWORD(wParam) == kGiveUpId && gGiveUp != nullptr) gGiveUp();
         return 0;
@@ -169,18 +268,22 @@ void ShowConnectingNotice(HINSTANCE instance, bool shown, void (*giveUp)()) {
         registered = RegisterClassExW(&wc) != 0;
         if (!registered) return;
     }
-    // Over the middle of the splash, which is centred on the screen.
-    const int x = (GetSystemMetrics(SM_CXSCREEN) - kNoticeWidth) / 2;
-    const int y = (GetSystemMetrics(SM_CYSCREEN) - kNoticeHeight) * 2 / 3;
+    // Over the middle of the splash, which is centred on the primary screen
+    // at that monitor's scale.
+    const UINT dpi = PrimaryMonitorDpi();
+    const int width = ScaleForDpi(kNoticeWidth, dpi);
+    const int height = ScaleForDpi(kNoticeHeight, dpi);
+    const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+    const int y = (GetSystemMetrics(SM_CYSCREEN) - height) * 2 / 3;
     HWND notice = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kNoticeClass, L"Tovani - Connecting",
-                                  WS_POPUP | WS_BORDER | WS_VISIBLE, x, y, kNoticeWidth, kNoticeHeight, SplashHandle(),
-                                  nullptr, instance, nullptr);
+                                  WS_POPUP | WS_BORDER | WS_VISIBLE, x, y, width, height, SplashHandle(), nullptr,
+                                  instance, nullptr);
     if (notice == nullptr) return;
-    CreateWindowExW(0, L"STATIC", W(Messages::ConnectingNotice()), WS_CHILD | WS_VISIBLE | SS_CENTER, 10, 12,
-                    kNoticeWidth - 20, 56, notice, nullptr, instance, nullptr);
-    CreateWindowExW(0, L"BUTTON", W(Messages::ConnectingGiveUp()), WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON,
-                    (kNoticeWidth - 140) / 2, 80, 140, 32, notice,
-                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(kGiveUpId)), instance, nullptr);
+    CreateWindowExW(0, L"STATIC", W(Messages::ConnectingNotice()), WS_CHILD | WS_VISIBLE | SS_CENTER, 0, 0, 0, 0,
+                    notice, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kNoticeTextId)), instance, nullptr);
+    CreateWindowExW(0, L"BUTTON", W(Messages::ConnectingGiveUp()), WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 0, 0, 0, 0,
+                    notice, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kGiveUpId)), instance, nullptr);
+    LayOutNotice(notice, dpi);
     gNotice = notice;
     UpdateWindow(notice);
 }
@@ -203,8 +306,10 @@ void ShowSplash(HINSTANCE instance) {
         SplashFailed(u"Gdiplus::Bitmap::FromStream failed.");
         return;
     }
-    const int w = static_cast<int>(width);
-    const int h = static_cast<int>(height);
+    // Sized for the primary monitor's scale, where it is centred.
+    const UINT dpi = PrimaryMonitorDpi();
+    const int w = ScaleForDpi(static_cast<int>(width), dpi);
+    const int h = ScaleForDpi(static_cast<int>(height), dpi);
     const int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2;
     const int y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
     HWND window = RegisterSplashClass(instance)
@@ -216,7 +321,10 @@ void ShowSplash(HINSTANCE instance) {
         SplashFailed(nullptr);
     } else {
         SetSplashHandle(window);
-        if (!DrawLayered(window, bitmap, x, y, w, h)) DebugLog("Splash: image cannot be drawn");
+        if (!KeepImage(bitmap, static_cast<int>(width), static_cast<int>(height)) ||
+            !DrawLayered(window, x, y, dpi)) {
+            DebugLog("Splash: image cannot be drawn");
+        }
     }
     GdipDisposeImage(bitmap);
     stream->Release();

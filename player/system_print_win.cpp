@@ -6,9 +6,11 @@
 #include <winspool.h>
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "common/debug_log.h"
+#include "common/dpi_win.h"
 #include "player/print_gate.h"
 #include "player/printer_list.h"
 #include "player/system_print_win.h"
@@ -86,6 +88,66 @@ const DialogBrushes& Brushes() {
     return brushes;
 }
 
+// The dialog's layout as created (Windows lays a dialog out for its
+// monitor's scale), kept to lay it out again, in proportion, when it moves to
+// a monitor of another scale. The program does that itself in every DPI mode,
+// with Windows' own rescaling of the dialog turned off.
+struct DialogLayout {
+    UINT dpi = kBaseDpi;
+    std::vector<std::pair<HWND, RECT>> controls; // client coordinates
+    LOGFONTW font{};
+    HFONT scaledFont = nullptr; // ours, once the scale has changed
+};
+constexpr wchar_t kLayoutProperty[] = L"TovaniPrinterDialogLayout";
+
+void KeepLayout(HWND dialog) {
+    auto* layout = new DialogLayout;
+    layout->dpi = WindowDpi(dialog);
+    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT rect{};
+        GetWindowRect(child, &rect);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+        layout->controls.emplace_back(child, rect);
+    }
+    auto font = reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0));
+    if (font == nullptr || GetObjectW(font, sizeof layout->font, &layout->font) == 0) layout->font = LOGFONTW{};
+    if (!SetPropW(dialog, kLayoutProperty, layout)) {
+        delete layout;
+        return;
+    }
+    TakeOverDialogDpiScaling(dialog);
+}
+
+void LayOutForDpi(HWND dialog, UINT dpi, LPARAM suggested) {
+    ApplySuggestedDpiRect(dialog, suggested);
+    auto* layout = static_cast<DialogLayout*>(GetPropW(dialog, kLayoutProperty));
+    if (layout == nullptr) return;
+    const auto scaled = [&](LONG length) { return MulDiv(length, static_cast<int>(dpi), static_cast<int>(layout->dpi)); };
+    HFONT font = nullptr;
+    if (layout->font.lfHeight != 0) {
+        LOGFONTW description = layout->font;
+        description.lfHeight = scaled(description.lfHeight);
+        font = CreateFontIndirectW(&description);
+    }
+    for (const auto& [control, rect] : layout->controls) {
+        if (font != nullptr) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        SetWindowPos(control, nullptr, scaled(rect.left), scaled(rect.top), scaled(rect.right - rect.left),
+                     scaled(rect.bottom - rect.top), SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    if (font != nullptr) {
+        if (layout->scaledFont != nullptr) DeleteObject(layout->scaledFont);
+        layout->scaledFont = font;
+    }
+    InvalidateRect(dialog, nullptr, TRUE);
+}
+
+void ForgetLayout(HWND dialog) {
+    auto* layout = static_cast<DialogLayout*>(RemovePropW(dialog, kLayoutProperty));
+    if (layout == nullptr) return;
+    if (layout->scaledFont != nullptr) DeleteObject(layout->scaledFont);
+    delete layout;
+}
+
 INT_PTR CALLBACK PrinterDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     using namespace PrinterDialog;
     auto* state = reinterpret_cast<PrinterChoice*>(GetWindowLongPtrW(dialog, GWLP_USERDATA));
@@ -93,6 +155,7 @@ INT_PTR CALLBACK PrinterDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
     case WM_INITDIALOG: {
         state = reinterpret_cast<PrinterChoice*>(lParam);
         SetWindowLongPtrW(dialog, GWLP_USERDATA, lParam);
+        KeepLayout(dialog);
         RECT rect{};
         GetWindowRect(dialog, &rect);
         const int width = rect.right - rect.left;
@@ -126,6 +189,12 @@ INT_PTR CALLBACK PrinterDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
         }
         return FALSE;
     }
+    case WM_DPICHANGED:
+        LayOutForDpi(dialog, DpiOfChange(wParam), lParam);
+        return TRUE;
+    case WM_DESTROY:
+        ForgetLayout(dialog);
+        return FALSE;
     case WM_CTLCOLORDLG:
         return reinterpret_cast<INT_PTR>(Brushes().background);
     case WM_CTLCOLORSTATIC: {
