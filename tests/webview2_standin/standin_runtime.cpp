@@ -182,6 +182,7 @@ const NamedIid kIids[] = {
     {"HttpRequestHeaders", {0xe86cac0e, 0x5523, 0x465c, {0xb5, 0x36, 0x8f, 0xb9, 0xfc, 0x8c, 0x8c, 0x60}}},
     {"WebResourceResponse", {0xaafcc94f, 0xfa27, 0x48fd, {0x97, 0xdf, 0x83, 0x0e, 0xf7, 0x5a, 0xae, 0xc9}}},
     {"DownloadStartingEventArgs", {0xe99bbe21, 0x43e9, 0x4544, {0xa7, 0x32, 0x28, 0x27, 0x64, 0xea, 0xfa, 0x60}}},
+    {"ProcessFailedEventArgs", {0x8155a9a4, 0x1474, 0x4a86, {0x8c, 0xae, 0x15, 0x1b, 0x0f, 0xa6, 0xb8, 0xca}}},
     {"SaveAsUIShowingEventArgs", {0x55902952, 0x0e0d, 0x5aaa, {0xa7, 0xd0, 0xe8, 0x33, 0xcd, 0xb3, 0x4f, 0x62}}},
     // The handlers and the options object the player hands over.
     {"ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler",
@@ -209,6 +210,8 @@ const NamedIid kIids[] = {
      {0xb99369f3, 0x9b11, 0x47b5, {0xbc, 0x6f, 0x8e, 0x78, 0x95, 0xfc, 0xea, 0x17}}},
     {"ICoreWebView2ContainsFullScreenElementChangedEventHandler",
      {0xe45d98b1, 0xafef, 0x45be, {0x8b, 0xaf, 0x6c, 0x77, 0x28, 0x86, 0x7f, 0x73}}},
+    {"ICoreWebView2ProcessFailedEventHandler",
+     {0x79e0aea4, 0x990b, 0x42d9, {0xaa, 0x1d, 0x0f, 0xcc, 0x2e, 0x5b, 0xc7, 0xf1}}},
     {"ICoreWebView2EnvironmentOptions", {0x2fde08a8, 0x1e9a, 0x4766, {0x8c, 0x05, 0x95, 0xa9, 0xce, 0xb9, 0xd1, 0xc5}}},
 };
 
@@ -272,6 +275,8 @@ HRESULT ParseHresult(const std::string& text) { return static_cast<HRESULT>(std:
 //      | fullscreen-element on|off  (an element enters or leaves its own fullscreen)
 //      | open-dropdown  (a <select> opens its pop-up where the view was last known to be)
 //      | key KEY ACTION...  (the action whenever KEY, a letter or digit, goes down in the view)
+//      | process-failed KIND  (0 the browser process exits: the environment's views die;
+//        1 the page's renderer exits: "page crashed" until the next load; 2 hangs; 3 a frame's renderer exits)
 //   once ADDRESS-PART ...  as "on", played on the first matching load only
 Script ReadScript() {
     Script script;
@@ -998,6 +1003,9 @@ struct Handlers {
     }
 };
 
+struct View;
+void UntrackView(View* view);
+
 struct View : Object {
     Environment* environment = nullptr; // not held: the environment outlives its views
     HWND window = nullptr;
@@ -1007,6 +1015,9 @@ struct View : Object {
     Settings* settings = nullptr;
     Handlers navigationStarting, navigationCompleted, webMessage, permission, newWindow, resource, download, saveAs;
     Handlers fullScreenChanged;
+    Handlers processFailed;
+    bool browserGone = false; // its browser process ended: the view is dead
+    bool pageCrashed = false; // its renderer ended: no page until the next load
     bool fullScreenElement = false;
     std::map<UINT, Action> keys; // the page's key bindings
     std::vector<std::pair<std::wstring, int>> filters;
@@ -1016,6 +1027,7 @@ struct View : Object {
     std::size_t prints = 0;
     bool closed = false;
     ~View() {
+        UntrackView(this);
         if (settings) ReleaseSlot(settings);
     }
 };
@@ -1078,7 +1090,9 @@ bool RunResourceRequest(View* view, Request* request, int context, std::string* 
 }
 
 void PlayActions(View* view, const std::wstring& uri);
+void NavigateLater(View* view, const std::wstring& uri, Request* request = nullptr);
 bool PlayWindowAction(View* view, const Action& action);
+bool PlayProcessAction(View* view, const Action& action);
 
 // The frames a loaded document names, requested as a browser does: with the
 // document's origin as referrer when it has one (an https or http page),
@@ -1145,6 +1159,7 @@ void RunNavigation(View* view, std::wstring uri, Request* request, bool historyS
     }
     if (completed->success) {
         view->source = uri;
+        view->pageCrashed = false;
         if (!historyStep) {
             view->history.resize(static_cast<std::size_t>(view->historyIndex + 1));
             view->history.push_back(uri);
@@ -1172,7 +1187,7 @@ void CheckScriptsReady(View* view, const char* call) {
                 std::to_string(view->scriptsPending) + " pending");
 }
 
-void NavigateLater(View* view, const std::wstring& uri, Request* request = nullptr) {
+void NavigateLater(View* view, const std::wstring& uri, Request* request) {
     AddRefSlot(view);
     LaterCallback([view, uri, request] {
         if (!view->closed) RunNavigation(view, uri, request);
@@ -1242,6 +1257,7 @@ void PlayAction(View* view, const Action& action) {
             ReleaseSlot(view);
         });
     } else if (PlayWindowAction(view, action)) {
+    } else if (PlayProcessAction(view, action)) {
     } else {
         Journal("SCRIPT unknown action " + action.verb);
     }
@@ -1260,6 +1276,156 @@ void PlayActions(View* view, const std::wstring& uri) {
     }
 }
 
+// ---- process failures -------------------------------------------------------------------
+
+constexpr HRESULT kDeadView = HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
+
+// The views still open, so that a browser process that ends takes every view
+// it served with it.
+std::vector<View*>& LiveViews() {
+    static std::vector<View*> views;
+    return views;
+}
+void TrackView(View* view) { LiveViews().push_back(view); }
+void UntrackView(View* view) {
+    auto& views = LiveViews();
+    for (auto it = views.begin(); it != views.end(); ++it) {
+        if (*it == view) {
+            views.erase(it);
+            return;
+        }
+    }
+}
+
+void MarkEnvironmentGone(Environment* environment);
+
+// After its browser process ended a view and its controller refuse every
+// call, as the runtime's do; the journal names the call.
+bool DeadCall(View* view, const char* call) {
+    if (view == nullptr || !view->browserGone) return false;
+    Journal(std::string("DEAD VIEW call ") + call);
+    return true;
+}
+
+struct ProcessFailedArgs : Object {
+    int kind = 0;
+};
+HRESULT STDMETHODCALLTYPE ProcessFailedGetKind(ProcessFailedArgs* self, int* kind) {
+    if (kind == nullptr) return E_POINTER;
+    *kind = self->kind;
+    return S_OK;
+}
+Slot* ProcessFailedTable() {
+    static std::vector<Slot> t = [] {
+        auto t = MakeTable<17>(std::make_index_sequence<4>());
+        t[3] = S(&ProcessFailedGetKind);
+        return t;
+    }();
+    return t.data();
+}
+
+void FireProcessFailed(View* view, int kind) {
+    auto* args = Create<ProcessFailedArgs>(ProcessFailedTable(), "ProcessFailedEventArgs", {"ProcessFailedEventArgs"});
+    args->kind = kind;
+    Fire(view, view->processFailed, args);
+    ReleaseSlot(args);
+}
+
+// A process of the view's failed (kinds as the runtime's: 0 the browser
+// process exited, 1 the page's renderer exited, 2 it hangs, 3 a frame's
+// renderer exited). The browser's end takes every view of the environment
+// with it: their windows vanish and they are dead; a renderer's end leaves the
+// view usable with its page gone until the next navigation or reload. The
+// event comes from the message loop.
+void RaiseProcessFailed(View* view, int kind) {
+    AddRefSlot(view);
+    LaterCallback([view, kind] {
+        if (view->closed || view->browserGone) {
+            ReleaseSlot(view);
+            return;
+        }
+        if (kind == 0) {
+            Environment* environment = view->environment;
+            MarkEnvironmentGone(environment);
+            std::vector<View*> gone;
+            for (View* other : LiveViews()) {
+                if (other->environment == environment && !other->closed && !other->browserGone) gone.push_back(other);
+            }
+            for (View* other : gone) {
+                AddRefSlot(other);
+                other->browserGone = true;
+                if (other->window) ShowWindow(other->window, SW_HIDE);
+            }
+            for (View* other : gone) {
+                Journal("ProcessFailed kind=0 browser process exited");
+                FireProcessFailed(other, 0);
+                ReleaseSlot(other);
+            }
+        } else {
+            if (kind == 1) {
+                view->pageCrashed = true;
+                Paint(view);
+            }
+            Journal("ProcessFailed kind=" + std::to_string(kind));
+            FireProcessFailed(view, kind);
+        }
+        ReleaseSlot(view);
+    });
+}
+
+bool PlayProcessAction(View* view, const Action& action) {
+    if (action.verb != "process-failed" || action.args.empty()) return false;
+    const std::string& word = action.args[0];
+    if (word.size() != 1 || word[0] < '0' || word[0] > '3') {
+        Journal("SCRIPT process-failed needs a kind 0-3: " + word);
+        return true;
+    }
+    const int kind = word[0] - '0';
+    Journal("Page process-failed " + std::to_string(kind));
+    RaiseProcessFailed(view, kind);
+    return true;
+}
+
+// What the view's window shows: the address, or that the page crashed.
+std::wstring PageText(const View* view) {
+    return view->pageCrashed ? std::wstring(L"Stand-in browser\npage crashed") : L"Stand-in browser\n" + view->source;
+}
+
+std::string FromBase64(const std::string& text) {
+    std::string out;
+    unsigned value = 0;
+    int bits = 0;
+    for (char c : text) {
+        int digit;
+        if (c >= 'A' && c <= 'Z') digit = c - 'A';
+        else if (c >= 'a' && c <= 'z') digit = c - 'a' + 26;
+        else if (c >= '0' && c <= '9') digit = c - '0' + 52;
+        else if (c == '+') digit = 62;
+        else if (c == '/') digit = 63;
+        else break;
+        value = (value << 6) | static_cast<unsigned>(digit);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out += static_cast<char>((value >> bits) & 0xFF);
+        }
+    }
+    return out;
+}
+
+// Runs the current navigation again: a page given as text from its address.
+HRESULT STDMETHODCALLTYPE ViewReload(View* self) {
+    if (DeadCall(self, "WebView.Reload")) return kDeadView;
+    Journal("WebView.Reload");
+    if (self->source.empty()) return S_OK;
+    CheckScriptsReady(self, "Reload");
+    const std::size_t comma = self->source.find(L"base64,");
+    if (self->source.rfind(L"data:", 0) == 0 && comma != std::wstring::npos)
+        self->stringHtml = FromBase64(Utf8(self->source.substr(comma + 7)));
+    NavigateLater(self, self->source, nullptr);
+    return S_OK;
+}
+
 HRESULT STDMETHODCALLTYPE ViewGetSettings(View* self, Settings** settings) {
     if (settings == nullptr) return E_POINTER;
     AddRefSlot(self->settings);
@@ -1272,6 +1438,7 @@ HRESULT STDMETHODCALLTYPE ViewGetSource(View* self, LPWSTR* uri) {
     return S_OK;
 }
 HRESULT STDMETHODCALLTYPE ViewNavigate(View* self, LPCWSTR uri) {
+    if (DeadCall(self, "WebView.Navigate")) return kDeadView;
     Journal("WebView.Navigate " + Utf8(Str(uri)));
     if (uri == nullptr || *uri == 0) return E_INVALIDARG;
     CheckScriptsReady(self, "Navigate");
@@ -1279,6 +1446,7 @@ HRESULT STDMETHODCALLTYPE ViewNavigate(View* self, LPCWSTR uri) {
     return S_OK;
 }
 HRESULT STDMETHODCALLTYPE ViewNavigateToString(View* self, LPCWSTR html) {
+    if (DeadCall(self, "WebView.NavigateToString")) return kDeadView;
     const std::string text = Utf8(Str(html));
     Journal("WebView.NavigateToString fnv=" + Hex(Digest(text)) + " length=" + std::to_string(text.size()));
     CheckScriptsReady(self, "NavigateToString");
@@ -1305,6 +1473,7 @@ TOVANI_STANDIN_ADD(WebResourceRequested, resource)
 TOVANI_STANDIN_ADD(DownloadStarting, download)
 TOVANI_STANDIN_ADD(SaveAsUIShowing, saveAs)
 TOVANI_STANDIN_ADD(ContainsFullScreenElementChanged, fullScreenChanged)
+TOVANI_STANDIN_ADD(ProcessFailed, processFailed)
 #undef TOVANI_STANDIN_ADD
 
 HRESULT STDMETHODCALLTYPE ViewGetContainsFullScreenElement(View* self, BOOL* value) {
@@ -1314,6 +1483,7 @@ HRESULT STDMETHODCALLTYPE ViewGetContainsFullScreenElement(View* self, BOOL* val
 }
 
 HRESULT STDMETHODCALLTYPE ViewAddScript(View* self, LPCWSTR script, void* handler) {
+    if (DeadCall(self, "WebView.AddScriptToExecuteOnDocumentCreated")) return kDeadView;
     const std::string text = Utf8(Str(script));
     Journal("WebView.AddScriptToExecuteOnDocumentCreated fnv=" + Hex(Digest(text)) + " length=" +
             std::to_string(text.size()));
@@ -1337,7 +1507,8 @@ HRESULT STDMETHODCALLTYPE ViewAddScript(View* self, LPCWSTR script, void* handle
     });
     return S_OK;
 }
-HRESULT STDMETHODCALLTYPE ViewPostJson(View*, LPCWSTR json) {
+HRESULT STDMETHODCALLTYPE ViewPostJson(View* self, LPCWSTR json) {
+    if (DeadCall(self, "WebView.PostWebMessageAsJson")) return kDeadView;
     Journal("WebView.PostWebMessageAsJson " + Utf8(Str(json)));
     return S_OK;
 }
@@ -1347,6 +1518,7 @@ HRESULT STDMETHODCALLTYPE ViewGetCanGoBack(View* self, BOOL* can) {
     return S_OK;
 }
 HRESULT STDMETHODCALLTYPE ViewGoBack(View* self) {
+    if (DeadCall(self, "WebView.GoBack")) return kDeadView;
     Journal("WebView.GoBack");
     if (self->historyIndex <= 0) return S_OK;
     --self->historyIndex;
@@ -1370,6 +1542,7 @@ HRESULT STDMETHODCALLTYPE ViewAddFilterWithKinds(View* self, LPCWSTR uri, int co
     return S_OK;
 }
 HRESULT STDMETHODCALLTYPE ViewNavigateWithRequest(View* self, Request* request) {
+    if (DeadCall(self, "WebView.NavigateWithWebResourceRequest")) return kDeadView;
     if (request == nullptr || request->vtable != RequestTable()) return E_INVALIDARG;
     Journal("WebView.NavigateWithWebResourceRequest " + Utf8(request->uri) + " " + Utf8(request->method) +
             " headers: " + HeaderText(request->headers));
@@ -1380,6 +1553,7 @@ HRESULT STDMETHODCALLTYPE ViewNavigateWithRequest(View* self, Request* request) 
 }
 
 HRESULT STDMETHODCALLTYPE ViewPrint(View* self, PrintSettings* settings, void* handler) {
+    if (DeadCall(self, "WebView.Print")) return kDeadView;
     const std::wstring printer = settings && settings->vtable == PrintSettingsTable() ? settings->printer : L"(default)";
     Journal("WebView.Print printer=" + Utf8(printer) + " page=" + Utf8(self->source));
     if (handler == nullptr) return E_INVALIDARG;
@@ -1407,7 +1581,9 @@ Slot* ViewTable() {
         t[7] = S(&ViewAddNavigationStarting);
         t[15] = S(&ViewAddNavigationCompleted);
         t[23] = S(&ViewAddPermissionRequested);
+        t[25] = S(&ViewAddProcessFailed);
         t[27] = S(&ViewAddScript);
+        t[31] = S(&ViewReload);
         t[32] = S(&ViewPostJson);
         t[34] = S(&ViewAddWebMessageReceived);
         t[38] = S(&ViewGetCanGoBack);
@@ -1460,7 +1636,7 @@ LRESULT CALLBACK ViewWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             SetTextColor(dc, RGB(240, 240, 120));
             HFONT font = CreateFontW(28, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0, L"Arial");
             HGDIOBJ old = SelectObject(dc, font);
-            const std::wstring text = L"Stand-in browser\n" + controller->view->source;
+            const std::wstring text = PageText(controller->view);
             DrawTextW(dc, text.c_str(), -1, &rect, DT_CENTER | DT_VCENTER | DT_WORDBREAK);
             SelectObject(dc, old);
             DeleteObject(font);
@@ -1476,6 +1652,7 @@ void Paint(View* view) {
 }
 
 HRESULT STDMETHODCALLTYPE ControllerPutBounds(Controller* self, RECT bounds) {
+    if (DeadCall(self->view, "Controller.put_Bounds")) return kDeadView;
     Journal("Controller.put_Bounds " + std::to_string(bounds.left) + " " + std::to_string(bounds.top) + " " +
             std::to_string(bounds.right) + " " + std::to_string(bounds.bottom));
     if (self->window)
@@ -1527,6 +1704,7 @@ HRESULT STDMETHODCALLTYPE ControllerGetIsVisible(Controller* self, BOOL* visible
 }
 // A hidden view paints nothing (the runtime throttles it) until shown again.
 HRESULT STDMETHODCALLTYPE ControllerPutIsVisible(Controller* self, BOOL visible) {
+    if (DeadCall(self->view, "Controller.put_IsVisible")) return kDeadView;
     Journal("Controller.put_IsVisible " + std::to_string(visible ? 1 : 0));
     self->visible = visible != FALSE;
     if (self->window) ShowWindow(self->window, self->visible ? SW_SHOWNA : SW_HIDE);
@@ -1536,6 +1714,7 @@ HRESULT STDMETHODCALLTYPE ControllerPutIsVisible(Controller* self, BOOL visible)
 // As the runtime, the stand-in knows where its pop-ups go only from what the
 // host tells it: at creation and through this call.
 HRESULT STDMETHODCALLTYPE ControllerNotifyParentMoved(Controller* self) {
+    if (DeadCall(self->view, "Controller.NotifyParentWindowPositionChanged")) return kDeadView;
     if (self->window) self->parentOrigin = ClientOrigin(GetParent(self->window));
     Journal("Controller.NotifyParentWindowPositionChanged " + std::to_string(self->parentOrigin.x) + " " +
             std::to_string(self->parentOrigin.y));
@@ -1645,10 +1824,20 @@ Slot* ControllerTable() {
     return t.data();
 }
 
-struct Environment : Object {};
+struct Environment : Object {
+    bool browserGone = false; // its browser process ended: no new controllers
+};
+
+void MarkEnvironmentGone(Environment* environment) {
+    if (environment) environment->browserGone = true;
+}
 
 HRESULT STDMETHODCALLTYPE EnvCreateController(Environment* self, HWND parent, void* handler) {
     Journal("Environment.CreateCoreWebView2Controller");
+    if (self->browserGone) {
+        Journal("DEAD ENVIRONMENT call Environment.CreateCoreWebView2Controller");
+        return kDeadView;
+    }
     if (handler == nullptr) return E_INVALIDARG;
     if (!AnswersItsInterface(handler, "ICoreWebView2CreateCoreWebView2ControllerCompletedHandler")) return E_NOINTERFACE;
     if (!IsWindow(parent)) return HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE);
@@ -1687,6 +1876,7 @@ HRESULT STDMETHODCALLTYPE EnvCreateController(Environment* self, HWND parent, vo
             SetWindowLongPtrW(controller->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(controller));
             controller->parentOrigin = ClientOrigin(parent);
             view->window = controller->window;
+            TrackView(view);
             Journal("Controller created");
             InHandler([&] { CallSlot<HRESULT>(handler, 3, S_OK, static_cast<void*>(controller)); });
             ReleaseSlot(controller);
