@@ -4,6 +4,7 @@
 
 #include "app/messages.h"
 #include "common/app_constants.h"
+#include "common/dpi_win.h"
 #include "common/message_box_win.h"
 #include "common/splash_handle_win.h"
 #include "player/browser_rules.h"
@@ -60,9 +61,11 @@ LRESULT CALLBACK InitWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 HWND MakeInitWindow(HINSTANCE instance, bool visible) {
     const WString title = ApplicationConstants.WindowTitle();
+    // 1024 x 768 at the primary monitor's scale, where it opens.
+    const UINT dpi = PrimaryMonitorDpi();
     return CreateWindowExW(WS_EX_APPWINDOW, kInitWindowClass, reinterpret_cast<const wchar_t*>(title.c_str()),
-                           WS_OVERLAPPEDWINDOW | (visible ? WS_VISIBLE : 0), CW_USEDEFAULT, CW_USEDEFAULT, 1024, 768,
-                           nullptr, nullptr, instance, nullptr);
+                           WS_OVERLAPPEDWINDOW | (visible ? WS_VISIBLE : 0), CW_USEDEFAULT, CW_USEDEFAULT,
+                           ScaleForDpi(1024, dpi), ScaleForDpi(768, dpi), nullptr, nullptr, instance, nullptr);
 }
 
 void MakeInitHost() {

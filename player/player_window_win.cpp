@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "common/app_constants.h"
+#include "common/dpi_win.h"
 #include "common/message_box_win.h"
 #include "common/splash_handle_win.h"
 #include "links/player_content.h"
@@ -72,9 +73,12 @@ bool RegisterPlayerWindowClass(HINSTANCE instance) {
 
 HWND CreatePlayerFrameWindow(HINSTANCE instance, bool visible) {
     const WString title = ApplicationConstants.WindowTitle();
+    // At the primary monitor's scale, where it opens.
+    const UINT dpi = PrimaryMonitorDpi();
     return CreateWindowExW(WS_EX_APPWINDOW, kPlayerWindowClass, reinterpret_cast<const wchar_t*>(title.c_str()),
                            WS_OVERLAPPEDWINDOW | (visible ? WS_VISIBLE : 0), CW_USEDEFAULT, CW_USEDEFAULT,
-                           kPlayerWindowWidth, kPlayerWindowHeight, nullptr, nullptr, instance, nullptr);
+                           ScaleForDpi(kPlayerWindowWidth, dpi), ScaleForDpi(kPlayerWindowHeight, dpi), nullptr, nullptr,
+                           instance, nullptr);
 }
 
 namespace {

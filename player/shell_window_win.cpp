@@ -1,6 +1,7 @@
 #include "player/shell_window_win.h"
 
 #include "common/debug_log.h"
+#include "common/dpi_win.h"
 #include "player/player_messages.h"
 #include "player/user_data_win.h"
 #include "player/webview_host_win.h"
@@ -83,7 +84,9 @@ void TogglePlayerFullscreen(HWND window, bool& active) {
         SetWindowPos(window, HWND_TOP, r.left, r.top, r.right - r.left, r.bottom - r.top, SWP_FRAMECHANGED);
     } else {
         SetWindowLongPtrW(window, GWL_STYLE, WS_OVERLAPPEDWINDOW | WS_VISIBLE);
-        SetWindowPos(window, nullptr, 0, 0, kPlayerWidth, kPlayerHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_FRAMECHANGED);
+        const UINT dpi = WindowDpi(window);
+        SetWindowPos(window, nullptr, 0, 0, ScaleForDpi(kPlayerWidth, dpi), ScaleForDpi(kPlayerHeight, dpi),
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_FRAMECHANGED);
     }
 }
 
