@@ -21,12 +21,13 @@
 #include "player/user_data_qt.h"
 #include "player/web_messages.h"
 #include "player/webview_host_qt.h"
+#include "player/window_fit_qt.h"
 
 InitScreen::InitScreen() {
     setObjectName(QStringLiteral("initScreen"));
     setWindowTitle(ToQString(ApplicationConstants.WindowTitle()));
     setWindowIcon(ProductIcon());
-    resize(1024, 768);
+    new ScreenFit(this, QSize(1024, 768));
     keys_ = new WebView::FullscreenKeys(this, {.active = [this] { return fullscreenActive_; },
                                                .toggle = [this] { ToggleFullscreen(); }});
 }

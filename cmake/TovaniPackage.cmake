@@ -75,8 +75,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION education)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # What the libraries do not name (the list from the libraries already holds
 # the browser's helper process and the packages of the X11 and CUPS plugins):
-# the opener of links, and fonts for Arabic and the bar's icons.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "xdg-utils, desktop-file-utils, fonts-dejavu-core, fonts-symbola")
+# the opener of links, fonts for Arabic and the bar's icons, and Qt's Wayland
+# platform plugin (without it and without XWayland, a Wayland session has no window).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "xdg-utils, desktop-file-utils, fonts-dejavu-core, fonts-symbola, qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     "${CMAKE_SOURCE_DIR}/packaging/postinst;${CMAKE_SOURCE_DIR}/packaging/postrm")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -1,5 +1,8 @@
 #include "player/browser_environment_qt.h"
 
+#include <dlfcn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -87,11 +90,14 @@ bool IsExecutableFile(const QString& path) {
 // The two lines Qt and Qt WebEngine print when the OpenGL they probe for
 // at start-up is not there: here it is left out on purpose.
 QtMessageHandler gPreviousHandler = nullptr;
+constexpr const char* kNoWaylandBuffers = "none";
 void DropNoOpenGlNotes(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     const QString text = message.trimmed();
     if (type == QtWarningMsg &&
         (text == QLatin1String("QXcbIntegration: Cannot create platform OpenGL context, neither GLX nor EGL are enabled") ||
-         text == QLatin1String("No suitable graphics backend found")))
+         text == QLatin1String("No suitable graphics backend found") ||
+         text == QLatin1String("Failed to load client buffer integration: \"none\"") ||
+         text.startsWith(QLatin1String("Available client buffer integrations:"))))
         return;
     if (gPreviousHandler != nullptr) gPreviousHandler(type, context, message);
 }
@@ -102,6 +108,7 @@ void DropNoOpenGlNotes(QtMsgType type, const QMessageLogContext& context, const 
 // through Qt Quick's software renderer instead, with no OpenGL at all.
 // A user's own choice of renderer still wins.
 bool gOpenGlLeftOut = false;
+bool gWaylandGlLeftOut = false;
 void UseSoftwareWindowRendering() {
     for (const char* chosen : {"QT_QUICK_BACKEND", "QSG_RHI_BACKEND"})
         if (!EnvOrEmpty(chosen).empty()) return;
@@ -109,7 +116,75 @@ void UseSoftwareWindowRendering() {
     const std::string integration = EnvOrEmpty("QT_XCB_GL_INTEGRATION");
     gOpenGlLeftOut = integration.empty();
     if (gOpenGlLeftOut) ::setenv("QT_XCB_GL_INTEGRATION", "none", 1);
-    if (gOpenGlLeftOut || integration == "none") gPreviousHandler = qInstallMessageHandler(DropNoOpenGlNotes);
+    // The same on Wayland: a buffer integration that does not exist leaves
+    // shared-memory buffers and no EGL (Qt 6.4 loads EGL despite
+    // QT_WAYLAND_DISABLE_HW_INTEGRATION).
+    const std::string waylandIntegration = EnvOrEmpty("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION");
+    gWaylandGlLeftOut = waylandIntegration.empty();
+    if (gWaylandGlLeftOut) ::setenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION", kNoWaylandBuffers, 1);
+    if (gOpenGlLeftOut || integration == "none" || gWaylandGlLeftOut)
+        gPreviousHandler = qInstallMessageHandler(DropNoOpenGlNotes);
+}
+
+// The window system this process picked for itself, left for no other program.
+bool gPlatformChosen = false;
+
+// A display name as it may appear in a message: printable, and short.
+std::string Shown(const std::string& name) {
+    std::string out;
+    for (const char c : name.substr(0, 80)) out += (c >= 0x20 && c < 0x7f && c != '"') ? c : '?';
+    return out;
+}
+
+// Whether a Wayland compositor accepts a connection on the socket the
+// environment names (or has handed over an open one).
+bool WaylandAnswers() {
+    if (!EnvOrEmpty("WAYLAND_SOCKET").empty()) return true;
+    const std::string name = EnvOrEmpty("WAYLAND_DISPLAY");
+    if (name.empty()) return false;
+    std::string path = name;
+    if (name[0] != '/') {
+        const std::string runtime = EnvOrEmpty("XDG_RUNTIME_DIR");
+        if (runtime.empty()) return false;
+        path = runtime + '/' + name;
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) return false;
+    path.copy(address.sun_path, path.size());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    const bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return connected;
+}
+
+// Whether the X display named by DISPLAY accepts a connection, asked through
+// libxcb as Qt's X11 plugin would (without it, that plugin cannot load).
+bool XAnswers() {
+    if (EnvOrEmpty("DISPLAY").empty()) return false;
+    void* xcb = ::dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (xcb == nullptr) return false;
+    using Connect = void* (*)(const char*, int*);
+    using HasError = int (*)(void*);
+    using Disconnect = void (*)(void*);
+    const auto connect = reinterpret_cast<Connect>(::dlsym(xcb, "xcb_connect"));
+    const auto hasError = reinterpret_cast<HasError>(::dlsym(xcb, "xcb_connection_has_error"));
+    const auto disconnect = reinterpret_cast<Disconnect>(::dlsym(xcb, "xcb_disconnect"));
+    bool answers = false;
+    if (connect != nullptr && hasError != nullptr && disconnect != nullptr) {
+        void* connection = connect(nullptr, nullptr);
+        answers = connection != nullptr && hasError(connection) == 0;
+        if (connection != nullptr) disconnect(connection);
+    }
+    ::dlclose(xcb);
+    return answers;
+}
+
+bool WaylandPluginInstalled() {
+    const QString platforms = QLibraryInfo::path(QLibraryInfo::PluginsPath) + QStringLiteral("/platforms/");
+    return QFileInfo::exists(platforms + QStringLiteral("libqwayland-generic.so")) ||
+           QFileInfo::exists(platforms + QStringLiteral("libqwayland-egl.so"));
 }
 
 } // namespace
@@ -138,7 +213,8 @@ bool DisplayLacksGpu() {
     const std::string platform = EnvOrEmpty("QT_QPA_PLATFORM");
     if (StartsWithText(platform, "offscreen") || StartsWithText(platform, "minimal") || StartsWithText(platform, "vnc"))
         return true;
-    const std::string server = LocalXServerName();
+    // On Wayland, DISPLAY (if any) names XWayland or another server, not the window's.
+    const std::string server = StartsWithText(platform, "wayland") ? std::string() : LocalXServerName();
     if (StartsWithText(server, "Xvfb") || StartsWithText(server, "Xvnc")) return true;
     return !HasDrmDevice();
 }
@@ -183,7 +259,42 @@ void ForgetProcessOnlySettings() {
     // Read by then (the engine asked for OpenGL while the application was
     // made); the programs the player starts choose their own.
     if (gOpenGlLeftOut) ::unsetenv("QT_XCB_GL_INTEGRATION");
-    gOpenGlLeftOut = false;
+    if (gWaylandGlLeftOut) ::unsetenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION");
+    if (gPlatformChosen) ::unsetenv("QT_QPA_PLATFORM");
+    gOpenGlLeftOut = gWaylandGlLeftOut = gPlatformChosen = false;
+}
+
+bool ChooseWindowSystem(std::string& failure) {
+    if (!EnvOrEmpty("QT_QPA_PLATFORM").empty()) return true;
+    const std::string x = EnvOrEmpty("DISPLAY");
+    const std::string wayland = EnvOrEmpty("WAYLAND_DISPLAY");
+    const bool waylandNamed = !wayland.empty() || !EnvOrEmpty("WAYLAND_SOCKET").empty();
+    const char* platform = nullptr;
+    if (x.empty() && !waylandNamed) {
+        // No display at all: the windows render off screen and every
+        // message goes to standard error.
+        platform = "offscreen";
+    } else if (waylandNamed && WaylandAnswers() && WaylandPluginInstalled()) {
+        platform = "wayland";
+    } else if (XAnswers()) {
+        platform = "xcb";
+    } else if (waylandNamed && WaylandAnswers()) {
+        failure = "The Wayland display \"" + Shown(wayland) +
+                  "\" cannot be used without Qt's Wayland platform plugin (package qt6-wayland)" +
+                  (x.empty() ? std::string() : ", and the X display \"" + Shown(x) + "\" does not answer") + ".";
+        return false;
+    } else {
+        const std::string xName = "the X display \"" + Shown(x) + "\"";
+        const std::string waylandName = "the Wayland display \"" + Shown(wayland) + "\"";
+        failure = "No display can be opened: " +
+                  (x.empty() ? waylandName + " does not answer."
+                   : waylandNamed ? "neither " + xName + " nor " + waylandName + " answers."
+                                  : xName + " does not answer.");
+        return false;
+    }
+    ::setenv("QT_QPA_PLATFORM", platform, 1);
+    gPlatformChosen = true;
+    return true;
 }
 
 } // namespace WebView

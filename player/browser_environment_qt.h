@@ -17,9 +17,18 @@ namespace WebView {
 void PrepareBrowserProcessEnvironment(std::string_view extraSwitches = {});
 // On a display without a GPU the window draws in software, without OpenGL
 // (the engine's frames are software ones there too). Once the QApplication
-// exists, this takes that choice out of the environment that the programs
-// the player starts (the desktop's opener, a relaunch) inherit.
+// exists, this takes that choice, and the window system chosen by
+// ChooseWindowSystem, out of the environment that the programs the player
+// starts (the desktop's opener, a relaunch) inherit.
 void ForgetProcessOnlySettings();
+
+// Picks the window system before the QApplication exists, as Qt aborts the
+// process when the one it tries cannot be opened: a Wayland compositor that
+// answers (with Qt's Wayland plugin installed), else an X display that
+// answers; off screen when none is named. A user's QT_QPA_PLATFORM wins.
+// False, with the reason in failure, when displays are named but none of
+// them can be opened.
+bool ChooseWindowSystem(std::string& failure);
 
 // The switch list handed to Chromium: the extra switches, then the
 // profile's, without any that would open dev tools to other programs, plus

@@ -238,8 +238,10 @@ function makeGrip(){
 }
 
 // The visible area of the window, without its scroll bars where the
-// document says where they are.
+// document says where they are, and within the visual viewport (a pinch
+// zoom, a scaled screen's fractional sizes).
 function visibleArea(){
+  var x = 0, y = 0;
   var w = window.innerWidth || 0;
   var h = window.innerHeight || 0;
   var root = document.documentElement;
@@ -247,7 +249,14 @@ function visibleArea(){
     if (root.clientWidth > 0 && root.clientWidth < w) w = root.clientWidth;
     if (root.clientHeight > 0 && root.clientHeight < h) h = root.clientHeight;
   }
-  return { w: w, h: h };
+  var vv = window.visualViewport;
+  if (vv && vv.width > 0 && vv.height > 0) {
+    x = Math.max(0, vv.offsetLeft || 0);
+    y = Math.max(0, vv.offsetTop || 0);
+    w = Math.min(w - x, Math.floor(vv.width));
+    h = Math.min(h - y, Math.floor(vv.height));
+  }
+  return { x: x, y: y, w: w, h: h };
 }
 
 var bar = null;
@@ -260,9 +269,25 @@ var drag = { active: false, moved: false, x: 0, y: 0, left: 0, top: 0 };
 function inside(x, y){
   var area = visibleArea();
   if (bar && area.w > 0 && area.h > 0) {
+    var w = bar.offsetWidth || 0, h = bar.offsetHeight || 0;
+    // What the bar covers beyond its box once its hover scaling around the
+    // pointer has run (the transition may not have started yet).
+    var over = { l: 0, t: 0, r: 0, b: 0 };
+    var scaled = /scale\(([0-9.]+)\)/.exec(bar.style.transform || '');
+    var grow = scaled ? parseFloat(scaled[1]) - 1 : 0;
+    if (grow > 0 && grow < 1) {
+      var origin = /^(-?[0-9.]+)px (-?[0-9.]+)px/.exec(bar.style.transformOrigin || '');
+      var ox = origin ? parseFloat(origin[1]) : w / 2;
+      var oy = origin ? parseFloat(origin[2]) : h / 2;
+      // Whole pixels: layout rounds in steps smaller than one.
+      over = { l: Math.ceil(Math.max(0, grow * ox)), t: Math.ceil(Math.max(0, grow * oy)),
+               r: Math.ceil(Math.max(0, grow * (w - ox))), b: Math.ceil(Math.max(0, grow * (h - oy))) };
+    }
     // Sizes are whole pixels here and fractional on the screen: one to spare.
-    x = Math.max(0, Math.min(x, area.w - (bar.offsetWidth || 0) - 1));
-    y = Math.max(0, Math.min(y, area.h - (bar.offsetHeight || 0) - 1));
+    x = Math.max(area.x + over.l, Math.min(x, area.x + area.w - w - over.r - 1));
+    y = Math.max(area.y + over.t, Math.min(y, area.y + area.h - h - over.b - 1));
+    x = Math.max(0, x);
+    y = Math.max(0, y);
   }
   return { x: x, y: y };
 }
@@ -275,6 +300,7 @@ function place(){
 // One set of window listeners for every bar this document ever gets, so a
 // page that keeps removing the bar does not pile them up.
 window.addEventListener('resize', place);
+if (window.visualViewport) window.visualViewport.addEventListener('resize', place);
 window.addEventListener('mousemove', function(e){
   if (!drag.active || !bar) return;
   var dx = e.clientX - drag.x;

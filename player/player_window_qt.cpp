@@ -12,6 +12,7 @@
 #include "common/message_box_qt.h"
 #include "common/splash_handle_qt.h"
 #include "player/webview_host_qt.h"
+#include "player/window_fit_qt.h"
 #include "common/app_constants.h"
 #include "links/player_content.h"
 #include "player/browser_rules.h"
@@ -46,7 +47,7 @@ PlayerWindow::PlayerWindow() {
     setWindowTitle(ToQString(ApplicationConstants.WindowTitle()));
     setWindowIcon(ProductIcon());
     setAttribute(Qt::WA_DeleteOnClose, false);
-    resize(kWidth, kHeight);
+    new ScreenFit(this, QSize(kWidth, kHeight));
     keys_ = new WebView::FullscreenKeys(this, {.active = [this] { return fullscreen_; },
                                                .toggle = [this] { ToggleFullscreen(); }});
 }
@@ -114,7 +115,7 @@ void PlayerWindow::ToggleFullscreen() {
         showFullScreen();
     } else {
         showNormal();
-        resize(kWidth, kHeight);
+        if (ScreenFit* fit = ScreenFit::Of(this)) fit->Apply();
     }
 }
 

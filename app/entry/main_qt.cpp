@@ -11,6 +11,7 @@
 #include "common/message_box_qt.h"
 #include "app/startup_shell_qt.h"
 #include "app/usage.h"
+#include "common/app_constants.h"
 #include "diagnostics/diagnostic_dialog.h"
 #include "player/browser_environment_qt.h"
 #include "player/window_icon_qt.h"
@@ -27,11 +28,18 @@ int main(int argc, char** argv) {
         std::fwrite(text->data(), 1, text->size(), stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
+    // Without a display the windows render off screen and every message goes
+    // to standard error, so the program still ends as it would have. A
+    // display that is named but cannot be opened ends the start here: Qt
+    // would abort on it.
+    std::string noDisplay;
+    if (!WebView::ChooseWindowSystem(noDisplay)) {
+        const std::string line = WideToUtf8(ApplicationConstants.productName) + " - Startup Error: " + noDisplay + "\n";
+        std::fwrite(line.data(), 1, line.size(), stderr);
+        return 1;
+    }
     if (IsDiagnosticDialogMode(argc, argv)) return RunDiagnosticWindow(argc, argv);
 
-    // Without a display the windows render off screen and every message goes
-    // to standard error, so the program still ends as it would have.
-    if (!DisplayAvailable() && std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     WebView::PrepareBrowserProcessEnvironment();
     QApplication app(argc, argv);
     WebView::ForgetProcessOnlySettings();

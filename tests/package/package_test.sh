@@ -22,6 +22,7 @@ deb=$(ls -t "$build"/tovani_*.deb 2>/dev/null | head -n 1)
 [ -n "$deb" ] || fail "no package was written"
 dpkg-deb -f "$deb" Depends | grep -q libqt6webenginecore6-bin || fail "the browser runtime is not a dependency"
 dpkg-deb -f "$deb" Depends | grep -q fonts-symbola || fail "the icon font is not a dependency"
+dpkg-deb -f "$deb" Depends | tr ',' '\n' | grep -qx ' *qt6-wayland' || fail "the Wayland platform plugin is not a dependency"
 depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//' | sort)
 [ -z "$(uniq -d <<<"$depends")" ] || fail "dependencies listed twice: $(uniq -d <<<"$depends" | tr '\n' ' ')"
 # Debian's own checks, errors and warnings alike.

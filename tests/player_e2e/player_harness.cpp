@@ -104,6 +104,26 @@ pid_t StartPlayerProgram(const std::string& link, const std::string& logPath) {
     _exit(127);
 }
 
+pid_t StartPlayerProgram(const std::string& link, const std::string& logPath,
+                         const std::vector<std::pair<std::string, std::string>>& environment) {
+    const std::string program = std::string(TOVANI_BIN_DIR) + "/tovani";
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    for (const auto& [name, value] : environment) {
+        if (value.empty()) unsetenv(name.c_str());
+        else setenv(name.c_str(), value.c_str(), 1);
+    }
+    freopen(logPath.c_str(), "w", stderr);
+    if (link.empty()) execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+    else execl(program.c_str(), program.c_str(), link.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+}
+
+bool OnWayland() {
+    const char* chosen = std::getenv("TOVANI_TEST_DISPLAY");
+    return chosen != nullptr && std::string(chosen) == "wayland";
+}
+
 void AnswerPrinterDialog(const QString& printerName, QStringList* seen) {
     auto* poll = new QTimer(qApp);
     poll->setInterval(100);

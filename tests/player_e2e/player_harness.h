@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <QPoint>
@@ -67,6 +68,13 @@ private:
 // Starts the player program on link without waiting for it, its standard
 // error written to logPath; its pid (the caller ends and reaps it), or -1.
 pid_t StartPlayerProgram(const std::string& link, const std::string& logPath);
+// The same with variables set for it alone (unset for an empty value); an
+// empty link starts the init screen.
+pid_t StartPlayerProgram(const std::string& link, const std::string& logPath,
+                         const std::vector<std::pair<std::string, std::string>>& environment);
+// Which window system the tests run on: TOVANI_TEST_DISPLAY=wayland for a
+// Wayland compositor (weston, tests/player_e2e/with_weston.sh), X otherwise.
+bool OnWayland();
 
 // Answers the next modal printer dialog: choose printerName, or press
 // Escape when it is empty. Returns the names the dialog listed, through seen.

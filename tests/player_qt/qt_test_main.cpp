@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "player/browser_environment_qt.h"
@@ -22,6 +23,8 @@ int main(int argc, char** argv) {
                                "akamaized.net", "b-cdn.net", "tovani-cdn.test", "tovanivideo.test"}) {
         names += std::string(names.empty() ? "" : ",") + "MAP *." + suffix + " 127.0.0.6";
     }
+    std::string noDisplay;
+    if (!WebView::ChooseWindowSystem(noDisplay)) return std::fprintf(stderr, "%s\n", noDisplay.c_str()), 1;
     WebView::PrepareBrowserProcessEnvironment("--use-fake-device-for-media-stream \"--host-resolver-rules=" + names + "\"");
     QApplication app(argc, argv);
     WebView::ForgetProcessOnlySettings();
