@@ -15,6 +15,12 @@ ScreenFit::ScreenFit(QWidget* window, QSize intended) : QObject(window), window_
 
 void ScreenFit::Apply() {
     if (window_->isFullScreen() || window_->isMaximized()) return;
+    // Off screen there is no screen to fit (Qt's stand-in is 800x600).
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) {
+        window_->resize(intended_);
+        return;
+    }
     QScreen* screen = window_->screen() != nullptr ? window_->screen() : QGuiApplication::primaryScreen();
     if (screen == nullptr) return;
     const QRect area = screen->availableGeometry();
