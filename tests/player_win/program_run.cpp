@@ -70,8 +70,11 @@ ProgramRun RunProgram(const WString& argument, const std::function<bool()>& watc
                 wchar_t image[MAX_PATH] = {};
                 DWORD size = MAX_PATH;
                 if (!QueryFullProcessImageNameW(event.u.CreateProcessInfo.hProcess, 0, image, &size)) size = 0;
-                run.children.push_back({event.dwProcessId, Narrow(ProcessCommandLine(event.u.CreateProcessInfo.hProcess)),
-                                        GetTickCount(), Narrow(std::wstring(image, size))});
+                // The runtime's browser process is the browser's, not one the program chose to start.
+                const std::wstring imagePath(image, size);
+                if (imagePath.size() < 19 || _wcsicmp(imagePath.c_str() + imagePath.size() - 19, L"\\msedgewebview2.exe") != 0)
+                    run.children.push_back({event.dwProcessId, Narrow(ProcessCommandLine(event.u.CreateProcessInfo.hProcess)),
+                                            GetTickCount(), Narrow(imagePath)});
                 liveChildren.insert(event.dwProcessId);
             }
             break;

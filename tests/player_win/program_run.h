@@ -32,7 +32,7 @@ struct ProgramRun {
     DWORD exitCode = 259;
     bool ended = false;
     std::vector<std::string> log; // the debug output, line by line
-    std::vector<ChildProcess> children; // only when the run follows them
+    std::vector<ChildProcess> children; // only when the run follows them; the browser process aside
 };
 
 // Runs a program (tovani.exe unless given) with one argument as a debugged

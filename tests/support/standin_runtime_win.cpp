@@ -39,18 +39,27 @@ std::string StandInRuntimeFolder() {
 }
 
 std::string InstallStandInRuntime() {
-    const fs::path source = fs::u8path(Env("TOVANI_BIN") + "/standin/EmbeddedBrowserWebView.dll");
     const fs::path folder = fs::u8path(StandInRuntimeFolder());
-    const fs::path target = folder / "EBWebView" / "x64" / "EmbeddedBrowserWebView.dll";
+    // The library, and the browser program above it where the runtime keeps its own.
+    const std::pair<const char*, fs::path> files[] = {
+        {"/standin/EmbeddedBrowserWebView.dll", folder / "EBWebView" / "x64" / "EmbeddedBrowserWebView.dll"},
+        {"/standin/sleeper.exe", folder / "msedgewebview2.exe"}};
     std::error_code ec;
-    if (!fs::exists(source, ec)) return "stand-in library not built: " + PathText(source);
-    fs::create_directories(target.parent_path(), ec);
-    // A copy in use by another test stays as long as it is the same library.
-    if (ReadFile(PathText(source)) != ReadFile(PathText(target))) {
-        const fs::path fresh = target.parent_path() / ("fresh-" + std::to_string(GetCurrentProcessId()) + ".dll");
+    for (const auto& [built, target] : files) {
+        const fs::path source = fs::u8path(Env("TOVANI_BIN") + built);
+        if (!fs::exists(source, ec)) return "stand-in not built: " + PathText(source);
+        fs::create_directories(target.parent_path(), ec);
+        // A copy in use by another test stays as long as it is the same file.
+        if (ReadFile(PathText(source)) == ReadFile(PathText(target))) continue;
+        const fs::path fresh = target.parent_path() / ("fresh-" + std::to_string(GetCurrentProcessId()) + ".tmp");
         fs::copy_file(source, fresh, fs::copy_options::overwrite_existing, ec);
         if (ec) return "cannot copy the stand-in: " + ec.message();
-        if (!MoveFileExW(fresh.wstring().c_str(), target.wstring().c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        // A running program's file cannot be replaced, but it can be moved aside.
+        const fs::path aside = target.parent_path() / ("old-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                                       std::to_string(GetTickCount()) + ".tmp");
+        if (!MoveFileExW(fresh.wstring().c_str(), target.wstring().c_str(), MOVEFILE_REPLACE_EXISTING) &&
+            !(MoveFileExW(target.wstring().c_str(), aside.wstring().c_str(), 0) &&
+              MoveFileExW(fresh.wstring().c_str(), target.wstring().c_str(), MOVEFILE_REPLACE_EXISTING))) {
             fs::remove(fresh, ec);
             return "cannot install the stand-in (in use?): " + std::to_string(GetLastError());
         }

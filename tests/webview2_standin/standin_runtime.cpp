@@ -25,6 +25,8 @@
 #include <utility>
 #include <vector>
 
+#include "standin_browser_shared.h"
+
 namespace {
 
 // ---- text and journal ---------------------------------------------------------
@@ -241,6 +243,9 @@ struct Action {
 
 struct Script {
     HRESULT environmentFailure = S_OK;
+    // The first environmentFailures creations of the process fail with this code.
+    int environmentFailures = 0;
+    HRESULT environmentFailuresCode = S_OK;
     DWORD environmentDelayMs = 0; // how long the environment takes to come up
     HRESULT controllerFailure = S_OK;
     HRESULT printFailure = S_OK;
@@ -265,6 +270,7 @@ HRESULT ParseHresult(const std::string& text) { return static_cast<HRESULT>(std:
 
 // One instruction per line:
 //   environment-fails HRESULT | environment-delay MS | controller-fails HRESULT
+//   environment-fails-times N HRESULT  (the process's first N creations fail, later ones succeed)
 //   string-page-address data|about:blank | script-delay MS
 //   print-status N | print-fails HRESULT | missing INTERFACE
 //   print-next status N | print-next fails HRESULT
@@ -307,6 +313,10 @@ Script ReadScript() {
         if (words.empty() || words[0].empty() || words[0][0] == '#') continue;
         try {
             if (words[0] == "environment-fails" && words.size() > 1) script.environmentFailure = ParseHresult(words[1]);
+            else if (words[0] == "environment-fails-times" && words.size() > 2) {
+                script.environmentFailures = std::stoi(words[1]);
+                script.environmentFailuresCode = ParseHresult(words[2]);
+            }
             else if (words[0] == "environment-delay" && words.size() > 1)
                 script.environmentDelayMs = static_cast<DWORD>(std::stoul(words[1]));
             else if (words[0] == "controller-fails" && words.size() > 1) script.controllerFailure = ParseHresult(words[1]);
@@ -1373,6 +1383,8 @@ void RaiseProcessFailed(View* view, int kind) {
     });
 }
 
+void EndBrowserOf(View* view);
+
 bool PlayProcessAction(View* view, const Action& action) {
     if (action.verb != "process-failed" || action.args.empty()) return false;
     const std::string& word = action.args[0];
@@ -1382,6 +1394,7 @@ bool PlayProcessAction(View* view, const Action& action) {
     }
     const int kind = word[0] - '0';
     Journal("Page process-failed " + std::to_string(kind));
+    if (kind == 0) EndBrowserOf(view);
     RaiseProcessFailed(view, kind);
     return true;
 }
@@ -1824,12 +1837,180 @@ Slot* ControllerTable() {
     return t.data();
 }
 
+struct BrowserLink;
+
 struct Environment : Object {
     bool browserGone = false; // its browser process ended: no new controllers
+    std::shared_ptr<BrowserLink> browser;
 };
 
 void MarkEnvironmentGone(Environment* environment) {
     if (environment) environment->browserGone = true;
+}
+
+// ---- the browser process a data folder's clients share ------------------------------------------
+
+// As the runtime's: the first client of a data folder starts the browser
+// process (its child), later ones, of any program, join it; it lives while
+// any client does. A view whose browser process ends hears ProcessFailed.
+struct BrowserLink {
+    HANDLE process = nullptr;
+    DWORD pid = 0;
+    bool gone = false;
+};
+
+std::map<std::wstring, std::shared_ptr<BrowserLink>>& BrowserLinks() {
+    static std::map<std::wstring, std::shared_ptr<BrowserLink>> links;
+    return links;
+}
+
+// The data folder as the file system compares it, and the name its shared
+// block goes by.
+std::wstring FolderKey(const std::wstring& folder) {
+    wchar_t full[MAX_PATH * 2] = {};
+    const DWORD n = GetFullPathNameW(folder.c_str(), MAX_PATH * 2, full, nullptr);
+    std::wstring key = n > 0 && n < MAX_PATH * 2 ? std::wstring(full, n) : folder;
+    while (key.size() > 3 && (key.back() == L'\\' || key.back() == L'/')) key.pop_back();
+    for (wchar_t& c : key) {
+        if (c == L'/') c = L'\\';
+    }
+    CharLowerBuffW(key.data(), static_cast<DWORD>(key.size()));
+    return key;
+}
+
+ULONGLONG StartTime(HANDLE process) {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+    return (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
+// msedgewebview2.exe in the versioned folder, above EBWebView\x64 where this library lies.
+std::wstring BrowserProgram() {
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&BrowserProgram), &self);
+    wchar_t path[MAX_PATH] = {};
+    const DWORD n = GetModuleFileNameW(self, path, MAX_PATH);
+    std::wstring folder(path, n);
+    for (int up = 0; up < 3; ++up) {
+        const std::size_t cut = folder.find_last_of(L'\\');
+        if (cut == std::wstring::npos) return {};
+        folder.resize(cut);
+    }
+    return folder + L"\\msedgewebview2.exe";
+}
+
+void WatchBrowsers();
+
+// Starts the folder's browser process or joins the one serving it; null
+// when none can be started (the runtime's program is missing).
+std::shared_ptr<BrowserLink> JoinBrowser(const std::wstring& userDataFolder) {
+    const std::wstring key = FolderKey(userDataFolder);
+    auto& links = BrowserLinks();
+    const auto known = links.find(key);
+    if (known != links.end() && !known->second->gone && WaitForSingleObject(known->second->process, 0) == WAIT_TIMEOUT)
+        return known->second;
+    const std::wstring name = Wide(Hex(Digest(Utf8(key))));
+    HANDLE lock = CreateMutexW(nullptr, FALSE, StandInBrowser::LockName(name).c_str());
+    if (lock == nullptr) return nullptr;
+    if (WaitForSingleObject(lock, 5000) == WAIT_TIMEOUT) {
+        CloseHandle(lock);
+        return nullptr;
+    }
+    // Held open for the life of the process, as a client's registration is.
+    static std::vector<HANDLE> mappings;
+    HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(StandInBrowser::Shared),
+                                        StandInBrowser::MappingName(name).c_str());
+    auto* shared = mapping ? static_cast<StandInBrowser::Shared*>(
+                                 MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(StandInBrowser::Shared)))
+                           : nullptr;
+    std::shared_ptr<BrowserLink> link;
+    if (shared != nullptr) {
+        mappings.push_back(mapping);
+        HANDLE running = shared->browserPid == 0
+                             ? nullptr
+                             : OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE,
+                                           shared->browserPid);
+        if (running != nullptr &&
+            (WaitForSingleObject(running, 0) != WAIT_TIMEOUT || StartTime(running) != shared->browserCreated)) {
+            CloseHandle(running);
+            running = nullptr;
+        }
+        if (running == nullptr) {
+            // A new browser: the clients of one that ended make new environments.
+            *shared = StandInBrowser::Shared{};
+            const std::wstring program = BrowserProgram();
+            std::wstring command = L"\"" + program + L"\" --embedded-browser-webview=1 --user-data-dir=\"" +
+                                   userDataFolder + L"\\EBWebView\" --tovani-standin-clients=" + name;
+            STARTUPINFOW startup{};
+            startup.cb = sizeof startup;
+            PROCESS_INFORMATION started{};
+            if (GetFileAttributesW(program.c_str()) != INVALID_FILE_ATTRIBUTES &&
+                CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                               nullptr, &startup, &started)) {
+                CloseHandle(started.hThread);
+                running = started.hProcess;
+                shared->browserPid = started.dwProcessId;
+                shared->browserCreated = StartTime(running);
+            }
+        }
+        if (running != nullptr) {
+            const DWORD self = GetCurrentProcessId();
+            const ULONGLONG selfCreated = StartTime(GetCurrentProcess());
+            bool registered = false;
+            for (const StandInBrowser::Client& client : shared->clients)
+                registered = registered || (client.pid == self && client.created == selfCreated);
+            for (StandInBrowser::Client& client : shared->clients) {
+                if (registered) break;
+                if (client.pid == 0) {
+                    client = {self, selfCreated};
+                    registered = true;
+                }
+            }
+            link = std::make_shared<BrowserLink>();
+            link->process = running;
+            link->pid = shared->browserPid;
+            links[key] = link;
+        }
+        UnmapViewOfFile(shared);
+    } else if (mapping) {
+        CloseHandle(mapping);
+    }
+    ReleaseMutex(lock);
+    CloseHandle(lock);
+    if (link) WatchBrowsers();
+    return link;
+}
+
+// Every view whose browser process ended hears it, from the message loop.
+void WatchBrowsers() {
+    static bool watching = false;
+    if (watching) return;
+    watching = true;
+    LaterAfter(100, [] {
+        watching = false;
+        bool anyLeft = false;
+        for (auto& [key, link] : BrowserLinks()) {
+            if (link->gone) continue;
+            if (WaitForSingleObject(link->process, 0) == WAIT_TIMEOUT) {
+                anyLeft = true;
+                continue;
+            }
+            link->gone = true;
+            Journal("Browser process " + std::to_string(link->pid) + " exited");
+            for (View* view : std::vector<View*>(LiveViews())) {
+                if (view->environment != nullptr && view->environment->browser == link) RaiseProcessFailed(view, 0);
+            }
+        }
+        if (anyLeft) WatchBrowsers();
+    });
+}
+
+// The scripted end of the browser: its process ends, for every client.
+void EndBrowserOf(View* view) {
+    if (view->environment == nullptr || !view->environment->browser) return;
+    TerminateProcess(view->environment->browser->process, 1);
+    WaitForSingleObject(view->environment->browser->process, 2000);
 }
 
 HRESULT STDMETHODCALLTYPE EnvCreateController(Environment* self, HWND parent, void* handler) {
@@ -1950,6 +2131,22 @@ std::string OptionText(IUnknown* options, int slot) {
     return text;
 }
 
+// The scripted outcome of one environment creation of this process.
+HRESULT ScriptedEnvironmentFailure() {
+    static int creations = 0;
+    const Script& script = CurrentScript();
+    if (++creations <= script.environmentFailures) return script.environmentFailuresCode;
+    return script.environmentFailure;
+}
+
+// The runtime's default without a folder: beside the program, named for it.
+std::wstring DataFolderOf(LPCWSTR userDataFolder) {
+    if (userDataFolder != nullptr && *userDataFolder != 0) return userDataFolder;
+    wchar_t program[MAX_PATH] = {};
+    const DWORD n = GetModuleFileNameW(nullptr, program, MAX_PATH);
+    return std::wstring(program, n) + L".WebView2";
+}
+
 } // namespace
 
 extern "C" __declspec(dllexport) HRESULT STDMETHODCALLTYPE CreateWebViewEnvironmentWithOptionsInternal(
@@ -1964,16 +2161,24 @@ extern "C" __declspec(dllexport) HRESULT STDMETHODCALLTYPE CreateWebViewEnvironm
         return E_NOINTERFACE;
     AddRefForeign(handler);
     TaskWindow();
-    LaterAfter(CurrentScript().environmentDelayMs, [handler] {
-        const HRESULT failure = CurrentScript().environmentFailure;
+    const std::wstring folder = DataFolderOf(userDataFolder);
+    LaterAfter(CurrentScript().environmentDelayMs, [handler, folder] {
+        HRESULT failure = ScriptedEnvironmentFailure();
+        std::shared_ptr<BrowserLink> browser;
         if (FAILED(failure)) {
             Journal("Environment creation fails");
+        } else if (!(browser = JoinBrowser(folder))) {
+            failure = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+            Journal("Environment creation fails: no browser process");
+        }
+        if (FAILED(failure)) {
             InHandler([&] { CallSlot<HRESULT>(handler, 3, failure, static_cast<void*>(nullptr)); });
         } else {
             auto* environment = Create<Environment>(
                 EnvironmentTable(), "Environment",
                 {"ICoreWebView2Environment", "ICoreWebView2Environment2", "ICoreWebView2Environment3",
                  "ICoreWebView2Environment4", "ICoreWebView2Environment5", "ICoreWebView2Environment6"});
+            environment->browser = browser;
             Journal("Environment created");
             InHandler([&] { CallSlot<HRESULT>(handler, 3, S_OK, static_cast<void*>(environment)); });
             ReleaseSlot(environment);
