@@ -41,9 +41,11 @@ std::string ShellRepairScript(std::uint32_t processId, const std::string& execut
 // files of that name stay.
 void StaleDataSweep(const std::filesystem::path& userDataFolder);
 
-// Platform parts: browser processes left behind by a player that is gone,
-// and the start of the script (never returns when it started).
-void OrphanBrowserSweep();
+// Platform parts: browser processes left behind by a player that is gone
+// (Windows: only those on this data folder, and none while another copy of
+// the player runs), and the start of the script (never returns when it
+// started).
+void OrphanBrowserSweep(const WString& userDataFolder);
 // Writes the script, tells the user, starts it and ends the process; returns
 // only when the script could not be written.
 void RunRepairScript(const WString& userDataFolder);

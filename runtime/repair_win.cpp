@@ -4,11 +4,13 @@
 #include "runtime/repair_win.h"
 
 #include <aclapi.h>
+#include <shellapi.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "common/message_box_win.h"
@@ -74,21 +76,112 @@ bool CreateExclusive(const std::filesystem::path& file, const std::string& bytes
     return complete;
 }
 
-void OrphanBrowserSweep() {
+namespace {
+
+// The user a process runs as is this process's user.
+bool SameUser(HANDLE process) {
+    const auto userOf = [](HANDLE of, std::vector<unsigned char>& buffer) -> PSID {
+        HANDLE token = nullptr;
+        if (!OpenProcessToken(of, TOKEN_QUERY, &token)) return nullptr;
+        DWORD size = 0;
+        GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        buffer.resize(size);
+        const bool got = size > 0 && GetTokenInformation(token, TokenUser, buffer.data(), size, &size);
+        CloseHandle(token);
+        return got ? reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid : nullptr;
+    };
+    std::vector<unsigned char> ours, theirs;
+    const PSID self = userOf(GetCurrentProcess(), ours);
+    const PSID other = userOf(process, theirs);
+    return self != nullptr && other != nullptr && EqualSid(self, other);
+}
+
+// A path as Windows compares it: full, backslashes, no trailing separator.
+std::wstring ComparablePath(std::wstring path) {
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    if (path.rfind(L"\\\\?\\", 0) == 0) path.erase(0, 4);
+    wchar_t full[MAX_PATH * 4] = {};
+    const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH * 4, full, nullptr);
+    if (length > 0 && length < MAX_PATH * 4) path.assign(full, length);
+    while (path.size() > 3 && path.back() == L'\\') path.pop_back();
+    return path;
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
+// The browser's --user-data-dir is the player's data folder, or the folder the
+// runtime keeps inside it (EBWebView).
+bool ServesDataFolder(const std::wstring& commandLine, const WString& userDataFolder) {
+    if (commandLine.empty() || userDataFolder.empty()) return false;
+    int count = 0;
+    LPWSTR* args = CommandLineToArgvW(commandLine.c_str(), &count);
+    if (args == nullptr) return false;
+    constexpr std::wstring_view kSwitch = L"--user-data-dir=";
+    std::wstring dataDir;
+    for (int i = 1; i < count; ++i) {
+        const std::wstring_view arg = args[i];
+        if (arg.substr(0, kSwitch.size()) == kSwitch) dataDir = std::wstring(arg.substr(kSwitch.size()));
+    }
+    LocalFree(args);
+    if (dataDir.empty()) return false;
+    const std::wstring ours = ComparablePath(std::wstring(userDataFolder.begin(), userDataFolder.end()));
+    const std::wstring theirs = ComparablePath(dataDir);
+    return SamePath(theirs, ours) || SamePath(theirs, ours + L"\\EBWebView");
+}
+
+// Another copy of this program, of this user, still runs: a browser on the
+// shared data folder may serve it although its first client has ended.
+bool OtherPlayerRunning(const std::vector<PROCESSENTRY32W>& processes) {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return true; // unknown: spare them
+    const std::wstring program = std::filesystem::path(std::wstring(path, length)).filename().wstring();
+    const DWORD self = GetCurrentProcessId();
+    for (const PROCESSENTRY32W& entry : processes) {
+        if (entry.th32ProcessID == self || _wcsicmp(entry.szExeFile, program.c_str()) != 0) continue;
+        HANDLE other = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+        if (other == nullptr) continue;
+        const bool running = StillRunning(other) && SameUser(other);
+        CloseHandle(other);
+        if (running) return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// Only a browser of this user on this player's data folder whose parent has
+// ended, and only while no other copy of the player runs: a browser process
+// serves every client of its data folder and outlives the one that started
+// it, so a parentless one may still serve another player. Other programs'
+// web views and the user's Edge never name this folder.
+void OrphanBrowserSweep(const WString& userDataFolder) {
+    if (userDataFolder.empty()) return;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return;
+    std::vector<PROCESSENTRY32W> processes;
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-        const std::wstring name = entry.szExeFile;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        processes.push_back(entry);
+    CloseHandle(snapshot);
+    if (OtherPlayerRunning(processes)) return;
+    for (const PROCESSENTRY32W& process : processes) {
+        const std::wstring name = process.szExeFile;
         // Case-sensitive, as the runtime names its helper.
         if (name.size() <= 17 || name.find(kHelperName) == std::wstring::npos) continue;
-        HANDLE helper = OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID);
+        HANDLE helper = OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE,
+                                    process.th32ProcessID);
         if (helper == nullptr) continue;
-        if (StillRunning(helper) && !ParentAlive(entry.th32ParentProcessID, helper)) TerminateProcess(helper, 0);
+        if (StillRunning(helper) && !ParentAlive(process.th32ParentProcessID, helper) && SameUser(helper) &&
+            ServesDataFolder(ProcessCommandLine(helper), userDataFolder)) {
+            TerminateProcess(helper, 0);
+        }
         CloseHandle(helper);
     }
-    CloseHandle(snapshot);
 }
 
 std::string EncodeBatchScript(const WString& script, unsigned consoleCodePage) {

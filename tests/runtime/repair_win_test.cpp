@@ -1,5 +1,5 @@
 // The Windows repair's own parts: the orphan sweep over real processes named
-// as the runtime's helper, and the script's bytes in the code page cmd reads.
+// as the runtime's browser, and the script's bytes in the code page cmd reads.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -41,8 +41,8 @@ std::vector<DWORD> ChildrenOf(DWORD parent) {
 }
 
 // Starts program through a go-between that ends at once: the orphan.
-HANDLE StartOrphan(const fs::path& sleeper, const fs::path& program) {
-    HANDLE between = Start(sleeper, L"spawn \"" + program.wstring() + L"\"");
+HANDLE StartOrphan(const fs::path& sleeper, const fs::path& program, const std::wstring& arguments = {}) {
+    HANDLE between = Start(sleeper, L"spawn \"" + program.wstring() + L"\"" + (arguments.empty() ? L"" : L" " + arguments));
     if (between == nullptr) return nullptr;
     WaitForSingleObject(between, 10000);
     const DWORD betweenId = GetProcessId(between);
@@ -56,40 +56,75 @@ bool Running(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_TI
 
 std::string Narrow(const std::wstring& text) { return WideToUtf8(WString(text.begin(), text.end())); }
 
-TEST(OrphanBrowserSweep, EndsHelpersWhosePlayerIsGoneAndNoOtherProcess) {
+void End(HANDLE process) {
+    TerminateProcess(process, 0);
+    WaitForSingleObject(process, 5000);
+    CloseHandle(process);
+}
+
+// Only a parentless browser on this player's data folder ends, and none while
+// another copy of the player runs (the browser may serve it): never a web view
+// of another program's folder, a browser whose client still runs, or a
+// program named otherwise.
+TEST(OrphanBrowserSweep, EndsOnlyAParentlessBrowserOfThisDataFolderWhileNoOtherPlayerRuns) {
     const fs::path sleeper = fs::u8path(TestSupport::Env("TOVANI_BIN") + "/standin/sleeper.exe");
     const fs::path root = fs::temp_directory_path() / ("tovani-orphans-" + std::to_string(GetCurrentProcessId()));
     std::error_code ec;
     fs::create_directories(root / "lower", ec);
     fs::create_directories(root / "upper", ec);
+    fs::create_directories(root / "player", ec);
     const fs::path helper = root / "lower" / "msedgewebview2.exe";
     const fs::path capitals = root / "upper" / "MSEDGEWEBVIEW2.EXE";
     ASSERT_TRUE(fs::copy_file(sleeper, helper, fs::copy_options::overwrite_existing, ec)) << ec.message();
     ASSERT_TRUE(fs::copy_file(sleeper, capitals, fs::copy_options::overwrite_existing, ec)) << ec.message();
+    const WString folder = u"C:\\users\\tovani\\AppData\\Local\\Tovani\\WebView2Data";
+    // As the runtime writes it, and spelled otherwise: case, separators, a trailing one.
+    const std::wstring ours = L"--embedded-browser-webview=1 \"--user-data-dir=C:\\users\\tovani\\AppData\\Local\\Tovani\\WebView2Data\\EBWebView\"";
+    const std::wstring oursSpelledOtherwise = L"--type=renderer \"--user-data-dir=c:/USERS/tovani/appdata/local/tovani/webview2data/\"";
+    const std::wstring stranger = L"--embedded-browser-webview=1 \"--user-data-dir=C:\\users\\tovani\\AppData\\Local\\Other\\EBWebView\"";
+    const std::wstring longerName = L"\"--user-data-dir=C:\\users\\tovani\\AppData\\Local\\Tovani\\WebView2Data2\"";
 
-    HANDLE withParent = Start(helper);        // this test is its living parent
-    HANDLE orphan = StartOrphan(sleeper, helper);
-    HANDLE orphanInCapitals = StartOrphan(sleeper, capitals);
-    ASSERT_NE(withParent, nullptr);
-    ASSERT_NE(orphan, nullptr);
-    ASSERT_NE(orphanInCapitals, nullptr);
-    ASSERT_TRUE(Running(orphan));
+    HANDLE withParent = Start(helper, ours);   // this test is its living parent
+    HANDLE orphan = StartOrphan(sleeper, helper, ours);
+    HANDLE orphanSpelledOtherwise = StartOrphan(sleeper, helper, oursSpelledOtherwise);
+    HANDLE strangersOrphan = StartOrphan(sleeper, helper, stranger);
+    HANDLE neighboursOrphan = StartOrphan(sleeper, helper, longerName);
+    HANDLE noFolder = StartOrphan(sleeper, helper);
+    HANDLE inCapitals = StartOrphan(sleeper, capitals, ours);
+    for (HANDLE process : {withParent, orphan, orphanSpelledOtherwise, strangersOrphan, neighboursOrphan, noFolder,
+                           inCapitals})
+        ASSERT_NE(process, nullptr);
 
-    Repair::OrphanBrowserSweep();
+    // Another copy of this program runs: its browser may be the orphan.
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const fs::path otherPlayer = root / "player" / fs::path(self).filename();
+    ASSERT_TRUE(fs::copy_file(sleeper, otherPlayer, fs::copy_options::overwrite_existing, ec)) << ec.message();
+    HANDLE player = Start(otherPlayer);
+    ASSERT_NE(player, nullptr);
+    Repair::OrphanBrowserSweep(folder);
+    Sleep(300);
+    EXPECT_TRUE(Running(orphan));
+    EXPECT_TRUE(Running(orphanSpelledOtherwise));
+    End(player);
+
+    Repair::OrphanBrowserSweep(folder);
 
     EXPECT_EQ(WaitForSingleObject(orphan, 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(orphanSpelledOtherwise, 5000), WAIT_OBJECT_0);
     DWORD code = 99;
     GetExitCodeProcess(orphan, &code);
     EXPECT_EQ(code, 0u);
     EXPECT_TRUE(Running(withParent));
+    EXPECT_TRUE(Running(strangersOrphan));
+    EXPECT_TRUE(Running(neighboursOrphan));
+    EXPECT_TRUE(Running(noFolder));
     // The name is matched as the runtime writes it.
-    EXPECT_TRUE(Running(orphanInCapitals));
+    EXPECT_TRUE(Running(inCapitals));
 
-    for (HANDLE process : {withParent, orphan, orphanInCapitals}) {
-        TerminateProcess(process, 0);
-        WaitForSingleObject(process, 5000);
-        CloseHandle(process);
-    }
+    for (HANDLE process : {withParent, orphan, orphanSpelledOtherwise, strangersOrphan, neighboursOrphan, noFolder,
+                           inCapitals})
+        End(process);
     fs::remove_all(root, ec);
 }
 
