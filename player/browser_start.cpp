@@ -1,6 +1,8 @@
 #include "player/browser_start.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <string>
 
 #include "common/debug_log.h"
 #include "links/player_content.h"
@@ -13,7 +15,7 @@
 namespace WebView {
 
 void SweepBeforeBrowserStart(const WString& userDataFolder) {
-    Repair::OrphanBrowserSweep();
+    Repair::OrphanBrowserSweep(userDataFolder);
     // From UTF-16 the path is right on both systems (not through the ANSI code page).
     if (!userDataFolder.empty()) Repair::StaleDataSweep(std::filesystem::path(userDataFolder));
 }
@@ -22,12 +24,31 @@ bool RunHostStart(const WString& userDataFolder, const HostStartSteps& steps,
                   const std::function<void(bool)>& onReady) {
     const auto windowUsable = [&steps] { return steps.windowUsable && steps.windowUsable(); };
     if (steps.sweep) SweepBeforeBrowserStart(userDataFolder);
-    if (windowUsable() && steps.createAndWait && steps.createAndWait()) return true;
+    const int attempts = std::max(1, steps.attempts);
+    for (int attempt = 1; attempt <= attempts && windowUsable(); ++attempt) {
+        if (attempt > 1) {
+            // A fresh start: nothing of the failed one is reused.
+            if (steps.tearDown) steps.tearDown();
+            const int pauseMs = attempt == 2 ? 250 : 1000;
+            DebugLog("browser host: the browser did not come up; trying again in " + std::to_string(pauseMs) + " ms (" +
+                     std::to_string(attempt) + " of " + std::to_string(attempts) + ")");
+            if (steps.pause) steps.pause(pauseMs);
+            if (!windowUsable() || (steps.worthAnotherTry && !steps.worthAnotherTry())) break;
+        }
+        if (steps.createAndWait && steps.createAndWait()) return true;
+        if (steps.worthAnotherTry && !steps.worthAnotherTry()) break;
+    }
     if (steps.tearDown) steps.tearDown();
     // Only a browser that could not come up is repaired; a call without a
-    // window or a data folder is the caller's mistake, and a window closed
-    // during the start is the user's choice.
-    if (windowUsable() && !userDataFolder.empty() && steps.repairOrReport) steps.repairOrReport();
+    // window or a data folder is the caller's mistake, a window closed during
+    // the start is the user's choice, and a missing runtime is not mended by
+    // clearing data.
+    if (windowUsable() && !userDataFolder.empty() && steps.repairOrReport &&
+        (!steps.repairMends || steps.repairMends())) {
+        steps.repairOrReport();
+    } else if (steps.repairMends && !steps.repairMends()) {
+        DebugLog("browser host: the browser runtime is missing; nothing to repair");
+    }
     if (onReady) {
         try {
             onReady(false);

@@ -21,6 +21,18 @@ struct HostStartSteps {
     std::function<bool()> createAndWait;
     // Releases what a failed start left behind.
     std::function<void()> tearDown;
+    // How many creations are tried before the repair (at least one): the
+    // runtime's start fails now and then for a moment (a browser process of
+    // the same data folder still ending, a busy machine).
+    int attempts = 1;
+    // Waits so long before another try while the event loop keeps running.
+    std::function<void(int milliseconds)> pause;
+    // After a failed creation: whether another try may bring the browser up,
+    // and whether the repair may mend what failed. Neither does for a runtime
+    // that is not there at all (the repair clears data, it installs nothing),
+    // nor another try once the program is quitting. Unset: both yes.
+    std::function<bool()> worthAnotherTry;
+    std::function<bool()> repairMends;
     // The one-shot repair: never returns when it starts; returns so the
     // owner is told when the repair already ran once in a row.
     std::function<void()> repairOrReport;
@@ -30,9 +42,11 @@ struct HostStartSteps {
 void SweepBeforeBrowserStart(const WString& userDataFolder);
 
 // The start in its fixed order: orphaned browser processes swept, stale
-// copies of the data folder swept, the browser created; after a failure the
-// browser is torn down and, for a window still usable and a data folder,
-// repaired or reported, and then the owner's ready callback hears false.
+// copies of the data folder swept, the browser created, torn down and
+// created again after a short pause up to the attempts asked for; after the
+// last failure the browser is torn down and, for a window still usable and a
+// data folder, repaired (when the repair can mend it) or reported, and then
+// the owner's ready callback hears false.
 bool RunHostStart(const WString& userDataFolder, const HostStartSteps& steps,
                   const std::function<void(bool)>& onReady);
 

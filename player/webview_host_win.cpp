@@ -119,6 +119,7 @@ struct WebViewHost::Impl {
         bool done = false;
         bool waiting = false;      // Initialize is in its nested loop
         bool readyPending = false; // created before anyone waited: onReady is Initialize's
+        bool quit = false;         // the message loop received WM_QUIT meanwhile
         HRESULT result = E_PENDING;
     };
     Wait wait;
@@ -430,6 +431,7 @@ bool WebViewHost::Impl::CreateAndWait(const WString& userDataFolder) {
         if (got == 0 || got == -1) {
             // The quit belongs to the main loop as well.
             if (got == 0) PostQuitMessage(static_cast<int>(msg.wParam));
+            wait.quit = got == 0;
             break;
         }
         TranslateMessage(&msg);
@@ -447,7 +449,7 @@ bool WebViewHost::Impl::CreateAndWait(const WString& userDataFolder) {
     return false;
 }
 
-bool WebViewHost::Initialize(NativeWindow parent, const WString& userDataFolder, int /*attempts*/) {
+bool WebViewHost::Initialize(NativeWindow parent, const WString& userDataFolder, int attempts) {
     Impl& d = *impl_;
     if (d.started) return d.webview.get() != nullptr; // a host starts once
     d.started = true;
@@ -455,8 +457,40 @@ bool WebViewHost::Initialize(NativeWindow parent, const WString& userDataFolder,
     HostStartSteps steps;
     steps.windowUsable = [&d] { return d.parentWindow != nullptr && IsWindow(d.parentWindow) != FALSE; };
     steps.sweep = !d.early; // an early start swept already
-    steps.createAndWait = [&d, &userDataFolder] { return d.CreateAndWait(userDataFolder); };
+    int tries = 0;
+    steps.createAndWait = [&d, &userDataFolder, &tries] {
+        // A try after a failed one begins anew (an early start is the first
+        // try); a quit seen stays seen.
+        if (tries++ > 0) {
+            const bool quit = d.wait.quit;
+            d.wait = Impl::Wait{};
+            d.wait.quit = quit;
+        }
+        return d.CreateAndWait(userDataFolder);
+    };
     steps.tearDown = [&d] { d.TearDown(); };
+    steps.attempts = attempts;
+    // The runtime's completions and the owner's windows go on meanwhile.
+    steps.pause = [&d](int milliseconds) {
+        const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(milliseconds);
+        for (ULONGLONG now = GetTickCount64(); now < end && !d.wait.quit; now = GetTickCount64()) {
+            MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(end - now), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                if (msg.message == WM_QUIT) {
+                    PostQuitMessage(static_cast<int>(msg.wParam));
+                    d.wait.quit = true;
+                    break;
+                }
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
+        }
+    };
+    // A runtime that is not installed comes neither with another try nor with the repair.
+    const auto runtimeMissing = [&d] { return d.wait.result == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND); };
+    steps.worthAnotherTry = [&d, runtimeMissing] { return !d.wait.quit && !runtimeMissing(); };
+    steps.repairMends = [runtimeMissing] { return !runtimeMissing(); };
     // A browser that could not come up is repaired once (this process ends there).
     steps.repairOrReport = [&d, &userDataFolder] { Repair::RepairOrReport(userDataFolder, d.parentWindow); };
     return RunHostStart(userDataFolder, steps, onReady);

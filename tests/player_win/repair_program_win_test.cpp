@@ -11,6 +11,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -79,6 +80,49 @@ HANDLE StartProcess(const std::wstring& commandLine) {
 
 bool Running(HANDLE process) { return process != nullptr && WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
 
+std::size_t CountPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
+    return static_cast<std::size_t>(
+        std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
+}
+
+// A browser that comes up on its third try: the init screen shows its page,
+// after short pauses, and nothing is repaired.
+TEST(RepairProgram, AStartThatSucceedsOnALaterTryIsNotRepaired) {
+    ASSERT_EQ(TestSupport::InstallStandInRuntime(), "");
+    std::error_code ec;
+    const fs::path temp = fs::temp_directory_path() / L"tovani-retry-temp";
+    fs::remove_all(temp, ec);
+    fs::create_directories(temp, ec);
+    EnvironmentOverride tmp(L"TMP", temp.wstring());
+    EnvironmentOverride tempVariable(L"TEMP", temp.wstring());
+    ASSERT_EQ(Repair::FlagFile(), temp / L"webview2_repair_done.flag");
+    StandInSession session("retry", "environment-fails-times 2 0x80004005\n");
+    bool repairShown = false;
+    std::vector<std::string> journal;
+    const ProgramRun run = RunProgram(WString(), [&] {
+        // Never answered: a repair here would clear the user's data.
+        if (MessageBoxWindow("Repairing...") != nullptr) repairShown = true;
+        if (repairShown) return false;
+        HWND screen = VisibleWindow(L"KelbroInitWindow");
+        journal = session.Journal();
+        if (screen == nullptr || !HasPrefix(journal, "Loaded ")) return true;
+        PostMessageW(screen, WM_CLOSE, 0, 0);
+        return false;
+    });
+    ASSERT_TRUE(run.ended);
+    EXPECT_FALSE(repairShown);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(CountPrefix(journal, "CreateWebViewEnvironmentWithOptionsInternal"), 3u) << ::testing::PrintToString(journal);
+    EXPECT_EQ(CountPrefix(journal, "Environment creation fails"), 2u);
+    EXPECT_EQ(CountPrefix(journal, "Controller created"), 1u);
+    EXPECT_TRUE(Has(run.log, "browser host: the browser did not come up; trying again in 250 ms (2 of 3)"))
+        << ::testing::PrintToString(run.log);
+    EXPECT_TRUE(Has(run.log, "browser host: the browser did not come up; trying again in 1000 ms (3 of 3)"));
+    EXPECT_FALSE(fs::exists(Repair::FlagFile()));
+    EXPECT_FALSE(fs::exists(Repair::ScriptFile()));
+    fs::remove_all(temp, ec);
+}
+
 TEST(RepairProgram, AFailedBrowserStartIsRepairedOnceAndThenReported) {
     ASSERT_EQ(TestSupport::InstallStandInRuntime(), "");
     GdiplusSession gdiplus;
@@ -139,11 +183,13 @@ TEST(RepairProgram, AFailedBrowserStartIsRepairedOnceAndThenReported) {
     StandInSession session("repair", "environment-fails 0x80004005\n");
     std::string text, script, screenshot;
     bool ownedByInitWindow = false;
+    std::size_t triesBeforeRepair = 0;
     ProgramRun run = RunProgram(
         WString(),
         [&] {
             HWND box = MessageBoxWindow("Repairing...");
             if (box == nullptr) return true;
+            triesBeforeRepair = CountPrefix(session.Journal(), "CreateWebViewEnvironmentWithOptionsInternal");
             text = MessageBoxText(box);
             HWND owner = GetWindow(box, GW_OWNER);
             wchar_t ownerClass[64] = {};
@@ -162,6 +208,8 @@ TEST(RepairProgram, AFailedBrowserStartIsRepairedOnceAndThenReported) {
     EXPECT_EQ(text, "WebView2 needs repair. The application will close and clean up automatically.\n"
                     "It will relaunch after cleanup is complete.");
     EXPECT_TRUE(ownedByInitWindow);
+    // Repaired only once every try failed.
+    EXPECT_EQ(triesBeforeRepair, 3u);
     EXPECT_FALSE(screenshot.empty());
     EXPECT_EQ(TestSupport::ReadFile(U8(Repair::FlagFile())), "repair_attempted\r\n"); // text mode
     // The script: CR LF lines, the program's id twice, the data folder, the relaunch.
