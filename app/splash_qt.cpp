@@ -2,6 +2,8 @@
 #include "common/qt_text.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QWindow>
 #include <QFile>
 #include <QLabel>
 #include <QPointer>
@@ -57,23 +59,38 @@ private:
 bool gShownOnce = false;
 QPointer<QWidget> gNotice;
 
-// Closing the notice, or Escape on it, gives up as its button does.
-class ConnectingNotice : public QWidget {
+// A dialog of the splash: it takes the keyboard when it appears, and
+// closing it, Escape or Enter give up as its button does.
+class ConnectingNotice : public QDialog {
 public:
-    explicit ConnectingNotice(void (*giveUp)())
-        : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool), giveUp_(giveUp) {}
+    ConnectingNotice(QWidget* splash, void (*giveUp)())
+        : QDialog(splash, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), giveUp_(giveUp) {}
 
 protected:
     void closeEvent(QCloseEvent*) override { giveUp_(); }
     void keyPressEvent(QKeyEvent* event) override {
-        if (event->key() == Qt::Key_Escape) giveUp_();
-        QWidget::keyPressEvent(event);
+        switch (event->key()) {
+        case Qt::Key_Escape:
+        case Qt::Key_Return:
+        case Qt::Key_Enter: giveUp_(); return;
+        default: QDialog::keyPressEvent(event);
+        }
     }
+    void reject() override { giveUp_(); }
 
 private:
     void (*giveUp_)();
 };
 
+// One label a line, each in its own direction: one label for both languages
+// would lay the Arabic line out left to right, its closing points at its start.
+QLabel* NoticeLine(const QString& line, QWidget* parent) {
+    auto* label = new QLabel(line, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setLayoutDirection(line.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
+    label->setAlignment(Qt::AlignCenter);
+    return label;
+}
 
 } // namespace
 
@@ -84,19 +101,24 @@ void ShowConnectingNotice(bool shown, void (*giveUp)()) {
         return;
     }
     if (gNotice) return;
-    auto* notice = new ConnectingNotice(giveUp);
+    const QString text = ToQString(Messages::ConnectingNotice());
+    auto* notice = new ConnectingNotice(SplashWindow(), giveUp);
     notice->setObjectName(QStringLiteral("connecting-notice"));
     notice->setWindowTitle(QStringLiteral("Tovani - Connecting"));
-    notice->setStyleSheet(QStringLiteral("QWidget#connecting-notice{background:#121212;border:1px solid #444;}"
-                                         "QLabel{color:#c8c8c8;font-size:15px;}"));
+    // A screen reader announces the dialog by what it says.
+    notice->setAccessibleName(QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+    notice->setStyleSheet(QStringLiteral("QDialog#connecting-notice{background:#121212;border:1px solid #444;}"
+                                         "QLabel{color:#c8c8c8;font-size:15px;}"
+                                         "QPushButton{padding:3px 12px;border:1px solid palette(mid);border-radius:3px;"
+                                         "background:palette(button);color:palette(button-text);}"
+                                         // Where the keyboard is must show.
+                                         "QPushButton:focus{border:2px solid palette(highlight);}"));
     auto* layout = new QVBoxLayout(notice);
-    auto* text = new QLabel(ToQString(Messages::ConnectingNotice()), notice);
-    text->setAlignment(Qt::AlignCenter);
+    for (const QString& line : text.split(QLatin1Char('\n'))) layout->addWidget(NoticeLine(line, notice));
     auto* button = new QPushButton(ToQString(Messages::ConnectingGiveUp()), notice);
     button->setObjectName(QStringLiteral("connecting-give-up"));
+    button->setDefault(true);
     QObject::connect(button, &QPushButton::clicked, [giveUp] { giveUp(); });
-    button->setFocus();
-    layout->addWidget(text);
     layout->addWidget(button, 0, Qt::AlignCenter);
     notice->adjustSize();
     // Over the middle of the splash, which is centred on the screen.
@@ -107,7 +129,32 @@ void ShowConnectingNotice(bool shown, void (*giveUp)()) {
     }
     notice->show();
     notice->raise();
+    notice->activateWindow();
+    button->setFocus();
     gNotice = notice;
+}
+
+// On Wayland a program cannot put one window above another: a window is kept
+// above the one it is transient for. The splash becomes so for the player's
+// window while that waits, empty, for its content.
+void KeepSplashAbove(QWidget* window) {
+    QWidget* splash = SplashWindow();
+    if (splash == nullptr || window == nullptr || !QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        return;
+    window->winId();
+    QWindow* handle = window->windowHandle();
+    if (splash->windowHandle() == nullptr || handle == nullptr || splash->windowHandle()->transientParent() == handle)
+        return;
+    // The compositor learns of the parent when the window is mapped.
+    const bool noticeShown = gNotice && gNotice->isVisible();
+    splash->hide();
+    splash->windowHandle()->setTransientParent(handle);
+    splash->show();
+    if (noticeShown) {
+        gNotice->hide();
+        gNotice->show();
+        gNotice->activateWindow();
+    }
 }
 
 void ShowSplash() { ShowSplashImage(QStringLiteral(":/tovani/splash.png")); }

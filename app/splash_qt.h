@@ -4,6 +4,7 @@
 #include "common/splash_handle_qt.h"
 
 class QString;
+class QWidget;
 
 // Does nothing when a splash exists or was already shown in this process.
 void ShowSplash();
@@ -15,3 +16,6 @@ void ShowSplashImage(const QString& path);
 // player is connecting (both languages) and a button that gives up, calling
 // giveUp. Hidden again with shown false.
 void ShowConnectingNotice(bool shown, void (*giveUp)());
+// Keeps the splash above window (the player's, shown empty while start-up
+// goes on) where the window system gives programs no stacking of their own.
+void KeepSplashAbove(QWidget* window);

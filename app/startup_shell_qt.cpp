@@ -102,6 +102,7 @@ void QtStartupShell::StartPlayerBrowserEarly() { StartUnseen(player_); }
 void QtStartupShell::CreatePlayerFrame() {
     if (!player_) player_ = std::make_unique<PlayerWindow>();
     player_->show();
+    KeepSplashAbove(player_.get());
     frameShown_ = true;
     QCoreApplication::processEvents();
     // The browser comes up (unless it already is) while the link's content is fetched.

@@ -78,6 +78,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # the opener of links, fonts for Arabic and the bar's icons, and Qt's Wayland
 # platform plugin (without it and without XWayland, a Wayland session has no window).
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "xdg-utils, desktop-file-utils, fonts-dejavu-core, fonts-symbola, qt6-wayland")
+# Qt's own translations: standard buttons in the user's language, right to left in Arabic.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     "${CMAKE_SOURCE_DIR}/packaging/postinst;${CMAKE_SOURCE_DIR}/packaging/postrm")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLoggingCategory>
@@ -15,6 +18,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -181,6 +185,26 @@ bool XAnswers() {
     return answers;
 }
 
+// The user's own switches as the player found them (a screen reader's or a
+// packager's live there), put back once the engine has read the player's.
+std::optional<std::string> gUserChromiumFlags;
+bool gChromiumFlagsLent = false;
+constexpr const char* kChromiumFlags = "QTWEBENGINE_CHROMIUM_FLAGS";
+constexpr const char* kRendererAccessibility = "--force-renderer-accessibility";
+
+// One property of org.a11y.Status, asked without starting the accessibility
+// bus when nothing runs it.
+bool A11yStatus(const QDBusConnection& bus, const char* property) {
+    QDBusMessage ask = QDBusMessage::createMethodCall(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
+    ask << QStringLiteral("org.a11y.Status") << QString::fromLatin1(property);
+    ask.setAutoStartService(false);
+    const QDBusMessage answer = bus.call(ask, QDBus::Block, 500);
+    if (answer.type() != QDBusMessage::ReplyMessage || answer.arguments().isEmpty()) return false;
+    return answer.arguments().constFirst().value<QDBusVariant>().variant().toBool();
+}
+
 bool WaylandPluginInstalled() {
     const QString platforms = QLibraryInfo::path(QLibraryInfo::PluginsPath) + QStringLiteral("/platforms/");
     return QFileInfo::exists(platforms + QStringLiteral("libqwayland-generic.so")) ||
@@ -246,8 +270,12 @@ void PrepareBrowserProcessEnvironment(std::string_view extraSwitches) {
     if (!EnvOrEmpty("QTWEBENGINE_DISABLE_SANDBOX").empty() || HasSwitch(profileSwitches + ' ' + extra, "--no-sandbox"))
         extra += " --no-zygote";
     const bool noGpu = DisplayLacksGpu();
-    const std::string flags = ComposeChromiumFlags(profileSwitches, extra, noGpu);
-    ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.c_str(), 1);
+    // A user's switches are kept, before the player's so that the player's win.
+    if (const char* user = std::getenv(kChromiumFlags)) gUserChromiumFlags = std::string(user);
+    const std::string flags =
+        ComposeChromiumFlags(profileSwitches, gUserChromiumFlags.value_or(std::string()) + ' ' + extra, noGpu);
+    ::setenv(kChromiumFlags, flags.c_str(), 1);
+    gChromiumFlagsLent = true;
     if (noGpu) UseSoftwareWindowRendering();
     // This variable would open a dev tools port to any local program.
     ::unsetenv("QTWEBENGINE_REMOTE_DEBUGGING");
@@ -262,6 +290,30 @@ void ForgetProcessOnlySettings() {
     if (gWaylandGlLeftOut) ::unsetenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION");
     if (gPlatformChosen) ::unsetenv("QT_QPA_PLATFORM");
     gOpenGlLeftOut = gWaylandGlLeftOut = gPlatformChosen = false;
+}
+
+bool AssistiveTechnologyActive() {
+    if (qEnvironmentVariableIntValue("QT_LINUX_ACCESSIBILITY_ALWAYS_ON") != 0) return true;
+    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) return false;
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    return bus.isConnected() && (A11yStatus(bus, "IsEnabled") || A11yStatus(bus, "ScreenReaderEnabled"));
+}
+
+BrowserEngineStart::BrowserEngineStart() {
+    if (!gChromiumFlagsLent) return;
+    // Pages reach a screen reader only with the renderer's accessibility on;
+    // it costs the renderer work, so only while one listens.
+    const std::string flags = EnvOrEmpty(kChromiumFlags);
+    if (!HasSwitch(flags, kRendererAccessibility) && AssistiveTechnologyActive())
+        ::setenv(kChromiumFlags, (flags + ' ' + kRendererAccessibility).c_str(), 1);
+}
+
+BrowserEngineStart::~BrowserEngineStart() {
+    if (!gChromiumFlagsLent) return;
+    // Read by now: the programs the player starts get the user's own.
+    if (gUserChromiumFlags) ::setenv(kChromiumFlags, gUserChromiumFlags->c_str(), 1);
+    else ::unsetenv(kChromiumFlags);
+    gChromiumFlagsLent = false;
 }
 
 bool ChooseWindowSystem(std::string& failure) {

@@ -7,11 +7,10 @@
 
 namespace WebView {
 
-// Sets the Chromium switches (the profile's, plus --disable-gpu on a display
-// without a GPU), turns the sandbox off (and with it the zygote) when
-// running as root and makes sure no remote debugging port is opened.
-// Switches inherited from the environment are dropped: the program takes no
-// settings from outside.
+// Sets the Chromium switches (a user's own from QTWEBENGINE_CHROMIUM_FLAGS,
+// then the profile's, plus --disable-gpu on a display without a GPU), turns
+// the sandbox off (and with it the zygote) when running as root and makes
+// sure no remote debugging port is opened, whoever asked for one.
 // extraSwitches are for test programs (a fake camera). Call first thing in
 // main().
 void PrepareBrowserProcessEnvironment(std::string_view extraSwitches = {});
@@ -21,6 +20,21 @@ void PrepareBrowserProcessEnvironment(std::string_view extraSwitches = {});
 // ChooseWindowSystem, out of the environment that the programs the player
 // starts (the desktop's opener, a relaunch) inherit.
 void ForgetProcessOnlySettings();
+
+// Held around the creation of the first browser profile, when the engine
+// reads its switches: adds the renderer's accessibility while an assistive
+// technology listens, and afterwards gives the environment the user's own
+// switches back, so that none of the player's reach the programs it starts.
+class BrowserEngineStart {
+public:
+    BrowserEngineStart();
+    ~BrowserEngineStart();
+    BrowserEngineStart(const BrowserEngineStart&) = delete;
+    BrowserEngineStart& operator=(const BrowserEngineStart&) = delete;
+};
+// True when a screen reader or other assistive technology listens: the
+// accessibility bus says so (org.a11y.Status), or QT_LINUX_ACCESSIBILITY_ALWAYS_ON.
+bool AssistiveTechnologyActive();
 
 // Picks the window system before the QApplication exists, as Qt aborts the
 // process when the one it tries cannot be opened: a Wayland compositor that

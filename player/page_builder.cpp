@@ -65,7 +65,8 @@ WString BuildPlayerPage(const PlayerContentRecord& content) {
     page += u"</iframe>";
     page += u"<div style='";
     page += kWatermarkStyle;
-    page += u"'>";
+    // Screen readers would read the watermark out over the content.
+    page += u"' aria-hidden='true'>";
     page += EscapeForHtml(content.watermarkText);
     page += u"</div>";
     page += u"<script>";

@@ -104,6 +104,7 @@ function addWatermark(){
   if (!parent) return;
   var wm = document.createElement('div');
   wm.id = 'kelbro-watermark';
+  wm.setAttribute('aria-hidden', 'true');
   wm.style.cssText = 'position:fixed;top:0;left:0;width:100%;height:100%;pointer-events:none;z-index:2147483646;opacity:0.15;display:flex;align-items:center;justify-content:center;font-size:3vw;color:red;transform:rotate(-30deg);font-family:Arial,sans-serif;font-weight:bold;';
   wm.textContent = ')JS";
     static constexpr char16_t kTail[] = uR"JS(';
@@ -138,6 +139,7 @@ function addButton(){
   // Pages that enforce Trusted Types refuse markup; the printer symbol is the same either way.
   try { btn.innerHTML = '&#128424;'; } catch (e) { btn.textContent = '\uD83D\uDDA8'; }
   btn.title = 'Print';
+  btn.setAttribute('aria-label', 'Print - طباعة');
   btn.style.cssText = 'position:fixed;bottom:24px;right:24px;width:48px;height:48px;border-radius:50%;border:none;background:rgba(33,150,243,0.9);color:white;font-size:22px;cursor:pointer;z-index:2147483647;display:flex;align-items:center;justify-content:center;box-shadow:0 4px 12px rgba(0,0,0,0.3);transition:transform 0.2s,background 0.2s;';
   btn.addEventListener('mouseenter', function(){
     btn.style.transform = 'scale(1.1)';
@@ -231,6 +233,7 @@ function makeGrip(){
     dot.setAttribute('r', '2');
     svg.appendChild(dot);
   }
+  svg.setAttribute('aria-hidden', 'true');
   svg.style.cursor = 'grab';
   svg.style.opacity = '0.7';
   svg.style.flexShrink = '0';
@@ -359,11 +362,13 @@ function addBar(){
 
   var buttons = [];
   var labels = [];
-  function addButton(icon, label, message, withLoader){
+  function addButton(icon, label, spoken, message, withLoader){
     var b = document.createElement('button');
+    b.setAttribute('aria-label', spoken);
     b.style.cssText = 'background:rgba(255, 255, 255, 0.9);border:none;padding:8px;border-radius:8px;font-weight:bold;cursor:pointer;font-family:sans-serif;color:#333;display:flex;align-items:center;transition:all 0.3s ease;flex-shrink:0;';
     var iconSpan = document.createElement('span');
     iconSpan.textContent = icon;
+    iconSpan.setAttribute('aria-hidden', 'true');
     var labelSpan = document.createElement('span');
     labelSpan.className = 'nav-text';
     labelSpan.textContent = label;
@@ -384,9 +389,9 @@ function addBar(){
     labels.push(labelSpan);
     thisBar.appendChild(b);
   }
-  addButton('🏠', 'Home', 'btn_home', true);
-  addButton('←', 'Back', 'btn_back', true);
-  addButton('⛶', 'Fullscreen', 'btn_fullscreen', false);
+  addButton('🏠', 'Home', 'Home - الرئيسية', 'btn_home', true);
+  addButton('←', 'Back', 'Back - رجوع', 'btn_back', true);
+  addButton('⛶', 'Fullscreen', 'Fullscreen - ملء الشاشة', 'btn_fullscreen', false);
 
   // The bar opens around the pointer: the labels of the buttons left of it
   // open only if the bar can move left by as much (then nothing under the

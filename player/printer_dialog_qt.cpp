@@ -8,7 +8,47 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include "common/interface_language_qt.h"
+
 namespace {
+
+// The dialog's own words in Arabic, for an Arabic session; the English ones
+// are the shared texts.
+namespace Arabic {
+constexpr char16_t kTitle[] = u"🖨 اختيار الطابعة";
+constexpr char16_t kLabel[] = u"اختر الطابعة التي تُطبع عليها هذه الصفحة:";
+constexpr char16_t kPrintButton[] = u"🖶  طباعة";
+constexpr char16_t kCancelButton[] = u"إلغاء";
+constexpr char16_t kStateIdle[] = u"  (جاهزة)";
+constexpr char16_t kStatePrinting[] = u"  (تطبع الآن)";
+constexpr char16_t kStateStopped[] = u"  (متوقفة)";
+} // namespace Arabic
+
+struct DialogWords {
+    const char16_t* title;
+    const char16_t* label;
+    const char16_t* print;
+    const char16_t* cancel;
+};
+
+DialogWords WordsFor(bool arabic) {
+    if (arabic) return {Arabic::kTitle, Arabic::kLabel, Arabic::kPrintButton, Arabic::kCancelButton};
+    return {PrinterDialog::kTitle, PrinterDialog::kLabel, PrinterDialog::kPrintButton, PrinterDialog::kCancelButton};
+}
+
+// A list line in Arabic: the printer's own name kept in its direction inside
+// the right-to-left line, then the mark and the state.
+QString ArabicLineText(const PrinterInfo& printer) {
+    QString line = IsolatedLine(ToQString(printer.name));
+    if (printer.isDefault) line += ToQString(PrinterDialog::kDefaultMark);
+    switch (printer.state) {
+    case PrinterState::Unknown: break;
+    case PrinterState::Idle: line += ToQString(Arabic::kStateIdle); break;
+    case PrinterState::Printing: line += ToQString(Arabic::kStatePrinting); break;
+    case PrinterState::Stopped: line += ToQString(Arabic::kStateStopped); break;
+    }
+    return line;
+}
 
 
 QString Rgb(const DialogColour& c) { return QStringLiteral("rgb(%1,%2,%3)").arg(c.red).arg(c.green).arg(c.blue); }
@@ -18,7 +58,10 @@ QString Rgb(const DialogColour& c) { return QStringLiteral("rgb(%1,%2,%3)").arg(
 struct DialogUnits {
     double x;
     double y;
+    // Right to left, the layout is mirrored within the dialog's 260 units.
+    bool mirrored = false;
     QRect Rect(int left, int top, int width, int height) const {
+        if (mirrored) left = 260 - left - width;
         return QRect(qRound(left * x), qRound(top * y), qRound(width * x), qRound(height * y));
     }
 };
@@ -28,7 +71,10 @@ struct DialogUnits {
 PrinterChoiceDialog::PrinterChoiceDialog(std::vector<PrinterInfo> printers, QWidget* owner)
     : QDialog(owner), choice_(std::move(printers)) {
     setObjectName(QStringLiteral("printerChoiceDialog"));
-    setWindowTitle(ToQString(PrinterDialog::kTitle));
+    const bool arabic = ArabicInterface();
+    const DialogWords words = WordsFor(arabic);
+    if (arabic) setLayoutDirection(Qt::RightToLeft);
+    setWindowTitle(ToQString(words.title));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setModal(true);
 
@@ -36,7 +82,8 @@ PrinterChoiceDialog::PrinterChoiceDialog(std::vector<PrinterInfo> printers, QWid
     font.setPointSize(10);
     setFont(font);
     const QFontMetrics metrics(font);
-    const DialogUnits du{metrics.averageCharWidth() / 4.0, metrics.height() / 8.0};
+    const DialogUnits du{metrics.averageCharWidth() / 4.0, metrics.height() / 8.0,
+                         layoutDirection() == Qt::RightToLeft};
     setFixedSize(du.Rect(0, 0, 260, 200).size());
 
     setStyleSheet(QStringLiteral("QDialog{background:%1;}"
@@ -52,18 +99,21 @@ PrinterChoiceDialog::PrinterChoiceDialog(std::vector<PrinterInfo> printers, QWid
                            Rgb(PrinterDialog::kLabelBackground), Rgb(PrinterDialog::kListText),
                            Rgb(PrinterDialog::kListBackground)));
 
-    auto* label = new QLabel(ToQString(PrinterDialog::kLabel), this);
+    auto* label = new QLabel(ToQString(words.label), this);
     label->setObjectName(QStringLiteral("printerLabel"));
     label->setGeometry(du.Rect(10, 8, 240, 14));
 
     list_ = new QListWidget(this);
     list_->setObjectName(QStringLiteral("printerList"));
     list_->setGeometry(du.Rect(10, 24, 240, 130));
-    print_ = new QPushButton(ToQString(PrinterDialog::kPrintButton), this);
+    // A screen reader names the list by its label.
+    label->setBuddy(list_);
+    list_->setAccessibleName(label->text());
+    print_ = new QPushButton(ToQString(words.print), this);
     print_->setObjectName(QStringLiteral("printButton"));
     print_->setGeometry(du.Rect(100, 162, 70, 22));
     print_->setDefault(true);
-    auto* cancel = new QPushButton(ToQString(PrinterDialog::kCancelButton), this);
+    auto* cancel = new QPushButton(ToQString(words.cancel), this);
     cancel->setObjectName(QStringLiteral("cancelButton"));
     cancel->setGeometry(du.Rect(180, 162, 70, 22));
 
@@ -73,8 +123,18 @@ PrinterChoiceDialog::PrinterChoiceDialog(std::vector<PrinterInfo> printers, QWid
         print_->hide();
         cancel->setDefault(true);
     } else {
-        for (const PrinterInfo& printer : choice_.printers()) list_->addItem(ToQString(PrinterLineText(printer)));
+        for (const PrinterInfo& printer : choice_.printers()) {
+            if (!arabic) {
+                list_->addItem(ToQString(PrinterLineText(printer)));
+                continue;
+            }
+            auto* item = new QListWidgetItem(ArabicLineText(printer), list_);
+            // Read out without the layout's marks.
+            item->setData(Qt::AccessibleTextRole, item->text().remove(QChar(0x2068)).remove(QChar(0x2069)));
+        }
         list_->setCurrentRow(choice_.InitialRow());
+        // The keyboard starts on the list: arrows choose, Enter prints, Esc cancels.
+        list_->setFocus();
     }
 
     connect(print_, &QPushButton::clicked, this, &PrinterChoiceDialog::Confirm);
@@ -85,6 +145,13 @@ PrinterChoiceDialog::PrinterChoiceDialog(std::vector<PrinterInfo> printers, QWid
         const QRect area = screen->geometry();
         move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
     }
+}
+
+void PrinterChoiceDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // The keyboard goes with the dialog, also where no window manager hands it over.
+    raise();
+    activateWindow();
 }
 
 void PrinterChoiceDialog::Confirm() {

@@ -20,6 +20,7 @@ public:
 private:
     void Confirm();
     void reject() override;
+    void showEvent(QShowEvent* event) override;
 
     PrinterChoice choice_;
     QListWidget* list_ = nullptr;

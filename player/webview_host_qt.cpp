@@ -56,7 +56,11 @@ namespace {
 std::shared_ptr<QWebEngineProfile> ProfileFor(const QString& folder) {
     static std::map<QString, std::weak_ptr<QWebEngineProfile>> profiles;
     if (std::shared_ptr<QWebEngineProfile> existing = profiles[folder].lock()) return existing;
-    auto* profile = new QWebEngineProfile(QStringLiteral("Tovani"));
+    QWebEngineProfile* profile = nullptr;
+    {
+        const BrowserEngineStart engineStart;
+        profile = new QWebEngineProfile(QStringLiteral("Tovani"));
+    }
     profile->setPersistentStoragePath(folder);
     profile->setCachePath(folder + QStringLiteral("/Cache"));
     profile->setPersistentCookiesPolicy(QWebEngineProfile::AllowPersistentCookies);

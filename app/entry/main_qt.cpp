@@ -12,6 +12,7 @@
 #include "app/startup_shell_qt.h"
 #include "app/usage.h"
 #include "common/app_constants.h"
+#include "common/interface_language_qt.h"
 #include "diagnostics/diagnostic_dialog.h"
 #include "player/browser_environment_qt.h"
 #include "player/window_icon_qt.h"
@@ -43,6 +44,8 @@ int main(int argc, char** argv) {
     WebView::PrepareBrowserProcessEnvironment();
     QApplication app(argc, argv);
     WebView::ForgetProcessOnlySettings();
+    // Qt's own words (a message box's buttons) in the user's language.
+    InstallQtTranslations();
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(ProductIcon());
 

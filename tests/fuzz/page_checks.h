@@ -202,7 +202,9 @@ PAGECHECK_UNTRACED inline void CheckPlayerPage(const PlayerContentRecord& conten
     FUZZ_CHECK(frame.attributes[1].first == u"allowfullscreen" && frame.attributes[2].first == u"allow",
                FuzzShow(Describe({frame})));
     const Token& mark = tokens[14];
-    FUZZ_CHECK(mark.attributes.size() == 1 && mark.attributes[0].first == u"style", FuzzShow(Describe({mark})));
+    FUZZ_CHECK(mark.attributes.size() == 2 && mark.attributes[0].first == u"style" &&
+                   mark.attributes[1].first == u"aria-hidden" && mark.attributes[1].second == u"true",
+               FuzzShow(Describe({mark})));
     if (!content.watermarkText.empty()) {
         FUZZ_CHECK(tokens[15].name == content.watermarkText,
                    "watermark " + FuzzShow(tokens[15].name) + " for " + FuzzShow(content.watermarkText));

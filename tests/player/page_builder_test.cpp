@@ -40,7 +40,7 @@ TEST(PlayerPage, EmbedsTheContentUnderTheWatermark) {
         u"allow='accelerometer;autoplay;clipboard-write;encrypted-media;gyroscope;picture-in-picture'></iframe>"
         u"<div style='position:fixed;top:0;left:0;width:100%;height:100%;pointer-events:none;z-index:9999;"
         u"opacity:0.15;display:flex;align-items:center;justify-content:center;font-size:3vw;color:red;"
-        u"transform:rotate(-30deg);font-family:Arial,sans-serif;font-weight:bold;'>"
+        u"transform:rotate(-30deg);font-family:Arial,sans-serif;font-weight:bold;' aria-hidden='true'>"
         u"&lt;Learner &amp; &#39;co&#39;&gt;</div>"
         u"<script>window.chrome.webview.postMessage('pageLoaded');</script></body></html>";
     EXPECT_EQ(BuildPlayerPage(content), expected);

@@ -55,16 +55,19 @@ TEST(ChromiumFlags, DropsDevToolsSwitchesAndAddsDisableGpuOnce) {
     EXPECT_EQ(ComposeChromiumFlags("--x", "--x", false), "--x --x");
 }
 
-TEST(ChromiumFlags, InheritedSwitchesAreDropped) {
-    // Set by the test program before the application started.
+TEST(ChromiumFlags, AUsersSwitchesAreKeptAndGetTheirPlaceBack) {
+    // Set by the test program before the application started; no browser
+    // has started in this test's process yet.
     const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-    EXPECT_TRUE(flags.startsWith("--use-fake-device-for-media-stream")) << flags.constData();
-    EXPECT_FALSE(flags.contains("--inherited-switch")) << flags.constData();
+    EXPECT_TRUE(flags.startsWith("--inherited-switch --use-fake-device-for-media-stream")) << flags.constData();
     EXPECT_FALSE(flags.contains("remote-debugging")) << flags.constData();
     EXPECT_TRUE(flags.contains("--disable-gpu")) << flags.constData();
     EXPECT_TRUE(flags.endsWith(QByteArray::fromStdString(WideToUtf8(BrowserSwitches())) + " --disable-gpu"))
         << flags.constData();
     EXPECT_FALSE(qEnvironmentVariableIsSet("QTWEBENGINE_REMOTE_DEBUGGING"));
+    { const BrowserEngineStart engineStart; }
+    // Once the engine has read them, programs the player starts see the user's own.
+    EXPECT_EQ(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS"), QByteArray("--inherited-switch --remote-debugging-port=9555"));
 }
 
 TEST(ChromiumFlags, ThisXvfbDisplayCountsAsWithoutGpu) {
