@@ -222,6 +222,8 @@ InstallerDownload::Result DownloadWithProgress(const WString& url, HANDLE file) 
         SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(state.font), TRUE);
         PlaceButton(window, state);
         SetForegroundWindow(window);
+        // Keyboard alone: the button has the focus, Escape cancels, Tab and Enter as in a dialog.
+        SetFocus(button);
         SetTimer(window, kTimer, kTimerMs, nullptr);
         MSG message;
         while (!download.Finished()) {
@@ -237,6 +239,7 @@ InstallerDownload::Result DownloadWithProgress(const WString& url, HANDLE file) 
                 download.Cancel();
                 break;
             }
+            if (IsDialogMessageW(window, &message)) continue;
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }

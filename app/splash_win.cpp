@@ -232,7 +232,10 @@ LRESULT CALLBACK NoticeProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         LayOutNotice(window, DpiOfChange(wParam));
         return 0;
     case WM_COMMAND:
-        if (LOWORD(wParam) == kGiveUpId && gGiveUp != nullptr) gGiveUp();
+        // The button, Enter (its default) or Escape (IDCANCEL, from the dialog keys).
+        if ((LOWORD(wParam) == kGiveUpId || LOWORD(wParam) == IDCANCEL) && HIWORD(wParam) == BN_CLICKED &&
+            gGiveUp != nullptr)
+            gGiveUp();
         return 0;
     case WM_CLOSE:
         if (gGiveUp != nullptr) gGiveUp();
@@ -281,11 +284,19 @@ void ShowConnectingNotice(HINSTANCE instance, bool shown, void (*giveUp)()) {
     if (notice == nullptr) return;
     CreateWindowExW(0, L"STATIC", W(Messages::ConnectingNotice()), WS_CHILD | WS_VISIBLE | SS_CENTER, 0, 0, 0, 0,
                     notice, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kNoticeTextId)), instance, nullptr);
-    CreateWindowExW(0, L"BUTTON", W(Messages::ConnectingGiveUp()), WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 0, 0, 0, 0,
-                    notice, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kGiveUpId)), instance, nullptr);
+    HWND button = CreateWindowExW(0, L"BUTTON", W(Messages::ConnectingGiveUp()),
+                                  WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 0, 0, 0, notice,
+                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(kGiveUpId)), instance, nullptr);
     LayOutNotice(notice, dpi);
     gNotice = notice;
     UpdateWindow(notice);
+    // The notice takes the keyboard when it appears.
+    SetForegroundWindow(notice);
+    SetFocus(button);
+}
+
+bool ConnectingNoticeKey(MSG* message) {
+    return gNotice != nullptr && message != nullptr && IsDialogMessageW(gNotice, message) != FALSE;
 }
 
 void ShowSplash(HINSTANCE instance) {

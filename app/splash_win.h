@@ -15,3 +15,6 @@ void ShowSplash(HINSTANCE instance);
 // player is connecting (both languages) and a button that gives up, calling
 // giveUp (so does closing the notice). Hidden again with shown false.
 void ShowConnectingNotice(HINSTANCE instance, bool shown, void (*giveUp)());
+// The notice's keys (Tab, Enter, Escape) for a loop that pumps while it is
+// shown: true when the message was the notice's and is handled.
+bool ConnectingNoticeKey(MSG* message);

@@ -46,6 +46,7 @@ WinStartupShell::WinStartupShell(HINSTANCE instance) : instance_(instance) {
                                      MSG msg;
                                      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
                                          if (msg.message == WM_QUIT) GiveUp();
+                                         if (ConnectingNoticeKey(&msg)) continue;
                                          TranslateMessage(&msg);
                                          DispatchMessageW(&msg);
                                      }

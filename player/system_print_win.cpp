@@ -166,11 +166,16 @@ INT_PTR CALLBACK PrinterDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
         if (state == nullptr || !state->HasChoices()) {
             ShowWindow(list, SW_HIDE);
             ShowWindow(GetDlgItem(dialog, kPrintId), SW_HIDE);
-            return TRUE;
+            // Enter and the keyboard go to what is left: Cancel.
+            SendMessageW(dialog, DM_SETDEFID, kCancelId, 0);
+            SetFocus(GetDlgItem(dialog, kCancelId));
+            return FALSE;
         }
         for (const PrinterInfo& printer : state->printers())
             SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(W(PrinterLineText(printer))));
         SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(state->InitialRow()), 0);
+        // The keyboard starts on the list (the first tab stop); Enter prints.
+        SendMessageW(dialog, DM_SETDEFID, kPrintId, 0);
         return TRUE;
     }
     case WM_COMMAND: {
