@@ -15,6 +15,11 @@ void SetDiagnosticFallback(DiagnosticFallbackBox show);
 [[noreturn]] void HardExit();
 // Ends browser processes this process started, so none outlives it.
 void ChildBrowserSweep();
+// The dialog is on its way and the program ends with it: nothing may start or
+// load the browser again meanwhile (a fallback message box runs the message
+// loop of the windows still open).
+bool DiagnosticUnderway();
+void MarkDiagnosticUnderway();
 // The plain text shown when the dialog process cannot start (and on standard
 // error when there is no display).
 WString DiagnosticFallbackText(const WString& text, const WString& arabicText, const std::string& code);

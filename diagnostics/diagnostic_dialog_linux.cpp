@@ -95,6 +95,7 @@ void HardExit() {
 }
 
 void DiagnosticDialog(const WString& title, const WString& text, const WString& arabicText, const std::string& code) {
+    MarkDiagnosticUnderway();
     ChildBrowserSweep();
     const std::string message = WideToUtf8(title) + "\n" + WideToUtf8(DiagnosticFallbackText(text, arabicText, code)) + "\n";
     std::fwrite(message.data(), 1, message.size(), stderr);

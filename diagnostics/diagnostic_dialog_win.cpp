@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/program_copies_win.h"
 #include "common/system_program_win.h"
 #include "diagnostics/diagnostic_dialog.h"
 
@@ -148,6 +149,8 @@ bool CopyCodeToClipboard(const std::string& code) {
 }
 
 void ChildBrowserSweep() {
+    // The browser this process started serves every copy on its data folder.
+    if (OtherCopyOfThisProgramRunning()) return;
     const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return;
     const DWORD self = GetCurrentProcessId();
@@ -182,6 +185,7 @@ void HardExit() {
 void SetDiagnosticFallback(DiagnosticFallbackBox) {}
 
 void DiagnosticDialog(const WString& title, const WString& text, const WString& arabicText, const std::string& code) {
+    MarkDiagnosticUnderway();
     ChildBrowserSweep();
     CopyCodeToClipboard(code);
     const WString fallback = DiagnosticFallbackText(text, arabicText, code);

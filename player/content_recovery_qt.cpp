@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "common/debug_log.h"
+#include "diagnostics/diagnostic_dialog.h"
 #include "player/browser_page_qt.h"
 #include "player/player_messages.h"
 #include "player/print_notice_qt.h"
@@ -51,6 +52,8 @@ void RecoverContentOnProcessFailure(QWidget* window, WebView::WebViewHost& host,
     QPointer<QWidget> owner(window);
     // The host owns this slot, so it never outlives the host it names.
     host.onProcessFailed = [owner, &host, reload = std::move(reload), recovery](WebView::BrowserProcessFailure failure) {
+        // The diagnostic sweep ends the renderer on its way out.
+        if (DiagnosticUnderway()) return;
         const bool browser = failure == WebView::BrowserProcessFailure::Browser;
         if (recovery->OnFailure() == ProcessRecovery::Decision::GiveUp) {
             DebugLog("player: the content's process ended again within a minute; giving up");

@@ -2,6 +2,7 @@
 
 #include "common/debug_log.h"
 #include "common/dpi_win.h"
+#include "diagnostics/diagnostic_dialog.h"
 #include "player/player_messages.h"
 #include "player/user_data_win.h"
 #include "player/webview_host_win.h"
@@ -189,7 +190,7 @@ void WindowBrowser::OnProcessFailed(WebView::BrowserProcessFailure failure) {
 }
 
 void WindowBrowser::Recover(bool browserDied) {
-    if (!host || window == nullptr || closedWhileStarting) return;
+    if (!host || window == nullptr || closedWhileStarting || DiagnosticUnderway()) return;
     browserLost = browserLost || browserDied;
     if (inModalCall > 0 || starting) {
         SetTimer(window, kRecoverLaterTimer, 500, nullptr);

@@ -15,6 +15,7 @@
 
 #include "common/message_box_win.h"
 #include "common/process_command_line_win.h"
+#include "common/program_copies_win.h"
 #include "common/system_program_win.h"
 
 namespace Repair {
@@ -78,24 +79,6 @@ bool CreateExclusive(const std::filesystem::path& file, const std::string& bytes
 
 namespace {
 
-// The user a process runs as is this process's user.
-bool SameUser(HANDLE process) {
-    const auto userOf = [](HANDLE of, std::vector<unsigned char>& buffer) -> PSID {
-        HANDLE token = nullptr;
-        if (!OpenProcessToken(of, TOKEN_QUERY, &token)) return nullptr;
-        DWORD size = 0;
-        GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-        buffer.resize(size);
-        const bool got = size > 0 && GetTokenInformation(token, TokenUser, buffer.data(), size, &size);
-        CloseHandle(token);
-        return got ? reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid : nullptr;
-    };
-    std::vector<unsigned char> ours, theirs;
-    const PSID self = userOf(GetCurrentProcess(), ours);
-    const PSID other = userOf(process, theirs);
-    return self != nullptr && other != nullptr && EqualSid(self, other);
-}
-
 // A path as Windows compares it: full, backslashes, no trailing separator.
 std::wstring ComparablePath(std::wstring path) {
     std::replace(path.begin(), path.end(), L'/', L'\\');
@@ -132,25 +115,6 @@ bool ServesDataFolder(const std::wstring& commandLine, const WString& userDataFo
     return SamePath(theirs, ours) || SamePath(theirs, ours + L"\\EBWebView");
 }
 
-// Another copy of this program, of this user, still runs: a browser on the
-// shared data folder may serve it although its first client has ended.
-bool OtherPlayerRunning(const std::vector<PROCESSENTRY32W>& processes) {
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return true; // unknown: spare them
-    const std::wstring program = std::filesystem::path(std::wstring(path, length)).filename().wstring();
-    const DWORD self = GetCurrentProcessId();
-    for (const PROCESSENTRY32W& entry : processes) {
-        if (entry.th32ProcessID == self || _wcsicmp(entry.szExeFile, program.c_str()) != 0) continue;
-        HANDLE other = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
-        if (other == nullptr) continue;
-        const bool running = StillRunning(other) && SameUser(other);
-        CloseHandle(other);
-        if (running) return true;
-    }
-    return false;
-}
-
 } // namespace
 
 // Only a browser of this user on this player's data folder whose parent has
@@ -168,7 +132,7 @@ void OrphanBrowserSweep(const WString& userDataFolder) {
     for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
         processes.push_back(entry);
     CloseHandle(snapshot);
-    if (OtherPlayerRunning(processes)) return;
+    if (OtherCopyOfThisProgramRunning()) return;
     for (const PROCESSENTRY32W& process : processes) {
         const std::wstring name = process.szExeFile;
         // Case-sensitive, as the runtime names its helper.
@@ -176,7 +140,7 @@ void OrphanBrowserSweep(const WString& userDataFolder) {
         HANDLE helper = OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE,
                                     process.th32ProcessID);
         if (helper == nullptr) continue;
-        if (StillRunning(helper) && !ParentAlive(process.th32ParentProcessID, helper) && SameUser(helper) &&
+        if (StillRunning(helper) && !ParentAlive(process.th32ParentProcessID, helper) && RunsAsThisUser(helper) &&
             ServesDataFolder(ProcessCommandLine(helper), userDataFolder)) {
             TerminateProcess(helper, 0);
         }

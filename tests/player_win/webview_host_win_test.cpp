@@ -190,6 +190,7 @@ TEST_F(HostTest, StartsConfiguresAndNavigatesWithIdentityHeaders) {
         "WebView.add_NavigationCompleted",
         "WebView.add_PermissionRequested",
         "WebView.add_NewWindowRequested",
+        "WebView.add_ProcessFailed",
         "WebView.add_ContainsFullScreenElementChanged",
         "WebView.AddWebResourceRequestedFilterWithRequestSourceKinds * 0 ffffffff",
         "WebView.add_WebResourceRequested",

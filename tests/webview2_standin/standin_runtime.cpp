@@ -1946,7 +1946,7 @@ std::shared_ptr<BrowserLink> JoinBrowser(const std::wstring& userDataFolder) {
             startup.cb = sizeof startup;
             PROCESS_INFORMATION started{};
             if (GetFileAttributesW(program.c_str()) != INVALID_FILE_ATTRIBUTES &&
-                CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
                                nullptr, &startup, &started)) {
                 CloseHandle(started.hThread);
                 running = started.hProcess;
