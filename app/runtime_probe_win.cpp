@@ -111,9 +111,10 @@ bool EnsureBrowserRuntime() {
         DebugLog("Browser runtime: the installer could not be started, error " + std::to_string(GetLastError()));
     }
     CloseHandle(held);
+    // Run or not, the download has served: none is left for anyone to start.
+    DeleteFileW(W(installer));
 
     if (BrowserRuntimePresent()) {
-        DeleteFileW(W(installer));
         DebugLog("Browser runtime: installed");
         return true;
     }

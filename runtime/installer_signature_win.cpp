@@ -1,5 +1,7 @@
 // The installer's signature: the system's Authenticode verdict on the file,
 // then the signer and its chain against the profile.
+// The chain parameters with their time-out for fetching revocation lists.
+#define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
 #include "runtime/installer_signature_win.h"
 
 #include <wincrypt.h>
@@ -7,6 +9,7 @@
 #include <softpub.h>
 
 #include <algorithm>
+#include <utility>
 #include <cctype>
 #include <cstdio>
 #include <vector>
@@ -37,11 +40,58 @@ std::string Der(PCCERT_CONTEXT certificate) {
     return std::string(reinterpret_cast<const char*>(certificate->pbCertEncoded), certificate->cbCertEncoded);
 }
 
-WString CommonName(PCCERT_CONTEXT certificate) {
-    wchar_t name[256] = {};
-    const DWORD length = CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0,
-                                            const_cast<char*>(szOID_COMMON_NAME), name, 256);
-    return length > 1 ? WString(reinterpret_cast<const char16_t*>(name), length - 1) : WString();
+// The subject as "CN=..., O=..." in the order the certificate encodes it,
+// with the usual short names: exact, whatever the platform's own formatting.
+std::string SubjectText(PCCERT_CONTEXT certificate) {
+    CERT_NAME_INFO* name = nullptr;
+    DWORD size = 0;
+    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_NAME, certificate->pCertInfo->Subject.pbData,
+                             certificate->pCertInfo->Subject.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &name, &size) ||
+        name == nullptr) {
+        return {};
+    }
+    static const std::pair<const char*, const char*> kShort[] = {
+        {szOID_COMMON_NAME, "CN"},         {szOID_ORGANIZATION_NAME, "O"},   {szOID_ORGANIZATIONAL_UNIT_NAME, "OU"},
+        {szOID_LOCALITY_NAME, "L"},        {szOID_STATE_OR_PROVINCE_NAME, "S"}, {szOID_COUNTRY_NAME, "C"}};
+    std::string text;
+    for (DWORD r = 0; r < name->cRDN; ++r) {
+        for (DWORD a = 0; a < name->rgRDN[r].cRDNAttr; ++a) {
+            const CERT_RDN_ATTR& attribute = name->rgRDN[r].rgRDNAttr[a];
+            std::string key = attribute.pszObjId;
+            for (const auto& [oid, abbreviation] : kShort) {
+                if (key == oid) key = abbreviation;
+            }
+            wchar_t value[512] = {};
+            const DWORD length = CertRDNValueToStrW(attribute.dwValueType, const_cast<CERT_RDN_VALUE_BLOB*>(&attribute.Value),
+                                                    value, 512);
+            if (!text.empty()) text += ", ";
+            text += key + "=" + WideToUtf8(WString(reinterpret_cast<const char16_t*>(value), length > 0 ? length - 1 : 0));
+        }
+    }
+    LocalFree(name);
+    return text;
+}
+
+// The leaf names code signing among its purposes itself: a certificate
+// without the extension is good for anything, which is not good enough.
+bool NamesCodeSigning(PCCERT_CONTEXT certificate) {
+    DWORD size = 0;
+    if (!CertGetEnhancedKeyUsage(certificate, CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, nullptr, &size) || size == 0)
+        return false;
+    std::vector<unsigned char> buffer(size);
+    auto* usage = reinterpret_cast<CERT_ENHKEY_USAGE*>(buffer.data());
+    if (!CertGetEnhancedKeyUsage(certificate, CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, usage, &size)) return false;
+    for (DWORD i = 0; i < usage->cUsageIdentifier; ++i) {
+        if (std::string(usage->rgpszUsageIdentifier[i]) == szOID_PKIX_KP_CODE_SIGNING) return true;
+    }
+    return false;
+}
+
+bool Listed(const std::vector<std::string>& wanted, const std::string& hash) {
+    return std::any_of(wanted.begin(), wanted.end(), [&hash](std::string entry) {
+        std::transform(entry.begin(), entry.end(), entry.begin(), [](unsigned char c) { return std::tolower(c); });
+        return entry == hash;
+    });
 }
 
 // Runs WinVerifyTrust on the file and keeps its state until destroyed.
@@ -84,8 +134,9 @@ private:
 // The signer's code-signing chain as of the time the provider judged it (the
 // time stamp's, when the signature has one), built with the profile's extra
 // anchors beside the system's roots and the certificates the signature
-// carries. Its root, when the chain is sound; else null.
-PCCERT_CONTEXT TrustedRoot(CRYPT_PROVIDER_DATA* provider, CRYPT_PROVIDER_SGNR* signer, std::string& why) {
+// carries, revocation asked of the network within a bound (offline or
+// unknown passes; revoked does not). The chain, when it is sound; else null.
+PCCERT_CHAIN_CONTEXT SoundChain(CRYPT_PROVIDER_DATA* provider, CRYPT_PROVIDER_SGNR* signer, std::string& why) {
     PCCERT_CONTEXT leaf = signer->pasCertChain[0].pCert;
     const std::vector<std::string>& anchors = ExtraTrustAnchors();
     HCERTSTORE support = OpenChainSupportStore(leaf, anchors);
@@ -105,28 +156,31 @@ PCCERT_CONTEXT TrustedRoot(CRYPT_PROVIDER_DATA* provider, CRYPT_PROVIDER_SGNR* s
     parameters.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
     parameters.RequestedUsage.Usage.cUsageIdentifier = 1;
     parameters.RequestedUsage.Usage.rgpszUsageIdentifier = usage;
+    parameters.dwUrlRetrievalTimeout = 10000;
     FILETIME when = signer->sftVerifyAsOf;
     PCCERT_CHAIN_CONTEXT chain = nullptr;
-    PCCERT_CONTEXT root = nullptr;
-    if (CertGetCertificateChain(nullptr, leaf, &when, support, &parameters, 0, nullptr, &chain) && chain != nullptr &&
+    const DWORD flags = CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT | CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT;
+    if (CertGetCertificateChain(nullptr, leaf, &when, support, &parameters, flags, nullptr, &chain) && chain != nullptr &&
         chain->cChain > 0 && chain->rgpChain[0]->cElement > 0) {
         const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
         PCCERT_CONTEXT last = simple->rgpElement[simple->cElement - 1]->pCertContext;
-        const DWORD errors = chain->TrustStatus.dwErrorStatus;
+        // What an unreachable or absent revocation list leaves open is not a fault.
+        const DWORD errors = chain->TrustStatus.dwErrorStatus &
+                             ~static_cast<DWORD>(CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION);
         // A root the system does not trust passes only as one of the anchors
         // (dev), and only when nothing else is wrong with the chain.
         const bool anchored = std::find(anchors.begin(), anchors.end(), Der(last)) != anchors.end();
-        if (errors == CERT_TRUST_NO_ERROR || (errors == CERT_TRUST_IS_UNTRUSTED_ROOT && anchored)) {
-            root = CertDuplicateCertificateContext(last);
-        } else {
+        if (errors & CERT_TRUST_IS_REVOKED) {
+            why = "a certificate of the signer's chain is revoked";
+        } else if (errors != CERT_TRUST_NO_ERROR && !(errors == CERT_TRUST_IS_UNTRUSTED_ROOT && anchored)) {
             why = "the signer's chain fails (" + HresultText(static_cast<LONG>(errors)) + ")";
         }
     } else {
         why = "no chain for the signer";
     }
-    if (chain != nullptr) CertFreeCertificateChain(chain);
     CertCloseStore(support, 0);
-    return root;
+    if (!why.empty() && chain != nullptr) CertFreeCertificateChain(std::exchange(chain, nullptr));
+    return chain;
 }
 
 } // namespace
@@ -149,21 +203,26 @@ std::string CheckInstallerSignature(const WString& path, HANDLE file) {
         signer->pasCertChain[0].pCert == nullptr) {
         return "no signer";
     }
-    const WString name = CommonName(signer->pasCertChain[0].pCert);
-    if (name != Utf8ToWide(UnmaskConstant(Config::kRuntimeInstallerSignerName))) {
-        return "signed by \"" + WideToUtf8(name) + "\", not the runtime's signer";
+    PCCERT_CONTEXT leaf = signer->pasCertChain[0].pCert;
+    const std::string subject = SubjectText(leaf);
+    if (subject != UnmaskConstant(Config::kRuntimeInstallerSignerSubject)) {
+        return "signed by \"" + subject + "\", not the runtime's signer";
     }
+    if (!NamesCodeSigning(leaf)) return "the signer's certificate is not for code signing";
     std::string why;
-    PCCERT_CONTEXT root = TrustedRoot(provider, signer, why);
-    if (root == nullptr) return why;
-    const std::string rootHash = Hex(Sha256(Der(root)));
-    CertFreeCertificateContext(root);
-    const std::vector<std::string> roots =
-        UnmaskList(Config::kRuntimeInstallerSignerRoots, Config::kRuntimeInstallerSignerRootsCount);
-    for (const std::string& wanted : roots) {
-        std::string lower = wanted;
-        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-        if (lower == rootHash) return {};
-    }
-    return "the signer's root " + rootHash + " is not the runtime's";
+    PCCERT_CHAIN_CONTEXT chain = SoundChain(provider, signer, why);
+    if (chain == nullptr) return why;
+    const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
+    const std::string rootHash = Hex(Sha256(Der(simple->rgpElement[simple->cElement - 1]->pCertContext)));
+    const std::string issuerHash =
+        simple->cElement > 1 ? Hex(Sha256(Der(simple->rgpElement[1]->pCertContext))) : std::string();
+    CertFreeCertificateChain(chain);
+    if (!Listed(UnmaskList(Config::kRuntimeInstallerSignerRoots, Config::kRuntimeInstallerSignerRootsCount), rootHash))
+        return "the signer's root " + rootHash + " is not the runtime's";
+    // The runtime's signer comes from the issuing authorities the profile
+    // names, not from whatever else the same root certifies.
+    if (!Listed(UnmaskList(Config::kRuntimeInstallerSignerIssuers, Config::kRuntimeInstallerSignerIssuersCount),
+                issuerHash))
+        return "the signer's issuer " + issuerHash + " is not the runtime's";
+    return {};
 }

@@ -142,7 +142,7 @@ TEST_F(NoRuntime, TheStandInInstallerIsDownloadedRunAndTheInitScreenFollows) {
 }
 
 // Every way the installation ends without a runtime: exit code 1 and the
-// message of that way; the download stays where it failed to help.
+// message of that way; no download is left behind, run or not.
 TEST_F(NoRuntime, EachFailureGivesItsMessageAndExitCodeOne) {
     struct Case {
         const char* name;
@@ -158,9 +158,9 @@ TEST_F(NoRuntime, EachFailureGivesItsMessageAndExitCodeOne) {
         {"download fails", false, nullptr, IDYES, {kPromptCaption, "Installing...", "Download Error"},
          "Failed to download WebView2 Runtime.\nPlease check your internet connection.", false},
         {"installer fails", true, L"fail", IDYES, {kPromptCaption, "Installing...", "Installation"},
-         "WebView2 installation may have failed.\nPlease restart the application.", true},
+         "WebView2 installation may have failed.\nPlease restart the application.", false},
         {"still missing after install", true, L"old", IDYES, {kPromptCaption, "Installing...", "Installation"},
-         "WebView2 installation may have failed.\nPlease restart the application.", true},
+         "WebView2 installation may have failed.\nPlease restart the application.", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -385,12 +385,18 @@ void ExpectEachRefused(const std::vector<std::pair<const char*, std::string>>& c
 
 TEST_F(NoRuntime, OnlyTheNamedSignersIntactInstallerRuns) {
     // Unsigned, signed by a trusted signer that is not the runtime's, signed
-    // in the runtime signer's name by an authority nobody trusts, and
-    // changed after signing: each is deleted unrun.
+    // in the runtime signer's name by an authority nobody trusts, by its
+    // common name in another organisation, by its whole subject from an
+    // issuer of the right root that the profile does not list, and changed
+    // after signing: each is deleted unrun.
     const std::vector<std::pair<const char*, std::string>> refused = {
         {"unsigned", "Browser runtime: installer refused: no valid signature (0x800b0100)"},
-        {"other-signer", "Browser runtime: installer refused: signed by \"Tovani Dev Other Signer\""},
+        {"other-signer",
+         "Browser runtime: installer refused: signed by \"CN=Tovani Dev Other Signer, O=Tovani Dev\", not the"},
         {"rogue-signer", "Browser runtime: installer refused: the signer's chain fails"},
+        {"lookalike", "Browser runtime: installer refused: signed by \"CN=Tovani Dev Test Code Signing, "
+                      "O=Tovani Dev Lookalike\", not the"},
+        {"sidestep", "Browser runtime: installer refused: the signer's issuer "},
         {"tampered", "Browser runtime: installer refused: no valid signature (0x80096010)"},
     };
     ExpectEachRefused(refused, [](const char* variant) { ServeInstaller(variant); });
