@@ -90,11 +90,11 @@ bool FillFromContentData(const ContentData& data) {
     PlayerContent.url = plan.url;
     if (plan.pageScriptUrl.empty()) return plan.shown;
 
-    // The page script comes from an outside address: a client of its own,
-    // trusted through ordinary certificate validation. A failed download only
-    // means the page runs without it.
+    // A client of its own (none of the service's default headers), but a
+    // pinning one: the script runs in the content's pages, and a platform
+    // host serving it gets the machine's identity only over a connection its
+    // pins vouched for. A failed download only means the page runs without it.
     HttpClient client;
-    client.pinningDisabled = true;
     const HttpResponse response = client.Get(plan.pageScriptUrl);
     if (response.ok) PlayerContent.pageScript = Utf8ToWide(response.body);
     return true;

@@ -3,7 +3,9 @@
 // live in the platform backends.
 #include "service/http_client.h"
 
+#include <iterator>
 #include <stdexcept>
+#include <vector>
 
 #include "common/masking.h"
 #include "common/url_host.h"
@@ -18,31 +20,43 @@ HttpResponse HttpClient::Get(const WString& url) {
     return Request(u"GET", url, std::string(), WString());
 }
 
-std::map<WString, WString> HttpClient::HeadersFor(bool secure, const WString& host, std::uint16_t port) {
+namespace {
+
+// Every name the machine's identity travels under: the transport's own two
+// and the browser's, so that none of them leaves by way of the defaults.
+bool IsIdentityHeaderName(const WString& name) {
+    const WString lower = ToLowerCopy(name);
+    std::vector<std::string> names = {UnmaskConstant(Config::kIdentityHeader), UnmaskConstant(Config::kDescriptionHeader)};
+    for (std::string& browserName : UnmaskList(Config::kBrowserIdentityHeaders, Config::kBrowserIdentityHeadersCount))
+        names.push_back(std::move(browserName));
+    for (const std::string& identityName : names) {
+        if (lower == ToLowerCopy(Utf8ToWide(identityName))) return true;
+    }
+    return false;
+}
+
+} // namespace
+
+std::map<WString, WString> HttpClient::HeadersFor(bool pinChecked, const WString& host, std::uint16_t port) {
     std::map<WString, WString> headers;
     {
         std::lock_guard<std::mutex> guard(lock_);
         headers = defaultHeaders_;
     }
-    const WString identityName = Utf8ToWide(UnmaskConstant(Config::kIdentityHeader));
-    const WString descriptionName = Utf8ToWide(UnmaskConstant(Config::kDescriptionHeader));
-    if (!(secure && IsPlatformHost(host, port))) {
+    if (!(pinChecked && IsPlatformHost(host, port))) {
         // Whoever put them among the defaults, the machine's identity goes to
-        // the platform alone, and never in clear text.
+        // the platform alone, and only over a connection its pins vouched
+        // for: ordinary validation would hand it to any interceptor whose
+        // authority the system trusts.
         for (auto it = headers.begin(); it != headers.end();) {
-            const WString name = ToLowerCopy(it->first);
-            if (name == ToLowerCopy(identityName) || name == ToLowerCopy(descriptionName)) {
-                it = headers.erase(it);
-            } else {
-                ++it;
-            }
+            it = IsIdentityHeaderName(it->first) ? headers.erase(it) : std::next(it);
         }
         return headers;
     }
     const WString identity = GetDeviceIdentity();
     const WString description = GetDeviceDescription();
-    if (!identity.empty()) headers[identityName] = identity;
-    if (!description.empty()) headers[descriptionName] = description;
+    if (!identity.empty()) headers[Utf8ToWide(UnmaskConstant(Config::kIdentityHeader))] = identity;
+    if (!description.empty()) headers[Utf8ToWide(UnmaskConstant(Config::kDescriptionHeader))] = description;
     return headers;
 }
 

@@ -47,7 +47,7 @@ public:
 
     // True: no pre-flight and no pin check. Hosts are then trusted only through
     // the system's ordinary certificate validation, done before any request
-    // byte is sent.
+    // byte is sent, and no request carries the machine's identity.
     bool pinningDisabled = false;
     // What one exchange of this client may cost at most (a document the user
     // asked for may be larger and slower than a service answer); the bound on
@@ -66,8 +66,9 @@ private:
     std::set<WString> preflightVerifiedHosts_;  // case-sensitive, as in the URL
 
     // The headers of one request: the defaults, with the device's identity
-    // set over https to a platform host and taken out everywhere else.
-    std::map<WString, WString> HeadersFor(bool secure, const WString& host, std::uint16_t port);
+    // set for a platform host whose connection is checked against its pins,
+    // and taken out everywhere else.
+    std::map<WString, WString> HeadersFor(bool pinChecked, const WString& host, std::uint16_t port);
     // Also true, and recorded, when another pinning client of the process
     // verified the host against the same pins.
     bool PreflightDone(const WString& host, std::uint16_t port, const PinEntry* pins);
@@ -95,7 +96,7 @@ bool ParseHttpUrl(const WString& url, ParsedUrl& out);
 
 // True when the host is one of the platform's own servers: it is one of the
 // profile's platform hosts or under it (and on its port, where one is named).
-// Requests to them over https carry the identity headers.
+// Requests to them over a pin-checked connection carry the identity headers.
 bool IsPlatformHost(const WString& host, std::uint16_t port);
 
 // Error texts shared by both backends.

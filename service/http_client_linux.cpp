@@ -134,7 +134,9 @@ HttpResponse HttpClient::Request(const WString& method, const WString& url, cons
     if (!IsToken(verb)) return fail("WinHttpOpenRequest failed", false);
 
     std::vector<std::pair<std::string, std::string>> headers;
-    for (const auto& [name, value] : HeadersFor(parsed.secure, parsed.host, parsed.port)) PutHeader(headers, WideToUtf8(name), WideToUtf8(value));
+    // The identity only over a connection checked against the host's pins.
+    for (const auto& [name, value] : HeadersFor(pins.has_value(), parsed.host, parsed.port))
+        PutHeader(headers, WideToUtf8(name), WideToUtf8(value));
     if (!contentType.empty()) PutHeader(headers, "Content-Type", WideToUtf8(contentType));
 
     CurlTransfer transfer;

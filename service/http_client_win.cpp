@@ -274,7 +274,7 @@ HttpResponse HttpClient::Exchange(const WString& method, const WString& url, con
     if (!request) return Failure("WinHttpOpenRequest failed");
     SetRequestOptions(request.get(), true, trust.securityFlags);
 
-    const std::map<WString, WString> headers = HeadersFor(secure, host, port);
+    const std::map<WString, WString> headers = HeadersFor(trust.check.kind == SendingCheck::Kind::Pins, host, port);
     for (const auto& [name, value] : headers) {
         if (!IsToken(name) || HasLineBreakOrZero(value)) continue;
         const WString line = name + u": " + value;

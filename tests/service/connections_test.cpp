@@ -6,6 +6,8 @@
 #include <chrono>
 #include <thread>
 
+#include "links/player_content.h"
+#include "links/scheme_link.h"
 #include "service/content_data.h"
 #include "service/version_check.h"
 #include "tests/service/service_test_env.h"
@@ -66,6 +68,27 @@ TEST(Connections, AStartsServiceRequestsShareOneVerifiedConnection) {
 #endif
     // One pre-flight for the host, whichever client asked first, then the four requests.
     EXPECT_EQ(count.requests, 5);
+}
+
+// A YouTube content's page script runs in its pages and comes from the
+// platform's host: it is fetched on the pin-checked connection the content
+// data came over, never on one the system's trust alone let through (which
+// a connection cache of its own, and a second handshake, would show).
+TEST(Connections, APageScriptComesOverThePinCheckedConnection) {
+    SetPins(DefaultPins());
+    ResetCounts();
+    PlayerContent = PlayerContentRecord{};
+    std::string error;
+    ASSERT_TRUE(ParseSchemeArgs(TestSupport::SealLink("p", "youtube-1", "https://127.0.0.1:47443"), error)) << error;
+    EXPECT_NE(WideToUtf8(PlayerContent.pageScript).find("variant 2"), std::string::npos);
+    const ListenerCount count = CountsOf("127.0.0.1:47443");
+#ifdef _WIN32
+    EXPECT_LE(count.handshakes, 2); // Wine's pre-flight keeps its connection (above)
+#else
+    EXPECT_EQ(count.handshakes, 1);
+#endif
+    // The pre-flight, the content data and the page script.
+    EXPECT_EQ(count.requests, 3);
 }
 
 TEST(Connections, AConnectionTheServerClosedIsReopenedAndChecked) {

@@ -163,6 +163,39 @@ TEST_F(Transport, IdentityHeadersGoToPlatformHostsOnly) {
     }
 }
 
+// The identity rides only on a connection the host's pins vouched for. With
+// pinning off, or on a platform host the store has no pins for, the system's
+// trust alone decides, and an interceptor whose authority it trusts would
+// read every identity header: none goes, not even from the defaults.
+TEST_F(Transport, IdentityOnlyOverAPinCheckedConnection) {
+    std::vector<std::string> names = {IdentityHeader(), DescriptionHeader()};
+    for (const std::string& name : UnmaskList(Config::kBrowserIdentityHeaders, Config::kBrowserIdentityHeadersCount))
+        names.push_back(ToLowerAscii(name));
+    const auto withIdentityDefaults = [&names](HttpClient& c) {
+        for (const std::string& name : names) c.SetHeader(Utf8ToWide(name), u"from-defaults");
+        c.SetHeader(u"X-Tovani-Default", u"d");
+    };
+
+    // Pinned: the identity goes (the device's own values where it has them).
+    withIdentityDefaults(client);
+    nlohmann::json echo = EchoOf(client.Get(kPlatform + u"/echo"));
+    EXPECT_TRUE(echo["headers"].contains(IdentityHeader())) << echo.dump();
+
+    HttpClient unpinned;
+    unpinned.pinningDisabled = true;
+    withIdentityDefaults(unpinned);
+    echo = EchoOf(unpinned.Get(kPlatform + u"/echo"));
+    for (const std::string& name : names) EXPECT_FALSE(echo["headers"].contains(name)) << "pinning off: " << name;
+    EXPECT_EQ(echo["headers"].value("x-tovani-default", ""), "d");
+
+    SetPins({Entry(u"127.0.0.2", AllPins(PinsOf("good")))});
+    HttpClient withoutPins;
+    withIdentityDefaults(withoutPins);
+    echo = EchoOf(withoutPins.Get(kPlatform + u"/echo"));
+    for (const std::string& name : names) EXPECT_FALSE(echo["headers"].contains(name)) << "no pins for the host: " << name;
+    EXPECT_EQ(echo["headers"].value("x-tovani-default", ""), "d");
+}
+
 // A link may name any service base. What is sent for it carries the client
 // header, but the pins secret only ever goes with the pins request, and the
 // machine's identity only over https to a platform host.
