@@ -72,10 +72,14 @@ bool IsPlatformServiceBase(const WString& base) {
     return authority && authority->scheme == u"https" && IsPlatformDomainHost(authority->host);
 }
 
-// A direct content address is judged as the player judges every later
-// navigation, as a target reached from the link's service: there is no
-// content yet that it could be allowed as.
+// A direct content address skips the service that would otherwise name the
+// content, so whoever holds the envelope key chooses it: only the platform's
+// own domains are trusted that far, never the providers' shared hosting
+// (storage buckets, CDN zones) where anyone can rent a name. It is also
+// judged as the player judges every later navigation, as a target reached
+// from the link's service: there is no content yet that it could be allowed as.
 bool IsShowableDirectAddress(const WString& address, const WString& domain) {
+    if (!IsPlatformDomainHost(HostOf(address))) return false;
     PlayerContentRecord before;
     before.domain = domain;
     before.contentType = u"url_direct";

@@ -9,8 +9,8 @@
 // short machine-readable error text ("server:" + message for the service's own
 // words). Fields written before a failure stay written. A link whose service
 // base is not the platform's own https service ("domain_not_allowed"), or
-// whose direct address the navigation policy refuses ("direct_url_not_allowed"),
-// fails before any request.
+// whose direct address is not on the platform's own domains or is refused by
+// the navigation policy ("direct_url_not_allowed"), fails before any request.
 bool ParseSchemeArgs(const WString& link, std::string& errorText);
 
 // The payload after normalisation (percent-decoding, "+" restored, scheme,

@@ -183,26 +183,35 @@ TEST(ParseSchemeArgs, ALinkNamingAnotherServiceIsALinkError) {
     }
 }
 
-// A direct content address passes the rule of every later navigation, as a
-// target reached from the link's service: the platform's sites and the listed
-// providers, nothing else, and nothing that only looks like them.
-TEST(ParseSchemeArgs, ADirectAddressMustPassTheNavigationPolicy) {
+// A direct content address skips the service that would name the content,
+// so whoever holds the envelope key picks it: only the platform's own domains
+// (and their subdomains, in any case) are taken, and only where the rule of
+// every later navigation allows them too. The listed providers' shared
+// hosting (a storage bucket, a CDN zone, a video site) must come through the
+// service; it and anything that only looks like the platform is the link's
+// error, with no address left to load.
+TEST(ParseSchemeArgs, ADirectAddressMustBeOnThePlatformsOwnDomains) {
     const std::string service = "https://api.tovani.test";
     for (const std::string& address :
-         {"https://api.tovani.test/media/page.html", "https://learn.tovani.test/course/1?x=1#t", "https://vz-1.b-cdn.net/v.mp4",
-          "https://player.vimeo.com/video/1", "https://www.youtube.com/embed/abc", "https://us02web.zoom.us/j/1"}) {
+         {"https://api.tovani.test/media/page.html", "https://learn.tovani.test/course/1?x=1#t", "https://Learn.Tovani.TEST/a",
+          "https://tovani-cdn.test/v.mp4", "https://media.tovani-cdn.test/v/lesson.mp4", "https://127.0.0.1:47443/media/page.html"}) {
         const ParseResult r = Parse(Link(Seal("p"), Seal(address), Seal(service)));
         EXPECT_TRUE(r.ok) << address << ": " << r.error;
         EXPECT_EQ(PlayerContent.url, Utf8ToWide(address));
     }
     for (const std::string& address :
-         {"https://evil.example.org/", "https://phish.example.org/api.tovani.test", "https://api.tovani.test@evil.example/",
-          "https://evil.example\\@api.tovani.test/", "https://notvimeo.com/", "https://vimeo.com.evil.example/",
-          "https://127.0.0.2:47443/media/page.html", "https://evil.example/?youtube.com", "http://", "https://"}) {
+         {"https://their-bucket.s3.amazonaws.com/page.html", "http://their-bucket.s3.amazonaws.com/page.html",
+          "https://vz-1.b-cdn.net/v.mp4", "https://d1.cloudfront.net/x", "https://media.tovanivideo.test/v",
+          "https://player.vimeo.com/video/1", "https://www.youtube.com/embed/abc", "https://us02web.zoom.us/j/1",
+          "https://evil.example.org/", "https://phish.example.org/api.tovani.test", "https://api.tovani.test@evil.example/",
+          "https://evil.example\\@api.tovani.test/", "https://api.tovani.test.s3.amazonaws.com/", "https://eviltovani.test/",
+          "https://notvimeo.com/", "https://vimeo.com.evil.example/", "https://127.0.0.2:47443/media/page.html",
+          "https://evil.example/?youtube.com", "http://", "https://"}) {
         const ParseResult r = Parse(Link(Seal("p"), Seal(address), Seal(service)));
         EXPECT_FALSE(r.ok) << address;
         EXPECT_EQ(r.error, "direct_url_not_allowed") << address;
         EXPECT_EQ(PlayerContent.url, u"") << address;
+        EXPECT_EQ(PlayerContent.contentType, u"") << address;
         EXPECT_EQ(PlayerContent.domain, Utf8ToWide(service));
     }
 }
