@@ -15,7 +15,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <map>
+#include <new>
 
 namespace {
 
@@ -268,6 +271,29 @@ void Painter::Watermark(QPDFPageObjectHelper& page, const WString& watermark) {
     page.addPageContents(pdf_.newStream(content), false);
 }
 
+// A stream whose filters decompress more than once (Flate over Flate, say)
+// is a few bytes that decode to gigabytes, for whoever decodes it next: the
+// printer's filters. No PDF writer makes one. Its object, if any.
+std::string StreamCompressedTwice(QPDF& pdf) {
+    for (QPDFObjectHandle object : pdf.getAllObjects()) {
+        if (!object.isStream()) continue;
+        QPDFObjectHandle filter = object.getDict().getKey("/Filter");
+        std::vector<QPDFObjectHandle> filters;
+        if (filter.isArray()) filters = filter.getArrayAsVector();
+        else filters.push_back(filter);
+        int decompressing = 0;
+        for (QPDFObjectHandle& f : filters) {
+            if (!f.isName()) continue;
+            const std::string name = f.getName();
+            if (name == "/FlateDecode" || name == "/Fl" || name == "/LZWDecode" || name == "/LZW" ||
+                name == "/RunLengthDecode" || name == "/RL")
+                ++decompressing;
+        }
+        if (decompressing > 1) return object.unparse();
+    }
+    return {};
+}
+
 } // namespace
 
 unsigned char WinAnsiCode(char16_t c) {
@@ -306,17 +332,37 @@ std::vector<WatermarkRun> WatermarkRuns(const WString& line) {
     return runs;
 }
 
-WatermarkedPdf WatermarkPdf(const std::string& document, const WString& watermark) {
+namespace {
+
+// open reads the document into pdf; the watermarked one goes to output, or
+// into the result without one.
+WatermarkedPdf Watermarked(const std::function<void(QPDF&)>& open, const WString& watermark, std::FILE* output) {
     WatermarkedPdf result;
     try {
         QPDF pdf;
         pdf.setSuppressWarnings(true);
-        pdf.processMemoryFile("document", document.data(), document.size());
+        open(pdf);
         if (pdf.isEncrypted() && !pdf.allowPrintLowRes()) {
             result.error = "the document does not allow printing";
             return result;
         }
+        // The page count the document states is checked before its page
+        // tree is walked; the walk's own count after it.
+        const std::string tooManyPages = "the document has more than " + std::to_string(kMaxPrintPages) + " pages";
+        if (QPDFObjectHandle count = pdf.getRoot().getKey("/Pages").getKey("/Count");
+            count.isInteger() && count.getIntValue() > static_cast<long long>(kMaxPrintPages)) {
+            result.error = tooManyPages;
+            return result;
+        }
         QPDFPageDocumentHelper pages(pdf);
+        if (pages.getAllPages().size() > kMaxPrintPages) {
+            result.error = tooManyPages;
+            return result;
+        }
+        if (const std::string stream = StreamCompressedTwice(pdf); !stream.empty()) {
+            result.error = "the document compresses a stream more than once (" + stream + ")";
+            return result;
+        }
         // Each page then holds its own resources, boxes and turn.
         pages.pushInheritedAttributesToPage();
         std::vector<QPDFPageObjectHelper> all = pages.getAllPages();
@@ -332,13 +378,38 @@ WatermarkedPdf WatermarkPdf(const std::string& document, const WString& watermar
             if (QPDFObjectHandle title = info.getKey("/Title"); title.isString()) result.title = title.getUTF8Value();
         }
         QPDFWriter writer(pdf);
-        writer.setOutputMemory();
+        // The document's streams go out as they came: decoding and
+        // compressing them again is work without bound for nothing printed.
+        writer.setDecodeLevel(qpdf_dl_none);
+        writer.setCompressStreams(false);
+        if (output != nullptr) writer.setOutputFile("watermarked document", output, false);
+        else writer.setOutputMemory();
         writer.write();
-        const std::shared_ptr<Buffer> written = writer.getBufferSharedPointer();
-        result.pdf.assign(reinterpret_cast<const char*>(written->getBuffer()), written->getSize());
+        if (output != nullptr) {
+            if (std::fflush(output) != 0) {
+                result.error = "the watermarked document could not be written";
+                return result;
+            }
+        } else {
+            const std::shared_ptr<Buffer> written = writer.getBufferSharedPointer();
+            result.pdf.assign(reinterpret_cast<const char*>(written->getBuffer()), written->getSize());
+        }
         result.ok = true;
+    } catch (const std::bad_alloc&) {
+        result.error = "the document needs more memory than a print may take";
     } catch (const std::exception& e) {
         result.error = std::string("the document is not a readable PDF: ") + e.what();
     }
     return result;
+}
+
+} // namespace
+
+WatermarkedPdf WatermarkPdf(const std::string& document, const WString& watermark) {
+    return Watermarked([&](QPDF& pdf) { pdf.processMemoryFile("document", document.data(), document.size()); },
+                       watermark, nullptr);
+}
+
+WatermarkedPdf WatermarkPdfFile(std::FILE* document, const WString& watermark, std::FILE* output) {
+    return Watermarked([&](QPDF& pdf) { pdf.processFile("document", document, false); }, watermark, output);
 }

@@ -1,6 +1,7 @@
 // The watermark qpdf adds to a PDF's own pages, read back as a reader sees
 // them (poppler's tools): a document whose pages try to trip it, a damaged
-// one, and a watermark in a script WinAnsi cannot show.
+// one, a watermark in a script WinAnsi cannot show, and documents that ask
+// for gigabytes of work.
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
@@ -8,11 +9,13 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <chrono>
 #include <fstream>
 #include <regex>
 #include <set>
 
 #include "player/pdf_watermark_qt.h"
+#include "tests/player_qt/hostile_pdfs.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -193,4 +196,30 @@ TEST(PdfWatermark, AnEncryptedDocumentPrintsOnlyWhereItAllowsPrintingAndStaysEnc
         EXPECT_TRUE(result.pdf.empty());
     }
     EXPECT_EQ(WatermarkPdf(Encrypted(document, "", qpdf_r3p_none), u"Learner 42").error, "the document does not allow printing");
+}
+
+TEST(PdfWatermark, TheDocumentsOwnStreamsStayAsTheyCameAndDocumentsAskingForGigabytesFailAtOnce) {
+    // The page's own content goes out byte for byte: not decoded, not compressed.
+    const WatermarkedPdf kept = WatermarkPdf(TrickyDocument(), u"Learner 42");
+    ASSERT_TRUE(kept.ok) << kept.error;
+    EXPECT_NE(kept.pdf.find("0.5 0 0 0.5 0 0 cm BT /TovaniWatermarkFont1 24 Tf 72 1400 Td (First page) Tj ET"),
+              std::string::npos);
+
+    const struct {
+        const char* name;
+        std::string document;
+        std::string error;
+    } hostile[] = {
+        {"Flate three times over", HostilePdfs::NestedFlatePdf(), "the document compresses a stream more than once (4 0 R)"},
+        {"200000 pages", HostilePdfs::ManyPagesPdf(200000, 200000), "the document has more than 10000 pages"},
+        {"10001 pages said to be one", HostilePdfs::ManyPagesPdf(10001, 1), "the document has more than 10000 pages"},
+    };
+    for (const auto& h : hostile) {
+        const auto start = std::chrono::steady_clock::now();
+        const WatermarkedPdf result = WatermarkPdf(h.document, u"Learner 42");
+        EXPECT_FALSE(result.ok) << h.name;
+        EXPECT_TRUE(result.pdf.empty()) << h.name;
+        EXPECT_EQ(result.error, h.error) << h.name;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << h.name;
+    }
 }
