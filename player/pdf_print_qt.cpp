@@ -8,7 +8,7 @@
 #include <algorithm>
 
 #include "player/browser_rules.h"
-#include "player/pdf_watermark_qt.h"
+#include "player/pdf_watermark_process_qt.h"
 #include "service/http_client.h"
 
 namespace {
@@ -18,31 +18,51 @@ constexpr std::size_t kChunkBytes = 64 * 1024;
 
 PdfPrintResult Failed(std::string why) { return PdfPrintResult{false, std::move(why)}; }
 
-
 std::string CupsError() {
     const char* text = cupsLastErrorString();
     return text != nullptr ? text : "unknown error";
 }
 
+// Lets a held job print.
+bool ReleaseJob(const QByteArray& printer, int job) {
+    char uri[HTTP_MAX_URI];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(), "/printers/%s",
+                     printer.constData());
+    ipp_t* request = ippNewRequest(IPP_OP_RELEASE_JOB);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    ippDelete(cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/jobs/"));
+    return cupsLastError() <= IPP_STATUS_OK_CONFLICTING;
+}
+
 // One PDF job on the printer, the document written as the job's only file;
-// CUPS's filters take it from there. A job that could not be written whole
-// is cancelled.
-PdfPrintResult SendPdfJob(const std::string& pdf, const QString& printer, int copies, const std::string& title) {
+// CUPS's filters take it from there. The job is held until it is whole and
+// the print still wanted, so a window closed meanwhile prints nothing; one
+// that could not be written whole, or was called off, is cancelled.
+PdfPrintResult SendPdfJob(const std::string& pdf, const QString& printer, int copies, const std::string& title,
+                          PrintCancel& cancel) {
+    if (cancel.Cancelled()) return Failed("the print was called off");
     const QByteArray dest = printer.toUtf8();
     cups_option_t* options = nullptr;
-    int count = 0;
+    int count = cupsAddOption("job-hold-until", "indefinite", 0, &options);
     if (copies > 1) count = cupsAddOption("copies", std::to_string(copies).c_str(), count, &options);
     const int job = cupsCreateJob(CUPS_HTTP_DEFAULT, dest.constData(), title.c_str(), count, options);
     cupsFreeOptions(count, options);
     if (job == 0) return Failed("CUPS made no job: " + CupsError());
     bool written = cupsStartDocument(CUPS_HTTP_DEFAULT, dest.constData(), job, title.c_str(), CUPS_FORMAT_PDF, 1) ==
                    HTTP_STATUS_CONTINUE;
-    for (std::size_t at = 0; written && at < pdf.size(); at += kChunkBytes)
+    for (std::size_t at = 0; written && at < pdf.size() && !cancel.Cancelled(); at += kChunkBytes)
         written = cupsWriteRequestData(CUPS_HTTP_DEFAULT, pdf.data() + at, std::min(kChunkBytes, pdf.size() - at)) ==
                   HTTP_STATUS_CONTINUE;
+    // Finished also when called off: the request on the connection ends whole.
     const bool finished = cupsFinishDocument(CUPS_HTTP_DEFAULT, dest.constData()) == IPP_STATUS_OK;
-    if (written && finished) return PdfPrintResult{true, {}};
-    const std::string why = CupsError();
+    std::string why = CupsError();
+    if (written && finished) {
+        if (cancel.Cancelled()) why = "the print was called off";
+        else if (ReleaseJob(dest, job)) return PdfPrintResult{true, {}};
+        else why = "the job could not be released: " + CupsError();
+    }
     cupsCancelJob2(CUPS_HTTP_DEFAULT, dest.constData(), job, 0);
     return Failed("the document could not be sent to CUPS: " + why);
 }
@@ -50,16 +70,17 @@ PdfPrintResult SendPdfJob(const std::string& pdf, const QString& printer, int co
 } // namespace
 
 PdfPrintResult PrintPdfDocument(const std::string& document, const WString& watermark, const QString& printer,
-                                int copies, const QString& jobName) {
-    const WatermarkedPdf watermarked = WatermarkPdf(document, watermark);
+                                int copies, const QString& jobName, PrintCancel& cancel) {
+    const WatermarkedPdf watermarked = WatermarkPdfInProcess(document, watermark, cancel);
     if (!watermarked.ok) return Failed(watermarked.error);
     // The job's name, which print queues show and PDF printers name their file by.
     std::string title = QString::fromStdString(watermarked.title).simplified().toStdString();
     if (title.empty()) title = jobName.simplified().toStdString();
-    return SendPdfJob(watermarked.pdf, printer, copies, title);
+    return SendPdfJob(watermarked.pdf, printer, copies, title, cancel);
 }
 
-PdfPrintResult FetchAndPrintPdf(const WString& url, const WString& watermark, const QString& printer, int copies) {
+PdfPrintResult FetchAndPrintPdf(const WString& url, const WString& watermark, const QString& printer, int copies,
+                                PrintCancel& cancel) {
     // A client of its own (its connections still pin-checked against the
     // process's pins), with the header every browser request carries; the
     // machine's identity goes only where the transport's rule sends it.
@@ -75,7 +96,7 @@ PdfPrintResult FetchAndPrintPdf(const WString& url, const WString& watermark, co
                           (response.error.empty() ? "status " + std::to_string(response.statusCode) : response.error));
         }
         // Without a title of its own the job is named by the document's file name.
-        return PrintPdfDocument(response.body, watermark, printer, copies, QUrl(ToQString(url)).fileName());
+        return PrintPdfDocument(response.body, watermark, printer, copies, QUrl(ToQString(url)).fileName(), cancel);
     } catch (const std::exception& e) {
         return Failed(std::string("the document could not be printed: ") + e.what());
     }

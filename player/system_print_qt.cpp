@@ -17,6 +17,7 @@
 #include "player/browser_page_qt.h"
 #include "player/page_builder.h"
 #include "player/pdf_print_qt.h"
+#include "player/pdf_watermark_process_qt.h"
 #include "player/print_gate.h"
 #include "player/print_job_qt.h"
 #include "player/print_notice_qt.h"
@@ -64,7 +65,9 @@ void PrintThroughBrowser(QWebEngineView* view, const std::shared_ptr<QPrinter>& 
 // The document comes the way the browser got it: from the address the view
 // shows, which the owner's navigation policy must still allow. Fetching,
 // watermarking and sending run off the user-interface thread; the answer comes back on it,
-// unless the view went meanwhile.
+// unless the view went meanwhile. The view going (its window closed) calls
+// the print off: the watermarking process is killed and no job is sent (a
+// fetch under way still runs to its own deadline, then stops there).
 void PrintPdf(WebViewHost& host, QWebEngineView* view, const std::shared_ptr<QPrinter>& printer,
               const JobSpooled& spooled) {
     const WString url = view->url().toString(QUrl::FullyEncoded).toStdU16String();
@@ -76,6 +79,8 @@ void PrintPdf(WebViewHost& host, QWebEngineView* view, const std::shared_ptr<QPr
     }
     const WString watermark = IsPdfContent(PlayerContent) ? PlayerContent.watermarkText : WString();
     auto* watcher = new QFutureWatcher<PdfPrintResult>(view);
+    const auto calledOff = std::make_shared<PrintCancel>();
+    QObject::connect(watcher, &QObject::destroyed, [calledOff] { calledOff->Cancel(); });
     QObject::connect(watcher, &QFutureWatcher<PdfPrintResult>::finished, watcher, [watcher, spooled] {
         const PdfPrintResult result = watcher->result();
         watcher->deleteLater();
@@ -84,7 +89,8 @@ void PrintPdf(WebViewHost& host, QWebEngineView* view, const std::shared_ptr<QPr
     });
     const QString name = printer->printerName();
     const int copies = printer->copyCount();
-    watcher->setFuture(QtConcurrent::run([url, watermark, name, copies] { return FetchAndPrintPdf(url, watermark, name, copies); }));
+    watcher->setFuture(QtConcurrent::run(
+        [url, watermark, name, copies, calledOff] { return FetchAndPrintPdf(url, watermark, name, copies, *calledOff); }));
 }
 
 } // namespace

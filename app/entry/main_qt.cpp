@@ -15,6 +15,7 @@
 #include "common/interface_language_qt.h"
 #include "diagnostics/diagnostic_dialog.h"
 #include "player/browser_environment_qt.h"
+#include "player/pdf_watermark_process_qt.h"
 #include "player/window_icon_qt.h"
 
 int main(int argc, char** argv) {
@@ -24,6 +25,8 @@ int main(int argc, char** argv) {
         args.push_back(Utf8ToWide(argv[i]));
         if (i > 0) rawTail += (i > 1 ? u" " : u"") + args.back();
     }
+    // The print's watermarking, in a process the player started and bounds.
+    if (IsWatermarkMode(argc, argv)) return RunWatermarkProcess(argc, argv);
     // Help and version touch nothing: no display, no browser, no service.
     if (const std::optional<std::string> text = InformationRequest(args)) {
         std::fwrite(text->data(), 1, text->size(), stdout);

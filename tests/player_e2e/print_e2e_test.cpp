@@ -1,6 +1,7 @@
 // Printing a PDF content end to end: the player's print button, its printer
 // dialog, CUPS-PDF, and the file CUPS-PDF wrote, read back page by page; the
-// outcome the window shows for a printed, a failed and a stopped-printer print.
+// outcome the window shows for a printed, a failed and a stopped-printer print;
+// documents that ask for gigabytes of work, and a window closed mid-print.
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -9,13 +10,26 @@
 #include <QTemporaryDir>
 #include <QTextDocumentFragment>
 
+#include <QElapsedTimer>
+
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <atomic>
+#include <cerrno>
 #include <set>
+#include <thread>
 
 #include "common/masking.h"
+#include "common/process_list_linux.h"
 #include "links/player_content.h"
+#include "player/pdf_watermark_process_qt.h"
 #include "player/print_gate.h"
+#include "player/print_job_qt.h"
 #include "tests/player_e2e/outside_listener.h"
 #include "tests/player_e2e/player_harness.h"
+#include "tests/player_e2e/window_close_x11.h"
+#include "tests/player_qt/test_pdfs.h"
 #include "tests/support/test_support.h"
 
 using namespace PlayerTesting;
@@ -89,14 +103,37 @@ QLabel* Notice(QWidget* window) {
     return notice;
 }
 
-// A host outside the platform serving a PDF to the browser, and a damaged
-// one to anyone else: the player's own fetch of the shown document.
-std::string PdfToTheBrowserOnly(const std::string& request) {
+// What the outside host gives the player's own fetch of the shown
+// document, while the browser gets the sample.
+std::string gPlayersDocument;
+std::string PlayersDocumentElsePdf(const std::string& request) {
     const bool browser = request.find("QtWebEngine") != std::string::npos;
-    const std::string body = browser ? TestSupport::ReadFile(kSamplePdf) : std::string("%PDF-1.4 damaged\n");
+    const std::string& body = browser ? TestSupport::ReadFile(kSamplePdf) : gPlayersDocument;
     return "HTTP/1.1 200 OK\r\nContent-Type: application/pdf\r\nContent-Length: " + std::to_string(body.size()) +
            "\r\nConnection: close\r\n\r\n" + body;
 }
+
+// The most memory this process has held, in kB.
+long PeakMemoryKb() {
+    const std::string status = TestSupport::ReadFile("/proc/self/status");
+    const std::size_t at = status.find("VmHWM:");
+    return at == std::string::npos ? 0 : std::stol(status.substr(at + 6));
+}
+
+// The player's watermarking processes (this process's children).
+std::vector<pid_t> WatermarkingProcesses() {
+    std::vector<pid_t> found;
+    for (const ProcessEntry& p : ListProcesses()) {
+        if (p.parent != getpid()) continue;
+        const std::string command = TestSupport::ReadFile("/proc/" + std::to_string(p.pid) + "/cmdline");
+        if (command.find(kWatermarkMode) != std::string::npos) found.push_back(p.pid);
+    }
+    return found;
+}
+
+const char kFailedNotice[] = "Printing failed.\n\xD8\xAA\xD8\xB9\xD8\xB0\xD8\xB1\xD8\xAA "
+                             "\xD8\xA7\xD9\x84\xD8\xB7\xD8\xA8\xD8\xA7\xD8\xB9\xD8\xA9.";
+const char kFailedResult[] = R"({"type":"printResult","status":"error","message":"Print failed. Please check your printer."})";
 
 } // namespace
 
@@ -121,6 +158,22 @@ protected:
             "/usr/bin/import", {"-window", std::to_string(player->winId()),
                                 std::string(TOVANI_ARTIFACT_DIR) + "/" + screenshot + ".png"});
         EXPECT_EQ(shot.status, 0) << shot.err;
+    }
+    // A new window showing notes.pdf from the outside host, its print button there.
+    bool OpenOutsidePdf(const OutsideListener& outside) {
+        player.reset();
+        PlayerContent = PlayerContentRecord{};
+        PlayerContent.domain = u"https://127.0.0.1:47443";
+        PlayerContent.url = Utf8ToWide("http://" + outside.HostPort() + "/notes.pdf");
+        PlayerContent.contentType = u"pdf";
+        PlayerContent.watermarkText = u"Learner 42";
+        player = std::make_unique<PlayerWindow>();
+        player->show();
+        if (!player->CreateBrowser() ||
+            !WaitFor([&] { return RunJs(Text("!!document.getElementById('kelbro-print-btn')")).toBool(); }))
+            return false;
+        ListenForPlayerMessages();
+        return true;
     }
     QString WaitForResult(int timeoutMs) {
         WaitFor([&] { return PlayerMessages().contains(Text("printResult")); }, timeoutMs);
@@ -190,18 +243,10 @@ TEST_F(PdfPrint, AStoppedPrinterAndADocumentThatCannotBePrintedAreSaidSo) {
     // The browser shows a PDF, the player's own fetch of it gets a damaged
     // one: the print fails and says so; nothing reaches the printer, and
     // the player's request carried no identity to a host off the platform.
-    OutsideListener outside("127.0.0.9", PdfToTheBrowserOnly);
+    gPlayersDocument = "%PDF-1.4 damaged\n";
+    OutsideListener outside("127.0.0.9", PlayersDocumentElsePdf);
     ASSERT_TRUE(outside.listening());
-    PlayerContent = PlayerContentRecord{};
-    PlayerContent.domain = u"https://127.0.0.1:47443";
-    PlayerContent.url = Utf8ToWide("http://" + outside.HostPort() + "/notes.pdf");
-    PlayerContent.contentType = u"pdf";
-    PlayerContent.watermarkText = u"Learner 42";
-    player = std::make_unique<PlayerWindow>();
-    player->show();
-    ASSERT_TRUE(player->CreateBrowser());
-    ASSERT_TRUE(WaitFor([&] { return RunJs(Text("!!document.getElementById('kelbro-print-btn')")).toBool(); }));
-    ListenForPlayerMessages();
+    ASSERT_TRUE(OpenOutsidePdf(outside));
     Pump(1500);
     const std::set<QString> before = PdfFiles(Text("notes"));
     Print(Text("PDF"));
@@ -222,4 +267,75 @@ TEST_F(PdfPrint, AStoppedPrinterAndADocumentThatCannotBePrintedAreSaidSo) {
     EXPECT_EQ(playerFetches, 1);
     Pump(3000);
     EXPECT_EQ(PdfFiles(Text("notes")).size(), before.size()) << "a job reached CUPS-PDF";
+}
+
+TEST_F(PdfPrint, DocumentsAskingForGigabytesFailWithinSecondsInLittleMemory) {
+    OutsideListener outside("127.0.0.9", PlayersDocumentElsePdf);
+    ASSERT_TRUE(outside.listening());
+    const long peakBefore = PeakMemoryKb();
+    const struct {
+        const char* name;
+        std::string document;
+    } hostile[] = {{"Flate three times over", TestPdfs::NestedFlatePdf()},
+                   {"an object stream of Flate three times over", TestPdfs::NestedFlateObjectStreamPdf()},
+                   {"200000 pages", TestPdfs::ManyPagesPdf(200000, 200000)}};
+    for (const auto& h : hostile) {
+        SCOPED_TRACE(h.name);
+        gPlayersDocument = h.document;
+        ASSERT_TRUE(OpenOutsidePdf(outside));
+        const std::set<int> jobs = PrinterJobIds(Text("PDF"));
+        QElapsedTimer clock;
+        clock.start();
+        Print(Text("PDF"));
+        EXPECT_EQ(WaitForResult(60000).toStdString(), kFailedResult);
+        EXPECT_LT(clock.elapsed(), 10000);
+        QLabel* notice = Notice(player.get());
+        ASSERT_NE(notice, nullptr);
+        EXPECT_EQ(QTextDocumentFragment::fromHtml(notice->text()).toPlainText(), Text(kFailedNotice));
+        EXPECT_EQ(PrinterJobIds(Text("PDF")), jobs) << "a job reached CUPS";
+    }
+    // The work ran in processes of the player's, each in little memory,
+    // and none is left.
+    EXPECT_LT(PeakMemoryKb() - peakBefore, 300 * 1024) << "the player itself took the memory";
+    rusage children{};
+    getrusage(RUSAGE_CHILDREN, &children);
+    EXPECT_LT(children.ru_maxrss, 400 * 1024) << "kB";
+    EXPECT_TRUE(WatermarkingProcesses().empty());
+}
+
+TEST_F(PdfPrint, ClosingTheWindowDuringAPrintEndsTheWatermarkingAndPrintsNothing) {
+    OutsideListener outside("127.0.0.9", PlayersDocumentElsePdf);
+    ASSERT_TRUE(outside.listening());
+    gPlayersDocument = TestPdfs::ManyPagesPdf(9000, 9000); // within the bounds, a moment's work
+    ASSERT_TRUE(OpenOutsidePdf(outside));
+    const std::set<int> jobs = PrinterJobIds(Text("PDF"));
+    const std::set<QString> files = PdfFiles(Text("notes"));
+
+    // The watermarking is held still as soon as it shows, so the window
+    // closes while it has not finished (as a long document would have it).
+    std::atomic<pid_t> worker{0};
+    std::atomic<bool> stop{false};
+    std::thread spy([&] {
+        while (!stop && worker == 0) {
+            for (const pid_t pid : WatermarkingProcesses()) {
+                kill(pid, SIGSTOP);
+                worker = pid;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    Print(Text("PDF"));
+    WaitFor([&] { return worker != 0; }, 30000);
+    stop = true;
+    spy.join();
+    ASSERT_NE(worker, 0) << "no watermarking process of its own";
+
+    RequestCloseLikeAWindowManager(player->winId());
+    const bool ended = WaitFor([&] { return kill(worker, 0) != 0 && errno == ESRCH; }, 5000);
+    EXPECT_TRUE(ended) << "the watermarking outlived the window";
+    if (!ended) kill(worker, SIGKILL);
+    EXPECT_FALSE(player->isVisible());
+    Pump(3000);
+    EXPECT_EQ(PrinterJobIds(Text("PDF")), jobs) << "a job reached CUPS";
+    EXPECT_EQ(PdfFiles(Text("notes")), files) << "CUPS-PDF wrote the document";
 }

@@ -15,7 +15,7 @@
 #include <set>
 
 #include "player/pdf_watermark_qt.h"
-#include "tests/player_qt/hostile_pdfs.h"
+#include "tests/player_qt/test_pdfs.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -38,20 +38,7 @@ std::string TrickyDocument() {
         stream("BT /TovaniWatermarkFont1 12 Tf 72 720 Td (Second page) Tj ET"),
         "<< /Title (Two pages) >>",
     };
-    std::string pdf = "%PDF-1.4\n";
-    std::vector<std::size_t> offsets;
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const std::size_t xref = pdf.size();
-    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (const std::size_t offset : offsets) {
-        const std::string number = std::to_string(offset);
-        pdf += std::string(10 - number.size(), '0') + number + " 00000 n \n";
-    }
-    return pdf + "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R /Info 8 0 R >>\nstartxref\n" +
-           std::to_string(xref) + "\n%%EOF\n";
+    return TestPdfs::PdfOf(objects, " /Info 8 0 R");
 }
 
 // The document encrypted (AES-256) with this user password and printing right.
@@ -210,9 +197,9 @@ TEST(PdfWatermark, TheDocumentsOwnStreamsStayAsTheyCameAndDocumentsAskingForGiga
         std::string document;
         std::string error;
     } hostile[] = {
-        {"Flate three times over", HostilePdfs::NestedFlatePdf(), "the document compresses a stream more than once (4 0 R)"},
-        {"200000 pages", HostilePdfs::ManyPagesPdf(200000, 200000), "the document has more than 10000 pages"},
-        {"10001 pages said to be one", HostilePdfs::ManyPagesPdf(10001, 1), "the document has more than 10000 pages"},
+        {"Flate three times over", TestPdfs::NestedFlatePdf(), "the document compresses a stream more than once (4 0 R)"},
+        {"200000 pages", TestPdfs::ManyPagesPdf(200000, 200000), "the document has more than 10000 pages"},
+        {"10001 pages said to be one", TestPdfs::ManyPagesPdf(10001, 1), "the document has more than 10000 pages"},
     };
     for (const auto& h : hostile) {
         const auto start = std::chrono::steady_clock::now();

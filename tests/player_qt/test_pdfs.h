@@ -1,17 +1,20 @@
 #pragma once
-// Documents that ask a PDF reader for more work than they are worth: a page
+// PDF files made for the tests: any objects as a classic file, and documents
+// that ask a PDF reader for more work than they are worth: a page
 // whose content stream is Flate over Flate over Flate (a few hundred bytes
-// that decode to gigabytes), and a plain page tree of very many pages.
+// that decode to gigabytes), an object stream made the same way, and a
+// plain page tree of very many pages.
 #include <zlib.h>
 
 #include <cstddef>
 #include <string>
 #include <vector>
 
-namespace HostilePdfs {
+namespace TestPdfs {
 
-// A classic PDF file of these objects (numbered from 1, the catalog first).
-inline std::string PdfOf(const std::vector<std::string>& objects) {
+// A classic PDF file of these objects (numbered from 1, the catalog first),
+// with more trailer entries if given.
+inline std::string PdfOf(const std::vector<std::string>& objects, const std::string& trailer = "") {
     std::string pdf = "%PDF-1.4\n";
     std::vector<std::size_t> offsets;
     offsets.reserve(objects.size());
@@ -25,7 +28,7 @@ inline std::string PdfOf(const std::vector<std::string>& objects) {
         const std::string number = std::to_string(offset);
         pdf += std::string(10 - number.size(), '0') + number + " 00000 n \n";
     }
-    return pdf + "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+    return pdf + "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R" + trailer + " >>\nstartxref\n" +
            std::to_string(xref) + "\n%%EOF\n";
 }
 
@@ -73,14 +76,49 @@ inline std::string ZlibOfSpaces(std::size_t megabytes) {
     return out + end;
 }
 
-// One page whose content is 2 GB of spaces, Flate-encoded three times over:
-// under a kilobyte on disk.
+// 2 GB of spaces, Flate-encoded three times over: under 300 bytes.
+inline std::string NestedSpaces() { return Zlib(Zlib(ZlibOfSpaces(2048))); }
+
+// One page whose content is NestedSpaces: under a kilobyte on disk.
 inline std::string NestedFlatePdf() {
-    const std::string content = Zlib(Zlib(ZlibOfSpaces(2048)));
+    const std::string content = NestedSpaces();
     return PdfOf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
                   "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 600 800] /Contents 4 0 R >>",
                   "<< /Length " + std::to_string(content.size()) +
                       " /Filter [/FlateDecode /FlateDecode /FlateDecode] >>\nstream\n" + content + "\nendstream"});
+}
+
+// A document whose catalog is said to be in an object stream that is
+// NestedSpaces: a reader holds the whole stream before it finds nothing in
+// it, so it needs gigabytes before anything can be checked.
+inline std::string NestedFlateObjectStreamPdf() {
+    const std::string content = NestedSpaces();
+    std::string pdf = "%PDF-1.5\n";
+    std::vector<std::size_t> offsets(6);
+    const auto add = [&](int number, const std::string& body) {
+        offsets[number] = pdf.size();
+        pdf += std::to_string(number) + " 0 obj\n" + body + "\nendobj\n";
+    };
+    add(2, "<< /Type /ObjStm /N 1 /First 4 /Length " + std::to_string(content.size()) +
+               " /Filter [/FlateDecode /FlateDecode /FlateDecode] >>\nstream\n" + content + "\nendstream");
+    add(3, "<< /Type /Pages /Kids [4 0 R] /Count 1 >>");
+    add(4, "<< /Type /Page /Parent 3 0 R /MediaBox [0 0 600 800] >>");
+    offsets[5] = pdf.size();
+    // Cross-reference stream rows: type, offset or object stream, generation or index.
+    std::string rows;
+    const auto row = [&rows](int type, std::size_t field2, int field3) {
+        rows += static_cast<char>(type);
+        for (int shift = 24; shift >= 0; shift -= 8) rows += static_cast<char>((field2 >> shift) & 0xFF);
+        rows += static_cast<char>((field3 >> 8) & 0xFF);
+        rows += static_cast<char>(field3 & 0xFF);
+    };
+    row(0, 0, 65535);
+    row(2, 2, 0); // the catalog, first in object stream 2
+    for (int number = 2; number <= 5; ++number) row(1, offsets[number], 0);
+    const std::size_t xref = pdf.size();
+    add(5, "<< /Type /XRef /Size 6 /W [1 4 2] /Root 1 0 R /Length " + std::to_string(rows.size()) + " >>\nstream\n" +
+               rows + "\nendstream");
+    return pdf + "startxref\n" + std::to_string(xref) + "\n%%EOF\n";
 }
 
 // pages empty pages sharing one content stream; the page tree says it has
@@ -97,4 +135,4 @@ inline std::string ManyPagesPdf(std::size_t pages, std::size_t declared) {
     return PdfOf(objects);
 }
 
-} // namespace HostilePdfs
+} // namespace TestPdfs
