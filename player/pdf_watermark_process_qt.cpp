@@ -157,6 +157,7 @@ pid_t Start(const std::string& program, int document, int answer, int watermark,
 struct Ending {
     int status = 0;
     bool overTime = false;
+    bool lost = false; // no status to be had
     rusage usage{};
 };
 
@@ -170,7 +171,7 @@ Ending WaitForEnd(pid_t child, PrintCancel& cancel) {
         siginfo_t info{};
         const int waited = waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT);
         if (waited == 0 && info.si_pid == child) break;
-        if (waited < 0 && errno != EINTR) break; // reaped by no one else, but gone
+        if (waited < 0 && errno != EINTR) break; // not ours to wait for any more
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0 && !ending.overTime) {
             kill(child, SIGKILL);
@@ -182,8 +183,10 @@ Ending WaitForEnd(pid_t child, PrintCancel& cancel) {
              pidfd >= 0 && !ending.overTime ? static_cast<int>(std::min<long long>(left.count(), 1000)) : 10);
     }
     WatermarkProcess::Release(cancel);
-    while (wait4(child, &ending.status, 0, &ending.usage) < 0 && errno == EINTR) {
+    int reaped;
+    while ((reaped = static_cast<int>(wait4(child, &ending.status, 0, &ending.usage))) < 0 && errno == EINTR) {
     }
+    ending.lost = reaped != child;
     if (pidfd >= 0) close(pidfd);
     return ending;
 }
@@ -209,6 +212,7 @@ WatermarkedPdf ReadAnswer(const std::string& answer, int output, std::size_t out
 }
 
 std::string WhyEnded(const Ending& ending) {
+    if (ending.lost) return "the watermarking process was lost";
     if (ending.overTime) return "the watermarking took more than " + std::to_string(kWatermarkWallMs / 1000) + " s";
     if (WIFSIGNALED(ending.status)) {
         switch (WTERMSIG(ending.status)) {
@@ -248,7 +252,7 @@ WatermarkedPdf WatermarkPdfInProcess(const std::string& document, const WString&
                  std::to_string(ending.usage.ru_maxrss / 1024) + " MB");
         if (cancel.Cancelled()) {
             result = Failed("the print was called off");
-        } else if (WIFEXITED(ending.status) && WEXITSTATUS(ending.status) == 0 && !ending.overTime &&
+        } else if (!ending.lost && WIFEXITED(ending.status) && WEXITSTATUS(ending.status) == 0 && !ending.overTime &&
                    lseek(out, 0, SEEK_SET) == 0) {
             result = ReadAnswer(ReadAll(out, kMaxAnswerBytes), output, outputLimit);
         } else {
