@@ -35,8 +35,9 @@ ProbeResult ProbeBrowserHost(const WString& host, std::uint16_t port) {
     const bool sent =
         WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) != FALSE;
     if (check.handleClosed) request.Forget();
-    if (check.refused) {
-        // The chain that was judged is the answer.
+    if (check.refused || (check.ran && check.chain.haveCertificate)) {
+        // The chain that was judged is the answer, whatever the HEAD then
+        // does: a slow server still had its handshake looked at.
         result.outcome = ProbeResult::Outcome::Responded;
         result.chain = check.chain;
         return result;

@@ -30,7 +30,8 @@ constexpr std::size_t kFirstDescriptionName = 2;
 constexpr std::size_t kSecondDescriptionName = 3;
 
 std::shared_mutex gVerifiedLock;
-std::set<WString> gBrowserVerifiedHosts;
+// Host and port: another port of a host is another server.
+std::set<std::pair<WString, std::uint16_t>> gBrowserVerifiedHosts;
 
 WString Unmasked(const Config::MaskedConstant& masked) { return Utf8ToWide(UnmaskConstant(masked)); }
 
@@ -66,14 +67,14 @@ void AddIfValue(std::vector<HeaderPair>& headers, std::size_t nameIndex, const W
     if (!value.empty()) headers.push_back(HeaderPair{IdentityName(nameIndex), value});
 }
 
-void RecordVerified(const WString& host) {
+void RecordVerified(const WString& host, std::uint16_t port) {
     std::unique_lock<std::shared_mutex> guard(gVerifiedLock);
-    gBrowserVerifiedHosts.insert(host);
+    gBrowserVerifiedHosts.emplace(host, port);
 }
 
-bool IsVerified(const WString& host) {
+bool IsVerified(const WString& host, std::uint16_t port) {
     std::shared_lock<std::shared_mutex> guard(gVerifiedLock);
-    return gBrowserVerifiedHosts.count(host) != 0;
+    return gBrowserVerifiedHosts.count({host, port}) != 0;
 }
 
 } // namespace
@@ -133,19 +134,19 @@ bool IsBareHostName(const WString& host) {
     return true;
 }
 
-bool CheckBrowserHost(const WString& host, const HostProbe& probe, std::optional<std::uint16_t> port) {
-    if (IsVerified(host)) return true;
+HostCheck CheckBrowserHost(const WString& host, const HostProbe& probe, std::optional<std::uint16_t> port) {
+    const std::uint16_t server = port.value_or(static_cast<std::uint16_t>(kBrowserProbePort));
+    if (IsVerified(host, server)) return HostCheck::Passed;
 
     const std::optional<PinEntry> entry = FindPinEntry(host);
     if (!entry || entry->pins.empty()) {
-        RecordVerified(host);
-        return true;
+        RecordVerified(host, server);
+        return HostCheck::Passed;
     }
     // The service client of this process already checked this server's
     // chain (the same host and port) against the same pins, in a handshake of
-    // its own. Another port is another server: probed as ever, and this pass
-    // is not recorded for the host's other ports.
-    if (port && PinVerifiedHost(host, *port, *entry)) return true;
+    // its own. Another port is another server, probed as ever.
+    if (PinVerifiedHost(host, server, *entry)) return HostCheck::Passed;
 
     ProbeResult result;
     try {
@@ -154,20 +155,16 @@ bool CheckBrowserHost(const WString& host, const HostProbe& probe, std::optional
         // A probe that could not run is a host that could not be reached.
         result = ProbeResult{};
     }
-    switch (result.outcome) {
-    case ProbeResult::Outcome::CannotOpen:
-        return true;
-    case ProbeResult::Outcome::ExchangeFailed:
-        RecordVerified(host);
-        return true;
-    case ProbeResult::Outcome::Responded:
-        break;
-    }
+    // No look at the server's chain is no pass: whoever kept the probe from
+    // its handshake (refused, cut, too slow) must not get the browser's
+    // request unchecked, now or later. Nothing is recorded; the next request
+    // looks again.
+    if (result.outcome != ProbeResult::Outcome::Responded) return HostCheck::Unchecked;
     // A mismatch on the platform's own domain ends in the pin dialog right here,
     // as for every other caller of the pin check.
-    if (!ValidateServerPins(result.chain, host)) return false;
-    RecordVerified(host);
-    return true;
+    if (!ValidateServerPins(result.chain, host)) return HostCheck::Mismatch;
+    RecordVerified(host, server);
+    return HostCheck::Passed;
 }
 
 std::string BrowserPinFailureCode(const WString& host) {
@@ -199,10 +196,14 @@ ResourceRuleResult ApplyBrowserResourceRules(const WString& uri, WebView::Resour
     const std::optional<UrlAuthority> authority = ReadAuthority(uri);
     const std::optional<std::uint16_t> port =
         authority ? std::optional<std::uint16_t>(authority->effectivePort) : std::nullopt;
-    if (const std::optional<WString> host = HttpsHostOf(uri); host && !CheckBrowserHost(*host, probe, port)) {
-        result.blocked = true;
-        result.blockedHost = *host;
-        return result;
+    if (const std::optional<WString> host = HttpsHostOf(uri)) {
+        const HostCheck check = CheckBrowserHost(*host, probe, port);
+        if (check != HostCheck::Passed) {
+            result.blocked = true;
+            // Only a chain seen missing its pins is an interception to report.
+            if (check == HostCheck::Mismatch) result.blockedHost = *host;
+            return result;
+        }
     }
     for (const HeaderPair& header : ResourceIdentityHeaders(uri, identity, description))
         request.SetHeader(header.name, header.value);

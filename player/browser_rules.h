@@ -72,15 +72,18 @@ namespace WebView {
 ProbeResult ProbeBrowserHost(const WString& host, std::uint16_t port);
 } // namespace WebView
 
-// True when the browser may talk to the host. Hosts that passed are kept for
-// the life of the process (shared by every browser host); unpinned hosts pass
-// without a probe; an unreachable pinned host passes but is probed again next
-// time; a chain that misses the host's pins fails and is probed again next time.
-// The caller answers a failure itself (see ReportBlockedHostLater); this
-// function never shows a dialog.
-// With the request's port, a server the service client of this process
-// already verified against the same pins needs no probe of its own.
-bool CheckBrowserHost(const WString& host, const HostProbe& probe, std::optional<std::uint16_t> port = std::nullopt);
+// Whether the browser may talk to a host. Hosts that passed are kept, by
+// host and port, for the life of the process (shared by every browser host);
+// unpinned hosts pass without a probe; a pinned host whose chain could not be
+// looked at (no handshake, no probe) is refused without a notice, and one
+// whose chain misses its pins is refused as an interception; neither is
+// kept, so the next request looks again. The caller answers a mismatch
+// itself (see ReportBlockedHostLater); this function never shows a dialog.
+// A server (host and port; 443 unless given) the service client of this
+// process already verified against the same pins needs no probe of its own.
+enum class HostCheck { Passed, Unchecked, Mismatch };
+HostCheck CheckBrowserHost(const WString& host, const HostProbe& probe,
+                           std::optional<std::uint16_t> port = std::nullopt);
 
 // The answer to a request whose host failed the check.
 inline constexpr int kBlockedStatus = 403;
@@ -107,8 +110,9 @@ void ReportBlockedHostLater(const WString& host);
 
 // The resource-request rule as a whole, on one request: the client header,
 // the host check, then the identity headers. A blocked request gets no
-// further headers; the caller then answers it with kBlockedStatus, calls
-// ReportBlockedHostLater(blockedHost) and does not forward the request.
+// further headers; the caller then answers it with kBlockedStatus, does not
+// forward the request, and when blockedHost is set (the chain missed its
+// pins) calls ReportBlockedHostLater(blockedHost).
 struct ResourceRuleResult {
     bool blocked = false;
     WString blockedHost;

@@ -423,6 +423,7 @@ void WebViewHost::Impl::OnRequest(QWebEngineUrlRequestInfo& info) {
         ApplyBrowserResourceRules(uri, request, probe, GetDeviceIdentity(), GetDeviceDescription());
     if (result.blocked) {
         info.block(true);
+        if (result.blockedHost.empty()) return;
         if (checks.reportBlocked) checks.reportBlocked(result.blockedHost);
         else ReportBlockedHostLater(result.blockedHost);
         return;

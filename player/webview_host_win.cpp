@@ -335,6 +335,7 @@ void WebViewHost::Impl::OnResourceRequested(ICoreWebView2WebResourceRequestedEve
             response) {
             args->put_Response(response.get());
         }
+        if (result.blockedHost.empty()) return;
         if (checks.reportBlocked) {
             Guarded("reportBlocked", [&] { checks.reportBlocked(result.blockedHost); });
         } else {

@@ -195,34 +195,34 @@ TEST(BrowserHostCheckHelpers, FailureCodeCutsTheHostTo100Bytes) {
 }
 
 TEST_F(BrowserHostCheck, UnpinnedHostsPassWithoutProbeAndAreRemembered) {
-    EXPECT_TRUE(CheckBrowserHost(u"unpinned.example", probe.Fn()));
-    EXPECT_TRUE(CheckBrowserHost(u"nopins.test", probe.Fn()));
+    EXPECT_EQ(CheckBrowserHost(u"unpinned.example", probe.Fn()), HostCheck::Passed);
+    EXPECT_EQ(CheckBrowserHost(u"nopins.test", probe.Fn()), HostCheck::Passed);
     // Remembered: pinning the host later brings no probe.
     SetPins({PinEntry{u"unpinned.example", {SpkiPin("issuer-key")}}});
     probe.Respond({"wrong-key"});
-    EXPECT_TRUE(CheckBrowserHost(u"unpinned.example", probe.Fn()));
+    EXPECT_EQ(CheckBrowserHost(u"unpinned.example", probe.Fn()), HostCheck::Passed);
     EXPECT_EQ(probe.calls, 0);
 }
 
 TEST_F(BrowserHostCheck, MatchingChainPassesOnceForGood) {
     probe.Respond({"leaf-key", "issuer-key"});
-    EXPECT_TRUE(CheckBrowserHost(u"www.pinned.test", probe.Fn()));
-    EXPECT_TRUE(CheckBrowserHost(u"www.pinned.test", probe.Fn()));
+    EXPECT_EQ(CheckBrowserHost(u"www.pinned.test", probe.Fn()), HostCheck::Passed);
+    EXPECT_EQ(CheckBrowserHost(u"www.pinned.test", probe.Fn()), HostCheck::Passed);
     EXPECT_EQ(probe.calls, 1);
 }
 
 TEST_F(BrowserHostCheck, MismatchFailsAndIsProbedAgain) {
     probe.Respond({"leaf-key", "intercepting-ca"});
-    EXPECT_FALSE(CheckBrowserHost(u"cdn.pinned.test", probe.Fn()));
-    EXPECT_FALSE(CheckBrowserHost(u"cdn.pinned.test", probe.Fn()));
+    EXPECT_EQ(CheckBrowserHost(u"cdn.pinned.test", probe.Fn()), HostCheck::Mismatch);
+    EXPECT_EQ(CheckBrowserHost(u"cdn.pinned.test", probe.Fn()), HostCheck::Mismatch);
     probe.Respond({"leaf-key", "issuer-key"});
-    EXPECT_TRUE(CheckBrowserHost(u"cdn.pinned.test", probe.Fn()));
-    EXPECT_TRUE(CheckBrowserHost(u"cdn.pinned.test", probe.Fn()));
+    EXPECT_EQ(CheckBrowserHost(u"cdn.pinned.test", probe.Fn()), HostCheck::Passed);
+    EXPECT_EQ(CheckBrowserHost(u"cdn.pinned.test", probe.Fn()), HostCheck::Passed);
     EXPECT_EQ(probe.calls, 3);
 
     // A response without certificates cannot match.
     probe.answer = ProbeResult{ProbeResult::Outcome::Responded, ServerChain{}};
-    EXPECT_FALSE(CheckBrowserHost(u"bare.pinned.test", probe.Fn()));
+    EXPECT_EQ(CheckBrowserHost(u"bare.pinned.test", probe.Fn()), HostCheck::Mismatch);
 }
 
 // A mismatch on the platform's own domain never returns: the diagnostic
@@ -238,27 +238,39 @@ TEST_F(BrowserHostCheck, PrimaryDomainMismatchEndsInTheDiagnostic) {
         ::testing::ExitedWithCode(0), "SSL_127\\.0\\.0\\.1");
 }
 
-TEST_F(BrowserHostCheck, UnreachableHostsPassButOnlyFailedExchangesAreRemembered) {
+// Whatever kept the probe from the server's chain, the host is neither
+// passed nor remembered: the next request looks again, and passes once a
+// chain with its pins is seen. The rule blocks such a request unreported.
+TEST_F(BrowserHostCheck, AHostWhoseChainWasNotSeenIsRefusedAndLookedAtAgain) {
     probe.answer.outcome = ProbeResult::Outcome::CannotOpen;
-    EXPECT_TRUE(CheckBrowserHost(u"down.pinned.test", probe.Fn()));
-    EXPECT_TRUE(CheckBrowserHost(u"down.pinned.test", probe.Fn()));
-    EXPECT_EQ(probe.calls, 2);
-
+    EXPECT_EQ(CheckBrowserHost(u"down.pinned.test", probe.Fn()), HostCheck::Unchecked);
     probe.answer.outcome = ProbeResult::Outcome::ExchangeFailed;
-    EXPECT_TRUE(CheckBrowserHost(u"flaky.pinned.test", probe.Fn()));
+    EXPECT_EQ(CheckBrowserHost(u"down.pinned.test", probe.Fn()), HostCheck::Unchecked);
+    RecordingRequest request;
+    const ResourceRuleResult refused =
+        ApplyBrowserResourceRules(u"https://down.pinned.test/media/a", request, probe.Fn(), kId, kInfo);
+    EXPECT_TRUE(refused.blocked);
+    EXPECT_EQ(refused.blockedHost, u"");
+    EXPECT_EQ(request.headers, std::vector<HeaderPair>{ClientHeader()});
     probe.Respond({"intercepting-ca"});
-    EXPECT_TRUE(CheckBrowserHost(u"flaky.pinned.test", probe.Fn()));
-    EXPECT_EQ(probe.calls, 3);
+    EXPECT_EQ(CheckBrowserHost(u"down.pinned.test", probe.Fn()), HostCheck::Mismatch);
+    probe.Respond({"issuer-key"});
+    EXPECT_EQ(CheckBrowserHost(u"down.pinned.test", probe.Fn()), HostCheck::Passed);
+    EXPECT_EQ(CheckBrowserHost(u"down.pinned.test", probe.Fn()), HostCheck::Passed);
+    EXPECT_EQ(probe.calls, 5);
+    // Passed on its port alone: another port of the host is looked at anew.
+    probe.Respond({"intercepting-ca"});
+    EXPECT_EQ(CheckBrowserHost(u"down.pinned.test", probe.Fn(), 8443), HostCheck::Mismatch);
 
-    // A missing or throwing probe counts as a host that could not be reached.
-    EXPECT_TRUE(CheckBrowserHost(u"noprobe.pinned.test", nullptr));
+    // A missing or throwing probe sees no chain either.
+    EXPECT_EQ(CheckBrowserHost(u"noprobe.pinned.test", nullptr), HostCheck::Unchecked);
     int throws = 0;
     const HostProbe throwing = [&throws](const WString&) -> ProbeResult {
         ++throws;
         throw std::runtime_error("no network");
     };
-    EXPECT_TRUE(CheckBrowserHost(u"throws.pinned.test", throwing));
-    EXPECT_TRUE(CheckBrowserHost(u"throws.pinned.test", throwing));
+    EXPECT_EQ(CheckBrowserHost(u"throws.pinned.test", throwing), HostCheck::Unchecked);
+    EXPECT_EQ(CheckBrowserHost(u"throws.pinned.test", throwing), HostCheck::Unchecked);
     EXPECT_EQ(throws, 2);
 }
 
@@ -294,13 +306,13 @@ TEST_F(BrowserHostCheck, AHostTheServiceClientVerifiedNeedsNoProbeOfItsOwn) {
     // The transport checked video.pinned.test against its pins on a connection of its own.
     NotePinVerifiedHost(u"video.pinned.test", 47443, *FindPinEntry(u"video.pinned.test"));
     probe.Respond({"intercepting-ca"});
-    EXPECT_TRUE(CheckBrowserHost(u"video.pinned.test", probe.Fn(), 47443));
+    EXPECT_EQ(CheckBrowserHost(u"video.pinned.test", probe.Fn(), 47443), HostCheck::Passed);
     EXPECT_EQ(probe.calls, 0);
     // Another port is another server: probed, and failing there.
-    EXPECT_FALSE(CheckBrowserHost(u"video.pinned.test", probe.Fn(), 47446));
+    EXPECT_EQ(CheckBrowserHost(u"video.pinned.test", probe.Fn(), 47446), HostCheck::Mismatch);
     EXPECT_EQ(probe.calls, 1);
     // Checked against other pins than the host has now: probed as ever.
     NotePinVerifiedHost(u"cdn.pinned.test", 443, PinEntry{u"cdn.pinned.test", {SpkiPin("intercepting-ca")}});
-    EXPECT_FALSE(CheckBrowserHost(u"cdn.pinned.test", probe.Fn(), 443));
+    EXPECT_EQ(CheckBrowserHost(u"cdn.pinned.test", probe.Fn(), 443), HostCheck::Mismatch);
     EXPECT_EQ(probe.calls, 2);
 }

@@ -60,11 +60,17 @@ std::string Bin(const char* name) { return std::string(TOVANI_BIN_DIR) + "/" + n
 // The player program without a display: its messages and the diagnostic
 // code go to standard error, and no dialog process is left behind. One that
 // would go on showing a page is ended after `seconds` (exit status 124).
-TestSupport::ProcessResult RunPlayerWithoutDisplay(const WString& link, int seconds = 120) {
+// Chromium switches given here are the user's own for that run.
+TestSupport::ProcessResult RunPlayerWithoutDisplay(const WString& link, int seconds = 120,
+                                                   const std::string& chromiumFlags = {}) {
     const char* display = std::getenv("DISPLAY");
     const std::string saved = display ? display : "";
     unsetenv("DISPLAY");
-    auto result = TestSupport::RunProcess("/usr/bin/timeout", {std::to_string(seconds), Bin("tovani"), WideToUtf8(link)});
+    std::vector<std::string> args = {std::to_string(seconds)};
+    if (!chromiumFlags.empty()) args.insert(args.end(), {"/usr/bin/env", "QTWEBENGINE_CHROMIUM_FLAGS=" + chromiumFlags});
+    args.push_back(Bin("tovani"));
+    args.push_back(WideToUtf8(link));
+    auto result = TestSupport::RunProcess("/usr/bin/timeout", args);
     if (!saved.empty()) setenv("DISPLAY", saved.c_str(), 1);
     return result;
 }
@@ -155,13 +161,18 @@ TEST_F(Hostile, UserInfoNamingAnAllowedHostLeadsNowhere) {
 // Whoever holds the envelope key (every copy of the program carries it) can
 // seal a link to a service of their own, which would be sent the content
 // request and the version check whose "mandatory update" opens their
-// download; or a page of their own as the direct content. The player refuses
-// both as link errors before any request: the self-signed listener, which
-// takes any connection and records it, and an outside host hear nothing.
+// download; or a page of their own as the direct content, also one in a
+// bucket they rent under a listed provider's suffix. The player refuses all
+// as link errors before any request: the self-signed listener, which takes
+// any connection and records it, and an outside host (the bucket's name
+// leads the browser there) hear nothing.
 TEST_F(Hostile, AForgedLinkReachesNoOutsideServiceAndShowsNoOutsidePage) {
     ServiceTest::ResetTraps();
     OutsideListener outside("127.0.0.7");
     ASSERT_TRUE(outside.listening());
+    const std::string bucket = "their-bucket.s3.amazonaws.com";
+    const std::string resolveBucket = "--host-resolver-rules=MAP " + bucket + " 127.0.0.7";
+    const std::string bucketPage = "http://" + bucket + ":" + outside.HostPort().substr(outside.HostPort().find(':') + 1) + "/page";
     const std::string update = json{{"version", "9.0"}, {"is_required", "1"}, {"link", "https://" + outside.HostPort()}}.dump();
     const struct {
         std::string content, domain, reason;
@@ -171,9 +182,10 @@ TEST_F(Hostile, AForgedLinkReachesNoOutsideServiceAndShowsNoOutsidePage) {
         {"content-9", "https://127.0.0.1:47443@" + outside.HostPort(), "domain_not_allowed"},
         {"http://" + outside.HostPort() + "/page", CannedBase(update), "direct_url_not_allowed"},
         {"https://127.0.0.1:47443@" + outside.HostPort() + "/page", "https://127.0.0.1:47443", "direct_url_not_allowed"},
+        {bucketPage, "https://127.0.0.1:47443", "direct_url_not_allowed"},
     };
     for (const auto& c : cases) {
-        const auto run = RunPlayerWithoutDisplay(TestSupport::SealLink("p", c.content, c.domain), 40);
+        const auto run = RunPlayerWithoutDisplay(TestSupport::SealLink("p", c.content, c.domain), 40, resolveBucket);
         EXPECT_EQ(run.status, 0) << c.domain << " " << c.content << "\n" << run.err;
         EXPECT_NE(run.err.find("Link Error"), std::string::npos) << run.err;
         EXPECT_EQ(run.err.find("A mandatory update"), std::string::npos) << run.err;

@@ -235,10 +235,11 @@ TEST_F(BrowserTrafficTest, APinnedHostIsTrustedByItsPins) {
     SetPins({PinEntry{u"127.0.0.2", GoodPins()}});
     ASSERT_TRUE(Start());
     EXPECT_TRUE(NavigateAndWait([&] { host->Navigate(u"https://127.0.0.2:47443/echo"); }));
-    // The host has passed its check now; a rogue server on it still fails
-    // on its certificate.
-    EXPECT_FALSE(NavigateAndWait([&] { host->Navigate(u"https://127.0.0.2:47445/echo"); }));
     EXPECT_THAT(blockedHosts, IsEmpty());
+    // The host has passed its check on that port; a rogue server on another
+    // port of it is another server, looked at and refused as such.
+    EXPECT_FALSE(NavigateAndWait([&] { host->Navigate(u"https://127.0.0.2:47445/echo"); }));
+    EXPECT_THAT(blockedHosts, ElementsAre(u"127.0.0.2"));
 }
 
 TEST_F(BrowserTrafficTest, APinMismatchBlocksTheRequestAndReportsTheHost) {
@@ -287,12 +288,12 @@ TEST_F(BrowserTrafficTest, AForgedChainForAPinnedHostIsRefused) {
     EXPECT_EQ(RunJs(QStringLiteral("window.__got")).toString(), QStringLiteral("failed"));
     EXPECT_THAT(blockedHosts, ElementsAre(u"127.0.0.2", u"127.0.0.2"));
 
-    // Once the host has passed its check on the genuine server, the forged
-    // one is still refused by the certificate decision.
+    // The host's genuine server passing its check lets no other port of it
+    // through: the forged one is looked at again and refused.
     ASSERT_TRUE(NavigateAndWait([&] { host->Navigate(u"https://127.0.0.2:47443/echo"); }));
     EXPECT_FALSE(NavigateAndWait([&] { host->Navigate(u"https://127.0.0.2:47446/again"); }));
     EXPECT_NE(completions.back().second, 0);
-    EXPECT_EQ(blockedHosts.size(), 2u);
+    EXPECT_EQ(blockedHosts.size(), 3u);
     const QList<QSslCertificate> forged = QSslCertificate::fromPath(
         qEnvironmentVariable("TOVANI_TEST_STATE") + QStringLiteral("/certs/forged/chain.pem"));
     ASSERT_EQ(forged.size(), 2);
@@ -300,9 +301,9 @@ TEST_F(BrowserTrafficTest, AForgedChainForAPinnedHostIsRefused) {
 }
 
 // A pinned host that takes the connection and never answers: the probe gives
-// up after 3 s, the window keeps painting meanwhile, and the host is not
-// probed again on its next request.
-TEST_F(BrowserTrafficTest, ASilentPinnedHostNeitherFreezesTheWindowNorIsProbedTwice) {
+// up after 3 s, the window keeps painting meanwhile, and the request goes
+// nowhere unchecked: the next one is looked at again.
+TEST_F(BrowserTrafficTest, ASilentPinnedHostNeitherFreezesTheWindowNorPassesUnchecked) {
     QTcpServer silent;
     ASSERT_TRUE(silent.listen(QHostAddress(QStringLiteral("127.0.0.7")), 0));
     std::vector<std::unique_ptr<QTcpSocket>> held; // accepted, never answered
@@ -336,18 +337,20 @@ TEST_F(BrowserTrafficTest, ASilentPinnedHostNeitherFreezesTheWindowNorIsProbedTw
     EXPECT_LE(probeMs.load(), 6000);
     EXPECT_GE(ticks, 20) << "the window did not run while the probe waited";
     RunJs(QStringLiteral("fetch('%1?again').catch(() => 0); true").arg(address));
-    Pump(1000);
-    EXPECT_EQ(probes.load(), 1);
-    EXPECT_THAT(blockedHosts, IsEmpty());
+    EXPECT_TRUE(WaitFor([&] { return probes.load() == 2; }, 15000));
+    EXPECT_THAT(blockedHosts, IsEmpty()) << "no chain was seen, so none was refused";
 }
 
-TEST_F(BrowserTrafficTest, AnUnreachablePinnedHostIsLetThrough) {
+// Nothing answers where a pinned host should be: the browser is not let
+// through unchecked (its own connection would meet whoever answers it next),
+// and no interception is reported.
+TEST_F(BrowserTrafficTest, AnUnreachablePinnedHostIsNotLetThroughUnchecked) {
     SetPins({PinEntry{u"127.0.0.6", GoodPins()}});
     ASSERT_TRUE(Start());
     EXPECT_FALSE(NavigateAndWait([&] { host->Navigate(u"https://127.0.0.6:47443/echo"); }));
-    EXPECT_EQ(completions.back().second, WebView::WebErrorStatus::kCannotConnect);
+    EXPECT_NE(completions.back().second, 0);
     EXPECT_THAT(blockedHosts, IsEmpty());
-    EXPECT_THAT(requests, Contains(u"https://127.0.0.6:47443/echo"));
+    EXPECT_THAT(requests, ::testing::Not(Contains(u"https://127.0.0.6:47443/echo")));
 }
 
 } // namespace
