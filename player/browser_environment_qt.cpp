@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "player/browser_relay_linux.h"
 #include "player/browser_rules.h"
 
 namespace WebView {
@@ -300,12 +301,21 @@ bool AssistiveTechnologyActive() {
 }
 
 BrowserEngineStart::BrowserEngineStart() {
-    if (!gChromiumFlagsLent) return;
+    // The browser's https traffic goes through the relay, which alone may
+    // reach the platform's pinned hosts.
+    const std::string relay = BrowserRelaySwitches();
+    if (!gChromiumFlagsLent) {
+        if (relay.empty()) return;
+        if (const char* user = std::getenv(kChromiumFlags)) gUserChromiumFlags = std::string(user);
+        gChromiumFlagsLent = true;
+    }
+    std::string flags = EnvOrEmpty(kChromiumFlags);
+    SetBrowserRelayHostRules(flags);
+    if (!relay.empty()) flags += ' ' + relay;
     // Pages reach a screen reader only with the renderer's accessibility on;
     // it costs the renderer work, so only while one listens.
-    const std::string flags = EnvOrEmpty(kChromiumFlags);
-    if (!HasSwitch(flags, kRendererAccessibility) && AssistiveTechnologyActive())
-        ::setenv(kChromiumFlags, (flags + ' ' + kRendererAccessibility).c_str(), 1);
+    if (!HasSwitch(flags, kRendererAccessibility) && AssistiveTechnologyActive()) flags += std::string(" ") + kRendererAccessibility;
+    ::setenv(kChromiumFlags, flags.c_str(), 1);
 }
 
 BrowserEngineStart::~BrowserEngineStart() {

@@ -155,6 +155,8 @@ HostCheck CheckBrowserHost(const WString& host, const HostProbe& probe, std::opt
         // A probe that could not run is a host that could not be reached.
         result = ProbeResult{};
     }
+    // Nothing is recorded: the next connection is checked again, as it is made.
+    if (result.outcome == ProbeResult::Outcome::CheckedOnItsConnection) return HostCheck::Passed;
     // No look at the server's chain is no pass: whoever kept the probe from
     // its handshake (refused, cut, too slow) must not get the browser's
     // request unchecked, now or later. Nothing is recorded; the next request

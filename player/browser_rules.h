@@ -48,6 +48,9 @@ struct ProbeResult {
         CannotOpen,      // no session, connection or request could be opened
         ExchangeFailed,  // sending or receiving failed
         Responded,       // a response arrived; chain holds the connection's certificates
+        // Every connection to the host is checked as it is made (the Linux
+        // browser relay): the request itself needs no look.
+        CheckedOnItsConnection,
     };
     Outcome outcome = Outcome::CannotOpen;
     ServerChain chain;

@@ -1,5 +1,6 @@
 #include "player/certificate_trust_qt.h"
 
+#include "player/browser_relay_linux.h"
 #include "service/server_chain_linux.h"
 
 #include <openssl/err.h>
@@ -113,27 +114,16 @@ bool ChainEndsAtExtraAnchor(const QList<QSslCertificate>& chain, const QString& 
     return trusted;
 }
 
-bool ShouldAcceptCertificateError(const QUrl& url, int errorType, const QList<QSslCertificate>& chain,
-                                  const ChainFetcher& fetch) {
+bool ShouldAcceptCertificateError(const QUrl& url, int errorType, const QList<QSslCertificate>& chain) {
     // Only a missing trust anchor is ours to decide; an expired, misnamed or
     // revoked certificate stays refused whoever issued it.
     if (errorType != QWebEngineCertificateError::CertificateAuthorityInvalid) return false;
     const QString host = url.host();
     if (host.isEmpty() || chain.isEmpty()) return false;
-
+    const QByteArray leaf = chain.constFirst().toDer();
+    if (IssuedByBrowserRelay(std::string(leaf.constData(), static_cast<std::size_t>(leaf.size())))) return true;
     const std::optional<PinEntry> entry = FindPinEntry(host.toStdU16String());
-    if (entry && !entry->pins.empty()) {
-        const ServerChain seen = ChainFromCertificates(chain);
-        if (ChainMatchesPins(seen, *entry)) return true;
-        if (!fetch || seen.spkiDer.empty() || seen.spkiDer.front().empty()) return false;
-        // The probe completes the chain towards a root the server did not
-        // send; it only counts when it met the same server key.
-        const int port = url.port(443);
-        if (port <= 0 || port > 65535) return false;
-        const ServerChain probed = fetch(host.toStdU16String(), static_cast<std::uint16_t>(port));
-        return probed.haveCertificate && !probed.spkiDer.empty() && probed.spkiDer.front() == seen.spkiDer.front() &&
-               ChainMatchesPins(probed, *entry);
-    }
+    if (entry && !entry->pins.empty()) return false;
     return ChainEndsAtExtraAnchor(chain, host);
 }
 

@@ -1,8 +1,7 @@
 #pragma once
 // Which certificate errors of the browser's connections are overridden.
 // Chromium trusts only the system's roots; the program's own rules decide
-// the rest: a pinned host is trusted by its pins, any other host only when
-// its chain leads to one of the profile's extra trust anchors.
+// the rest.
 #include <QList>
 #include <QSslCertificate>
 #include <QUrl>
@@ -11,13 +10,12 @@
 
 namespace WebView {
 
-// The probe used for a pinned host whose presented chain alone misses the
-// pins (a root it did not send may carry the pin).
-using ChainFetcher = std::function<ServerChain(const WString& host, std::uint16_t port)>;
-
-// errorType is QWebEngineCertificateError::type(); chain is leaf first.
-bool ShouldAcceptCertificateError(const QUrl& url, int errorType, const QList<QSslCertificate>& chain,
-                                  const ChainFetcher& fetch);
+// errorType is QWebEngineCertificateError::type(); chain is leaf first. A
+// pinned host is reached only through the browser relay, whose checked
+// connection stands behind the certificate it issued: that certificate is
+// accepted, any other for a pinned host is not (it did not come through the
+// relay). An unpinned host needs a chain to one of the extra trust anchors.
+bool ShouldAcceptCertificateError(const QUrl& url, int errorType, const QList<QSslCertificate>& chain);
 
 // The SubjectPublicKeyInfo of the leaf and of each issuer whose signature
 // over the certificate below it verifies, completed towards a known root.

@@ -37,6 +37,7 @@
 #include "player/browser_page_qt.h"
 #include "player/browser_start.h"
 #include "player/certificate_trust_qt.h"
+#include "player/browser_relay_linux.h"
 #include "player/input_guard_qt.h"
 #include "player/print_gate.h"
 #include "player/request_interceptor_qt.h"
@@ -45,7 +46,6 @@
 #include "player/webview_host_qt.h"
 #include "runtime/repair.h"
 #include "service/device_identity.h"
-#include "service/pin_probe.h"
 
 namespace WebView {
 
@@ -189,7 +189,7 @@ struct WebViewHost::Impl {
     void OnCertificateError(const QWebEngineCertificateError& error);
     void OnNewWindow(QWebEngineNewWindowRequest& request);
     void OnPageProcessEnded();
-    ProbeResult Probe(const WString& host, std::uint16_t port) const;
+    ProbeResult Probe() const;
 };
 
 void WebViewHost::Impl::TearDown() {
@@ -205,15 +205,12 @@ void WebViewHost::Impl::TearDown() {
     profile.reset();
 }
 
-ProbeResult WebViewHost::Impl::Probe(const WString& host, std::uint16_t port) const {
-    // The request waits for the answer, the window does not: the probe runs
-    // on a thread of its own while the window keeps painting (input waits,
-    // so no click acts on a page whose request is still being decided).
-    const auto look = checks.probe ? checks.probe : [](const WString& h, std::uint16_t p) { return ProbeBrowserHost(h, p); };
-    auto probe = std::async(std::launch::async, [look, host, port] { return look(host, port); });
-    while (probe.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
-    return probe.get();
+ProbeResult WebViewHost::Impl::Probe() const {
+    // The browser reaches a pinned host only through the relay, which checks
+    // each of its connections; without the relay it does not reach it at all.
+    ProbeResult result;
+    if (StartBrowserRelay() != 0) result.outcome = ProbeResult::Outcome::CheckedOnItsConnection;
+    return result;
 }
 
 bool WebViewHost::Impl::CreateBrowser() {
@@ -414,11 +411,7 @@ void WebViewHost::Impl::OnRequest(QWebEngineUrlRequestInfo& info) {
     const QUrl url = info.requestUrl();
     const WString uri = url.toString(QUrl::FullyEncoded).toStdU16String();
     InterceptedRequest request(info);
-    const int port = url.port(443);
-    // The pinned host is looked at where the request goes.
-    const HostProbe probe = [this, port](const WString& host) {
-        return Probe(host, static_cast<std::uint16_t>(port > 0 && port <= 65535 ? port : 443));
-    };
+    const HostProbe probe = [this](const WString&) { return Probe(); };
     const ResourceRuleResult result =
         ApplyBrowserResourceRules(uri, request, probe, GetDeviceIdentity(), GetDeviceDescription());
     if (result.blocked) {
@@ -434,8 +427,7 @@ void WebViewHost::Impl::OnRequest(QWebEngineUrlRequestInfo& info) {
 
 void WebViewHost::Impl::OnCertificateError(const QWebEngineCertificateError& error) {
     QWebEngineCertificateError decision = error;
-    const ChainFetcher fetch = [this](const WString& host, std::uint16_t port) { return Probe(host, port).chain; };
-    if (ShouldAcceptCertificateError(error.url(), error.type(), error.certificateChain(), fetch))
+    if (ShouldAcceptCertificateError(error.url(), error.type(), error.certificateChain()))
         decision.acceptCertificate();
     else
         decision.rejectCertificate();
@@ -612,7 +604,10 @@ QWebEngineProfile* ProfileOf(const WebViewHost& host) {
 
 std::shared_ptr<PrintGate> PrintGateOf(const WebViewHost& host) { return host.impl()->printGate; }
 
-void SetTrafficChecks(WebViewHost& host, TrafficChecks checks) { host.impl()->checks = std::move(checks); }
+void SetTrafficChecks(WebViewHost& host, TrafficChecks checks) {
+    SetBrowserRelayMismatchListener(checks.reportBlocked);
+    host.impl()->checks = std::move(checks);
+}
 
 void CloseHost(std::unique_ptr<WebViewHost>& host) {
     if (!host) return;

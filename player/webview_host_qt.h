@@ -22,13 +22,12 @@ QWebEngineProfile* ProfileOf(const WebViewHost& host);
 // The host's print requests, for the printer choice (never null).
 std::shared_ptr<PrintGate> PrintGateOf(const WebViewHost& host);
 
-// The host's checks of browser traffic: the look at a pinned host (by
-// default ProbeBrowserHost on the request's port) and the notice for a
-// blocked host (by default ReportBlockedHostLater, which ends the process).
-// Replaceable before Initialize, for tests of the blocking path. The probe
-// runs on a thread of its own.
+// The notice for a host whose connection missed its pins (by default
+// ReportBlockedHostLater, which ends the process), replaceable before
+// Initialize for tests of the blocking path. The relay calls it from a
+// thread of its own; it serves every host of the process, the last one set
+// wins.
 struct TrafficChecks {
-    std::function<ProbeResult(const WString& host, std::uint16_t port)> probe;
     std::function<void(const WString& host)> reportBlocked;
 };
 void SetTrafficChecks(WebViewHost& host, TrafficChecks checks);

@@ -27,6 +27,7 @@
 #include "player/webview_host_qt.h"
 #include "tests/player_e2e/outside_listener.h"
 #include "tests/player_e2e/player_harness.h"
+#include "tests/player_e2e/selective_interceptor.h"
 #include "tests/player_e2e/window_close_x11.h"
 #include "tests/service/service_test_env.h"
 #include "tests/player_qt/user_input_qt.h"
@@ -196,6 +197,35 @@ TEST_F(Hostile, AForgedLinkReachesNoOutsideServiceAndShowsNoOutsidePage) {
     }
     EXPECT_EQ(outside.Connections(), 0);
     EXPECT_TRUE(ServiceTest::TrapConnections("127.0.0.3:47448", 0).empty()) << "the forged service was asked";
+}
+
+// A middlebox whose authority the browser trusts (standing for a root the
+// system was given: the browser here accepts any certificate) sits in front
+// of a platform host. Leaving the player's own connections alone and taking
+// only those that open like the browser's, it reads nothing: the browser
+// reaches the pinned host only over a connection the player checked. Taking
+// every connection, it still reads nothing, and the learner is shown the
+// interception notice.
+TEST_F(Hostile, AnInterceptorTheBrowserTrustsReadsNothingOfTheBrowsersRequests) {
+    for (const bool selective : {true, false}) {
+        SelectiveInterceptor middlebox("127.0.0.1", 47443, selective);
+        ASSERT_NE(middlebox.port(), 0);
+        const std::string page = "https://127.0.0.1:" + std::to_string(middlebox.port()) + "/media/page.html";
+        const auto run = RunPlayerWithoutDisplay(TestSupport::SealLink("p", page, "https://127.0.0.1:47443"),
+                                                 selective ? 12 : 40, "--ignore-certificate-errors");
+        const std::vector<std::string> read = middlebox.Read();
+        EXPECT_TRUE(read.empty()) << (read.empty() ? std::string() : read.front()) << run.err;
+        if (selective) {
+            EXPECT_EQ(run.status, 124) << run.err;
+            EXPECT_GT(middlebox.Passed(), 0) << run.err;
+            EXPECT_NE(run.err.find("navigation completed ok " + page), std::string::npos) << run.err;
+            EXPECT_EQ(run.err.find("MITM"), std::string::npos) << run.err;
+        } else {
+            EXPECT_GT(middlebox.Taken(), 0) << run.err;
+            EXPECT_NE(run.err.find("Network Connection Intercepted"), std::string::npos) << run.err;
+            EXPECT_NE(run.err.find("MITM_PIN_127.0.0.1"), std::string::npos) << run.err;
+        }
+    }
 }
 
 // Contents that are not web addresses never reach the browser: the whole
