@@ -604,7 +604,10 @@ private:
         X509_free(leaf);
         if (ChainMatchesPins(chain, entry)) return true;
         DebugLog("browser relay: a connection to a pinned host presented a chain without its pins");
-        ReportMismatch(host);
+        // The platform's own domain ends in its pin dialog, as for the
+        // service client; any other pinned host in the interception notice.
+        if (IsPrimaryDomainHost(host)) ValidateServerPinsAgainst(chain, host, entry);
+        else ReportMismatch(host);
         return false;
     }
 

@@ -69,7 +69,8 @@ inline constexpr int kBrowserProbePort = 443;
 bool IsBareHostName(const WString& host);
 
 namespace WebView {
-// The platform's look at a pinned host: could not open (a host that is no
+// The Windows browser host's look at a pinned host (the Linux browser
+// reaches pinned hosts only through its relay, which checks each connection): could not open (a host that is no
 // host), exchange failed (no handshake: unreachable, refused, too slow), or
 // responded with the connection's certificates.
 ProbeResult ProbeBrowserHost(const WString& host, std::uint16_t port);

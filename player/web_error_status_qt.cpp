@@ -15,7 +15,12 @@ int StatusForNetError(int code) {
     case -106: return kDisconnected;           // INTERNET_DISCONNECTED
     case -101: return kConnectionReset;        // CONNECTION_RESET
     case -102:                                 // CONNECTION_REFUSED
-    case -104: return kCannotConnect;          // CONNECTION_FAILED
+    case -104:                                 // CONNECTION_FAILED
+    // The relay before the platform's pinned hosts answers a connection it
+    // could not make (refused, unreachable, failing its pins) by refusing
+    // the browser's tunnel: to the page the server could not be reached.
+    case -111:                                 // TUNNEL_CONNECTION_FAILED
+    case -130: return kCannotConnect;          // PROXY_CONNECTION_FAILED
     case -103: return kConnectionAborted;      // CONNECTION_ABORTED
     case -105:                                 // NAME_NOT_RESOLVED
     case -137: return kHostNameNotResolved;    // NAME_RESOLUTION_FAILED

@@ -258,7 +258,7 @@ TEST(PlayerProgram, AForgedChainOnThePlatformHostEndsInTheDiagnostic) {
     EXPECT_NE(run.err.find("Step 9: hasSchemeArgs=1"), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find("qt.webenginecontext"), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find(":ERROR:"), std::string::npos) << run.err;
-    // The probe met the listener (its record is written when the connection closes).
+    // The relay met the listener (its record is written when the connection closes).
     nlohmann::json records;
     for (int i = 0; i < 50 && (!records.is_array() || records.empty()); ++i) {
         if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
