@@ -100,13 +100,19 @@ std::vector<std::string> Lines(const std::string& text) {
     std::istringstream in(text);
     std::vector<std::string> lines;
     std::string current;
-    while (std::getline(in, current)) lines.push_back(current);
+    while (std::getline(in, current)) {
+        // A file saved with CRLF line ends has the same lines.
+        if (!current.empty() && current.back() == '\r') current.pop_back();
+        lines.push_back(current);
+    }
     return lines;
 }
 
-std::string JoinLines(const std::vector<std::string>& lines) {
+// The lines again, with the line end the file had.
+std::string JoinLines(const std::vector<std::string>& lines, const std::string& original) {
+    const std::string end = original.find("\r\n") != std::string::npos ? "\r\n" : "\n";
     std::string text;
-    for (const std::string& l : lines) text += l + "\n";
+    for (const std::string& l : lines) text += l + end;
     return text;
 }
 
@@ -174,11 +180,12 @@ std::string WithDefaultSchemeHandler(const std::string& mimeappsList, const std:
         out.push_back("[Default Applications]");
         out.push_back(key + desktopFile);
     }
-    return JoinLines(out);
+    return JoinLines(out, mimeappsList);
 }
 
 std::string WithoutDefaultSchemeHandler(const std::string& mimeappsList, const std::string& desktopFile) {
     const std::string line = SchemeMimeType() + "=" + desktopFile;
     return JoinLines(
-        DefaultsWithout(mimeappsList, [&](const std::string& l) { return l == line || l == line + ";"; }));
+        DefaultsWithout(mimeappsList, [&](const std::string& l) { return l == line || l == line + ";"; }),
+        mimeappsList);
 }

@@ -259,7 +259,24 @@ std::string ExecPathFor(const std::string& executable, const fs::path& dataHome)
     return link.string();
 }
 
-void UpdateMimeapps(const fs::path& mimeapps, const std::string& desktopFile, bool makeDefault) {
+// The file a mimeapps.list path stands for: itself, or, when it is a link
+// (dotfiles, home-manager), the file it leads to, so the link stays a link.
+// Nothing when the link leads nowhere or to a file that is not the user's
+// own regular file: that one is left alone.
+std::optional<fs::path> MimeappsTarget(const fs::path& mimeapps) {
+    std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(mimeapps, ec))) return mimeapps;
+    const fs::path target = fs::canonical(mimeapps, ec);
+    if (ec) return std::nullopt;
+    struct stat info {};
+    if (lstat(target.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid()) return std::nullopt;
+    return target;
+}
+
+void UpdateMimeapps(const fs::path& link, const std::string& desktopFile, bool makeDefault) {
+    const std::optional<fs::path> target = MimeappsTarget(link);
+    if (!target) return;
+    const fs::path& mimeapps = *target;
     std::string current;
     {
         std::ifstream in(mimeapps, std::ios::binary);

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <thread>
 
@@ -135,6 +136,24 @@ TEST(SchemeRegistration, WritesTheUsersFiles) {
     // What xdg-open asks for the scheme's handler.
     const auto query = TestSupport::RunProcess("/usr/bin/xdg-mime", {"query", "default", "x-scheme-handler/corvantiluxen"});
     EXPECT_EQ(query.out, kEntryName + "\n") << query.err;
+
+    // A mimeapps.list kept elsewhere (dotfiles) and linked, saved with CRLF
+    // line ends, holding the user's other handler: the link stays a link, its
+    // file gets our line once and keeps the user's, in one group, with its
+    // own line ends. A link to nowhere is left alone.
+    const fs::path dotfiles = root / "dotfiles/mimeapps.list";
+    fs::create_directories(dotfiles.parent_path());
+    fs::remove(root / "config/mimeapps.list");
+    std::ofstream(dotfiles, std::ios::binary) << "[Default Applications]\r\ntext/html=firefox.desktop\r\n";
+    fs::create_symlink(dotfiles, root / "config/mimeapps.list");
+    RegisterUrlScheme();
+    EXPECT_TRUE(fs::is_symlink(root / "config/mimeapps.list"));
+    EXPECT_EQ(TestSupport::ReadFile(dotfiles.string()),
+              "[Default Applications]\r\n" + kDefaultLine + "\r\ntext/html=firefox.desktop\r\n");
+    fs::remove(dotfiles);
+    RegisterUrlScheme();
+    EXPECT_TRUE(fs::is_symlink(root / "config/mimeapps.list"));
+    EXPECT_FALSE(fs::exists(dotfiles));
     fs::remove_all(root);
 }
 
