@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <utility>
 
 std::vector<ProcessEntry> ListProcesses() {
     std::vector<ProcessEntry> processes;
@@ -19,8 +20,17 @@ std::vector<ProcessEntry> ListProcesses() {
         const std::size_t open = stat.find('(');
         const std::size_t close = stat.rfind(')');
         if (open == std::string::npos || close == std::string::npos || close + 4 >= stat.size()) continue;
-        processes.push_back({static_cast<pid_t>(std::atol(pid.c_str())), static_cast<pid_t>(std::atol(stat.c_str() + close + 4)),
-                             stat.substr(open + 1, close - open - 1)});
+        ProcessEntry process{static_cast<pid_t>(std::atol(pid.c_str())),
+                             static_cast<pid_t>(std::atol(stat.c_str() + close + 4)),
+                             stat.substr(open + 1, close - open - 1)};
+        // "Uid:\treal\teffective\t...": the real user is who started it.
+        std::ifstream status("/proc/" + pid + "/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("Uid:", 0) != 0) continue;
+            process.uid = static_cast<uid_t>(std::strtoul(line.c_str() + 4, nullptr, 10));
+            break;
+        }
+        processes.push_back(std::move(process));
     }
     closedir(dir);
     return processes;

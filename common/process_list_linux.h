@@ -9,6 +9,7 @@ struct ProcessEntry {
     pid_t pid = 0;
     pid_t parent = 0;
     std::string name; // the kernel's command name, at most 15 characters
+    uid_t uid = static_cast<uid_t>(-1); // its real user (-1 when it could not be read)
 };
 
 std::vector<ProcessEntry> ListProcesses();

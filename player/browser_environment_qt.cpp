@@ -189,6 +189,8 @@ bool XAnswers() {
 // The user's own switches as the player found them (a screen reader's or a
 // packager's live there), put back once the engine has read the player's.
 std::optional<std::string> gUserChromiumFlags;
+// Set by the player (as root), not by the user: taken back once the engine read it.
+bool gSandboxSwitchedOff = false;
 bool gChromiumFlagsLent = false;
 constexpr const char* kChromiumFlags = "QTWEBENGINE_CHROMIUM_FLAGS";
 constexpr const char* kRendererAccessibility = "--force-renderer-accessibility";
@@ -263,8 +265,11 @@ void PrepareBrowserProcessEnvironment(std::string_view extraSwitches) {
         // Below QT_LOGGING_RULES in precedence: a user's own rules still win.
         QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext=false"));
     }
-    // Chromium's sandbox refuses to start as root.
-    if (::geteuid() == 0) ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
+    // Chromium's sandbox refuses to start as root; every other user keeps it.
+    if (::geteuid() == 0 && EnvOrEmpty("QTWEBENGINE_DISABLE_SANDBOX").empty()) {
+        ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
+        gSandboxSwitchedOff = true;
+    }
     const std::string profileSwitches = WideToUtf8(BrowserSwitches());
     // Without a sandbox the zygote only stands between the browser and its
     // first page: one more process to start before the page's own.
@@ -319,6 +324,9 @@ BrowserEngineStart::BrowserEngineStart() {
 }
 
 BrowserEngineStart::~BrowserEngineStart() {
+    // Read by now too: the programs the player starts choose for themselves.
+    if (gSandboxSwitchedOff) ::unsetenv("QTWEBENGINE_DISABLE_SANDBOX");
+    gSandboxSwitchedOff = false;
     if (!gChromiumFlagsLent) return;
     // Read by now: the programs the player starts get the user's own.
     if (gUserChromiumFlags) ::setenv(kChromiumFlags, gUserChromiumFlags->c_str(), 1);

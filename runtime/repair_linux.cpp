@@ -84,10 +84,11 @@ bool CreateExclusive(const fs::path& file, const std::string& bytes) {
 // A browser helper whose player has ended is adopted by init (or has no
 // living parent); one with a living parent belongs to a running program. Qt
 // WebEngine's helpers serve only the program that started them, never
-// another player, so the data folder does not matter here.
+// another player, so the data folder does not matter here. Only this
+// user's own: as root, another user's helpers are none of the player's.
 void OrphanBrowserSweep(const WString& /*userDataFolder*/) {
     for (const ProcessEntry& p : ListProcesses()) {
-        if (p.name != kBrowserHelperProcessName) continue;
+        if (p.name != kBrowserHelperProcessName || p.uid != getuid()) continue;
         const bool parentGone = p.parent <= 1 || kill(p.parent, 0) != 0;
         if (parentGone) kill(p.pid, SIGKILL);
     }

@@ -10,6 +10,8 @@
 #include <QWebEngineCertificateError>
 #include <QWheelEvent>
 
+#include <unistd.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -65,9 +67,17 @@ TEST(ChromiumFlags, AUsersSwitchesAreKeptAndGetTheirPlaceBack) {
     EXPECT_TRUE(flags.endsWith(QByteArray::fromStdString(WideToUtf8(BrowserSwitches())) + " --disable-gpu"))
         << flags.constData();
     EXPECT_FALSE(qEnvironmentVariableIsSet("QTWEBENGINE_REMOTE_DEBUGGING"));
-    { const BrowserEngineStart engineStart; }
-    // Once the engine has read them, programs the player starts see the user's own.
+    // As root the engine cannot sandbox; any other user keeps the sandbox.
+    EXPECT_EQ(qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"), geteuid() == 0);
+    {
+        const BrowserEngineStart engineStart;
+        // While the engine starts, its https traffic is sent through the relay.
+        EXPECT_TRUE(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").contains(" --proxy-server=https=127.0.0.1:"));
+    }
+    // Once the engine has read them, programs the player starts see the user's
+    // own switches and none of the player's engine settings.
     EXPECT_EQ(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS"), QByteArray("--inherited-switch --remote-debugging-port=9555"));
+    EXPECT_FALSE(qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"));
 }
 
 TEST(ChromiumFlags, ThisXvfbDisplayCountsAsWithoutGpu) {
