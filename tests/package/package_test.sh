@@ -5,21 +5,46 @@
 #   package_test.sh BUILD_DIR
 set -uo pipefail
 build=$1
-if dpkg-query -W -f='${Status}' tovani 2>/dev/null | grep -q "install ok installed"; then
-  echo "package test: a tovani package is installed already; leaving it alone" >&2
-  exit 77
-fi
+for installed in tovani tovani-dev tovani-tools tovani-dev-tools; do
+  if dpkg-query -W -f='${Status}' "$installed" 2>/dev/null | grep -q "install ok installed"; then
+    echo "package test: a $installed package is installed already; leaving it alone" >&2
+    exit 77
+  fi
+done
 if [ "$(id -u)" -ne 0 ]; then
   echo "package test: installing a package needs root" >&2
   exit 77
 fi
-fail() { echo "package test: $*" >&2; apt-get remove -y -q tovani >/dev/null 2>&1; exit 1; }
+player=tovani
+tools=tovani-tools
+fail() { echo "package test: $*" >&2; apt-get remove -y -q "$player" "$tools" >/dev/null 2>&1; exit 1; }
 
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 cmake --build "$build" --target package >"$out/build.log" 2>&1 || { cat "$out/build.log" >&2; fail "building the package failed"; }
-deb=$(ls -t "$build"/tovani_*.deb 2>/dev/null | head -n 1)
-[ -n "$deb" ] || fail "no package was written"
+# The development profile's packages say what they are in name and version.
+if grep -qx 'TOVANI_PROFILE:STRING=dev' "$build/CMakeCache.txt"; then
+  player=tovani-dev
+  tools=tovani-dev-tools
+fi
+deb=$(ls -t "$build/${player}_"*.deb 2>/dev/null | head -n 1)
+tools_deb=$(ls -t "$build/${tools}_"*.deb 2>/dev/null | head -n 1)
+[ -n "$deb" ] && [ -n "$tools_deb" ] || fail "the packages $player and $tools were not both written"
+version=$(dpkg-deb -f "$deb" Version)
+case "$player:$version" in
+  tovani-dev:*~dev) dpkg-deb -f "$deb" Description | grep -q "development build" ||
+                      fail "the development build does not say so" ;;
+  tovani:*~dev*) fail "a release named $version" ;;
+  tovani:*) ;;
+  *) fail "the development build is versioned $version" ;;
+esac
+# The learner's package carries the player only: nothing in it seals links
+# or fetches with the device's identity.
+dpkg-deb -c "$deb" | grep >/dev/null 'tovani-tool' && fail "the player's package ships the operators' tool"
+dpkg-deb -c "$tools_deb" | grep >/dev/null '/usr/bin/tovani-tool$' || fail "the tools package has no tovani-tool"
+dpkg-deb -c "$tools_deb" | grep >/dev/null '/usr/bin/tovani$' && fail "the tools package ships the player"
+lintian --fail-on error,warning "$tools_deb" >"$out/lintian-tools.log" 2>&1 ||
+  { cat "$out/lintian-tools.log" >&2; fail "lintian finds fault with the tools package"; }
 dpkg-deb -f "$deb" Depends | grep -q libqt6webenginecore6-bin || fail "the browser runtime is not a dependency"
 dpkg-deb -f "$deb" Depends | grep -q fonts-symbola || fail "the icon font is not a dependency"
 dpkg-deb -f "$deb" Depends | tr ',' '\n' | grep -qx ' *qt6-wayland' || fail "the Wayland platform plugin is not a dependency"
@@ -64,11 +89,16 @@ fi
 
 DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$deb" >"$out/install.log" 2>&1 ||
   { cat "$out/install.log" >&2; fail "apt could not install $deb"; }
-[ -x /usr/bin/tovani ] && [ -x /usr/bin/tovani-tool ] || fail "the programs are not installed"
+[ -x /usr/bin/tovani ] || fail "the player is not installed"
+[ -e /usr/bin/tovani-tool ] && fail "installing the player brought the operators' tool"
 [ -f /usr/share/icons/hicolor/256x256/apps/tovani.png ] || fail "the icon is not installed"
-for page in tovani tovani-tool; do
-  man -w "$page" >/dev/null 2>&1 || fail "no manual page for $page"
-done
+man -w tovani >/dev/null 2>&1 || fail "no manual page for tovani"
+DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$tools_deb" >"$out/install-tools.log" 2>&1 ||
+  { cat "$out/install-tools.log" >&2; fail "apt could not install $tools_deb"; }
+[ -x /usr/bin/tovani-tool ] || fail "the tools package did not install tovani-tool"
+man -w tovani-tool >/dev/null 2>&1 || fail "no manual page for tovani-tool"
+DEBIAN_FRONTEND=noninteractive apt-get remove -y -q "$tools" >"$out/remove-tools.log" 2>&1 ||
+  { cat "$out/remove-tools.log" >&2; fail "apt could not remove $tools"; }
 # The menu shows the player (the start page); the scheme's handler stays hidden.
 for entry in tovani tovani-corvantiluxen; do
   desktop-file-validate "/usr/share/applications/$entry.desktop" || fail "$entry.desktop is not a valid entry"
@@ -96,7 +126,7 @@ opens_a_link "$home" "a user who never ran the player"
 opens_a_link "$tree_user" "the tree's user with the package installed"
 opens_a_link "$tree_user" "the tree's user, once more"
 
-DEBIAN_FRONTEND=noninteractive apt-get remove -y -q tovani >"$out/remove.log" 2>&1 || { cat "$out/remove.log" >&2; exit 1; }
+DEBIAN_FRONTEND=noninteractive apt-get remove -y -q "$player" >"$out/remove.log" 2>&1 || { cat "$out/remove.log" >&2; exit 1; }
 [ ! -e /usr/bin/tovani ] || { echo "package test: /usr/bin/tovani is still there" >&2; exit 1; }
 if grep -qs "x-scheme-handler/corvantiluxen" /usr/share/applications/mimeinfo.cache; then
   echo "package test: the removed handler is still known" >&2
@@ -113,4 +143,4 @@ if [ "$tree_registers" = 1 ]; then
   opened=$(as_user "$tree_user" timeout 60 xdg-open 'corvantiluxen:a:b' 2>&1)
   case $opened in *"Link Error"*) ;; *) echo "package test: after removal the tree's copy does not open links: $opened" >&2; exit 1 ;; esac
 fi
-echo "package test: built, installed, opened a link, removed"
+echo "package test: built $player and $tools, installed, opened a link, removed"
