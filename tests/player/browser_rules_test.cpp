@@ -272,6 +272,14 @@ TEST_F(BrowserHostCheck, AHostWhoseChainWasNotSeenIsRefusedAndLookedAtAgain) {
     EXPECT_EQ(CheckBrowserHost(u"throws.pinned.test", throwing), HostCheck::Unchecked);
     EXPECT_EQ(CheckBrowserHost(u"throws.pinned.test", throwing), HostCheck::Unchecked);
     EXPECT_EQ(throws, 2);
+
+    // Where each connection is checked as it is made (the relay), the request
+    // passes and nothing is kept for the next one.
+    probe.answer.outcome = ProbeResult::Outcome::CheckedOnItsConnection;
+    const int asked = probe.calls;
+    EXPECT_EQ(CheckBrowserHost(u"relayed.pinned.test", probe.Fn()), HostCheck::Passed);
+    EXPECT_EQ(CheckBrowserHost(u"relayed.pinned.test", probe.Fn()), HostCheck::Passed);
+    EXPECT_EQ(probe.calls, asked + 2);
 }
 
 TEST_F(BrowserHostCheck, ResourceRuleBlocksBeforeAnyIdentityHeader) {
