@@ -21,7 +21,9 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -221,6 +223,27 @@ int ConnectTo(const Target& asked, Clock::time_point deadline) {
     }
     ::freeaddrinfo(found);
     return connected;
+}
+
+// The user whose socket, from port `from`, is connected to our port `to` on
+// loopback, as the kernel lists it; -1 when it is not listed.
+long LoopbackPeerUser(std::uint16_t from, std::uint16_t to) {
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line); // the column names
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues, timer, retransmits;
+        long uid = -1;
+        if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid)) continue;
+        const std::size_t localColon = local.find(':');
+        const std::size_t remoteColon = remote.find(':');
+        if (localColon == std::string::npos || remoteColon == std::string::npos) continue;
+        if (std::strtoul(local.c_str() + localColon + 1, nullptr, 16) == from &&
+            std::strtoul(remote.c_str() + remoteColon + 1, nullptr, 16) == to)
+            return uid;
+    }
+    return -1;
 }
 
 bool IsIpLiteral(const std::string& host) {
@@ -534,10 +557,18 @@ private:
         sigaddset(&pipe, SIGPIPE);
         pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
         for (;;) {
-            const int fd = ::accept4(listening, nullptr, nullptr, SOCK_CLOEXEC);
+            sockaddr_in peer{};
+            socklen_t size = sizeof(peer);
+            const int fd = ::accept4(listening, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC);
             if (fd < 0) {
                 if (errno == EINTR || errno == ECONNABORTED) continue;
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                continue;
+            }
+            // The relay serves this user's browser alone: another user's
+            // program on this machine gets nothing of it.
+            if (LoopbackPeerUser(ntohs(peer.sin_port), port_) != static_cast<long>(::geteuid())) {
+                ::close(fd);
                 continue;
             }
             if (tunnels_.fetch_add(1) >= kMostTunnels) {
