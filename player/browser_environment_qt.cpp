@@ -319,7 +319,8 @@ BrowserEngineStart::BrowserEngineStart() {
     if (!relay.empty()) flags += ' ' + relay;
     // Pages reach a screen reader only with the renderer's accessibility on;
     // it costs the renderer work, so only while one listens.
-    if (!HasSwitch(flags, kRendererAccessibility) && AssistiveTechnologyActive()) flags += std::string(" ") + kRendererAccessibility;
+    if (!HasSwitch(flags, kRendererAccessibility) && AssistiveTechnologyActive())
+        flags += std::string(" ") + kRendererAccessibility;
     ::setenv(kChromiumFlags, flags.c_str(), 1);
 }
 

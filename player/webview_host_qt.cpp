@@ -13,7 +13,6 @@
 #include <QTimer>
 
 #include <chrono>
-#include <future>
 #include <QWebChannel>
 #include <QWebEngineCertificateError>
 #include <QWebEngineDownloadRequest>
@@ -35,9 +34,9 @@
 #include "common/debug_log.h"
 #include "player/browser_environment_qt.h"
 #include "player/browser_page_qt.h"
+#include "player/browser_relay_linux.h"
 #include "player/browser_start.h"
 #include "player/certificate_trust_qt.h"
-#include "player/browser_relay_linux.h"
 #include "player/input_guard_qt.h"
 #include "player/print_gate.h"
 #include "player/request_interceptor_qt.h"
