@@ -133,6 +133,8 @@ int RunStartup(StartupShell& shell, const std::vector<WString>& args, const WStr
             }
             shell.ShowLinkDiagnostic(error);
         }
+        // Its handshake overlaps the version check below.
+        shell.PrepareContentConnection(PlayerContent.url);
         // After the content data, on the connection it kept: a required
         // update still ends the start here, before any content shows.
         version = CheckVersion(CurrentVersion(), PlayerContent.domain);

@@ -29,6 +29,10 @@ public:
     virtual void StartPlayerBrowserEarly() {}
     // The same for the init screen's browser and window, when there is no link.
     virtual void StartInitBrowserEarly() {}
+    // Opens, ahead of the browser, the checked connection its first request
+    // for the content will take, where the browser's connections are the
+    // player's own (the Linux relay); the address is the content's.
+    virtual void PrepareContentConnection(const WString& /*url*/) {}
     // The empty player window, shown while the link is parsed.
     virtual void CreatePlayerFrame() = 0;
     virtual bool CreatePlayerWindow() = 0;

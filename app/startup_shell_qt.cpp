@@ -17,6 +17,8 @@
 #include "app/splash_qt.h"
 #include "diagnostics/diagnostic_code.h"
 #include "diagnostics/diagnostic_dialog.h"
+#include "common/url_host.h"
+#include "player/browser_relay_linux.h"
 #include "player/player_window_qt.h"
 #include "service/curl_transfer_linux.h"
 #include "player/window_icon_qt.h"
@@ -98,6 +100,15 @@ bool QtStartupShell::CreateInitScreen() {
 void QtStartupShell::StartInitBrowserEarly() { StartUnseen(initScreen_); }
 
 void QtStartupShell::StartPlayerBrowserEarly() { StartUnseen(player_); }
+
+void QtStartupShell::PrepareContentConnection(const WString& url) {
+    const std::optional<UrlAuthority> authority = ReadAuthority(url);
+    if (!authority || authority->scheme != u"https" || authority->effectivePort == 0) return;
+    // The browser names an IPv6 host without its brackets when it asks the relay.
+    std::string host = WideToUtf8(authority->host);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    WebView::PreconnectBrowserRelay(host, authority->effectivePort);
+}
 
 void QtStartupShell::CreatePlayerFrame() {
     if (!player_) player_ = std::make_unique<PlayerWindow>();

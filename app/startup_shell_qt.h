@@ -22,6 +22,7 @@ public:
     void OpenExternal(const WString& url) override;
     bool CreateInitScreen() override;
     void StartPlayerBrowserEarly() override;
+    void PrepareContentConnection(const WString& url) override;
     void StartInitBrowserEarly() override;
     void CreatePlayerFrame() override;
     bool CreatePlayerWindow() override;

@@ -532,6 +532,26 @@ public:
     std::uint16_t Port() const { return port_; }
     Issuer& Certificates() { return issuer_; }
 
+    void Preconnect(const Target& target) {
+        WString host = ToLowerCopy(Utf8ToWide(target.host));
+        if (host.size() > 1 && host.back() == u'.') host.pop_back();
+        const std::optional<PinEntry> pins = FindPinEntry(host);
+        if (port_ == 0 || !pins || pins->pins.empty()) return;
+        std::thread([this, target, host, entry = *pins] {
+            const Clock::time_point deadline = Clock::now() + kSetUpLimit;
+            Side server{ConnectTo(target, deadline)};
+            // Not the browser's connection yet: a mismatch is left for the
+            // browser's own tunnel to meet and report, after whatever the
+            // start-up still decides (a required update ends it first).
+            if (server.fd >= 0 && OpenChecked(server, target, host, entry, deadline, false)) {
+                const std::lock_guard<std::mutex> lock(parkedMutex_);
+                parked_.push_back({target.host, target.port, Clock::now(), server});
+                return;
+            }
+            Close(server);
+        }).detach();
+    }
+
 private:
     void Listen() {
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -601,9 +621,13 @@ private:
         const bool pinned = pins && !pins->pins.empty();
 
         Side browser{browserFd};
-        Side server{ConnectTo(*target, deadline)};
-        bool usable = server.fd >= 0;
-        if (usable && pinned) usable = OpenChecked(server, *target, host, *pins, deadline);
+        Side server;
+        bool usable = pinned && TakeParked(*target, server);
+        if (!usable) {
+            server.fd = ConnectTo(*target, deadline);
+            usable = server.fd >= 0;
+            if (usable && pinned) usable = OpenChecked(server, *target, host, *pins, deadline);
+        }
         if (!usable) {
             SendAll(browserFd, "HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\nConnection: close\r\n\r\n", deadline);
         } else if (SendAll(browserFd, "HTTP/1.1 200 Connection Established\r\n\r\n", deadline)) {
@@ -614,10 +638,8 @@ private:
                 Carry(browser, server);
             }
         }
-        for (Side* side : {&browser, &server}) {
-            if (side->ssl != nullptr) SSL_free(side->ssl);
-            if (side->fd >= 0) ::close(side->fd);
-        }
+        Close(browser);
+        Close(server);
         ERR_clear_error();
     }
 
@@ -625,7 +647,7 @@ private:
     // carries the host's pins. A mismatch is reported; a connection that
     // never finished its handshake is only refused (no chain, no verdict).
     bool OpenChecked(Side& server, const Target& target, const WString& host, const PinEntry& entry,
-                     Clock::time_point deadline) {
+                     Clock::time_point deadline, bool report = true) {
         server.ssl = SSL_new(client_);
         if (server.ssl == nullptr || SSL_set_fd(server.ssl, server.fd) != 1) return false;
         if (!IsIpLiteral(target.host)) SSL_set_tlsext_host_name(server.ssl, target.host.c_str());
@@ -634,6 +656,7 @@ private:
         const ServerChain chain = LinkedChain(leaf, SSL_get_peer_cert_chain(server.ssl));
         X509_free(leaf);
         if (ChainMatchesPins(chain, entry)) return true;
+        if (!report) return false;
         DebugLog("browser relay: a connection to a pinned host presented a chain without its pins");
         // The platform's own domain ends in its pin dialog, as for the
         // service client; any other pinned host in the interception notice.
@@ -651,7 +674,56 @@ private:
                Handshake(browser.ssl, browser.fd, true, deadline);
     }
 
+    struct Parked {
+        std::string host;
+        std::uint16_t port;
+        Clock::time_point since;
+        Side server;
+    };
+
+    static void Close(Side& side) {
+        if (side.ssl != nullptr) SSL_free(side.ssl);
+        if (side.fd >= 0) ::close(side.fd);
+        side.ssl = nullptr;
+        side.fd = -1;
+    }
+
+    // A parked, checked connection to the target that is still open and
+    // has said nothing (its session tickets aside); older ones are closed.
+    bool TakeParked(const Target& target, Side& server) {
+        std::vector<Parked> taken;
+        {
+            const std::lock_guard<std::mutex> lock(parkedMutex_);
+            for (auto it = parked_.begin(); it != parked_.end();) {
+                const bool stale = Clock::now() - it->since > std::chrono::seconds(30);
+                if (stale || (it->host == target.host && it->port == target.port)) {
+                    taken.push_back(*it);
+                    it = parked_.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+        }
+        bool found = false;
+        for (Parked& p : taken) {
+            const bool stale = Clock::now() - p.since > std::chrono::seconds(30);
+            char byte = 0;
+            const int peeked = stale || found ? 0 : SSL_peek(p.server.ssl, &byte, 1);
+            const bool quiet = peeked <= 0 && SSL_get_error(p.server.ssl, peeked) == SSL_ERROR_WANT_READ;
+            ERR_clear_error();
+            if (!stale && !found && quiet) {
+                server = p.server;
+                found = true;
+            } else {
+                Close(p.server);
+            }
+        }
+        return found;
+    }
+
     Issuer issuer_;
+    std::mutex parkedMutex_;
+    std::vector<Parked> parked_;
     SSL_CTX* client_ = nullptr;
     SSL_CTX* server_ = nullptr;
     std::uint16_t port_ = 0;
@@ -681,6 +753,11 @@ std::string BrowserRelaySwitches() {
     // Loopback addresses skip a proxy unless told otherwise; the platform's
     // hosts may be there too (a local deployment).
     return "--proxy-server=https=127.0.0.1:" + std::to_string(port) + " --proxy-bypass-list=<-loopback>";
+}
+
+void PreconnectBrowserRelay(const std::string& host, std::uint16_t port) {
+    if (host.empty() || host.size() > 255 || port == 0) return;
+    TheRelay().Preconnect(Target{host, port});
 }
 
 bool IssuedByBrowserRelay(const std::string& certificateDer) {

@@ -25,6 +25,12 @@ std::uint16_t StartBrowserRelay();
 // the relay (loopback addresses included); empty when the relay cannot run.
 std::string BrowserRelaySwitches();
 
+// Opens and checks, on a thread of its own, a connection to a pinned host
+// that the browser's first tunnel there will take instead of opening its
+// own, so the browser's first request pays no handshake of its own. A
+// parked connection the browser has not taken within 30 s is closed.
+void PreconnectBrowserRelay(const std::string& host, std::uint16_t port);
+
 // True when the DER certificate is one the relay of this process issued.
 bool IssuedByBrowserRelay(const std::string& certificateDer);
 

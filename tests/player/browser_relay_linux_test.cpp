@@ -7,12 +7,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <openssl/evp.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+
+#include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "player/browser_relay_linux.h"
+#include "service/pins.h"
+#include "service/server_chain_linux.h"
 
 namespace {
 
@@ -44,7 +53,119 @@ std::string Exchange(int fd, const std::string& text, const std::string& until =
     return got;
 }
 
+// A pinned TLS server on loopback with a key of its own: counts its
+// handshakes and answers each request with "ok".
+class PinnedServer {
+public:
+    PinnedServer() {
+        key_ = EVP_EC_gen("P-256");
+        cert_ = X509_new();
+        ASN1_INTEGER_set(X509_get_serialNumber(cert_), 1);
+        X509_gmtime_adj(X509_getm_notBefore(cert_), -60);
+        X509_gmtime_adj(X509_getm_notAfter(cert_), 3600);
+        X509_set_issuer_name(cert_, X509_get_subject_name(cert_));
+        X509_set_pubkey(cert_, key_);
+        X509_sign(cert_, key_, EVP_sha256());
+        ctx_ = SSL_CTX_new(TLS_server_method());
+        SSL_CTX_use_certificate(ctx_, cert_);
+        SSL_CTX_use_PrivateKey(ctx_, key_);
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        inet_pton(AF_INET, "127.0.0.1", &at.sin_addr);
+        socklen_t size = sizeof at;
+        bind(fd_, reinterpret_cast<sockaddr*>(&at), sizeof at);
+        listen(fd_, 4);
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&at), &size);
+        port_ = ntohs(at.sin_port);
+        worker_ = std::thread([this] {
+            for (int peer; (peer = accept(fd_, nullptr, nullptr)) >= 0;) {
+                timeval limit{5, 0};
+                setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+                connections_.emplace_back([this, peer] {
+                    SSL* ssl = SSL_new(ctx_);
+                    SSL_set_fd(ssl, peer);
+                    if (SSL_accept(ssl) == 1) {
+                        ++handshakes;
+                        char chunk[1024];
+                        if (SSL_read(ssl, chunk, sizeof chunk) > 0) {
+                            ++requests;
+                            const char answer[] = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok";
+                            SSL_write(ssl, answer, sizeof answer - 1);
+                        }
+                    }
+                    SSL_free(ssl);
+                    close(peer);
+                });
+            }
+        });
+    }
+    ~PinnedServer() {
+        shutdown(fd_, SHUT_RDWR);
+        close(fd_);
+        worker_.join();
+        for (std::thread& t : connections_) t.join();
+        SSL_CTX_free(ctx_);
+        X509_free(cert_);
+        EVP_PKEY_free(key_);
+    }
+    std::string Pin() const { return SpkiPin(SpkiDer(cert_)); }
+    std::uint16_t port() const { return port_; }
+    std::atomic<int> handshakes{0};
+    std::atomic<int> requests{0};
+
+private:
+    EVP_PKEY* key_ = nullptr;
+    X509* cert_ = nullptr;
+    SSL_CTX* ctx_ = nullptr;
+    int fd_ = -1;
+    std::uint16_t port_ = 0;
+    std::thread worker_;
+    std::vector<std::thread> connections_;
+};
+
 } // namespace
+
+// The pinned path over real TLS: a connection opened ahead is the one the
+// browser's first tunnel takes (one handshake at the server for one
+// request), the browser's session is under a certificate the relay issued,
+// and the request goes through as sent.
+TEST(BrowserRelay, APinnedHostsFirstTunnelTakesTheConnectionOpenedAhead) {
+    PinnedServer server;
+    SetPins({PinEntry{u"127.0.0.1", {server.Pin()}}});
+    WebView::PreconnectBrowserRelay("127.0.0.1", server.port());
+    for (int i = 0; i < 100 && server.handshakes == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(server.handshakes, 1);
+    // Its pin check and parking follow the handshake at once.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+
+    const int fd = ConnectToRelay();
+    ASSERT_GE(fd, 0);
+    const std::string target = "127.0.0.1:" + std::to_string(server.port());
+    ASSERT_EQ(Exchange(fd, "CONNECT " + target + " HTTP/1.1\r\n\r\n"), "HTTP/1.1 200 Connection Established\r\n\r\n");
+    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+    SSL* ssl = SSL_new(ctx);
+    SSL_set_fd(ssl, fd);
+    ASSERT_EQ(SSL_connect(ssl), 1);
+    X509* seen = SSL_get1_peer_certificate(ssl);
+    unsigned char* der = nullptr;
+    const int length = i2d_X509(seen, &der);
+    EXPECT_TRUE(WebView::IssuedByBrowserRelay(std::string(reinterpret_cast<char*>(der), static_cast<std::size_t>(length))));
+    OPENSSL_free(der);
+    X509_free(seen);
+    const std::string request = "GET / HTTP/1.1\r\nHost: " + target + "\r\n\r\n";
+    SSL_write(ssl, request.data(), static_cast<int>(request.size()));
+    std::string answer;
+    char chunk[256];
+    for (int n; (n = SSL_read(ssl, chunk, sizeof chunk)) > 0;) answer.append(chunk, static_cast<std::size_t>(n));
+    EXPECT_EQ(answer.substr(answer.size() > 2 ? answer.size() - 2 : 0), "ok") << answer;
+    EXPECT_EQ(server.handshakes, 1);
+    EXPECT_EQ(server.requests, 1);
+    SSL_free(ssl);
+    SSL_CTX_free(ctx);
+    close(fd);
+    SetPins({});
+}
 
 TEST(BrowserRelay, TunnelsThisUsersRequestsAndAnswersNoOtherUser) {
     ASSERT_NE(WebView::StartBrowserRelay(), 0);
