@@ -21,6 +21,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -537,18 +538,22 @@ public:
         if (host.size() > 1 && host.back() == u'.') host.pop_back();
         const std::optional<PinEntry> pins = FindPinEntry(host);
         if (port_ == 0 || !pins || pins->pins.empty()) return;
+        {
+            const std::lock_guard<std::mutex> lock(parkedMutex_);
+            ++opening_[{target.host, target.port}];
+        }
         std::thread([this, target, host, entry = *pins] {
             const Clock::time_point deadline = Clock::now() + kSetUpLimit;
             Side server{ConnectTo(target, deadline)};
             // Not the browser's connection yet: a mismatch is left for the
             // browser's own tunnel to meet and report, after whatever the
             // start-up still decides (a required update ends it first).
-            if (server.fd >= 0 && OpenChecked(server, target, host, entry, deadline, false)) {
-                const std::lock_guard<std::mutex> lock(parkedMutex_);
-                parked_.push_back({target.host, target.port, Clock::now(), server});
-                return;
-            }
-            Close(server);
+            const bool checked = server.fd >= 0 && OpenChecked(server, target, host, entry, deadline, false);
+            if (!checked) Close(server);
+            const std::lock_guard<std::mutex> lock(parkedMutex_);
+            if (checked) parked_.push_back({target.host, target.port, Clock::now(), server});
+            --opening_[{target.host, target.port}];
+            parkedChanged_.notify_all();
         }).detach();
     }
 
@@ -622,7 +627,7 @@ private:
 
         Side browser{browserFd};
         Side server;
-        bool usable = pinned && TakeParked(*target, server);
+        bool usable = pinned && TakeParked(*target, server, deadline);
         if (!usable) {
             server.fd = ConnectTo(*target, deadline);
             usable = server.fd >= 0;
@@ -690,10 +695,14 @@ private:
 
     // A parked, checked connection to the target that is still open and
     // has said nothing (its session tickets aside); older ones are closed.
-    bool TakeParked(const Target& target, Side& server) {
+    bool TakeParked(const Target& target, Side& server, Clock::time_point deadline) {
         std::vector<Parked> taken;
         {
-            const std::lock_guard<std::mutex> lock(parkedMutex_);
+            std::unique_lock<std::mutex> lock(parkedMutex_);
+            // One being opened for this host is waited for: its handshake is
+            // under way, a second one would only race it.
+            const std::pair<std::string, std::uint16_t> key{target.host, target.port};
+            parkedChanged_.wait_until(lock, deadline, [&] { return opening_[key] == 0; });
             for (auto it = parked_.begin(); it != parked_.end();) {
                 const bool stale = Clock::now() - it->since > std::chrono::seconds(30);
                 if (stale || (it->host == target.host && it->port == target.port)) {
@@ -723,7 +732,9 @@ private:
 
     Issuer issuer_;
     std::mutex parkedMutex_;
+    std::condition_variable parkedChanged_;
     std::vector<Parked> parked_;
+    std::map<std::pair<std::string, std::uint16_t>, int> opening_;
     SSL_CTX* client_ = nullptr;
     SSL_CTX* server_ = nullptr;
     std::uint16_t port_ = 0;

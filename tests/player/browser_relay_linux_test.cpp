@@ -133,11 +133,9 @@ private:
 TEST(BrowserRelay, APinnedHostsFirstTunnelTakesTheConnectionOpenedAhead) {
     PinnedServer server;
     SetPins({PinEntry{u"127.0.0.1", {server.Pin()}}});
+    // The tunnel below may come while that connection is still being
+    // opened: it waits for it rather than opening its own.
     WebView::PreconnectBrowserRelay("127.0.0.1", server.port());
-    for (int i = 0; i < 100 && server.handshakes == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ASSERT_EQ(server.handshakes, 1);
-    // Its pin check and parking follow the handshake at once.
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
 
     const int fd = ConnectToRelay();
     ASSERT_GE(fd, 0);
