@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -273,20 +274,42 @@ std::optional<fs::path> MimeappsTarget(const fs::path& mimeapps) {
     return target;
 }
 
+// A mimeapps.list's whole text (empty when there is none yet). Nothing when
+// a file is there that cannot be read whole (one left by root after a sudo,
+// a special file): writing ours in its place would lose the user's handlers.
+std::optional<std::string> ReadWholeFile(const fs::path& path) {
+    // Not blocking: a FIFO under the name opens at once and is refused below.
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? std::optional<std::string>(std::string()) : std::nullopt;
+    std::optional<std::string> text;
+    struct stat info {};
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        text.emplace();
+        char buffer[16 * 1024];
+        for (;;) {
+            const ssize_t n = read(fd, buffer, sizeof buffer);
+            if (n == 0) break;
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                text.reset();
+                break;
+            }
+            text->append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    close(fd);
+    return text;
+}
+
 void UpdateMimeapps(const fs::path& link, const std::string& desktopFile, bool makeDefault) {
     const std::optional<fs::path> target = MimeappsTarget(link);
     if (!target) return;
     const fs::path& mimeapps = *target;
-    std::string current;
-    {
-        std::ifstream in(mimeapps, std::ios::binary);
-        std::ostringstream buffer;
-        buffer << in.rdbuf();
-        current = buffer.str();
-    }
-    const std::string updated = makeDefault ? WithDefaultSchemeHandler(current, desktopFile)
-                                            : WithoutDefaultSchemeHandler(current, desktopFile);
-    if (updated != current) WriteFileAtomically(mimeapps, updated);
+    const std::optional<std::string> current = ReadWholeFile(mimeapps);
+    if (!current) return;
+    const std::string updated = makeDefault ? WithDefaultSchemeHandler(*current, desktopFile)
+                                            : WithoutDefaultSchemeHandler(*current, desktopFile);
+    if (updated != *current) WriteFileAtomically(mimeapps, updated);
 }
 
 // Takes away the user's entry of ours, and the link it named if that is ours.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -154,6 +155,54 @@ TEST(SchemeRegistration, WritesTheUsersFiles) {
     RegisterUrlScheme();
     EXPECT_TRUE(fs::is_symlink(root / "config/mimeapps.list"));
     EXPECT_FALSE(fs::exists(dotfiles));
+    fs::remove_all(root);
+}
+
+// A mimeapps.list the user cannot read (root's, left by a sudo in the
+// user's folder), and another user's file a link leads to: the registration
+// still writes the user's entry but leaves both files as they were, never
+// putting a file of its own in their place.
+TEST(SchemeRegistration, AMimeappsListThatCannotBeReadIsLeftWhole) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root, to make a file its user cannot read";
+    if (!NobodyElseCanReplace(fs::read_symlink("/proc/self/exe").string()))
+        GTEST_SKIP() << "the build tree lies under a folder others can write: nothing of it may register";
+    const uid_t user = 65534;
+    const fs::path root = fs::temp_directory_path() / ("tovani-xdg-root-" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    const std::string handlers = "[Default Applications]\ntext/html=firefox.desktop\n";
+    for (const char* folder : {"a/config", "a/data", "b/config", "b/data"}) {
+        fs::create_directories(root / folder);
+        ASSERT_EQ(chown((root / folder).c_str(), user, user), 0);
+        ASSERT_EQ(chown((root / folder).parent_path().c_str(), user, user), 0);
+    }
+    // a: root's own file, readable by root alone, in the user's folder.
+    WriteText(root / "a/config/mimeapps.list", handlers);
+    fs::permissions(root / "a/config/mimeapps.list", fs::perms::owner_read | fs::perms::owner_write);
+    // b: a link to root's file, which the user may read but is not theirs.
+    WriteText(root / "theirs.list", handlers);
+    fs::create_symlink(root / "theirs.list", root / "b/config/mimeapps.list");
+
+    for (const char* home : {"a", "b"}) {
+        const pid_t child = fork();
+        if (child == 0) {
+            if (setgid(user) != 0 || setuid(user) != 0) _exit(126);
+            setenv("XDG_DATA_HOME", (root / home / "data").c_str(), 1);
+            setenv("XDG_CONFIG_HOME", (root / home / "config").c_str(), 1);
+            setenv("XDG_DATA_DIRS", (root / "system").c_str(), 1);
+            RegisterUrlScheme();
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << home;
+        EXPECT_TRUE(fs::exists(root / home / "data/applications" / kEntryName)) << home << ": registration did not run";
+    }
+    struct stat info {};
+    ASSERT_EQ(lstat((root / "a/config/mimeapps.list").c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 0u) << "root's mimeapps.list was replaced";
+    EXPECT_EQ(TestSupport::ReadFile((root / "a/config/mimeapps.list").string()), handlers);
+    EXPECT_TRUE(fs::is_symlink(root / "b/config/mimeapps.list"));
+    EXPECT_EQ(TestSupport::ReadFile((root / "theirs.list").string()), handlers);
     fs::remove_all(root);
 }
 
