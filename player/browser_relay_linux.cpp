@@ -68,6 +68,15 @@ void ReportMismatch(const WString& host) {
     else ReportBlockedHostLater(host);
 }
 
+// A write to a connection the other end closed fails with EPIPE on this
+// thread instead of ending the player; threads it starts inherit this.
+void IgnoreBrokenPipesOnThisThread() {
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+}
+
 int MillisecondsLeft(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left <= 0 ? 0 : static_cast<int>(left);
@@ -543,6 +552,7 @@ public:
             ++opening_[{target.host, target.port}];
         }
         std::thread([this, target, host, entry = *pins] {
+            IgnoreBrokenPipesOnThisThread();
             const Clock::time_point deadline = Clock::now() + kSetUpLimit;
             Side server{ConnectTo(target, deadline)};
             // Not the browser's connection yet: a mismatch is left for the
@@ -575,12 +585,8 @@ private:
     }
 
     void Accept(int listening) {
-        // A write to a connection the other end closed fails with EPIPE here
-        // instead of ending the player; the tunnels' threads inherit this.
-        sigset_t pipe;
-        sigemptyset(&pipe);
-        sigaddset(&pipe, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+        // The tunnels' threads inherit this.
+        IgnoreBrokenPipesOnThisThread();
         for (;;) {
             sockaddr_in peer{};
             socklen_t size = sizeof(peer);
