@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# Runs a command on a virtual X server of its own. Xvfb picks a free display
-# itself (-displayfd), so parallel runs never race for a display number.
+# Runs a command on a virtual X server of its own.
 set -uo pipefail
 
 dir=$(mktemp -d)
-fifo="$dir/display"
 xvfb=
 cleanup() {
   [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null
@@ -12,29 +10,34 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The display is used only once its server answers: now and then an Xvfb
-# names its display and is gone (its socket taken over by one ending beside
-# it); another one is started then.
-for attempt in 1 2 3; do
-  rm -f "$fifo"
-  mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" 2>"$dir/xvfb.log" &
+# A display number of its own, far above the ones desktops and other X
+# servers of the machine start from (Xvfb's own choice starts at :0, where
+# another server's coming and going once took the display from under a
+# test); Xvfb's lock file makes two runs that pick the same number differ.
+# The display is used only once its server answers.
+for attempt in $(seq 8); do
+  display=$((200 + RANDOM % 3800))
+  [ -e "/tmp/.X$display-lock" ] && continue
+  Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp 2>"$dir/xvfb.log" &
   xvfb=$!
-  display=
-  if ! read -r -t 20 display <"$fifo"; then
-    echo "with_xvfb: Xvfb did not start" >&2
-    cat "$dir/xvfb.log" >&2
-    exit 1
-  fi
-  for _ in $(seq 20); do
-    xdpyinfo -display ":$display" >/dev/null 2>&1 && break 2
+  for _ in $(seq 50); do
+    kill -0 "$xvfb" 2>/dev/null || break
+    # Ours, not another run's that took the same number first: ours goes
+    # away at once then.
+    if xdpyinfo -display ":$display" >/dev/null 2>&1; then
+      sleep 0.2
+      kill -0 "$xvfb" 2>/dev/null && break 2
+      break
+    fi
     sleep 0.1
   done
-  echo "with_xvfb: display :$display does not answer (attempt $attempt)" >&2
-  cat "$dir/xvfb.log" >&2
   kill "$xvfb" 2>/dev/null
   wait "$xvfb" 2>/dev/null
   xvfb=
 done
-[ -n "$xvfb" ] || exit 1
+if [ -z "$xvfb" ]; then
+  echo "with_xvfb: no Xvfb display could be started" >&2
+  cat "$dir/xvfb.log" >&2
+  exit 1
+fi
 DISPLAY=":$display" "$@"
