@@ -20,6 +20,9 @@ else()
   find_package(OpenSSL 3 REQUIRED)
   find_package(CURL REQUIRED)
   find_package(Threads REQUIRED)
+  # qpdf adds the watermark to a PDF document to print.
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(QPDF REQUIRED IMPORTED_TARGET libqpdf)
   target_link_libraries(tovani_platform_deps INTERFACE
-      nlohmann_json::nlohmann_json OpenSSL::SSL OpenSSL::Crypto CURL::libcurl Threads::Threads)
+      nlohmann_json::nlohmann_json OpenSSL::SSL OpenSSL::Crypto CURL::libcurl Threads::Threads PkgConfig::QPDF)
 endif()

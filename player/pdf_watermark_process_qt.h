@@ -10,7 +10,7 @@
 #include <string>
 
 #include "common/text.h"
-#include "player/pdf_watermark_qt.h"
+#include "player/pdf_watermark.h"
 
 // What one watermarking may cost: processor time, memory (the process's
 // address space, program included) and time on the clock.

@@ -14,7 +14,7 @@
 #include <regex>
 #include <set>
 
-#include "player/pdf_watermark_qt.h"
+#include "player/pdf_watermark.h"
 #include "tests/player_qt/test_pdfs.h"
 #include "tests/support/test_support.h"
 

@@ -3,6 +3,7 @@
 // as itself (its text stays text) with the watermark on every page.
 #include <cstddef>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,14 +34,39 @@ struct WatermarkedPdf {
 // some kilobytes, so a document of a few megabytes cannot ask for gigabytes.
 inline constexpr std::size_t kMaxPrintPages = 10000;
 
+// The screen's watermark font, for the runs WinAnsi cannot show: each is
+// drawn as a stencil, kStencilPixels to the font's size (about 600 dpi at
+// the watermark's size on A4).
+inline constexpr int kStencilPixels = 160;
+struct Stencil1Bit {
+    int width = 0, height = 0;
+    std::string samples; // rows of (width + 7) / 8 bytes, first pixel in the high bit; 0 where the run is drawn
+    double left = 0, top = 0; // the image's top left from the run's origin on the baseline, in pixels (y down)
+};
+class WatermarkFont {
+public:
+    virtual ~WatermarkFont() = default;
+    // The run's advance, in font sizes; measured without drawing (wrapping
+    // measures many candidate lines).
+    virtual double Advance(const WString& run) = 0;
+    // The run drawn left to right in the screen's bold sans-serif font at
+    // kStencilPixels, its bidirectional layout the font system's own.
+    virtual Stencil1Bit Draw(const WString& run) = 0;
+};
+// The platform's font (Qt's on Linux, GDI's on Windows).
+std::unique_ptr<WatermarkFont> ScreenWatermarkFont();
+
 // Adds the watermark over every page of document (nothing when watermark is
 // empty): rotated 30 degrees up across the page's centre, at 3% of the page's
 // width, each page's own content kept in its own graphics state, the
 // document's own streams left as they are. Fails for a document that cannot
 // be read, needs a password, does not allow printing, has more than
 // kMaxPrintPages pages or a stream compressed more than once.
+WatermarkedPdf WatermarkPdf(const std::string& document, const WString& watermark, WatermarkFont& font);
+// The same in the platform's font.
 WatermarkedPdf WatermarkPdf(const std::string& document, const WString& watermark);
 // The same from a seekable document file to output, which gets the
 // watermarked document (pdf stays empty): the document is read as needed,
 // never held whole.
+WatermarkedPdf WatermarkPdfFile(std::FILE* document, const WString& watermark, WatermarkFont& font, std::FILE* output);
 WatermarkedPdf WatermarkPdfFile(std::FILE* document, const WString& watermark, std::FILE* output);
