@@ -1,22 +1,22 @@
 #include "player/pdf_print_qt.h"
 #include "common/qt_text.h"
 
-#include <QUrl>
-
 #include <cups/cups.h>
 
 #include <algorithm>
 
-#include "player/browser_rules.h"
 #include "player/pdf_watermark_process_qt.h"
-#include "service/http_client.h"
 
 namespace {
 
 // The job goes to CUPS in pieces of this size.
 constexpr std::size_t kChunkBytes = 64 * 1024;
 
-PdfPrintResult Failed(std::string why) { return PdfPrintResult{false, std::move(why)}; }
+PdfPrintResult Failed(std::string why) {
+    PdfPrintResult result;
+    result.error = std::move(why);
+    return result;
+}
 
 std::string CupsError() {
     const char* text = cupsLastErrorString();
@@ -60,7 +60,7 @@ PdfPrintResult SendPdfJob(const std::string& pdf, const QString& printer, int co
     std::string why = CupsError();
     if (written && finished) {
         if (cancel.Cancelled()) why = "the print was called off";
-        else if (ReleaseJob(dest, job)) return PdfPrintResult{true, {}};
+        else if (ReleaseJob(dest, job)) return PdfPrintResult{true, false, {}};
         else why = "the job could not be released: " + CupsError();
     }
     cupsCancelJob2(CUPS_HTTP_DEFAULT, dest.constData(), job, 0);
@@ -81,23 +81,8 @@ PdfPrintResult PrintPdfDocument(const std::string& document, const WString& wate
 
 PdfPrintResult FetchAndPrintPdf(const WString& url, const WString& watermark, const QString& printer, int copies,
                                 PrintCancel& cancel) {
-    // A client of its own (its connections still pin-checked against the
-    // process's pins), with the header every browser request carries; the
-    // machine's identity goes only where the transport's rule sends it.
-    try {
-        HttpClient client;
-        client.maxResponseBytes = kMaxPdfPrintBytes;
-        client.requestDeadlineMs = kPdfFetchDeadlineMs;
-        const HeaderPair header = ClientHeader();
-        client.SetHeader(header.name, header.value);
-        const HttpResponse response = client.Get(url);
-        if (!response.ok) {
-            return Failed("the document could not be fetched: " +
-                          (response.error.empty() ? "status " + std::to_string(response.statusCode) : response.error));
-        }
-        // Without a title of its own the job is named by the document's file name.
-        return PrintPdfDocument(response.body, watermark, printer, copies, QUrl(ToQString(url)).fileName(), cancel);
-    } catch (const std::exception& e) {
-        return Failed(std::string("the document could not be printed: ") + e.what());
-    }
+    FetchedPdf fetched = FetchPdfToPrint(url);
+    if (!fetched.ok) return Failed(fetched.error);
+    // Without a title of its own the job is named by the document's file name.
+    return PrintPdfDocument(fetched.body, watermark, printer, copies, QString::fromStdString(UrlFileName(url)), cancel);
 }

@@ -9,17 +9,7 @@
 #include <string>
 
 #include "common/text.h"
-
-// A document to print may be larger and slower to come than a service answer.
-inline constexpr std::size_t kMaxPdfPrintBytes = 128 * 1024 * 1024;
-inline constexpr unsigned long kPdfFetchDeadlineMs = 300000;
-
-struct PdfPrintResult {
-    bool printed = false;
-    std::string error; // why not, for the log
-};
-
-class PrintCancel;
+#include "player/pdf_print.h"
 
 // Fetches the shown document through the player's pinned client (only an
 // address the navigation policy lets the browser show), then prints it.

@@ -22,46 +22,10 @@
 #include "common/debug_log.h"
 #include "player/pdf_print_qt.h"
 
-// Parts of the process's side the waiting side reaches into.
-class WatermarkProcess {
-public:
-    // Records the running process; false (and the process killed) when the
-    // print was called off meanwhile.
-    static bool Adopt(PrintCancel& cancel, pid_t child) {
-        std::lock_guard<std::mutex> guard(cancel.lock_);
-        if (cancel.cancelled_) {
-            kill(child, SIGKILL);
-            return false;
-        }
-        cancel.child_ = child;
-        return true;
-    }
-    // Before the process is reaped: its pid may then be another process's.
-    static void Release(PrintCancel& cancel) {
-        std::lock_guard<std::mutex> guard(cancel.lock_);
-        cancel.child_ = 0;
-    }
-};
-
-void PrintCancel::Cancel() {
-    std::lock_guard<std::mutex> guard(lock_);
-    cancelled_ = true;
-    if (child_ > 0) kill(child_, SIGKILL);
-}
-
-bool PrintCancel::Cancelled() {
-    std::lock_guard<std::mutex> guard(lock_);
-    return cancelled_;
-}
-
 namespace {
 
-// A watermark is a line or two; anything longer is not one.
-constexpr std::size_t kMaxWatermarkBytes = 64 * 1024;
 // The answer is a title or a reason.
 constexpr std::size_t kMaxAnswerBytes = 64 * 1024;
-// The watermarked document is the document with a little added to each page.
-constexpr std::size_t kOutputAllowance = 64 * 1024 * 1024;
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
@@ -182,7 +146,7 @@ Ending WaitForEnd(pid_t child, PrintCancel& cancel) {
         poll(pidfd >= 0 ? &ended : nullptr, pidfd >= 0 ? 1 : 0,
              pidfd >= 0 && !ending.overTime ? static_cast<int>(std::min<long long>(left.count(), 1000)) : 10);
     }
-    WatermarkProcess::Release(cancel);
+    cancel.Release();
     int reaped;
     while ((reaped = static_cast<int>(wait4(child, &ending.status, 0, &ending.usage))) < 0 && errno == EINTR) {
     }
@@ -197,18 +161,9 @@ WatermarkedPdf Failed(std::string why) {
     return result;
 }
 
-// The answer: "ok" and the document's title, or "error" and why; the
-// document itself is in the output file.
-std::string Answer(const WatermarkedPdf& result) { return result.ok ? "ok\n" + result.title : "error\n" + result.error; }
-
 WatermarkedPdf ReadAnswer(const std::string& answer, int output, std::size_t outputLimit) {
-    if (answer.rfind("error\n", 0) == 0) return Failed(answer.substr(6));
-    if (answer.rfind("ok\n", 0) != 0 || lseek(output, 0, SEEK_SET) != 0) return Failed("the watermarking gave no answer");
-    WatermarkedPdf result;
-    result.ok = true;
-    result.title = answer.substr(3);
-    result.pdf = ReadAll(output, outputLimit);
-    return result;
+    if (answer.rfind("ok\n", 0) == 0 && lseek(output, 0, SEEK_SET) != 0) return Failed("the watermarking gave no answer");
+    return ReadWatermarkAnswer(answer, answer.rfind("ok\n", 0) == 0 ? ReadAll(output, outputLimit) : std::string());
 }
 
 std::string WhyEnded(const Ending& ending) {
@@ -243,7 +198,7 @@ WatermarkedPdf WatermarkPdfInProcess(const std::string& document, const WString&
     } else if (const pid_t child = Start(program, in, out, mark, output, outputLimit); child == 0) {
         result = Failed(std::string("the watermarking could not be started: ") + std::strerror(errno));
     } else {
-        const bool adopted = WatermarkProcess::Adopt(cancel, child);
+        const bool adopted = cancel.Adopt([child] { kill(child, SIGKILL); });
         const Ending ending = adopted ? WaitForEnd(child, cancel) : Ending{};
         if (!adopted) waitpid(child, nullptr, 0);
         const long long cpuMs = (ending.usage.ru_utime.tv_sec + ending.usage.ru_stime.tv_sec) * 1000LL +
@@ -275,11 +230,10 @@ int RunWatermarkProcess(int argc, char** argv) {
     struct stat document {};
     std::FILE* in = fdopen(0, "rb");
     std::FILE* out = fdopen(4, "wb");
-    WatermarkedPdf result;
-    if (in == nullptr || out == nullptr || fstat(0, &document) != 0) result = Failed("the watermarking got no files");
-    else if (watermark.size() > kMaxWatermarkBytes) result = Failed("the watermark is too long");
-    else if (static_cast<std::size_t>(document.st_size) > kMaxPdfPrintBytes) result = Failed("the document is too large to print");
-    else result = WatermarkPdfFile(in, Utf8ToWide(watermark), out);
-    const std::string answer = Answer(result);
+    const std::unique_ptr<WatermarkFont> font = ScreenWatermarkFont();
+    const WatermarkedPdf result =
+        fstat(0, &document) != 0 ? Failed("the watermarking got no files")
+                                 : WatermarkInProcess(in, static_cast<std::size_t>(document.st_size), watermark, *font, out);
+    const std::string answer = WatermarkAnswer(result);
     return WriteAll(1, answer.data(), answer.size()) ? 0 : 1;
 }
