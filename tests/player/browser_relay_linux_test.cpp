@@ -22,6 +22,7 @@
 #include "player/browser_relay_linux.h"
 #include "service/pins.h"
 #include "service/server_chain_linux.h"
+#include "tests/support/loopback_tls_linux.h"
 
 namespace {
 
@@ -58,32 +59,13 @@ std::string Exchange(int fd, const std::string& text, const std::string& until =
 class PinnedServer {
 public:
     PinnedServer() {
-        key_ = EVP_EC_gen("P-256");
-        cert_ = X509_new();
-        ASN1_INTEGER_set(X509_get_serialNumber(cert_), 1);
-        X509_gmtime_adj(X509_getm_notBefore(cert_), -60);
-        X509_gmtime_adj(X509_getm_notAfter(cert_), 3600);
-        X509_set_issuer_name(cert_, X509_get_subject_name(cert_));
-        X509_set_pubkey(cert_, key_);
-        X509_sign(cert_, key_, EVP_sha256());
-        ctx_ = SSL_CTX_new(TLS_server_method());
-        SSL_CTX_use_certificate(ctx_, cert_);
-        SSL_CTX_use_PrivateKey(ctx_, key_);
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in at{};
-        at.sin_family = AF_INET;
-        inet_pton(AF_INET, "127.0.0.1", &at.sin_addr);
-        socklen_t size = sizeof at;
-        bind(fd_, reinterpret_cast<sockaddr*>(&at), sizeof at);
-        listen(fd_, 4);
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&at), &size);
-        port_ = ntohs(at.sin_port);
+        fd_ = TestSupport::ListenOnLoopback("127.0.0.1", port_, 4);
         worker_ = std::thread([this] {
             for (int peer; (peer = accept(fd_, nullptr, nullptr)) >= 0;) {
                 timeval limit{5, 0};
                 setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
                 connections_.emplace_back([this, peer] {
-                    SSL* ssl = SSL_new(ctx_);
+                    SSL* ssl = SSL_new(tls_.context());
                     SSL_set_fd(ssl, peer);
                     if (SSL_accept(ssl) == 1) {
                         ++handshakes;
@@ -105,19 +87,14 @@ public:
         close(fd_);
         worker_.join();
         for (std::thread& t : connections_) t.join();
-        SSL_CTX_free(ctx_);
-        X509_free(cert_);
-        EVP_PKEY_free(key_);
     }
-    std::string Pin() const { return SpkiPin(SpkiDer(cert_)); }
+    std::string Pin() const { return SpkiPin(SpkiDer(tls_.certificate())); }
     std::uint16_t port() const { return port_; }
     std::atomic<int> handshakes{0};
     std::atomic<int> requests{0};
 
 private:
-    EVP_PKEY* key_ = nullptr;
-    X509* cert_ = nullptr;
-    SSL_CTX* ctx_ = nullptr;
+    TestSupport::SelfSignedTls tls_;
     int fd_ = -1;
     std::uint16_t port_ = 0;
     std::thread worker_;

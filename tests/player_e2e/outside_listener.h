@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/loopback_tls_linux.h"
+
 namespace PlayerTesting {
 
 class OutsideListener {
@@ -27,17 +29,8 @@ public:
     // address: a dotted IPv4 loopback address, e.g. "127.0.0.7".
     explicit OutsideListener(const std::string& address, Answer answer = nullptr)
         : address_(address), answer_(answer) {
-        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in where{};
-        where.sin_family = AF_INET;
-        where.sin_port = 0;
-        socklen_t length = sizeof where;
-        if (listener_ < 0 || inet_pton(AF_INET, address.c_str(), &where.sin_addr) != 1 ||
-            bind(listener_, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 || listen(listener_, 16) != 0 ||
-            getsockname(listener_, reinterpret_cast<sockaddr*>(&where), &length) != 0) {
-            return;
-        }
-        port_ = ntohs(where.sin_port);
+        listener_ = TestSupport::ListenOnLoopback(address, port_);
+        if (listener_ < 0) return;
         worker_ = std::thread([this] { Serve(); });
     }
 

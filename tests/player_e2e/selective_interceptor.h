@@ -25,6 +25,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/loopback_tls_linux.h"
+
 namespace PlayerTesting {
 
 class SelectiveInterceptor {
@@ -35,30 +37,8 @@ public:
         // chain without its pins) meets the session tickets written after it:
         // that write fails here instead of ending the test program.
         std::signal(SIGPIPE, SIG_IGN);
-        key_ = EVP_EC_gen("P-256");
-        cert_ = X509_new();
-        X509_set_version(cert_, 2);
-        ASN1_INTEGER_set(X509_get_serialNumber(cert_), 7);
-        X509_gmtime_adj(X509_getm_notBefore(cert_), -3600);
-        X509_gmtime_adj(X509_getm_notAfter(cert_), 3600);
-        X509_NAME_add_entry_by_txt(X509_get_subject_name(cert_), "CN", MBSTRING_ASC,
-                                   reinterpret_cast<const unsigned char*>("Inspecting Middlebox"), -1, -1, 0);
-        X509_set_issuer_name(cert_, X509_get_subject_name(cert_));
-        X509_set_pubkey(cert_, key_);
-        X509_sign(cert_, key_, EVP_sha256());
-        ctx_ = SSL_CTX_new(TLS_server_method());
-        SSL_CTX_use_certificate(ctx_, cert_);
-        SSL_CTX_use_PrivateKey(ctx_, key_);
-
-        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in where{};
-        where.sin_family = AF_INET;
-        socklen_t length = sizeof where;
-        if (listener_ < 0 || inet_pton(AF_INET, address.c_str(), &where.sin_addr) != 1 ||
-            bind(listener_, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 || listen(listener_, 16) != 0 ||
-            getsockname(listener_, reinterpret_cast<sockaddr*>(&where), &length) != 0)
-            return;
-        port_ = ntohs(where.sin_port);
+        listener_ = TestSupport::ListenOnLoopback(address, port_);
+        if (listener_ < 0) return;
         worker_ = std::thread([this] { Serve(); });
     }
 
@@ -67,9 +47,6 @@ public:
         if (worker_.joinable()) worker_.join();
         for (std::thread& t : connections_) t.join();
         if (listener_ >= 0) close(listener_);
-        SSL_CTX_free(ctx_);
-        X509_free(cert_);
-        EVP_PKEY_free(key_);
     }
 
     std::uint16_t port() const { return port_; }
@@ -125,7 +102,7 @@ private:
     }
 
     void Terminate(int fd) {
-        SSL* ssl = SSL_new(ctx_);
+        SSL* ssl = SSL_new(tls_.context());
         SSL_set_fd(ssl, fd);
         timeval limit{5, 0};
         setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
@@ -175,9 +152,7 @@ private:
 
     std::uint16_t genuinePort_;
     bool selective_;
-    EVP_PKEY* key_ = nullptr;
-    X509* cert_ = nullptr;
-    SSL_CTX* ctx_ = nullptr;
+    TestSupport::SelfSignedTls tls_{"Inspecting Middlebox", 7};
     int listener_ = -1;
     std::uint16_t port_ = 0;
     std::atomic<bool> stop_{false};
