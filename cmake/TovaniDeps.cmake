@@ -15,6 +15,9 @@ if(WIN32)
   target_link_libraries(tovani_platform_deps INTERFACE
       bcrypt winhttp crypt32 wintrust ws2_32 ole32 oleaut32 wbemuuid advapi32 shell32 user32 gdi32 gdiplus version winspool)
   target_link_options(tovani_platform_deps INTERFACE -static)
+  # qpdf, for the watermark on a PDF document to print (player/pdf_watermark.cpp).
+  include(${CMAKE_CURRENT_LIST_DIR}/TovaniQpdfWin.cmake)
+  target_link_libraries(tovani_platform_deps INTERFACE tovani_qpdf_win)
 else()
   find_package(nlohmann_json 3.11 REQUIRED)
   find_package(OpenSSL 3 REQUIRED)
