@@ -7,14 +7,12 @@
 #include "player/browser_rules.h"
 #include "service/http_client.h"
 
+// The process is ended under the lock: once Release returned, its handle
+// or id may be closed and reused.
 void PrintCancel::Cancel() {
-    std::function<void()> stop;
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        cancelled_ = true;
-        stop = stop_;
-    }
-    if (stop) stop();
+    std::lock_guard<std::mutex> guard(lock_);
+    cancelled_ = true;
+    if (stop_) stop_();
 }
 
 bool PrintCancel::Cancelled() {
@@ -23,9 +21,8 @@ bool PrintCancel::Cancelled() {
 }
 
 bool PrintCancel::Adopt(std::function<void()> stop) {
-    std::unique_lock<std::mutex> guard(lock_);
+    std::lock_guard<std::mutex> guard(lock_);
     if (cancelled_) {
-        guard.unlock();
         stop();
         return false;
     }

@@ -5,18 +5,27 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include <atomic>
 #include <cstring>
+#include <memory>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "common/debug_log.h"
 #include "common/dpi_win.h"
+#include "links/player_content.h"
+#include "player/page_builder.h"
+#include "player/pdf_print.h"
+#include "player/pdf_print_win.h"
 #include "player/print_gate.h"
+#include "player/print_notice_win.h"
 #include "player/printer_list.h"
 #include "player/system_print_win.h"
 #include "player/web_messages.h"
 #include "player/webview_host.h"
 #include "player/webview_host_win.h"
+#include "webview2/co_task_text_win.h"
 #include "webview2/webview2_handler_win.h"
 
 namespace WebView {
@@ -271,6 +280,133 @@ WString ChoosePrinter(HWND owner, const std::vector<PrinterInfo>& printers) {
     return result == 1 ? state.Chosen() : WString();
 }
 
+namespace {
+
+// How a print's outcome is told, whenever it comes: to the page as its
+// printResult and to the learner in a notice, unless the host went meanwhile.
+struct PrintAnswer {
+    WebViewHost* host;
+    std::weak_ptr<int> life;
+    HWND owner;
+    std::shared_ptr<PrintGate> gate;
+
+    void operator()(PrintOutcome outcome) const {
+        gate->Finish(outcome == PrintOutcome::Cancelled);
+        if (life.expired()) return;
+        host->PostWebMessageAsJson(PrintResultJson(outcome));
+        ShowPrintNotice(owner, outcome);
+    }
+};
+
+// A silent print of the current page through the runtime, on its settings
+// for the chosen printer.
+void PrintWithBrowser(const PrintAnswer& answer, const WString& chosen) {
+    if (answer.life.expired()) return answer.gate->Finish(false);
+    ICoreWebView2* view = ViewOf(*answer.host);
+    if (view == nullptr) return answer(PrintOutcome::PrintFailed);
+    auto environment6 = Query<ICoreWebView2Environment6>(EnvironmentOf(*answer.host));
+    if (!environment6) return answer(PrintOutcome::EnvironmentUnavailable);
+    ComPtr<ICoreWebView2PrintSettings> settings;
+    if (FAILED(environment6->CreatePrintSettings(settings.Put())) || !settings)
+        return answer(PrintOutcome::SettingsFailed);
+    auto settings2 = Query<ICoreWebView2PrintSettings2>(settings.get());
+    if (!settings2) return answer(PrintOutcome::PrinterNameFailed);
+    settings2->put_PrinterName(W(chosen));
+    auto view16 = Query<ICoreWebView2_16>(view);
+    if (!view16) return answer(PrintOutcome::PrintApiUnavailable);
+    // The handler keeps the view alive until it has told the page.
+    ComPtr<ICoreWebView2> keptView(view);
+    auto keep = std::make_shared<int>(0);
+    const HWND owner = answer.owner;
+    const std::shared_ptr<PrintGate> gate = answer.gate;
+    auto handler = MakeHandler<ICoreWebView2PrintCompletedHandler>(
+        [keptView, keep, gate, owner](HRESULT code, COREWEBVIEW2_PRINT_STATUS status) {
+            gate->Finish(false);
+            const PrintOutcome outcome = PrintCompletionOutcome(FAILED(code), status);
+            keptView->PostWebMessageAsJson(W(PrintResultJson(outcome)));
+            ShowPrintNotice(owner, outcome);
+            return S_OK;
+        },
+        keep);
+    if (FAILED(view16->Print(settings.get(), handler.get()))) answer(PrintOutcome::PrintFailed);
+}
+
+// A document print's work, done off the user-interface thread; its outcome
+// comes back there through a message window of its own.
+struct DocumentPrint {
+    std::shared_ptr<PrintCancel> cancel = std::make_shared<PrintCancel>();
+    bool notPdf = false; // the address holds no PDF document: the browser prints the page
+    PdfPrintResult result;
+    std::function<void(const DocumentPrint&)> done;
+};
+
+constexpr wchar_t kDocumentPrintClass[] = L"TovaniDocumentPrint";
+constexpr UINT kDocumentPrintDone = WM_APP + 0x51;
+std::atomic<int> gDocumentPrints{0};
+
+LRESULT CALLBACK DocumentPrintProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != kDocumentPrintDone) return DefWindowProcW(window, message, wParam, lParam);
+    std::unique_ptr<std::shared_ptr<DocumentPrint>> posted(reinterpret_cast<std::shared_ptr<DocumentPrint>*>(lParam));
+    DestroyWindow(window);
+    if (posted && *posted && (*posted)->done) (*posted)->done(**posted);
+    return 0;
+}
+
+HWND DocumentPrintWindow() {
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSEXW wc{};
+    if (!GetClassInfoExW(instance, kDocumentPrintClass, &wc)) {
+        wc.cbSize = sizeof wc;
+        wc.lpfnWndProc = DocumentPrintProc;
+        wc.hInstance = instance;
+        wc.lpszClassName = kDocumentPrintClass;
+        RegisterClassExW(&wc);
+    }
+    return CreateWindowExW(0, kDocumentPrintClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
+}
+
+// A PDF content prints as the document the view shows, fetched again from
+// the address the view shows, which the owner's navigation policy must
+// still allow. The host going (its window closed) calls the print off: the
+// watermarking process is ended and no job is sent or kept.
+void PrintDocument(WebViewHost& host, const PrintAnswer& answer, const WString& chosen) {
+    ICoreWebView2* view = ViewOf(host);
+    LPWSTR source = nullptr;
+    const WString url = view != nullptr && SUCCEEDED(view->get_Source(&source)) ? TakeCoTaskText(source) : WString();
+    bool refused = false;
+    if (host.onNavigationStarting && !url.empty()) host.onNavigationStarting(url, refused);
+    if (refused || url.empty()) {
+        DebugLog("print: the shown document's address is not one the player shows");
+        return answer(PrintOutcome::PrintFailed);
+    }
+    const HWND window = DocumentPrintWindow();
+    if (window == nullptr) return answer(PrintOutcome::PrintFailed);
+    auto print = std::make_shared<DocumentPrint>();
+    HoldPrint(host, print->cancel);
+    print->done = [answer, chosen](const DocumentPrint& finished) {
+        if (finished.notPdf) return PrintWithBrowser(answer, chosen);
+        if (!finished.result.printed) DebugLog("print: the PDF was not printed: " + finished.result.error);
+        answer(finished.result.printed              ? PrintOutcome::Succeeded
+               : finished.result.printerUnavailable ? PrintOutcome::PrinterUnavailable
+                                                    : PrintOutcome::PrintFailed);
+    };
+    const WString watermark = PlayerContent.watermarkText;
+    ++gDocumentPrints;
+    std::thread([print, url, watermark, chosen, window] {
+        FetchedPdf fetched = FetchPdfToPrint(url);
+        if (!fetched.ok) print->result.error = fetched.error;
+        else if (!LooksLikePdf(fetched.body)) print->notPdf = true;
+        else print->result = PrintPdfDocument(fetched.body, watermark, chosen, UrlFileName(url), *print->cancel);
+        auto* posted = new std::shared_ptr<DocumentPrint>(print);
+        if (!PostMessageW(window, kDocumentPrintDone, 0, reinterpret_cast<LPARAM>(posted))) delete posted;
+        --gDocumentPrints;
+    }).detach();
+}
+
+} // namespace
+
+bool DocumentPrintsUnderWay() { return gDocumentPrints.load() > 0; }
+
 void WebViewHost::ShowSystemPrintDialog() {
     ICoreWebView2* view = ViewOf(*this);
     HWND owner = ParentOf(*this);
@@ -284,39 +420,18 @@ void WebViewHost::ShowSystemPrintDialog() {
         DebugLog("print request ignored: a print is under way or was just cancelled");
         return;
     }
-    const auto tell = [this, &gate](PrintOutcome outcome) {
-        gate->Finish(outcome == PrintOutcome::Cancelled);
-        PostWebMessageAsJson(PrintResultJson(outcome));
-    };
+    const PrintAnswer answer{this, LifeOf(*this), owner, gate};
     const WString chosen = ChoosePrinter(owner, InstalledPrinters());
     if (IsWindow(owner) == FALSE) {
         // The window was closed under the dialog: the program is ending.
         gate->Finish(false);
         return;
     }
-    if (chosen.empty()) return tell(PrintOutcome::Cancelled);
-    auto environment6 = Query<ICoreWebView2Environment6>(EnvironmentOf(*this));
-    if (!environment6) return tell(PrintOutcome::EnvironmentUnavailable);
-    ComPtr<ICoreWebView2PrintSettings> settings;
-    if (FAILED(environment6->CreatePrintSettings(settings.Put())) || !settings)
-        return tell(PrintOutcome::SettingsFailed);
-    auto settings2 = Query<ICoreWebView2PrintSettings2>(settings.get());
-    if (!settings2) return tell(PrintOutcome::PrinterNameFailed);
-    settings2->put_PrinterName(W(chosen));
-    auto view16 = Query<ICoreWebView2_16>(view);
-    if (!view16) return tell(PrintOutcome::PrintApiUnavailable);
-    // The handler keeps the view alive until it has told the page.
-    ComPtr<ICoreWebView2> keptView(view);
-    auto keep = std::make_shared<int>(0);
-    auto handler = MakeHandler<ICoreWebView2PrintCompletedHandler>(
-        [keptView, keep, gate](HRESULT code, COREWEBVIEW2_PRINT_STATUS status) {
-            gate->Finish(false);
-            const PrintOutcome outcome = PrintCompletionOutcome(FAILED(code), status);
-            keptView->PostWebMessageAsJson(W(PrintResultJson(outcome)));
-            return S_OK;
-        },
-        keep);
-    if (FAILED(view16->Print(settings.get(), handler.get()))) tell(PrintOutcome::PrintFailed);
+    if (chosen.empty()) return answer(PrintOutcome::Cancelled);
+    // The browser prints a PDF as its viewer (and some runtimes as blank
+    // pages), without the watermark, which is only on the screen.
+    if (IsPdfContent(PlayerContent)) return PrintDocument(*this, answer, chosen);
+    PrintWithBrowser(answer, chosen);
 }
 
 } // namespace WebView

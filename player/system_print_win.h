@@ -28,5 +28,8 @@ std::vector<BYTE> PrinterDialogTemplate();
 std::vector<PrinterInfo> InstalledPrinters();
 // Runs the dialog modally; the chosen printer's name, or empty.
 WString ChoosePrinter(HWND owner, const std::vector<PrinterInfo>& printers);
+// Whether a document print's worker is still running (the program then
+// ends without running its static destructors under it).
+bool DocumentPrintsUnderWay();
 
 } // namespace WebView

@@ -6,6 +6,7 @@
 #include "common/url_host.h"
 #include "player/browser_start.h"
 #include "player/page_builder.h"
+#include "player/pdf_print.h"
 #include "player/print_gate.h"
 #include "player/webview_host_win.h"
 #include "runtime/repair_win.h"
@@ -69,6 +70,7 @@ struct WebViewHost::Impl {
     ComPtr<ICoreWebView2> webview;
     TrafficChecks checks;
     std::shared_ptr<PrintGate> printGate = std::make_shared<PrintGate>();
+    std::shared_ptr<PrintCancel> printUnderWay;
     // Handlers hold a weak reference: events after the host is gone do nothing.
     std::shared_ptr<int> alive = std::make_shared<int>(0);
     bool started = false; // Initialize ran
@@ -400,6 +402,7 @@ WebViewHost::WebViewHost() : impl_(std::make_unique<Impl>(*this)) {}
 // The controller is closed first, then the view, controller and environment
 // are released in that order; the callback slots go last.
 WebViewHost::~WebViewHost() {
+    if (impl_->printUnderWay) impl_->printUnderWay->Cancel();
     impl_->alive.reset();
     impl_->TearDown();
 }
@@ -639,6 +642,10 @@ ICoreWebView2Controller* ControllerOf(const WebViewHost& host) { return host.imp
 ICoreWebView2* ViewOf(const WebViewHost& host) { return host.impl()->webview.get(); }
 
 std::shared_ptr<PrintGate> PrintGateOf(const WebViewHost& host) { return host.impl()->printGate; }
+
+std::weak_ptr<int> LifeOf(const WebViewHost& host) { return host.impl()->alive; }
+
+void HoldPrint(WebViewHost& host, std::shared_ptr<PrintCancel> print) { host.impl()->printUnderWay = std::move(print); }
 
 void SetTrafficChecks(WebViewHost& host, TrafficChecks checks) { host.impl()->checks = std::move(checks); }
 

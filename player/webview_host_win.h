@@ -12,6 +12,7 @@
 #include "player/webview_host.h"
 #include "webview2/webview2_win.h"
 
+class PrintCancel;
 class PrintGate;
 
 namespace WebView {
@@ -22,6 +23,10 @@ WebView2::ICoreWebView2Controller* ControllerOf(const WebViewHost& host);
 WebView2::ICoreWebView2* ViewOf(const WebViewHost& host);
 // The host's print requests, for the printer choice (never null).
 std::shared_ptr<PrintGate> PrintGateOf(const WebViewHost& host);
+// The host's life, for work that answers it later: expired once it is gone.
+std::weak_ptr<int> LifeOf(const WebViewHost& host);
+// A document print under way for the host, called off when the host goes.
+void HoldPrint(WebViewHost& host, std::shared_ptr<PrintCancel> print);
 
 // The browser-traffic probe of a pinned host: its own short-lived WinHTTP
 // handles, the browser's user agent, 3 s time-outs, a HEAD of "/" over TLS

@@ -8,6 +8,8 @@
 
 #include "app/startup_shell_win.h"
 #include "app/usage.h"
+#include "player/pdf_watermark_process_win.h"
+#include "player/system_print_win.h"
 
 namespace {
 
@@ -47,6 +49,8 @@ void PrintInformation(const std::string& text) {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandTail, int) {
     // Help and version touch nothing: no window, no browser, no service, no registry.
     const std::vector<WString> args = CommandLineArguments();
+    // The bounded process that watermarks a document to print.
+    if (IsWatermarkMode(args)) return RunWatermarkProcess(args);
     if (const std::optional<std::string> text = InformationRequest(args)) {
         PrintInformation(*text);
         return 0;
@@ -68,5 +72,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandTail, int) {
 
     if (gdiplus) Gdiplus::GdiplusShutdown(gdiplusToken);
     if (SUCCEEDED(com)) CoUninitialize();
+    // A print's worker may still wait on its fetch: end it with the process
+    // rather than tear down what it uses under it.
+    if (WebView::DocumentPrintsUnderWay()) ExitProcess(static_cast<UINT>(code));
     return code;
 }

@@ -15,6 +15,7 @@
 #include "diagnostics/diagnostic_dialog_win.h"
 #include "player/browser_rules.h"
 #include "player/print_gate.h"
+#include "player/print_notice_win.h"
 #include "player/system_print_win.h"
 #include "service/device_identity.h"
 #include "tests/player_win/program_run.h"
@@ -375,7 +376,7 @@ void Answer(HWND dialog, const PrinterAnswer& answer, const std::vector<std::str
 // show no dialog.
 TEST_F(PlayerProgramPage, EachPrintRequestGoesThroughThePrinterDialogAndEndsInItsResult) {
     const std::string script = "print-next status 0\nprint-next status 1\nprint-next status 2\n"
-                               "print-next fails 0x80004005\nonce sample.pdf repeat 400 message requestPrint\n";
+                               "print-next fails 0x80004005\nonce sample.mp4 repeat 400 message requestPrint\n";
     StandInSession session("page-print", script);
     using How = PrinterAnswer::How;
     const std::vector<PrinterAnswer> answers = {{L"Stopped", How::PrintButton}, {L"PDF", How::DoubleClick},
@@ -387,7 +388,8 @@ TEST_F(PlayerProgramPage, EachPrintRequestGoesThroughThePrinterDialogAndEndsInIt
     DWORD firstSeen = 0, lastAnswered = 0;
     bool extraDialog = false;
     std::string screenshot;
-    const ProgramRun run = RunProgram(TestSupport::SealLink("p", "pdf-1", kService), [&] {
+    // A page the browser prints (a PDF content prints as its document).
+    const ProgramRun run = RunProgram(TestSupport::SealLink("p", "video-1", kService), [&] {
         HWND player = VisibleWindow(L"TovaniWindow");
         if (player == nullptr) return true;
         if (answered != nullptr && IsWindow(answered)) return true; // the last one is still closing
@@ -433,11 +435,12 @@ TEST_F(PlayerProgramPage, EachPrintRequestGoesThroughThePrinterDialogAndEndsInIt
     EXPECT_FALSE(screenshot.empty());
 
     const std::vector<std::string> journal = session.Journal();
+    const std::string video = std::string(kService) + "/media/sample.mp4";
     EXPECT_EQ(WithPrefix(journal, "WebView.Print "),
-              (std::vector<std::string>{"WebView.Print printer=Stopped page=" + kContent,
-                                        "WebView.Print printer=PDF page=" + kContent,
-                                        "WebView.Print printer=PDF page=" + kContent,
-                                        "WebView.Print printer=Stopped page=" + kContent}));
+              (std::vector<std::string>{"WebView.Print printer=Stopped page=" + video,
+                                        "WebView.Print printer=PDF page=" + video,
+                                        "WebView.Print printer=PDF page=" + video,
+                                        "WebView.Print printer=Stopped page=" + video}));
     const std::string posted = "WebView.PostWebMessageAsJson ";
     EXPECT_EQ(
         WithPrefix(journal, posted),
@@ -517,4 +520,142 @@ TEST_F(PlayerProgramPage, APrintLoopCannotHoldTheWindow) {
               (std::vector<std::string>(2, R"(WebView.PostWebMessageAsJson {"type":"printResult","status":"cancelled"})")));
     EXPECT_FALSE(HasPrefix(journal, "WebView.Print "));
     for (const std::string& line : journal) EXPECT_EQ(line.find("UNEXPECTED"), std::string::npos) << line;
+}
+
+namespace {
+
+// A shell command's output on the Unix side of Wine, where CUPS-PDF writes
+// its files and pdftotext reads them. Wine starts a Unix program as it is,
+// but does not wait for it: the output is moved into place when whole.
+std::string UnixOutput(const std::string& command) {
+    static int calls = 0;
+    const std::string file = "/tmp/tovani-win-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++calls);
+    std::wstring line = Wide("/bin/sh -c \"(" + command + ") > " + file + ".part 2>&1; mv " + file + ".part " + file + "\"");
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) return {};
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    const std::wstring windowsPath = L"Z:" + Wide(file);
+    for (int i = 0; i < 600 && GetFileAttributesW(windowsPath.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
+    std::string text = TestSupport::ReadFile(Narrow(windowsPath));
+    DeleteFileW(windowsPath.c_str());
+    return text;
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+// What one print of a PDF content came to.
+struct DocumentPrintRun {
+    ProgramRun run;
+    std::vector<std::string> journal;
+    std::string noticeText; // the notice's window text, UTF-8
+    bool noticeOwnedByPlayer = false;
+    std::string newFiles; // CUPS-PDF's files of the document's job since the print began
+};
+
+DocumentPrintRun PrintContent(const std::string& content) {
+    DocumentPrintRun result;
+    StandInSession session("page-print-" + content, "once .pdf message requestPrint\n");
+    const std::string list = "ls ~/PDF";
+    const std::string before = UnixOutput(list);
+    const std::wstring title(reinterpret_cast<const wchar_t*>(PrinterDialog::kTitle));
+    bool answered = false;
+    DWORD noticeSeen = 0;
+    result.run = RunProgram(TestSupport::SealLink("p", content, kService), [&] {
+        HWND player = VisibleWindow(L"TovaniWindow");
+        if (player == nullptr) return true;
+        if (!answered) {
+            HWND dialog = VisibleWindow(L"#32770", title.c_str());
+            if (dialog == nullptr) return true;
+            Sleep(300);
+            answered = true;
+            Answer(dialog, PrinterAnswer{L"PDF", PrinterAnswer::How::PrintButton}, LookAt(dialog, player).lines);
+            return true;
+        }
+        if (HWND notice = VisibleWindow(kPrintNoticeClass); notice != nullptr && noticeSeen == 0) {
+            wchar_t text[256] = {};
+            GetWindowTextW(notice, text, 256);
+            result.noticeText = Narrow(text);
+            result.noticeOwnedByPlayer = GetWindow(notice, GW_OWNER) == player;
+            noticeSeen = GetTickCount();
+        }
+        if (noticeSeen == 0 || WithPrefix(session.Journal(), "WebView.PostWebMessageAsJson").empty()) return true;
+        PostMessageW(player, WM_CLOSE, 0, 0);
+        return false;
+    }, 120000);
+    result.journal = session.Journal();
+    // CUPS-PDF renames a file into place once Ghostscript is done with it.
+    const auto lines = [](const std::string& text) {
+        std::vector<std::string> found;
+        for (std::size_t at = 0; at < text.size();) {
+            const std::size_t end = std::min(text.find('\n', at), text.size());
+            if (end > at) found.push_back(text.substr(at, end - at));
+            at = end + 1;
+        }
+        return found;
+    };
+    const std::vector<std::string> old = lines(before);
+    for (int i = 0; i < 100 && result.newFiles.empty(); ++i) {
+        for (const std::string& name : lines(UnixOutput(list)))
+            if (std::find(old.begin(), old.end(), name) == old.end()) result.newFiles += name + "\n";
+        if (content != "pdf-1" && i >= 10) break; // nothing is to come
+        if (result.newFiles.empty()) Sleep(300);
+    }
+    return result;
+}
+
+} // namespace
+
+// A PDF content prints as its document: the player's print button, its
+// dialog, the document fetched again through the pinned client and
+// watermarked in its own process, and a job on the CUPS printer through
+// Wine's spooler. CUPS-PDF's file holds both pages' text in order and the
+// watermark's Latin text once on each page; the page and the learner are told
+// it printed; the browser's print of its viewer is never used.
+TEST_F(PlayerProgramPage, APdfContentPrintsAsTheDocumentWithTheWatermarkOnEveryPage) {
+    const DocumentPrintRun printed = PrintContent("pdf-1");
+    ASSERT_TRUE(printed.run.ended);
+    EXPECT_EQ(printed.run.exitCode, 0u);
+    EXPECT_FALSE(HasPrefix(printed.journal, "WebView.Print ")) << "the browser printed its viewer";
+    EXPECT_EQ(WithPrefix(printed.journal, "WebView.PostWebMessageAsJson "),
+              (std::vector<std::string>{
+                  R"(WebView.PostWebMessageAsJson {"type":"printResult","status":"success","message":"Print job sent successfully."})"}));
+    EXPECT_EQ(printed.noticeText, "Printed.\n\xD8\xAA\xD9\x85\xD8\xAA \xD8\xA7\xD9\x84\xD8\xB7\xD8\xA8\xD8\xA7\xD8\xB9\xD8\xA9.");
+    EXPECT_TRUE(printed.noticeOwnedByPlayer);
+    ASSERT_FALSE(printed.newFiles.empty()) << "CUPS-PDF wrote nothing for the document";
+    const std::string file = printed.newFiles.substr(0, printed.newFiles.find('\n'));
+    const std::string path = "~/PDF/'" + file + "'";
+    std::string info;
+    for (int i = 0; i < 30 && info.find("Pages:") == std::string::npos; ++i, Sleep(300)) info = UnixOutput("pdfinfo " + path);
+    EXPECT_NE(info.find("Pages:           2"), std::string::npos) << info;
+    const std::string first = UnixOutput("pdftotext -raw -f 1 -l 1 " + path + " -");
+    const std::string second = UnixOutput("pdftotext -raw -f 2 -l 2 " + path + " -");
+    EXPECT_NE(first.find("Page 1 of 2. Used by the development service."), std::string::npos) << first << info;
+    EXPECT_EQ(first.find("Page 2 of 2"), std::string::npos) << first;
+    EXPECT_NE(second.find("Page 2 of 2."), std::string::npos) << second;
+    for (const std::string* page : {&first, &second})
+        EXPECT_EQ(Occurrences(*page, "Learner 42 \xE2\x80\x93"), 1u) << *page;
+}
+
+// A document no reader can open, and one that forbids printing: the print
+// fails, the learner and the page are told so, and nothing reaches CUPS.
+TEST_F(PlayerProgramPage, ADocumentThatCannotBePrintedFailsWithNothingPrinted) {
+    for (const char* content : {"pdf-damaged", "pdf-noprint"}) {
+        const DocumentPrintRun failed = PrintContent(content);
+        ASSERT_TRUE(failed.run.ended) << content;
+        EXPECT_FALSE(HasPrefix(failed.journal, "WebView.Print ")) << content;
+        EXPECT_EQ(WithPrefix(failed.journal, "WebView.PostWebMessageAsJson "),
+                  (std::vector<std::string>{
+                      R"(WebView.PostWebMessageAsJson {"type":"printResult","status":"error","message":"Print failed. Please check your printer."})"}))
+            << content;
+        EXPECT_EQ(failed.noticeText, "Printing failed.\n\xD8\xAA\xD8\xB9\xD8\xB0\xD8\xB1\xD8\xAA \xD8\xA7\xD9\x84\xD8\xB7\xD8\xA8\xD8\xA7\xD8\xB9\xD8\xA9.")
+            << content;
+        EXPECT_TRUE(failed.newFiles.empty()) << content << failed.newFiles;
+    }
 }

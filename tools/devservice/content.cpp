@@ -46,6 +46,9 @@ Reply ContentDataReply(const std::string& id, const Profile& p) {
   if (id == "video-1") return Nested(p, "video", media + "sample.mp4", "learner@example.com");
   if (id == "pdf-1") return Nested(p, "pdf", media + "sample.pdf", "Learner 42 – مرحبا");
   if (id == "pdfurl-1") return Nested(p, "pdf_url", media + "sample.pdf", nullptr);
+  // Documents a print must refuse: one no reader can open, one that forbids printing.
+  if (id == "pdf-damaged") return Nested(p, "pdf", media + "damaged.pdf", "Learner 42");
+  if (id == "pdf-noprint") return Nested(p, "pdf", media + "no-print.pdf", "Learner 42");
   if (id == "page-1") return Nested(p, "web", media + "page.html", nullptr);
   if (id == "embed-1") return Nested(p, "embed", media + "embed.html", nullptr);
   if (id == "youtube-1") {
