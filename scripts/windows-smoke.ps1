@@ -122,6 +122,43 @@ function Record([string]$check, [string]$outcome, [string]$note) {
     Write-Report ("[{0}] {1}: {2}" -f $word, $check, $note)
 }
 
+# The pages of a printed PDF, rendered by Windows' own PDF support into PNGs
+# beside the report, each with its count of the watermark's light red
+# pixels (the watermark is an opaque 255,217,217 over white paper).
+function Read-PrintedPages([string]$path) {
+    Add-Type -AssemblyName System.Runtime.WindowsRuntime
+    $null = [Windows.Storage.StorageFile, Windows.Storage, ContentType = WindowsRuntime]
+    $null = [Windows.Data.Pdf.PdfDocument, Windows.Data.Pdf, ContentType = WindowsRuntime]
+    $null = [Windows.Storage.Streams.InMemoryRandomAccessStream, Windows.Storage.Streams, ContentType = WindowsRuntime]
+    $asTaskOf = [System.WindowsRuntimeSystemExtensions].GetMethods() | Where-Object {
+        $_.Name -eq 'AsTask' -and $_.IsGenericMethod -and $_.GetParameters().Count -eq 1 -and
+        $_.GetParameters()[0].ParameterType.Name -eq 'IAsyncOperation`1' } | Select-Object -First 1
+    $asTask = [System.WindowsRuntimeSystemExtensions].GetMethods() | Where-Object {
+        $_.Name -eq 'AsTask' -and -not $_.IsGenericMethod -and $_.GetParameters().Count -eq 1 -and
+        $_.GetParameters()[0].ParameterType.Name -eq 'IAsyncAction' } | Select-Object -First 1
+    $file = $asTaskOf.MakeGenericMethod([Windows.Storage.StorageFile]).Invoke($null, @([Windows.Storage.StorageFile]::GetFileFromPathAsync($path))).Result
+    $document = $asTaskOf.MakeGenericMethod([Windows.Data.Pdf.PdfDocument]).Invoke($null, @([Windows.Data.Pdf.PdfDocument]::LoadFromFileAsync($file))).Result
+    $found = @()
+    for ($i = 0; $i -lt $document.PageCount; $i++) {
+        $page = $document.GetPage($i)
+        $stream = New-Object Windows.Storage.Streams.InMemoryRandomAccessStream
+        $asTask.Invoke($null, @($page.RenderToStreamAsync($stream))).Wait()
+        $bitmap = [System.Drawing.Bitmap]::FromStream([System.IO.WindowsRuntimeStreamExtensions]::AsStreamForRead($stream))
+        $red = 0
+        for ($y = 0; $y -lt $bitmap.Height; $y += 2) {
+            for ($x = 0; $x -lt $bitmap.Width; $x += 2) {
+                $c = $bitmap.GetPixel($x, $y)
+                if ($c.R -gt 230 -and $c.G -lt 235 -and $c.G -gt 150 -and [Math]::Abs([int]$c.G - [int]$c.B) -lt 20) { $red++ }
+            }
+        }
+        $image = Join-Path $out ("printed-page-{0}.png" -f ($i + 1))
+        $bitmap.Save($image, [System.Drawing.Imaging.ImageFormat]::Png)
+        $bitmap.Dispose(); $page.Dispose()
+        $found += [pscustomobject]@{ Page = $i + 1; Red = $red; Image = $image }
+    }
+    return $found
+}
+
 # The processes below a process (itself included), by parent id.
 function Get-ProcessTree([int]$rootId) {
     $all = @(Get-CimInstance Win32_Process)
@@ -365,14 +402,31 @@ if ($PdfLink) {
     Start-Sleep -Seconds 6
     $shot = Save-Screen 'pdf-first-load'
     Record 'PDF: watermark visible on the first load' (Ask 'Is the watermark text over the PDF now, without reloading anything?') "screenshot $shot"
-    Write-Host "Use the print button of the content and choose 'Microsoft Print to PDF'."
-    $answer = Ask 'Did the printer dialog list your printers (default first, with a star), sharp at this scale, and the print produce the document with its watermark?'
+    # The document printed to "Microsoft Print to PDF", read back: its pages,
+    # each rendered by Windows' own PDF support and looked at for the
+    # watermark's light red.
+    $printed = Join-Path $out 'printed.pdf'
+    Write-Host "Use the print button of the content and choose 'Microsoft Print to PDF'; save the file as:"
+    Write-Host "  $printed"
+    $waited = 0
+    while (-not (Test-Path -LiteralPath $printed) -and $waited -lt 180) { Start-Sleep -Seconds 1; $waited++ }
+    Start-Sleep -Seconds 3
     $shot = Save-Screen 'pdf-printed'
-    Record 'real runtime printing' $answer "screenshot $shot"
+    if (Test-Path -LiteralPath $printed) {
+        $pages = Read-PrintedPages $printed
+        $note = "screenshot $shot; " + (($pages | ForEach-Object { "page $($_.Page): $($_.Red) watermark pixels ($($_.Image))" }) -join '; ')
+        $marked = @($pages | Where-Object { $_.Red -gt 50 }).Count
+        Write-Host ("The printed file has {0} page(s); {1} carry the watermark's colour." -f $pages.Count, $marked)
+        $answer = Ask 'Did the printer dialog list your printers (default first, with a star), the notice say "Printed." in both languages, and does printed.pdf hold every page of the document, its text selectable, with the watermark on each?'
+        if ($answer -eq 'y' -and ($pages.Count -eq 0 -or $marked -ne $pages.Count)) { $answer = 'n' }
+        Record 'PDF printed as the document with the watermark on every page' $answer $note
+    } else {
+        Record 'PDF printed as the document with the watermark on every page' 'n' "no file at $printed after 3 minutes; screenshot $shot"
+    }
     Stop-PlayerTree $player.Id
 } else {
     Record 'PDF: watermark visible on the first load' 's' 'no -PdfLink or -Link given'
-    Record 'real runtime printing' 's' 'no -PdfLink or -Link given'
+    Record 'PDF printed as the document with the watermark on every page' 's' 'no -PdfLink or -Link given'
 }
 
 # 8. Pages in frames, and YouTube, whose embed plays only when the page sent
