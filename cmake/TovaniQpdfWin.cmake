@@ -45,7 +45,9 @@ ExternalProject_Add(tovani_jpeg_win_build
 
 set(_qpdf_patches
     # MinGW's import libraries are lower-case files.
-    ${CMAKE_CURRENT_LIST_DIR}/patches/qpdf-11.3.0-advapi32-lowercase.patch)
+    ${CMAKE_CURRENT_LIST_DIR}/patches/qpdf-11.3.0-advapi32-lowercase.patch
+    # Debian's fix in the Linux build's libqpdf (11.3.0-1+deb12u1).
+    ${CMAKE_CURRENT_LIST_DIR}/patches/qpdf-11.3.0-tokenizer-octal.patch)
 string(REPLACE ";" "|" _qpdf_patches_arg "${_qpdf_patches}")
 ExternalProject_Add(tovani_qpdf_win_build
   URL https://deb.debian.org/debian/pool/main/q/qpdf/qpdf_11.3.0.orig.tar.gz
