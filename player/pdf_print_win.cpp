@@ -140,7 +140,6 @@ PdfPrintResult PrintPdfDocument(const std::string& document, const WString& wate
     if (printer.handle() == nullptr || !printer.Describe(port, status))
         return Failed(ErrorText("the printer could not be opened"), true);
     if (status & kPrinterUnavailable) return Failed("the printer is not ready (status " + std::to_string(status) + ")", true);
-    if (!TakesPdfDocuments(port)) return Failed("the printer's queue takes no PDF document");
     const WatermarkedPdf watermarked = WatermarkPdfInProcess(document, watermark, cancel);
     if (!watermarked.ok) return Failed(watermarked.error);
     if (cancel.Cancelled()) return Failed("the print was called off");
@@ -148,5 +147,10 @@ PdfPrintResult PrintPdfDocument(const std::string& document, const WString& wate
     std::wstring title = JobName(watermarked.title);
     if (title.empty()) title = JobName(jobName);
     if (title.empty()) title = L"Tovani";
-    return SendDocumentJob(printer, watermarked.pdf, title, cancel);
+    if (TakesPdfDocuments(port)) return SendDocumentJob(printer, watermarked.pdf, title, cancel);
+    // Any other printer gets the document drawn by Windows, as XPS pages.
+    const WindowsPdfPrint drawn =
+        PrintPdfWithWindowsInProcess(watermarked.pdf, printerName, WString(title.begin(), title.end()), cancel);
+    if (drawn.printed) return PdfPrintResult{true, false, {}};
+    return Failed(drawn.available ? drawn.error : "Windows cannot draw the document for this printer: " + drawn.error);
 }

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "common/debug_log.h"
+#include "player/pdf_render_print_win.h"
 
 namespace {
 
@@ -109,18 +110,27 @@ std::wstring PlayerProgram() {
     return GetFileAttributesW(beside.c_str()) == INVALID_FILE_ATTRIBUTES ? std::wstring() : beside;
 }
 
+// What one run of a mode may cost, and what it is called in the log.
+struct Bounds {
+    const char* work;
+    int cpuSeconds;
+    std::size_t memoryBytes;
+    int wallMs;
+    std::size_t outputLimit;
+};
+
 // A job that holds the process to the bounds, keeps it from starting
 // others, and ends it when the player ends (its last handle closes).
-HANDLE BoundingJob() {
+HANDLE BoundingJob(const Bounds& bounds) {
     const HANDLE job = CreateJobObjectW(nullptr, nullptr);
     if (job == nullptr) return nullptr;
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION |
                                               JOB_OBJECT_LIMIT_PROCESS_TIME | JOB_OBJECT_LIMIT_PROCESS_MEMORY |
                                               JOB_OBJECT_LIMIT_ACTIVE_PROCESS;
-    limits.BasicLimitInformation.PerProcessUserTimeLimit.QuadPart = static_cast<LONGLONG>(kWatermarkCpuSeconds) * 10000000;
+    limits.BasicLimitInformation.PerProcessUserTimeLimit.QuadPart = static_cast<LONGLONG>(bounds.cpuSeconds) * 10000000;
     limits.BasicLimitInformation.ActiveProcessLimit = 1;
-    limits.ProcessMemoryLimit = kWatermarkMemoryBytes;
+    limits.ProcessMemoryLimit = bounds.memoryBytes;
     if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
         CloseHandle(job);
         return nullptr;
@@ -149,9 +159,9 @@ long long CpuMs(HANDLE process) {
 // Waits for the process to end, ending it at any bound (the job's limits
 // are the system's; these hold where a system does not keep them); a cancel
 // ends it from the other side.
-Ending WaitForEnd(HANDLE process, HANDLE output, std::size_t outputLimit) {
+Ending WaitForEnd(HANDLE process, HANDLE output, const Bounds& bounds) {
     Ending ending;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWatermarkWallMs);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(bounds.wallMs);
     while (WaitForSingleObject(process, kLookMs) == WAIT_TIMEOUT) {
         PROCESS_MEMORY_COUNTERS_EX memory{};
         memory.cb = sizeof memory;
@@ -159,9 +169,10 @@ Ending WaitForEnd(HANDLE process, HANDLE output, std::size_t outputLimit) {
             GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory) != 0;
         LARGE_INTEGER written{};
         Bound over = Bound::None;
-        if (CpuMs(process) > kWatermarkCpuSeconds * 1000LL) over = Bound::Cpu;
-        else if (counted && memory.PrivateUsage > kWatermarkMemoryBytes) over = Bound::Memory;
-        else if (GetFileSizeEx(output, &written) && static_cast<std::size_t>(written.QuadPart) > outputLimit) over = Bound::Output;
+        if (CpuMs(process) > bounds.cpuSeconds * 1000LL) over = Bound::Cpu;
+        else if (counted && memory.PrivateUsage > bounds.memoryBytes) over = Bound::Memory;
+        else if (GetFileSizeEx(output, &written) && static_cast<std::size_t>(written.QuadPart) > bounds.outputLimit)
+            over = Bound::Output;
         else if (std::chrono::steady_clock::now() >= deadline) over = Bound::Clock;
         if (over != Bound::None) {
             TerminateProcess(process, 1);
@@ -178,22 +189,23 @@ Ending WaitForEnd(HANDLE process, HANDLE output, std::size_t outputLimit) {
     return ending;
 }
 
-std::string WhyEnded(const Ending& ending) {
+std::string WhyEnded(const Ending& ending, const Bounds& bounds) {
+    const std::string work = bounds.work;
     switch (ending.over) {
-    case Bound::Cpu: return "the watermarking needed more than " + std::to_string(kWatermarkCpuSeconds) + " s of processor time";
-    case Bound::Memory: return "the watermarking needed more than " + std::to_string(kWatermarkMemoryBytes >> 20) + " MB";
-    case Bound::Output: return "the watermarked document grew too large";
-    case Bound::Clock: return "the watermarking took more than " + std::to_string(kWatermarkWallMs / 1000) + " s";
+    case Bound::Cpu: return "the " + work + " needed more than " + std::to_string(bounds.cpuSeconds) + " s of processor time";
+    case Bound::Memory: return "the " + work + " needed more than " + std::to_string(bounds.memoryBytes >> 20) + " MB";
+    case Bound::Output: return "the " + work + "'s output grew too large";
+    case Bound::Clock: return "the " + work + " took more than " + std::to_string(bounds.wallMs / 1000) + " s";
     case Bound::None: break;
     }
-    if (ending.code == 127) return "the watermarking could not be started";
+    if (ending.code == 127) return "the " + work + " could not be started";
     // An exception the process did not handle (the job ends it, no report).
     if (ending.code >= 0xC0000000) {
         char hex[16];
         std::snprintf(hex, sizeof hex, "%08lX", static_cast<unsigned long>(ending.code));
-        return std::string("the watermarking ended with exception 0x") + hex;
+        return "the " + work + " ended with exception 0x" + hex;
     }
-    return "the watermarking ended with code " + std::to_string(ending.code);
+    return "the " + work + " ended with code " + std::to_string(ending.code);
 }
 
 struct Started {
@@ -201,12 +213,12 @@ struct Started {
     std::string error;
 };
 
-// Starts the program in its watermarking mode, suspended until it is in the
+// Starts the program in a mode of its own, suspended until it is in the
 // job, handing it only the four files.
-void Start(Started& started, const std::wstring& program, HANDLE job, HANDLE document, HANDLE watermark, HANDLE output,
-           HANDLE answer) {
-    std::wstring commandLine = L"\"" + program + L"\" " + std::wstring(kWatermarkMode, kWatermarkMode + sizeof kWatermarkMode - 1) +
-                               L" " + std::to_wstring(reinterpret_cast<std::uintptr_t>(watermark));
+void Start(Started& started, const std::wstring& program, const std::string& mode, HANDLE job, HANDLE document,
+           HANDLE watermark, HANDLE output, HANDLE answer) {
+    std::wstring commandLine = L"\"" + program + L"\" " + std::wstring(mode.begin(), mode.end()) + L" " +
+                               std::to_wstring(reinterpret_cast<std::uintptr_t>(watermark));
     HANDLE handed[] = {document, watermark, output, answer};
     SIZE_T attributeBytes = 0;
     InitializeProcThreadAttributeList(nullptr, 1, 0, &attributeBytes);
@@ -233,81 +245,188 @@ void Start(Started& started, const std::wstring& program, HANDLE job, HANDLE doc
     const DWORD error = GetLastError();
     DeleteProcThreadAttributeList(list);
     if (!created) {
-        started.error = "the watermarking could not be started: error " + std::to_string(error);
+        started.error = "the process could not be started: error " + std::to_string(error);
         return;
     }
     OwnedHandle thread(process.hThread);
     if (!AssignProcessToJobObject(job, process.hProcess)) {
         TerminateProcess(process.hProcess, 127);
         CloseHandle(process.hProcess);
-        started.error = "the watermarking could not be bounded: error " + std::to_string(GetLastError());
+        started.error = "the process could not be bounded: error " + std::to_string(GetLastError());
         return;
     }
     started.process.handle = process.hProcess;
     ResumeThread(thread.handle);
 }
 
-} // namespace
+// What a run of a mode came to: its answer and output, or why there are none.
+struct Ran {
+    bool ok = false;
+    std::string answer;
+    std::string output;
+    std::string error;
+};
 
-WatermarkedPdf WatermarkPdfInProcess(const std::string& document, const WString& watermark, PrintCancel& cancel) {
-    if (cancel.Cancelled()) return Failed("the print was called off");
+// Runs the program in mode within the bounds: input on its standard input,
+// side (a few lines) in the file whose handle it is given, its output and
+// answer read back. A cancel ends it at once.
+Ran RunBounded(const char* mode, const std::string& input, const std::string& side, const Bounds& bounds,
+               PrintCancel& cancel) {
+    Ran ran;
+    const std::string work = bounds.work;
+    if (cancel.Cancelled()) {
+        ran.error = "the print was called off";
+        return ran;
+    }
     const std::wstring program = PlayerProgram();
-    if (program.empty()) return Failed("the player's program was not found for the watermarking");
-    const std::size_t outputLimit = 2 * document.size() + kOutputAllowance;
-    OwnedHandle in(FileHolding(document));
-    OwnedHandle mark(FileHolding(WideToUtf8(watermark)));
+    if (program.empty()) {
+        ran.error = "the player's program was not found for the " + work;
+        return ran;
+    }
+    OwnedHandle in(FileHolding(input));
+    OwnedHandle extra(FileHolding(side));
     OwnedHandle output(TemporaryFile());
     OwnedHandle answer(TemporaryFile());
-    if (in.handle == nullptr || mark.handle == nullptr || output.handle == nullptr || answer.handle == nullptr)
-        return Failed("no temporary file for the watermarking: error " + std::to_string(GetLastError()));
-    OwnedHandle job(BoundingJob());
-    if (job.handle == nullptr) return Failed("no job to bound the watermarking: error " + std::to_string(GetLastError()));
+    OwnedHandle job(in.handle && extra.handle && output.handle && answer.handle ? BoundingJob(bounds) : nullptr);
+    if (job.handle == nullptr) {
+        ran.error = "no files or job for the " + work + ": error " + std::to_string(GetLastError());
+        return ran;
+    }
     Started started;
-    Start(started, program, job.handle, in.handle, mark.handle, output.handle, answer.handle);
-    if (started.process.handle == nullptr) return Failed(started.error);
+    Start(started, program, mode, job.handle, in.handle, extra.handle, output.handle, answer.handle);
+    if (started.process.handle == nullptr) {
+        ran.error = started.error;
+        return ran;
+    }
     const HANDLE process = started.process.handle;
     if (!cancel.Adopt([process] { TerminateProcess(process, 1); })) {
         WaitForSingleObject(process, INFINITE);
-        return Failed("the print was called off");
+        ran.error = "the print was called off";
+        return ran;
     }
-    const Ending ending = WaitForEnd(process, output.handle, outputLimit);
+    const Ending ending = WaitForEnd(process, output.handle, bounds);
     cancel.Release();
-    DebugLog("print: the watermarking used " + std::to_string(ending.cpuMs) + " ms of processor time and " +
+    DebugLog("print: the " + work + " used " + std::to_string(ending.cpuMs) + " ms of processor time and " +
              std::to_string(ending.peakBytes >> 20) + " MB");
-    if (cancel.Cancelled()) return Failed("the print was called off");
-    if (ending.over != Bound::None || ending.code != 0 || !Rewind(answer.handle)) return Failed(WhyEnded(ending));
-    const std::string said = ReadAll(answer.handle, kMaxAnswerBytes);
-    const bool ok = said.rfind("ok\n", 0) == 0;
-    if (ok && !Rewind(output.handle)) return Failed("the watermarked document could not be read");
-    return ReadWatermarkAnswer(said, ok ? ReadAll(output.handle, outputLimit) : std::string());
+    if (cancel.Cancelled()) {
+        ran.error = "the print was called off";
+    } else if (ending.over != Bound::None || ending.code != 0 || !Rewind(answer.handle) || !Rewind(output.handle)) {
+        ran.error = WhyEnded(ending, bounds);
+    } else {
+        ran.ok = true;
+        ran.answer = ReadAll(answer.handle, kMaxAnswerBytes);
+        ran.output = ReadAll(output.handle, bounds.outputLimit);
+    }
+    return ran;
 }
 
-bool IsWatermarkMode(const std::vector<WString>& args) {
-    return args.size() == 3 && args[1] == Utf8ToWide(kWatermarkMode);
-}
+// The document Windows draws for the printer: its own PDF support, in a
+// process of its own, bounded as generously as a long document needs.
+constexpr int kRenderCpuSeconds = 120;
+constexpr std::size_t kRenderMemoryBytes = std::size_t{3} << 29; // 1.5 GB
+constexpr int kRenderWallMs = 300000;
 
-int RunWatermarkProcess(const std::vector<WString>& args) {
-    if (!IsWatermarkMode(args)) return 127;
-    const HANDLE answer = GetStdHandle(STD_ERROR_HANDLE);
+// The process's side: the files it was given.
+struct Given {
+    std::string side;
+    std::FILE* in = nullptr;
+    std::FILE* out = nullptr;
+    std::size_t inBytes = 0;
+    HANDLE answer = nullptr;
+    bool ok = false;
+};
+
+Given TakeFiles(const WString& sideHandle) {
+    Given given;
+    given.answer = GetStdHandle(STD_ERROR_HANDLE);
     std::uintptr_t value = 0;
-    for (const char16_t c : args[2]) {
-        if (c < u'0' || c > u'9') return 127;
+    for (const char16_t c : sideHandle) {
+        if (c < u'0' || c > u'9') return given;
         value = value * 10 + static_cast<std::uintptr_t>(c - u'0');
     }
-    const auto markHandle = reinterpret_cast<HANDLE>(value);
-    const std::string watermark = ReadAll(markHandle, kMaxWatermarkBytes);
-    CloseHandle(markHandle);
-    const HANDLE documentHandle = GetStdHandle(STD_INPUT_HANDLE);
+    const auto sideFile = reinterpret_cast<HANDLE>(value);
+    given.side = ReadAll(sideFile, kMaxWatermarkBytes);
+    CloseHandle(sideFile);
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     LARGE_INTEGER size{};
-    const int inFd = _open_osfhandle(reinterpret_cast<intptr_t>(documentHandle), _O_RDONLY | _O_BINARY);
+    if (!GetFileSizeEx(input, &size)) return given;
+    given.inBytes = static_cast<std::size_t>(size.QuadPart);
+    const int inFd = _open_osfhandle(reinterpret_cast<intptr_t>(input), _O_RDONLY | _O_BINARY);
     const int outFd = _open_osfhandle(reinterpret_cast<intptr_t>(GetStdHandle(STD_OUTPUT_HANDLE)), _O_WRONLY | _O_BINARY);
-    std::FILE* in = inFd >= 0 ? _fdopen(inFd, "rb") : nullptr;
-    std::FILE* out = outFd >= 0 ? _fdopen(outFd, "wb") : nullptr;
+    given.in = inFd >= 0 ? _fdopen(inFd, "rb") : nullptr;
+    given.out = outFd >= 0 ? _fdopen(outFd, "wb") : nullptr;
+    given.ok = given.in != nullptr && given.out != nullptr;
+    return given;
+}
+
+int Watermark(const Given& given) {
     const std::unique_ptr<WatermarkFont> font = ScreenWatermarkFont();
-    const WatermarkedPdf result =
-        !GetFileSizeEx(documentHandle, &size)
-            ? Failed("the watermarking got no files")
-            : WatermarkInProcess(in, static_cast<std::size_t>(size.QuadPart), watermark, *font, out);
+    const WatermarkedPdf result = given.ok ? WatermarkInProcess(given.in, given.inBytes, given.side, *font, given.out)
+                                           : Failed("the watermarking got no files");
     const std::string said = WatermarkAnswer(result);
-    return WriteAll(answer, said.data(), said.size()) ? 0 : 1;
+    return WriteAll(given.answer, said.data(), said.size()) ? 0 : 1;
+}
+
+int Render(const Given& given) {
+    std::string said;
+    const std::size_t line = given.side.find('\n');
+    if (!given.ok || line == std::string::npos) {
+        said = "error\nthe printing process got no files";
+    } else if (given.inBytes > kMaxPdfPrintBytes + kOutputAllowance) {
+        said = "error\nthe document is too large to print";
+    } else {
+        std::string pdf(given.inBytes, '\0');
+        if (std::fread(pdf.data(), 1, pdf.size(), given.in) != pdf.size()) {
+            said = "error\nthe document could not be read";
+        } else {
+            const WString printer = Utf8ToWide(given.side.substr(0, line));
+            const WString job = Utf8ToWide(given.side.substr(line + 1));
+            // Called off by ending this process: the spooler drops a job whose
+            // writer went before closing it.
+            const WindowsPdfPrint printed = PrintPdfWithWindows(pdf, std::wstring(printer.begin(), printer.end()),
+                                                                std::wstring(job.begin(), job.end()), [] { return false; });
+            said = printed.printed ? "ok\n" : (printed.available ? "error\n" : "unavailable\n") + printed.error;
+        }
+    }
+    return WriteAll(given.answer, said.data(), said.size()) ? 0 : 1;
+}
+
+} // namespace
+
+WatermarkedPdf WatermarkPdfInProcess(const std::string& document, const WString& watermark, PrintCancel& cancel) {
+    const Bounds bounds{"watermarking", kWatermarkCpuSeconds, kWatermarkMemoryBytes, kWatermarkWallMs,
+                        2 * document.size() + kOutputAllowance};
+    Ran ran = RunBounded(kWatermarkMode, document, WideToUtf8(watermark), bounds, cancel);
+    if (!ran.ok) return Failed(ran.error);
+    const bool ok = ran.answer.rfind("ok\n", 0) == 0;
+    return ReadWatermarkAnswer(ran.answer, ok ? std::move(ran.output) : std::string());
+}
+
+WindowsPdfPrint PrintPdfWithWindowsInProcess(const std::string& pdf, const WString& printer, const WString& jobName,
+                                             PrintCancel& cancel) {
+    const Bounds bounds{"printing process", kRenderCpuSeconds, kRenderMemoryBytes, kRenderWallMs, kOutputAllowance};
+    const Ran ran = RunBounded(kRenderMode, pdf, WideToUtf8(printer) + "\n" + WideToUtf8(jobName), bounds, cancel);
+    WindowsPdfPrint result;
+    result.available = true;
+    if (!ran.ok) {
+        result.error = ran.error;
+    } else if (ran.answer == "ok\n") {
+        result.printed = true;
+    } else if (ran.answer.rfind("unavailable\n", 0) == 0) {
+        result.available = false;
+        result.error = ran.answer.substr(12);
+    } else {
+        result.error = ran.answer.rfind("error\n", 0) == 0 ? ran.answer.substr(6) : "the printing process gave no answer";
+    }
+    return result;
+}
+
+bool IsPrintProcessMode(const std::vector<WString>& args) {
+    return args.size() == 3 && (args[1] == Utf8ToWide(kWatermarkMode) || args[1] == Utf8ToWide(kRenderMode));
+}
+
+int RunPrintProcess(const std::vector<WString>& args) {
+    if (!IsPrintProcessMode(args)) return 127;
+    const Given given = TakeFiles(args[2]);
+    return args[1] == Utf8ToWide(kWatermarkMode) ? Watermark(given) : Render(given);
 }

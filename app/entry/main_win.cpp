@@ -49,8 +49,8 @@ void PrintInformation(const std::string& text) {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandTail, int) {
     // Help and version touch nothing: no window, no browser, no service, no registry.
     const std::vector<WString> args = CommandLineArguments();
-    // The bounded process that watermarks a document to print.
-    if (IsWatermarkMode(args)) return RunWatermarkProcess(args);
+    // The bounded processes that watermark a document to print and draw it for the printer.
+    if (IsPrintProcessMode(args)) return RunPrintProcess(args);
     if (const std::optional<std::string> text = InformationRequest(args)) {
         PrintInformation(*text);
         return 0;

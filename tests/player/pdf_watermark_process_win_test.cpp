@@ -90,6 +90,15 @@ TEST(WatermarkProcess, WatermarksInItsOwnProcessAndEndsAtOnceWhenCalledOff) {
     // Called off before: nothing is started.
     EXPECT_EQ(WatermarkPdfInProcess(Document(1), u"x", cancel).error, "the print was called off");
 
+    // Windows' own drawing for a printer that takes no PDF runs in its own
+    // process too, and says so where Windows has no PDF support (Wine).
+    const WindowsPdfPrint drawn = PrintPdfWithWindowsInProcess(done.pdf, u"PDF", u"Course notes", keep);
+    if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr) {
+        EXPECT_FALSE(drawn.available) << drawn.error;
+        EXPECT_NE(drawn.error.find("windows.data.pdf"), std::string::npos) << drawn.error;
+    }
+    EXPECT_EQ(PlayerChildren(), 0);
+
     // Over the page bound: the process says why.
     const WatermarkedPdf tooLong = WatermarkPdfInProcess(Document(static_cast<int>(kMaxPrintPages) + 1), u"x", keep);
     EXPECT_FALSE(tooLong.ok);
