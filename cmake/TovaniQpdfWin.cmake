@@ -35,13 +35,18 @@ ExternalProject_Add(tovani_jpeg_win_build
   PREFIX ${CMAKE_BINARY_DIR}/third_party/jpeg
   CMAKE_ARGS ${_qpdf_common_args}
       -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_SIMD=OFF -DWITH_TURBOJPEG=OFF
+  # The library copied by hand: its install rule wants the tools too.
   BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target jpeg-static -j ${_qpdf_jobs}
-  # Its install rule wants the command-line tools too, which are not built.
-  INSTALL_COMMAND ${CMAKE_COMMAND} -E copy_if_different <BINARY_DIR>/libjpeg.a ${_qpdf_prefix}/lib/
-          COMMAND ${CMAKE_COMMAND} -E copy_if_different <SOURCE_DIR>/jpeglib.h <SOURCE_DIR>/jmorecfg.h
-                  <SOURCE_DIR>/jerror.h <BINARY_DIR>/jconfig.h ${_qpdf_prefix}/include/
-  BUILD_BYPRODUCTS ${_qpdf_prefix}/lib/libjpeg.a
-  LOG_CONFIGURE ON LOG_BUILD ON LOG_INSTALL ON LOG_OUTPUT_ON_FAILURE ON)
+        COMMAND ${CMAKE_COMMAND} -E copy_if_different <BINARY_DIR>/libjpeg.a ${_qpdf_prefix}/lib/
+        COMMAND ${CMAKE_COMMAND} -E copy_if_different <SOURCE_DIR>/jpeglib.h <SOURCE_DIR>/jmorecfg.h
+                <SOURCE_DIR>/jerror.h <BINARY_DIR>/jconfig.h ${_qpdf_prefix}/include/
+  # Installed by the build step, whose by-products Ninja knows: what links
+  # them or includes them is then rebuilt in the same run (it would not be,
+  # for an install step's). Every file including jpeg's or qpdf's headers
+  # includes jpeglib.h or qpdf/DLL.h.
+  INSTALL_COMMAND ""
+  BUILD_BYPRODUCTS ${_qpdf_prefix}/lib/libjpeg.a ${_qpdf_prefix}/include/jpeglib.h
+  LOG_CONFIGURE ON LOG_BUILD ON LOG_OUTPUT_ON_FAILURE ON)
 
 set(_qpdf_patches
     # MinGW's import libraries are lower-case files.
@@ -71,9 +76,10 @@ ExternalProject_Add(tovani_qpdf_win_build
       -DLIBJPEG_H_PATH=${_qpdf_prefix}/include -DLIBJPEG_LIB_PATH=${_qpdf_prefix}/lib/libjpeg.a
   # The library alone: qpdf's own programs, tests and examples are not needed.
   BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target libqpdf -j ${_qpdf_jobs}
-  INSTALL_COMMAND ${CMAKE_COMMAND} --install <BINARY_DIR> --component dev
-  BUILD_BYPRODUCTS ${_qpdf_prefix}/lib/libqpdf.a
-  LOG_CONFIGURE ON LOG_BUILD ON LOG_INSTALL ON LOG_OUTPUT_ON_FAILURE ON)
+        COMMAND ${CMAKE_COMMAND} --install <BINARY_DIR> --component dev
+  INSTALL_COMMAND ""
+  BUILD_BYPRODUCTS ${_qpdf_prefix}/lib/libqpdf.a ${_qpdf_prefix}/include/qpdf/DLL.h
+  LOG_CONFIGURE ON LOG_BUILD ON LOG_OUTPUT_ON_FAILURE ON)
 
 ExternalProject_Add_StepDependencies(tovani_qpdf_win_build patch
     ${_qpdf_patches} ${CMAKE_CURRENT_LIST_DIR}/TovaniUnpackPatched.cmake)
