@@ -117,17 +117,20 @@ struct Bounds {
     std::size_t memoryBytes;
     int wallMs;
     std::size_t outputLimit;
+    // qpdf starts nothing; the printing path may have Windows start a
+    // helper of its own (a driver's dialog asking where to save, say).
+    bool aloneInJob;
 };
 
-// A job that holds the process to the bounds, keeps it from starting
-// others, and ends it when the player ends (its last handle closes).
+// A job that holds the process to the bounds, keeps it alone where it needs
+// no other, and ends it when the player ends (its last handle closes).
 HANDLE BoundingJob(const Bounds& bounds) {
     const HANDLE job = CreateJobObjectW(nullptr, nullptr);
     if (job == nullptr) return nullptr;
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION |
                                               JOB_OBJECT_LIMIT_PROCESS_TIME | JOB_OBJECT_LIMIT_PROCESS_MEMORY |
-                                              JOB_OBJECT_LIMIT_ACTIVE_PROCESS;
+                                              (bounds.aloneInJob ? JOB_OBJECT_LIMIT_ACTIVE_PROCESS : 0);
     limits.BasicLimitInformation.PerProcessUserTimeLimit.QuadPart = static_cast<LONGLONG>(bounds.cpuSeconds) * 10000000;
     limits.BasicLimitInformation.ActiveProcessLimit = 1;
     limits.ProcessMemoryLimit = bounds.memoryBytes;
@@ -395,7 +398,7 @@ int Render(const Given& given) {
 
 WatermarkedPdf WatermarkPdfInProcess(const std::string& document, const WString& watermark, PrintCancel& cancel) {
     const Bounds bounds{"watermarking", kWatermarkCpuSeconds, kWatermarkMemoryBytes, kWatermarkWallMs,
-                        2 * document.size() + kOutputAllowance};
+                        2 * document.size() + kOutputAllowance, true};
     Ran ran = RunBounded(kWatermarkMode, document, WideToUtf8(watermark), bounds, cancel);
     if (!ran.ok) return Failed(ran.error);
     const bool ok = ran.answer.rfind("ok\n", 0) == 0;
@@ -404,7 +407,7 @@ WatermarkedPdf WatermarkPdfInProcess(const std::string& document, const WString&
 
 WindowsPdfPrint PrintPdfWithWindowsInProcess(const std::string& pdf, const WString& printer, const WString& jobName,
                                              PrintCancel& cancel) {
-    const Bounds bounds{"printing process", kRenderCpuSeconds, kRenderMemoryBytes, kRenderWallMs, kOutputAllowance};
+    const Bounds bounds{"printing process", kRenderCpuSeconds, kRenderMemoryBytes, kRenderWallMs, kOutputAllowance, false};
     const Ran ran = RunBounded(kRenderMode, pdf, WideToUtf8(printer) + "\n" + WideToUtf8(jobName), bounds, cancel);
     WindowsPdfPrint result;
     result.available = true;
