@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -70,9 +71,44 @@ public:
         return true;
     }
 
+    // The queue's jobs named name: their ids.
+    std::set<DWORD> JobsNamed(const std::wstring& name) const {
+        std::set<DWORD> ids;
+        DWORD needed = 0, count = 0;
+        EnumJobsW(handle_, 0, 0xFFFF, 1, nullptr, 0, &needed, &count);
+        if (needed == 0) return ids;
+        std::vector<BYTE> buffer(needed);
+        if (!EnumJobsW(handle_, 0, 0xFFFF, 1, buffer.data(), needed, &needed, &count)) return ids;
+        const auto* jobs = reinterpret_cast<const JOB_INFO_1W*>(buffer.data());
+        for (DWORD i = 0; i < count; ++i)
+            if (jobs[i].pDocument != nullptr && name == jobs[i].pDocument) ids.insert(jobs[i].JobId);
+        return ids;
+    }
+
 private:
     HANDLE handle_ = nullptr;
 };
+
+// Follows a job the spooler has whole until it leaves the queue: printed,
+// taken back in the queue, or held by the printer. One still there after
+// kPrintJobFollowMs counts as printed (a printer busy with others' jobs);
+// called off meanwhile, it is deleted.
+PdfPrintResult FollowJob(Printer& printer, DWORD job, PrintCancel& cancel) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPrintJobFollowMs);
+    DWORD status = 0;
+    while (printer.JobStatus(job, status)) {
+        if (cancel.Cancelled()) {
+            SetJobW(printer.handle(), job, 0, nullptr, JOB_CONTROL_DELETE);
+            return Failed("the print was called off");
+        }
+        if (status & (JOB_STATUS_PRINTED | JOB_STATUS_COMPLETE)) break;
+        if (status & (JOB_STATUS_DELETING | JOB_STATUS_DELETED)) return Failed("the job was deleted in the queue");
+        if (status & kJobStuck) return Failed("the printer holds the job (status " + std::to_string(status) + ")", true);
+        if (std::chrono::steady_clock::now() >= deadline) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kFollowLookMs));
+    }
+    return PdfPrintResult{true, false, {}};
+}
 
 // Whether the printer's queue takes a PDF document as it is: a queue of a
 // CUPS server (Wine's spooler names their ports so), whose filters print PDF
@@ -88,7 +124,8 @@ std::wstring JobName(const std::string& title) {
         name += space ? L' ' : static_cast<wchar_t>(c);
     }
     while (!name.empty() && name.back() == L' ') name.pop_back();
-    return name.substr(0, 255);
+    // Windows keeps 63 characters of a job's name, by which its job is found again.
+    return name.substr(0, 63);
 }
 
 // One job of the document's bytes on the printer; taken back when it could
@@ -112,21 +149,7 @@ PdfPrintResult SendDocumentJob(Printer& printer, const std::string& pdf, const s
         return Failed(why);
     }
     if (!EndDocPrinter(printer.handle())) return Failed(ErrorText("the job could not be finished"));
-
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPrintJobFollowMs);
-    DWORD status = 0;
-    while (printer.JobStatus(job, status)) {
-        if (cancel.Cancelled()) {
-            SetJobW(printer.handle(), job, 0, nullptr, JOB_CONTROL_DELETE);
-            return Failed("the print was called off");
-        }
-        if (status & (JOB_STATUS_PRINTED | JOB_STATUS_COMPLETE)) break;
-        if (status & (JOB_STATUS_DELETING | JOB_STATUS_DELETED)) return Failed("the job was deleted in the queue");
-        if (status & kJobStuck) return Failed("the printer holds the job (status " + std::to_string(status) + ")", true);
-        if (std::chrono::steady_clock::now() >= deadline) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(kFollowLookMs));
-    }
-    return PdfPrintResult{true, false, {}};
+    return FollowJob(printer, job, cancel);
 }
 
 } // namespace
@@ -148,9 +171,15 @@ PdfPrintResult PrintPdfDocument(const std::string& document, const WString& wate
     if (title.empty()) title = JobName(jobName);
     if (title.empty()) title = L"Tovani";
     if (TakesPdfDocuments(port)) return SendDocumentJob(printer, watermarked.pdf, title, cancel);
-    // Any other printer gets the document drawn by Windows, as XPS pages.
+    // Any other printer gets the document drawn by Windows, as XPS pages;
+    // its job is the one of that name that was not in the queue before.
+    const std::set<DWORD> before = printer.JobsNamed(title);
     const WindowsPdfPrint drawn =
         PrintPdfWithWindowsInProcess(watermarked.pdf, printerName, WString(title.begin(), title.end()), cancel);
-    if (drawn.printed) return PdfPrintResult{true, false, {}};
+    if (drawn.printed) {
+        for (const DWORD job : printer.JobsNamed(title))
+            if (before.count(job) == 0) return FollowJob(printer, job, cancel);
+        return PdfPrintResult{true, false, {}}; // already through the queue
+    }
     return Failed(drawn.available ? drawn.error : "Windows cannot draw the document for this printer: " + drawn.error);
 }

@@ -391,10 +391,15 @@ void PrintDocument(WebViewHost& host, const PrintAnswer& answer, const WString& 
                                                     : PrintOutcome::PrintFailed);
     };
     const WString watermark = PlayerContent.watermarkText;
+    // The content's own address holds the document: what else comes from
+    // there (a sign-in page, say) fails the print rather than have the
+    // browser print its viewer. A page the learner went on to prints as a page.
+    const bool contentAddress = url == PlayerContent.url;
     ++gDocumentPrints;
-    std::thread([print, url, watermark, chosen, window] {
+    std::thread([print, url, watermark, chosen, window, contentAddress] {
         FetchedPdf fetched = FetchPdfToPrint(url);
         if (!fetched.ok) print->result.error = fetched.error;
+        else if (!LooksLikePdf(fetched.body) && contentAddress) print->result.error = "the content's address holds no PDF document";
         else if (!LooksLikePdf(fetched.body)) print->notPdf = true;
         else print->result = PrintPdfDocument(fetched.body, watermark, chosen, UrlFileName(url), *print->cancel);
         auto* posted = new std::shared_ptr<DocumentPrint>(print);

@@ -529,7 +529,11 @@ namespace {
 // but does not wait for it: the output is moved into place when whole.
 std::string UnixOutput(const std::string& command) {
     static int calls = 0;
-    const std::string file = "/tmp/tovani-win-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++calls);
+    // Wine's process ids come again in later runs: the clock makes the name this call's own.
+    LARGE_INTEGER now{};
+    QueryPerformanceCounter(&now);
+    const std::string file = "/tmp/tovani-win-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+                             std::to_string(now.QuadPart) + "-" + std::to_string(++calls);
     std::wstring line = Wide("/bin/sh -c \"(" + command + ") > " + file + ".part 2>&1; mv " + file + ".part " + file + "\"");
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -537,7 +541,9 @@ std::string UnixOutput(const std::string& command) {
     if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) return {};
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    const std::wstring windowsPath = L"Z:" + Wide(file);
+    std::wstring windowsPath = L"Z:" + Wide(file);
+    for (wchar_t& c : windowsPath)
+        if (c == L'/') c = L'\\';
     for (int i = 0; i < 600 && GetFileAttributesW(windowsPath.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
     std::string text = TestSupport::ReadFile(Narrow(windowsPath));
     DeleteFileW(windowsPath.c_str());
