@@ -665,3 +665,40 @@ TEST_F(PlayerProgramPage, ADocumentThatCannotBePrintedFailsWithNothingPrinted) {
         EXPECT_TRUE(failed.newFiles.empty()) << content << failed.newFiles;
     }
 }
+
+// The window closed while a long document is being watermarked for the
+// printer: the program ends at once, with 0, and nothing reaches CUPS then
+// or later (the watermarking process goes with the player's job).
+TEST_F(PlayerProgramPage, ClosingTheWindowDuringADocumentPrintPrintsNothing) {
+    StandInSession session("page-print-close", "once .pdf message requestPrint\n");
+    const std::string before = UnixOutput("ls ~/PDF");
+    const std::wstring title(reinterpret_cast<const wchar_t*>(PrinterDialog::kTitle));
+    HWND answered = nullptr;
+    DWORD closedAt = 0;
+    const ProgramRun run = RunProgram(TestSupport::SealLink("p", "pdf-long", kService), [&] {
+        HWND player = VisibleWindow(L"TovaniWindow");
+        if (player == nullptr) return true;
+        HWND dialog = VisibleWindow(L"#32770", title.c_str());
+        if (answered == nullptr) {
+            if (dialog == nullptr) return true;
+            Sleep(300);
+            Answer(dialog, PrinterAnswer{L"PDF", PrinterAnswer::How::PrintButton}, LookAt(dialog, player).lines);
+            answered = dialog;
+            return true;
+        }
+        // The print is under way once its dialog has gone.
+        if (IsWindow(answered)) return true;
+        PostMessageW(player, WM_CLOSE, 0, 0);
+        closedAt = GetTickCount();
+        return false;
+    }, 60000);
+    const DWORD endedAt = GetTickCount();
+    std::string log;
+    for (const std::string& line : run.log) log += line + "\n";
+    ASSERT_TRUE(run.ended) << log;
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_LT(endedAt - closedAt, 5000u) << "the program did not end promptly after its window was closed";
+    EXPECT_FALSE(HasPrefix(session.Journal(), "WebView.Print "));
+    Sleep(4000);
+    EXPECT_EQ(UnixOutput("ls ~/PDF"), before) << "a job reached CUPS-PDF after the window closed";
+}

@@ -49,6 +49,8 @@ Reply ContentDataReply(const std::string& id, const Profile& p) {
   // Documents a print must refuse: one no reader can open, one that forbids printing.
   if (id == "pdf-damaged") return Nested(p, "pdf", media + "damaged.pdf", "Learner 42");
   if (id == "pdf-noprint") return Nested(p, "pdf", media + "no-print.pdf", "Learner 42");
+  // 4,000 pages in 40 KB: a print that takes a while to watermark.
+  if (id == "pdf-long") return Nested(p, "pdf", media + "long.pdf", "Learner 42");
   if (id == "page-1") return Nested(p, "web", media + "page.html", nullptr);
   if (id == "embed-1") return Nested(p, "embed", media + "embed.html", nullptr);
   if (id == "youtube-1") {
