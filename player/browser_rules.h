@@ -49,7 +49,8 @@ struct ProbeResult {
         ExchangeFailed,  // sending or receiving failed
         Responded,       // a response arrived; chain holds the connection's certificates
         // Every connection to the host is checked as it is made (the Linux
-        // browser relay): the request itself needs no look.
+        // browser relay, the Windows player's own fetch): the request itself
+        // needs no look.
         CheckedOnItsConnection,
     };
     Outcome outcome = Outcome::CannotOpen;
@@ -57,24 +58,12 @@ struct ProbeResult {
 };
 using HostProbe = std::function<ProbeResult(const WString& host)>;
 
-// The user agent, time-out and port of the probe (WinHTTP on Windows).
-inline constexpr char16_t kBrowserProbeUserAgent[] =
-    u"Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/120.0.0.0 "
-    u"Safari/537.36 Edg/120.0.0.0";
-inline constexpr int kBrowserProbeTimeoutMs = 3000;
+// The port of an https address that names none.
 inline constexpr int kBrowserProbePort = 443;
 
 // A host name alone, nothing that would change an address's meaning (no
 // user info, path, query, fragment or white space), at most 255 units.
 bool IsBareHostName(const WString& host);
-
-namespace WebView {
-// The Windows browser host's look at a pinned host (the Linux browser
-// reaches pinned hosts only through its relay, which checks each connection): could not open (a host that is no
-// host), exchange failed (no handshake: unreachable, refused, too slow), or
-// responded with the connection's certificates.
-ProbeResult ProbeBrowserHost(const WString& host, std::uint16_t port);
-} // namespace WebView
 
 // Whether the browser may talk to a host. Hosts that passed are kept, by
 // host and port, for the life of the process (shared by every browser host);

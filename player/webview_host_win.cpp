@@ -2,11 +2,14 @@
 // created synchronously through a nested message loop.
 #include "player/webview_host.h"
 
+#include <map>
+
 #include "common/debug_log.h"
 #include "common/url_host.h"
 #include "player/browser_start.h"
 #include "player/page_builder.h"
 #include "player/pdf_print.h"
+#include "player/pinned_traffic_win.h"
 #include "player/print_gate.h"
 #include "player/webview_host_win.h"
 #include "runtime/repair_win.h"
@@ -20,6 +23,10 @@ namespace WebView {
 using namespace WebView2;
 
 namespace {
+
+// What a request to a pinned host may carry to the player's connection.
+constexpr std::size_t kMaxForwardedHeaders = 200;
+constexpr std::size_t kMaxForwardedBodyBytes = 64 * 1024 * 1024;
 
 const wchar_t* W(const WString& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
@@ -141,10 +148,28 @@ struct WebViewHost::Impl {
     HRESULT OnController(HRESULT code, ICoreWebView2Controller* created);
     void SetupEventHandlers();
     void OnResourceRequested(ICoreWebView2WebResourceRequestedEventArgs* args);
-    ProbeResult Probe(const WString& host, std::uint16_t port) const {
-        return checks.probe ? checks.probe(host) : ProbeBrowserHost(host, port);
+    // The requests to pinned hosts the player is fetching, by number: each
+    // holds the runtime's event until its answer is in.
+    struct PendingFetch {
+        ComPtr<ICoreWebView2WebResourceRequestedEventArgs> args;
+        ComPtr<ICoreWebView2Deferral> deferral;
+        WString host;
+    };
+    std::map<std::uint64_t, PendingFetch> pendingFetches;
+    std::uint64_t lastFetch = 0;
+    void FetchPinned(const WString& uri, const WString& host, ICoreWebView2WebResourceRequest* request,
+                     ICoreWebView2HttpRequestHeaders* headers, ICoreWebView2WebResourceRequestedEventArgs* args);
+    void OnPinnedAnswer(std::uint64_t id, PinnedAnswer answer);
+    void AnswerBlocked(ICoreWebView2WebResourceRequestedEventArgs* args);
+    void ReportBlocked(const WString& host) {
+        if (checks.reportBlocked) {
+            Guarded("reportBlocked", [&] { checks.reportBlocked(host); });
+        } else {
+            ReportBlockedHostLater(host);
+        }
     }
     void TearDown() {
+        pendingFetches.clear();
         if (controller) controller->Close();
         webview.Reset();
         controller.Reset();
@@ -321,32 +346,111 @@ void WebViewHost::Impl::OnResourceRequested(ICoreWebView2WebResourceRequestedEve
         AnswerStringPage(uri, args);
         return;
     }
+    // A pinned host is reached over the player's own checked connections
+    // only; the browser never opens one there.
+    if (const std::optional<WString> host = HttpsHostOf(uri)) {
+        if (const std::optional<PinEntry> entry = FindPinEntry(*host); entry && !entry->pins.empty()) {
+            FetchPinned(uri, *host, request.get(), headers.get(), args);
+            return;
+        }
+    }
     HeaderRequest adapter(headers.get());
-    // The pinned host is looked at where the request goes.
-    const std::optional<UrlAuthority> authority = ReadAuthority(uri);
-    const std::uint16_t port = authority ? authority->effectivePort : kBrowserProbePort;
-    const HostProbe probe = [this, port](const WString& host) { return Probe(host, port); };
-    const ResourceRuleResult result =
-        ApplyBrowserResourceRules(uri, adapter, probe, GetDeviceIdentity(), GetDeviceDescription());
+    // Every other host passes the check without a look; a pinned host never comes here.
+    const ResourceRuleResult result = ApplyBrowserResourceRules(uri, adapter, nullptr, GetDeviceIdentity(),
+                                                                GetDeviceDescription());
     if (result.blocked) {
-        // Answered here and now, never sent; the notice follows on its own thread.
-        ComPtr<ICoreWebView2WebResourceResponse> response;
-        if (environment &&
-            SUCCEEDED(environment->CreateWebResourceResponse(nullptr, kBlockedStatus, W(kBlockedReason),
-                                                             W(kBlockedHeaders), response.Put())) &&
-            response) {
-            args->put_Response(response.get());
-        }
-        if (result.blockedHost.empty()) return;
-        if (checks.reportBlocked) {
-            Guarded("reportBlocked", [&] { checks.reportBlocked(result.blockedHost); });
-        } else {
-            ReportBlockedHostLater(result.blockedHost);
-        }
+        AnswerBlocked(args);
+        if (!result.blockedHost.empty()) ReportBlocked(result.blockedHost);
         return;
     }
     if (uri.empty() || !owner.onWebResourceRequested) return;
     Guarded("onWebResourceRequested", [&] { owner.onWebResourceRequested(uri, adapter); });
+}
+
+// Answered here and now, never sent.
+void WebViewHost::Impl::AnswerBlocked(ICoreWebView2WebResourceRequestedEventArgs* args) {
+    ComPtr<ICoreWebView2WebResourceResponse> response;
+    if (environment &&
+        SUCCEEDED(environment->CreateWebResourceResponse(nullptr, kBlockedStatus, W(kBlockedReason),
+                                                         W(kBlockedHeaders), response.Put())) &&
+        response) {
+        args->put_Response(response.get());
+    }
+}
+
+void WebViewHost::Impl::FetchPinned(const WString& uri, const WString& host, ICoreWebView2WebResourceRequest* request,
+                                    ICoreWebView2HttpRequestHeaders* headers,
+                                    ICoreWebView2WebResourceRequestedEventArgs* args) {
+    // The request carries what the rules give it: its connection is checked.
+    HeaderRequest adapter(headers);
+    const HostProbe checkedOnItsConnection = [](const WString&) {
+        ProbeResult checked;
+        checked.outcome = ProbeResult::Outcome::CheckedOnItsConnection;
+        return checked;
+    };
+    ApplyBrowserResourceRules(uri, adapter, checkedOnItsConnection, GetDeviceIdentity(), GetDeviceDescription());
+    if (owner.onWebResourceRequested) Guarded("onWebResourceRequested", [&] { owner.onWebResourceRequested(uri, adapter); });
+
+    BrowserFetchRequest fetch;
+    fetch.url = uri;
+    LPWSTR method = nullptr;
+    if (SUCCEEDED(request->get_Method(&method))) fetch.method = Taken(method);
+    if (fetch.method.empty()) fetch.method = u"GET";
+    ComPtr<ICoreWebView2HttpHeadersCollectionIterator> iterator;
+    BOOL more = FALSE;
+    if (SUCCEEDED(headers->GetIterator(iterator.Put())) && iterator) {
+        while (fetch.headers.size() < kMaxForwardedHeaders && SUCCEEDED(iterator->get_HasCurrentHeader(&more)) && more) {
+            LPWSTR name = nullptr;
+            LPWSTR value = nullptr;
+            if (SUCCEEDED(iterator->GetCurrentHeader(&name, &value))) fetch.headers.emplace_back(Taken(name), Taken(value));
+            if (FAILED(iterator->MoveNext(&more)) || !more) break;
+        }
+    }
+    ComPtr<IStream> content;
+    if (SUCCEEDED(request->get_Content(content.Put())) && content) {
+        char chunk[16384];
+        ULONG got = 0;
+        while (SUCCEEDED(content->Read(chunk, sizeof chunk, &got)) && got > 0) {
+            if (fetch.body.size() + got > kMaxForwardedBodyBytes) {
+                DebugLog("browser host: a request body over the bound was not sent");
+                AnswerBlocked(args);
+                return;
+            }
+            fetch.body.append(chunk, got);
+        }
+    }
+    // The event waits for the answer; without the wait the runtime would
+    // send the request itself, so none means no request at all.
+    ComPtr<ICoreWebView2Deferral> deferral;
+    if (FAILED(args->GetDeferral(deferral.Put())) || !deferral) {
+        AnswerBlocked(args);
+        return;
+    }
+    const std::uint64_t id = ++lastFetch;
+    pendingFetches[id] = PendingFetch{ComPtr<ICoreWebView2WebResourceRequestedEventArgs>(args), deferral, host};
+    FetchPinnedLater(std::move(fetch), [this, life = std::weak_ptr<int>(alive), id](PinnedAnswer answer) {
+        if (!life.expired()) OnPinnedAnswer(id, std::move(answer));
+    });
+}
+
+void WebViewHost::Impl::OnPinnedAnswer(std::uint64_t id, PinnedAnswer answer) {
+    const auto found = pendingFetches.find(id);
+    if (found == pendingFetches.end()) return;
+    const PendingFetch pending = std::move(found->second);
+    pendingFetches.erase(found);
+    ComPtr<ICoreWebView2WebResourceResponse> response;
+    if (answer.outcome == BrowserFetchResult::Outcome::Answered && environment &&
+        SUCCEEDED(environment->CreateWebResourceResponse(answer.body.get(), answer.status, W(answer.reason),
+                                                         W(answer.headers), response.Put())) &&
+        response) {
+        pending.args->put_Response(response.get());
+    } else {
+        if (answer.outcome == BrowserFetchResult::Outcome::Answered)
+            DebugLog("browser host: an answer from a pinned host could not be handed over");
+        AnswerBlocked(pending.args.get());
+        if (answer.outcome == BrowserFetchResult::Outcome::PinMismatch) ReportBlocked(pending.host);
+    }
+    pending.deferral->Complete();
 }
 
 void WebViewHost::Impl::AnswerStringPage(const WString& uri, ICoreWebView2WebResourceRequestedEventArgs* args) {

@@ -28,19 +28,12 @@ std::weak_ptr<int> LifeOf(const WebViewHost& host);
 // A document print under way for the host, called off when the host goes.
 void HoldPrint(WebViewHost& host, std::shared_ptr<PrintCancel> print);
 
-// The browser-traffic probe of a pinned host: its own short-lived WinHTTP
-// handles, the browser's user agent, 3 s time-outs, a HEAD of "/" over TLS
-// with the transport's pre-flight options. Tells a host that could not be
-// opened apart from an exchange that failed.
-ProbeResult ProbeBrowserHost(const WString& host, std::uint16_t port = kBrowserProbePort);
-
-// The host's checks of browser traffic: the probe of a pinned host (by
-// default ProbeBrowserHost on the request's port, 443 when the address names
-// none) and the notice for a blocked host (by
-// default ReportBlockedHostLater, which ends the process). Replaceable before
-// Initialize, for tests of the blocking path.
+// The host's check of browser traffic: the notice for a host whose chain
+// missed its pins (by default ReportBlockedHostLater, which ends the
+// process). Replaceable before Initialize, for tests of the blocking path.
+// The browser's requests to pinned hosts are fetched by the player itself
+// over connections checked as they are made (player/pinned_traffic_win.h).
 struct TrafficChecks {
-    std::function<ProbeResult(const WString& host)> probe;
     std::function<void(const WString& host)> reportBlocked;
 };
 void SetTrafficChecks(WebViewHost& host, TrafficChecks checks);

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "common/masking.h"
+#include "service/browser_fetch_win.h"
 #include "service/http_client.h"
 #include "service/sending_check_win.h"
 #include "service/server_chain_win.h"
@@ -178,6 +179,36 @@ WString WithoutBrackets(const WString& host) {
     return host;
 }
 
+// The parts of a request's URL, read by both the shared rules and WinHTTP
+// (Wine's WinHttpCrackUrl accepts an empty host or a port with letters in
+// it), which must name the same host; false for anything else. A fragment
+// belongs to the client alone and never goes on the wire.
+bool ReadRequestUrl(const WString& url, WString& host, INTERNET_PORT& port, WString& path, bool& secure) {
+    wchar_t hostBuffer[256] = {};
+    wchar_t pathBuffer[2048] = {};
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof(parts);
+    parts.lpszHostName = hostBuffer;
+    parts.dwHostNameLength = 256;
+    parts.lpszUrlPath = pathBuffer;
+    parts.dwUrlPathLength = 2048;
+    const WString address = AsBrowserReadsIt(url);
+    ParsedUrl checked;
+    if (url.empty() || url.size() > 0xFFFFFFFFu || HasLineBreakOrZero(url) || !ParseHttpUrl(address, checked) ||
+        !WinHttpCrackUrl(WinText(address), static_cast<DWORD>(address.size()), 0, &parts)) {
+        return false;
+    }
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return false;
+    host = FromWinText(hostBuffer, parts.dwHostNameLength);
+    if (WithoutBrackets(host) != WithoutBrackets(checked.host) || parts.nPort != checked.port) return false;
+    path = FromWinText(pathBuffer, parts.dwUrlPathLength);
+    if (const std::size_t hash = path.find(u'#'); hash != WString::npos) path.resize(hash);
+    if (path.empty()) path = u"/";
+    port = parts.nPort;
+    secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    return true;
+}
+
 } // namespace
 
 HttpClient::HttpClient() : session_(std::make_unique<Session>()) {
@@ -198,37 +229,10 @@ HttpResponse HttpClient::Exchange(const WString& method, const WString& url, con
     const Deadline deadline(requestDeadlineMs);
     if (deadline.Passed()) return Failure(OutOfTimeText(), true);
 
-    wchar_t hostBuffer[256] = {};
-    wchar_t pathBuffer[2048] = {};
-    URL_COMPONENTS parts{};
-    parts.dwStructSize = sizeof(parts);
-    parts.lpszHostName = hostBuffer;
-    parts.dwHostNameLength = 256;
-    parts.lpszUrlPath = pathBuffer;
-    parts.dwUrlPathLength = 2048;
-    // The shared URL rules apply as well, so that both platforms refuse the
-    // same malformed addresses (Wine's WinHttpCrackUrl accepts an empty
-    // host or a port with letters in it), and both readings must name the
-    // same host.
-    const WString address = AsBrowserReadsIt(url);
-    ParsedUrl checked;
-    if (url.empty() || url.size() > 0xFFFFFFFFu || HasLineBreakOrZero(url) || !ParseHttpUrl(address, checked) ||
-        !WinHttpCrackUrl(WinText(address), static_cast<DWORD>(address.size()), 0, &parts)) {
-        return Failure("Failed to parse URL");
-    }
-    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) {
-        return Failure("Failed to parse URL");
-    }
-    const WString host = FromWinText(hostBuffer, parts.dwHostNameLength);
-    if (WithoutBrackets(host) != WithoutBrackets(checked.host) || parts.nPort != checked.port) {
-        return Failure("Failed to parse URL");
-    }
-    // A fragment belongs to the client alone and never goes on the wire.
-    WString path = FromWinText(pathBuffer, parts.dwUrlPathLength);
-    if (const std::size_t hash = path.find(u'#'); hash != WString::npos) path.resize(hash);
-    if (path.empty()) path = u"/";
-    const INTERNET_PORT port = parts.nPort;
-    const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    WString host, path;
+    INTERNET_PORT port = 0;
+    bool secure = false;
+    if (!ReadRequestUrl(url, host, port, path, secure)) return Failure("Failed to parse URL");
     const bool pinning = !pinningDisabled;
     TrustPlan trust = PlanTrust(secure, pinning, host);
     HINTERNET session = pinning && PinningSession() != nullptr ? PinningSession() : session_->handle.get();
@@ -370,4 +374,137 @@ HttpResponse HttpClient::Exchange(const WString& method, const WString& url, con
     response.body = std::move(received);
     response.ok = response.statusCode >= 200 && response.statusCode <= 299;
     return response;
+}
+
+// ---- the embedded browser's requests to pinned hosts ----------------------------------
+
+namespace {
+
+constexpr DWORD kBrowserConnectTimeoutMs = 10000;
+constexpr DWORD kBrowserTransferTimeoutMs = 30000;
+
+// A text header of the answer; empty when it has none.
+WString QueryText(HINTERNET request, DWORD info) {
+    DWORD size = 0;
+    WinHttpQueryHeaders(request, info, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &size,
+                        WINHTTP_NO_HEADER_INDEX);
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return {};
+    std::wstring text(size / sizeof(wchar_t), L'\0');
+    if (!WinHttpQueryHeaders(request, info, WINHTTP_HEADER_NAME_BY_INDEX, text.data(), &size, WINHTTP_NO_HEADER_INDEX))
+        return {};
+    return FromWinText(text.c_str(), size / sizeof(wchar_t));
+}
+
+// The answer's header lines as the browser takes them: the status line and
+// the connection's own lines left out.
+WString AnswerHeaders(HINTERNET request) {
+    const WString raw = QueryText(request, WINHTTP_QUERY_RAW_HEADERS_CRLF);
+    WString lines;
+    std::size_t start = raw.find(u"\r\n");
+    while (start != WString::npos && start + 2 < raw.size()) {
+        start += 2;
+        const std::size_t end = raw.find(u"\r\n", start);
+        const WString line = raw.substr(start, end == WString::npos ? WString::npos : end - start);
+        start = end;
+        const std::size_t colon = line.find(u':');
+        if (line.empty() || colon == WString::npos || colon == 0) continue;
+        if (IsConnectionHeader(line.substr(0, colon)) || HasLineBreakOrZero(line)) continue;
+        if (!lines.empty()) lines += u"\r\n";
+        lines += line;
+    }
+    return lines;
+}
+
+} // namespace
+
+bool IsConnectionHeader(const WString& name) {
+    const WString lower = ToLowerCopy(name);
+    for (const char16_t* header : {u"connection", u"keep-alive", u"proxy-connection", u"transfer-encoding", u"te",
+                                   u"trailer", u"upgrade", u"host", u"content-length", u"proxy-authorization",
+                                   u"proxy-authenticate", u"accept-encoding"}) {
+        if (lower == header) return true;
+    }
+    return false;
+}
+
+BrowserFetchBody::BrowserFetchBody(HINTERNET connection, HINTERNET request) : connection_(connection), request_(request) {}
+
+bool BrowserFetchBody::Read(void* into, DWORD size, DWORD& read) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    read = 0;
+    if (!request_) return true;
+    const bool ok = WinHttpReadData(request_.get(), into, size, &read) != FALSE;
+    // The end, or a failure: the connection goes back (or away) at once.
+    if (!ok || read == 0) {
+        request_.Reset();
+        connection_.Reset();
+    }
+    return ok;
+}
+
+BrowserFetchResult FetchForBrowser(const BrowserFetchRequest& in) {
+    BrowserFetchResult result;
+    WString host, path;
+    INTERNET_PORT port = 0;
+    bool secure = false;
+    if (!IsToken(in.method) || in.body.size() > 0xFFFFFFFFu || !ReadRequestUrl(in.url, host, port, path, secure) ||
+        !secure) {
+        return result;
+    }
+    TrustPlan trust = PlanTrust(true, true, host);
+    if (trust.check.kind != SendingCheck::Kind::Pins || PinningSession() == nullptr) return result;
+
+    InternetHandle connection(WinHttpConnect(PinningSession(), WinText(host), port, 0));
+    if (!connection) return result;
+    InternetHandle request(WinHttpOpenRequest(connection.get(), WinText(in.method), WinText(path), nullptr,
+                                              WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
+    if (!request) return result;
+    SetRequestOptions(request.get(), true, trust.securityFlags);
+    // The session is the service client's too: nothing of the browser's
+    // sticks to it, nor of it to the browser's requests.
+    DWORD features = WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_AUTHENTICATION;
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof(features));
+    WinHttpSetTimeouts(request.get(), kBrowserConnectTimeoutMs, kBrowserConnectTimeoutMs, kBrowserTransferTimeoutMs,
+                       kBrowserTransferTimeoutMs);
+    BoundResponseWait(request.get(), kBrowserTransferTimeoutMs);
+    for (const auto& [name, value] : in.headers) {
+        if (!IsToken(name) || HasLineBreakOrZero(value) || IsConnectionHeader(name)) continue;
+        const WString line = name + u": " + value;
+        WinHttpAddRequestHeaders(request.get(), WinText(line), static_cast<DWORD>(line.size()),
+                                 WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
+    }
+
+    SendingCheck& check = trust.check;
+    DWORD sendError = 0;
+    const DWORD length = static_cast<DWORD>(in.body.size());
+    const bool sent =
+        SendChecked(request, check, in.body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(in.body.data()),
+                    length, sendError);
+    const auto mismatch = [&] {
+        result.outcome = BrowserFetchResult::Outcome::PinMismatch;
+        result.chain = check.chain;
+        return result;
+    };
+    if (check.refused) return mismatch();
+    if (!sent) return result;
+    NotePinVerifiedHost(host, port, check.pins);
+    const BOOL answered = WinHttpReceiveResponse(request.get(), nullptr);
+    if (check.handleClosed) request.Forget();
+    if (check.refused) return mismatch();
+    if (!answered) return result;
+
+    DWORD status = 0;
+    DWORD statusSize = sizeof(status);
+    WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                        WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
+    if (status < 100 || status > 999) return result;
+    result.outcome = BrowserFetchResult::Outcome::Answered;
+    result.status = static_cast<int>(status);
+    result.reason = QueryText(request.get(), WINHTTP_QUERY_STATUS_TEXT);
+    if (HasLineBreakOrZero(result.reason)) result.reason.clear();
+    result.headers = AnswerHeaders(request.get());
+    result.body = std::make_shared<BrowserFetchBody>(connection.get(), request.get());
+    connection.Forget();
+    request.Forget();
+    return result;
 }

@@ -173,13 +173,20 @@ struct ICoreWebView2Deferral : IUnknown { // slot 3
     TOVANI_WV2_METHOD(Complete)() = 0;
 };
 
+// Walks a header collection; the runtime hands it out, nobody asks for it by IID.
+struct ICoreWebView2HttpHeadersCollectionIterator : IUnknown { // slot 3
+    TOVANI_WV2_METHOD(GetCurrentHeader)(LPWSTR* name, LPWSTR* value) = 0;
+    TOVANI_WV2_METHOD(get_HasCurrentHeader)(BOOL* hasCurrent) = 0;
+    TOVANI_WV2_METHOD(MoveNext)(BOOL* hasNext) = 0;
+};
+
 struct ICoreWebView2HttpRequestHeaders : IUnknown { // slot 3
     TOVANI_WV2_METHOD(GetHeader)(LPCWSTR name, LPWSTR* value) = 0;
     TOVANI_WV2_METHOD(GetHeaders)(LPCWSTR name, void** iterator) = 0;
     TOVANI_WV2_METHOD(Contains)(LPCWSTR name, BOOL* contains) = 0;
     TOVANI_WV2_METHOD(SetHeader)(LPCWSTR name, LPCWSTR value) = 0;
     TOVANI_WV2_METHOD(RemoveHeader)(LPCWSTR name) = 0;
-    TOVANI_WV2_METHOD(GetIterator)(void** iterator) = 0;
+    TOVANI_WV2_METHOD(GetIterator)(ICoreWebView2HttpHeadersCollectionIterator** iterator) = 0;
 };
 
 struct ICoreWebView2WebResourceRequest : IUnknown { // slot 3

@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <objbase.h>
 
 #include <cstdio>
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
+    // The browser runtime wants its user interface in a single-threaded apartment, as the player has it.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     const int status = RUN_ALL_TESTS();
     wchar_t path[MAX_PATH] = {};
     if (GetEnvironmentVariableW(L"TOVANI_EXIT_STATUS_FILE", path, MAX_PATH) > 0) {

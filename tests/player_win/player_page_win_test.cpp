@@ -143,6 +143,33 @@ TEST_F(PlayerProgramPage, APinnedHostFailingItsPinsIsBlockedThenTheDiagnosticEnd
     }
 }
 
+// The page's request to the platform's own domain meets a server whose
+// chain misses the pins (an interceptor the system would trust): the
+// player's own connection is cut after the handshake, the learner gets the
+// pin dialog ("SSL_" and the host on the clipboard), the program ends with
+// 0, and the interceptor never reads a byte of the request.
+TEST_F(PlayerProgramPage, ARequestToThePlatformsDomainFailingItsPinsEndsInThePinDialog) {
+    ServiceTest::ResetTraps();
+    EmptyTheClipboard();
+    const std::string forged = "https://127.0.0.1:47446/api/player/progress";
+    StandInSession session("page-primary", "on sample.pdf request " + forged + " 8\n");
+    const ProgramRun run = RunProgram(TestSupport::SealLink("p", "pdf-1", kService), [&] { return true; }, 30000, {}, true);
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, 0u);
+    ASSERT_EQ(run.children.size(), 1u);
+    EXPECT_EQ(run.children[0].commandLine,
+              WideToUtf8(DiagnosticDialogCommandLine(BlockedHostNotice::kCaption, BlockedHostNotice::kEnglish,
+                                                     BlockedHostNotice::kArabic, "SSL_127.0.0.1")));
+    EXPECT_EQ(ClipboardText(), "SSL_127.0.0.1");
+    const std::vector<ServiceTest::TrapConnection> seen = ServiceTest::TrapConnections("127.0.0.1:47446", 1);
+    ASSERT_FALSE(seen.empty()) << "the interceptor was never reached";
+    for (const ServiceTest::TrapConnection& connection : seen) {
+        EXPECT_TRUE(connection.handshake);
+        EXPECT_EQ(connection.received, "");
+    }
+    EXPECT_TRUE(Has(session.Journal(), "Loaded " + kContent));
+}
+
 // The page's other requests: permissions as the player grants them, a new
 // window opened in the same view (and those to a foreign site, a data: or a
 // file: address never opened), the page's own navigation away refused, a download
@@ -221,11 +248,13 @@ TEST_F(PlayerProgramPage, ThePagesRequestsGetThePlayersDecisions) {
     const std::string identity = WideToUtf8(GetDeviceIdentity());
     const std::string description = WideToUtf8(GetDeviceDescription());
     ASSERT_FALSE(identity.empty());
-    EXPECT_TRUE(Has(journal, "WebResourceRequested https://127.0.0.1:47443/api/player/progress context=8 headers: "
+    EXPECT_TRUE(HasPrefix(journal, "WebResourceRequested https://127.0.0.1:47443/api/player/progress context=8 headers: "
                              "X-Client=tovani-desktop; X-Device-Id=" + identity +
                                  (description.empty() ? "" : "; X-Device-Info=" + description) +
                                  "; X-Tovani-Device=" + identity +
-                                 (description.empty() ? "" : "; X-Tovani-Device-Info=" + description) + " -> sent"))
+                                 (description.empty() ? "" : "; X-Tovani-Device-Info=" + description) +
+                                 " -> response "))
+        << "fetched by the player over its checked connection\n"
         << ::testing::PrintToString(WithPrefix(journal, "WebResourceRequested"));
     EXPECT_TRUE(Has(journal, "WebResourceRequested https://www.youtube.com/embed/abc context=3 headers: "
                              "X-Client=tovani-desktop; Referer=" + std::string(kService) + " -> sent"));

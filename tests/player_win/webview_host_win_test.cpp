@@ -20,6 +20,7 @@
 #include "runtime/webview2_loader_win.h"
 #include "service/device_identity.h"
 #include "service/pins.h"
+#include "tests/service/service_test_env.h"
 #include "tests/support/standin_runtime_win.h"
 #include "tests/support/test_support.h"
 
@@ -109,10 +110,6 @@ protected:
         };
         host->onNavigationCompleted = [this](bool success, int status) { completed.push_back({success, status}); };
         WebView::TrafficChecks checks;
-        checks.probe = [this](const WString& h) {
-            ++probes;
-            return WebView::ProbeBrowserHost(h, probePort);
-        };
         checks.reportBlocked = [this](const WString& h) { blocked.push_back(Utf8(h)); };
         WebView::SetTrafficChecks(*host, checks);
         const bool ok = host->Initialize(window, u"C:\\users\\tovani\\WebView2Data", 3);
@@ -122,6 +119,9 @@ protected:
 
     static bool Has(const std::vector<std::string>& lines, const std::string& line) {
         return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
+    static bool HasPrefixIn(const std::vector<std::string>& lines, const std::string& prefix) {
+        return IndexOf(lines, prefix) < lines.size();
     }
     static std::size_t IndexOf(const std::vector<std::string>& lines, const std::string& prefix) {
         for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -134,6 +134,7 @@ protected:
         for (const std::string& line : journal) {
             EXPECT_EQ(line.find("UNEXPECTED"), std::string::npos) << line;
             EXPECT_EQ(line.rfind("REFUSED", 0), std::string::npos) << line;
+            EXPECT_EQ(line.rfind("ERROR", 0), std::string::npos) << line;
         }
     }
 
@@ -143,8 +144,6 @@ protected:
     std::vector<bool> readyCalls;
     std::vector<std::pair<bool, int>> completed;
     std::size_t readyBeforeReturn = 0;
-    int probes = 0;
-    std::uint16_t probePort = 47443;
 };
 
 } // namespace
@@ -217,12 +216,20 @@ TEST_F(HostTest, StartsConfiguresAndNavigatesWithIdentityHeaders) {
     // The document request itself: the client header, then both identity
     // pairs (a header-selection marker and the contained "/media/" marker),
     // then the owner's own header.
-    EXPECT_TRUE(Has(journal, std::string("WebResourceRequested ") + kPage + " context=1 headers: X-Client=tovani-desktop; "
-                    "X-Device-Id=" + identity + "; X-Tovani-Device=" + identity +
-                    (description.empty() ? "" : "; X-Device-Info=" + description + "; X-Tovani-Device-Info=" + description) +
-                    "; X-Owner=seen -> sent"));
+    // It went over the player's own connection to the pinned host, and its answer back to the browser.
+    const std::size_t document = IndexOf(journal, std::string("WebResourceRequested ") + kPage + " context=1 headers: ");
+    ASSERT_LT(document, journal.size());
+    EXPECT_EQ(journal[document].rfind(std::string("WebResourceRequested ") + kPage + " context=1 headers: X-Client=tovani-desktop; "
+                                      "X-Device-Id=" + identity + "; X-Tovani-Device=" + identity +
+                                      (description.empty() ? "" : "; X-Device-Info=" + description +
+                                                                      "; X-Tovani-Device-Info=" + description) +
+                                      "; X-Owner=seen -> response 200 OK [",
+                                  0),
+              0u)
+        << journal[document];
     EXPECT_EQ(starting, std::vector<std::string>{kPage});
-    EXPECT_EQ(forwarded, std::vector<std::string>{kPage});
+    // The page's frame too, resolved against the page's own address.
+    EXPECT_EQ(forwarded, (std::vector<std::string>{kPage, "https://127.0.0.1:47443/media/embed.html"}));
     EXPECT_EQ(completed, (std::vector<std::pair<bool, int>>{{true, 0}}));
     ExpectNoSlotSlips(journal);
 
@@ -352,47 +359,53 @@ TEST_F(HostTest, AHandlerThatDoesNotAnswerItsOwnIidIsRefused) {
                            "QueryInterface for it"}));
 }
 
-TEST_F(HostTest, APinnedHostThatFailsItsPinsIsAnsweredBlocked) {
-    StandInSession session("pins",
-                           "on page.html request https://127.0.0.2:47445/api/player/progress 8\n"
-                           "on page.html request https://127.0.0.2:47445/api/player/progress 8\n"
-                           "on page.html request https://127.0.0.3:47443/image.png 3\n"
-                           "on page.html request http://127.0.0.2:47480/plain 3\n");
-    probePort = 47445; // the service's rogue chain on the pinned 127.0.0.2
+// The browser never connects to a pinned host itself: the player fetches
+// each request there over a connection of its own, checked as it is made,
+// and answers the browser with what came back. A server whose chain misses
+// the pins (the trap on 47446, for the pinned 127.0.0.2) is checked anew on
+// each request, answered 403 "Blocked" and reported, and never hears a byte;
+// the genuine server gets the browser's headers and the identity; unpinned
+// hosts and plain HTTP are left to the browser.
+TEST_F(HostTest, APinnedHostIsReachedOnlyOverThePlayersCheckedConnection) {
+    ServiceTest::ResetTraps();
+    const std::string forged = "https://127.0.0.2:47446/api/player/progress";
+    const std::string genuine = "https://127.0.0.1:47443/echo/asset?x=1";
+    StandInSession session("pins", "on page.html request " + forged + " 8\n"
+                                   "on page.html request " + forged + " 8\n"
+                                   "on page.html request " + genuine + " 3\n"
+                                   "on page.html request https://127.0.0.3:47443/image.png 3\n"
+                                   "on page.html request http://127.0.0.2:47480/plain 3\n");
     ASSERT_TRUE(Start(session, [&] { host->Navigate(Utf8ToWide("https://127.0.0.3:47443/page.html")); }));
     std::vector<std::string> journal;
     ASSERT_TRUE(PumpUntil([&] {
         journal = session.Journal();
-        return IndexOf(journal, "WebResourceRequested http://127.0.0.2:47480/plain") < journal.size();
-    }));
-    const std::string blockedLine = "WebResourceRequested https://127.0.0.2:47445/api/player/progress context=8 "
-                                    "headers: X-Client=tovani-desktop -> response 403 Blocked "
-                                    "[Content-Type: text/plain] no content";
+        return HasPrefixIn(journal, "Content of " + genuine) && blocked.size() == 2;
+    }, 20000)) << ::testing::PrintToString(session.Journal());
+    const std::string blockedLine = "WebResourceRequested " + forged + " context=8 headers: X-Client=tovani-desktop; "
+                                    "X-Owner=seen -> response 403 Blocked [Content-Type: text/plain] no content";
     EXPECT_EQ(std::count(journal.begin(), journal.end(), blockedLine), 2) << "blocked once per request";
-    // A host that failed is probed again; the unpinned host never is.
-    EXPECT_EQ(probes, 2);
     EXPECT_EQ(blocked, (std::vector<std::string>{"127.0.0.2", "127.0.0.2"}));
-    // Blocked requests never reach the owner; the others do, plain HTTP unchecked.
-    EXPECT_EQ(forwarded, (std::vector<std::string>{"https://127.0.0.3:47443/page.html",
-                                                   "https://127.0.0.3:47443/image.png", "http://127.0.0.2:47480/plain"}));
+    const std::vector<ServiceTest::TrapConnection> seen = ServiceTest::TrapConnections("127.0.0.2:47446", 2);
+    EXPECT_EQ(seen.size(), 2u);
+    for (const ServiceTest::TrapConnection& connection : seen) {
+        EXPECT_TRUE(connection.handshake);
+        EXPECT_EQ(connection.received, "");
+    }
+    // The genuine server's answer, as the browser got it: the request as sent.
+    const std::string identity = Utf8(GetDeviceIdentity());
+    const std::string content = journal[IndexOf(journal, "Content of " + genuine)];
+    EXPECT_NE(content.find("\"method\":\"GET\""), std::string::npos) << content;
+    EXPECT_NE(content.find("\"target\":\"/echo/asset?x=1\""), std::string::npos) << content;
+    EXPECT_NE(content.find("\"x-owner\":\"seen\""), std::string::npos) << content;
+    EXPECT_NE(content.find("\"x-device-id\":\"" + identity + "\""), std::string::npos) << content;
+    EXPECT_EQ(content.find("\"cookie\""), std::string::npos) << "the service client's cookies stay its own";
+    EXPECT_TRUE(HasPrefixIn(journal, "WebResourceRequested " + genuine + " context=3 headers: X-Client=tovani-desktop; "
+                                     "X-Device-Id=" + identity));
     EXPECT_TRUE(Has(journal, "WebResourceRequested https://127.0.0.3:47443/image.png context=3 headers: "
                              "X-Client=tovani-desktop; X-Owner=seen -> sent"));
+    EXPECT_TRUE(Has(journal, "WebResourceRequested http://127.0.0.2:47480/plain context=3 headers: "
+                             "X-Client=tovani-desktop; X-Owner=seen -> sent"));
     ExpectNoSlotSlips(journal);
-}
-
-TEST(BrowserProbe, TellsUnopenedHostsFromFailedExchangesAndReadsTheChain) {
-    SetPins(PinsWithSecondHost());
-    EXPECT_EQ(WebView::ProbeBrowserHost(u"bad host/x", 443).outcome, ProbeResult::Outcome::CannotOpen);
-    EXPECT_EQ(WebView::ProbeBrowserHost(u"127.0.0.2", 0).outcome, ProbeResult::Outcome::CannotOpen);
-    // Nothing listens there: the connection fails in the exchange.
-    EXPECT_EQ(WebView::ProbeBrowserHost(u"127.0.0.2", 1).outcome, ProbeResult::Outcome::ExchangeFailed);
-    const ProbeResult good = WebView::ProbeBrowserHost(u"127.0.0.2", 47443);
-    ASSERT_EQ(good.outcome, ProbeResult::Outcome::Responded);
-    EXPECT_TRUE(ChainMatchesPins(good.chain, *FindPinEntry(u"127.0.0.2")));
-    const ProbeResult rogue = WebView::ProbeBrowserHost(u"127.0.0.2", 47445);
-    ASSERT_EQ(rogue.outcome, ProbeResult::Outcome::Responded);
-    EXPECT_TRUE(rogue.chain.haveCertificate);
-    EXPECT_FALSE(ChainMatchesPins(rogue.chain, *FindPinEntry(u"127.0.0.2")));
 }
 
 TEST_F(HostTest, FailuresToCreateTheBrowserGoBackToTheOwner) {

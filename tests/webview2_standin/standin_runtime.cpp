@@ -22,6 +22,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -181,6 +182,8 @@ const NamedIid kIids[] = {
     {"NewWindowRequestedEventArgs", {0x34acb11c, 0xfc37, 0x4418, {0x91, 0x32, 0xf9, 0xc2, 0x1d, 0x1e, 0xaf, 0xb9}}},
     {"WebResourceRequestedEventArgs", {0x453e667f, 0x12c7, 0x49d4, {0xbe, 0x6d, 0xdd, 0xbe, 0x79, 0x56, 0xf5, 0x7a}}},
     {"WebResourceRequest", {0x97055cd4, 0x512c, 0x4264, {0x8b, 0x5f, 0xe3, 0xf4, 0x46, 0xce, 0xa6, 0xa5}}},
+    {"HttpHeadersCollectionIterator", {0x0702fc30, 0xf43b, 0x47bb, {0xab, 0x52, 0xa4, 0x2c, 0xb5, 0x52, 0xad, 0x9f}}},
+    {"Deferral", {0xc10e7f7b, 0xb585, 0x46f0, {0xa6, 0x23, 0x8b, 0xef, 0xbf, 0x3e, 0x4e, 0xe0}}},
     {"HttpRequestHeaders", {0xe86cac0e, 0x5523, 0x465c, {0xb5, 0x36, 0x8f, 0xb9, 0xfc, 0x8c, 0x8c, 0x60}}},
     {"WebResourceResponse", {0xaafcc94f, 0xfa27, 0x48fd, {0x97, 0xdf, 0x83, 0x0e, 0xf7, 0x5a, 0xae, 0xc9}}},
     {"DownloadStartingEventArgs", {0xe99bbe21, 0x43e9, 0x4544, {0xa7, 0x32, 0x28, 0x27, 0x64, 0xea, 0xfa, 0x60}}},
@@ -585,6 +588,49 @@ HRESULT STDMETHODCALLTYPE HeadersRemove(Headers* self, LPCWSTR name) {
     return S_OK;
 }
 
+// A snapshot of the headers as they stood when the iterator was asked for.
+struct HeaderIterator : Object {
+    std::vector<std::pair<std::wstring, std::wstring>> items;
+    std::size_t at = 0;
+};
+HRESULT STDMETHODCALLTYPE IteratorCurrent(HeaderIterator* self, LPWSTR* name, LPWSTR* value) {
+    if (name == nullptr || value == nullptr) return E_POINTER;
+    *name = *value = nullptr;
+    if (self->at >= self->items.size()) return static_cast<HRESULT>(0x8000000BL); // E_BOUNDS
+    *name = CoText(self->items[self->at].first);
+    *value = CoText(self->items[self->at].second);
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE IteratorHasCurrent(HeaderIterator* self, BOOL* has) {
+    if (has == nullptr) return E_POINTER;
+    *has = self->at < self->items.size();
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE IteratorMoveNext(HeaderIterator* self, BOOL* hasNext) {
+    if (hasNext == nullptr) return E_POINTER;
+    if (self->at < self->items.size()) ++self->at;
+    *hasNext = self->at < self->items.size();
+    return S_OK;
+}
+Slot* IteratorTable() {
+    static std::vector<Slot> t = [] {
+        auto t = MakeTable<40>(std::make_index_sequence<6>());
+        t[3] = S(&IteratorCurrent);
+        t[4] = S(&IteratorHasCurrent);
+        t[5] = S(&IteratorMoveNext);
+        return t;
+    }();
+    return t.data();
+}
+HRESULT STDMETHODCALLTYPE HeadersGetIterator(Headers* self, HeaderIterator** out) {
+    if (out == nullptr) return E_POINTER;
+    auto* iterator = Create<HeaderIterator>(IteratorTable(), "HttpHeadersCollectionIterator",
+                                            {"HttpHeadersCollectionIterator"});
+    iterator->items = self->items;
+    *out = iterator;
+    return S_OK;
+}
+
 Slot* HeadersTable() {
     static std::vector<Slot> t = [] {
         auto t = MakeTable<1>(std::make_index_sequence<9>());
@@ -592,6 +638,7 @@ Slot* HeadersTable() {
         t[5] = S(&HeadersContains);
         t[6] = S(&HeadersSet);
         t[7] = S(&HeadersRemove);
+        t[8] = S(&HeadersGetIterator);
         return t;
     }();
     return t.data();
@@ -639,6 +686,12 @@ HRESULT STDMETHODCALLTYPE RequestGetMethod(Request* self, LPWSTR* method) {
     *method = CoText(self->method);
     return S_OK;
 }
+// The stand-in's requests carry no body.
+HRESULT STDMETHODCALLTYPE RequestGetContent(Request*, IStream** content) {
+    if (content == nullptr) return E_POINTER;
+    *content = nullptr;
+    return S_OK;
+}
 HRESULT STDMETHODCALLTYPE RequestGetHeaders(Request* self, Headers** headers) {
     if (headers == nullptr) return E_POINTER;
     AddRefSlot(self->headers);
@@ -652,6 +705,7 @@ Slot* RequestTable() {
         t[3] = S(&RequestGetUri);
         t[4] = S(&RequestPutUri);
         t[5] = S(&RequestGetMethod);
+        t[7] = S(&RequestGetContent);
         t[9] = S(&RequestGetHeaders);
         return t;
     }();
@@ -671,7 +725,11 @@ struct Response : Object {
     std::wstring reason;
     std::wstring headers;
     bool hasContent = false;
-    std::string body; // the content, read when the response was made
+    IStream* content = nullptr; // held until the response is used, then read from where it stands
+    std::string body;           // what was read
+    ~Response() {
+        if (content) content->Release();
+    }
 };
 
 HRESULT STDMETHODCALLTYPE ResponseGetStatus(Response* self, int* status) {
@@ -853,6 +911,10 @@ struct ResourceArgs : Object {
     Request* request = nullptr;
     void* response = nullptr; // the player's choice, held
     int context = 0;
+    DWORD thread = GetCurrentThreadId(); // the view's thread, where the event was raised
+    bool deferred = false;         // the handler took the deferral
+    bool completed = false;        // and completed it
+    std::function<void()> resume;  // what the request does once completed
     ~ResourceArgs() {
         if (request) ReleaseSlot(request);
         if (response) ReleaseForeign(response);
@@ -865,6 +927,10 @@ HRESULT STDMETHODCALLTYPE ResourceGetRequest(ResourceArgs* self, Request** reque
     return S_OK;
 }
 HRESULT STDMETHODCALLTYPE ResourcePutResponse(ResourceArgs* self, void* response) {
+    if (GetCurrentThreadId() != self->thread) {
+        Journal("ERROR put_Response off the view's thread for " + Utf8(self->request->uri));
+        return RPC_E_WRONG_THREAD;
+    }
     if (response) AddRefForeign(response);
     if (self->response) ReleaseForeign(self->response);
     self->response = response;
@@ -875,10 +941,63 @@ HRESULT STDMETHODCALLTYPE ResourceGetContext(ResourceArgs* self, int* context) {
     *context = self->context;
     return S_OK;
 }
+// The deferral of one request's event: the request waits, as long as it
+// takes, until Complete; the response set by then is its answer.
+struct Deferral : Object {
+    ResourceArgs* args = nullptr;
+    ~Deferral() {
+        if (args) ReleaseSlot(args);
+    }
+};
+HRESULT STDMETHODCALLTYPE DeferralComplete(Deferral* self) {
+    ResourceArgs* args = self->args;
+    if (GetCurrentThreadId() != args->thread) {
+        Journal("ERROR Deferral completed off the view's thread for " + Utf8(args->request->uri));
+        return RPC_E_WRONG_THREAD;
+    }
+    if (args->completed) {
+        Journal("ERROR Deferral completed twice for " + Utf8(args->request->uri));
+        return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
+    }
+    args->completed = true;
+    // The request goes on from the message loop, never inside the call.
+    AddRefSlot(args);
+    LaterCallback([args] {
+        if (args->resume) {
+            const std::function<void()> resume = std::move(args->resume);
+            args->resume = nullptr;
+            resume();
+        }
+        ReleaseSlot(args);
+    });
+    return S_OK;
+}
+Slot* DeferralTable() {
+    static std::vector<Slot> t = [] {
+        auto t = MakeTable<41>(std::make_index_sequence<4>());
+        t[3] = S(&DeferralComplete);
+        return t;
+    }();
+    return t.data();
+}
+HRESULT STDMETHODCALLTYPE ResourceGetDeferral(ResourceArgs* self, Deferral** out) {
+    if (out == nullptr) return E_POINTER;
+    if (self->deferred) {
+        *out = nullptr;
+        return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
+    }
+    self->deferred = true;
+    auto* deferral = Create<Deferral>(DeferralTable(), "Deferral", {"Deferral"});
+    AddRefSlot(self);
+    deferral->args = self;
+    *out = deferral;
+    return S_OK;
+}
 Slot* ResourceTable() {
     static std::vector<Slot> t = [] {
         auto t = MakeTable<9>(std::make_index_sequence<8>());
         t[3] = S(&ResourceGetRequest);
+        t[6] = S(&ResourceGetDeferral);
         t[5] = S(&ResourcePutResponse);
         t[7] = S(&ResourceGetContext);
         return t;
@@ -1060,43 +1179,111 @@ bool FilterCovers(View* view, int context) {
     return false;
 }
 
+// Reads a response's content to its end. On the message loop for an answer
+// given in the handler; for a deferred one on a thread of the
+// multithreaded apartment, the stream handed over as COM hands it between
+// apartments, as the runtime reads from its own process.
+void ReadContent(Response* response, bool background, std::function<void()> then) {
+    if (response->content == nullptr) return then();
+    const auto readAll = [](IStream* content, std::string& body) {
+        char buffer[4096];
+        ULONG got = 0;
+        while (SUCCEEDED(content->Read(buffer, sizeof buffer, &got)) && got > 0) body.append(buffer, got);
+    };
+    if (!background) {
+        readAll(response->content, response->body);
+        return then();
+    }
+    IStream* marshaled = nullptr;
+    if (FAILED(CoMarshalInterThreadInterfaceInStream(IID_IStream, response->content, &marshaled))) {
+        Journal("ERROR the response's content could not be handed to another apartment");
+        return then();
+    }
+    AddRefSlot(response);
+    std::thread([response, marshaled, then = std::move(then), readAll]() mutable {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        auto* body = new std::string();
+        IStream* content = nullptr;
+        if (SUCCEEDED(CoGetInterfaceAndReleaseStream(marshaled, IID_IStream, reinterpret_cast<void**>(&content)))) {
+            readAll(content, *body);
+            content->Release();
+        } else {
+            Journal("ERROR the response's content could not be taken in another apartment");
+        }
+        CoUninitialize();
+        Later([response, body, then = std::move(then)] {
+            response->body = std::move(*body);
+            delete body;
+            ReleaseSlot(response);
+            then();
+        });
+    }).detach();
+}
+
 // One resource request through the player's handler; the journal line tells
-// what the request carried and how it was answered. True when answered.
-bool RunResourceRequest(View* view, Request* request, int context, std::string* body = nullptr) {
+// what the request carried and how it was answered. Then runs with whether
+// the player answered and the content of its answer: at once, or, when the
+// handler deferred the event, once the deferral is completed and the
+// content read (the request's other traffic goes on meanwhile).
+void RunResourceRequest(View* view, Request* request, int context,
+                        std::function<void(bool answered, const std::string& body)> then = {}) {
     if (!FilterCovers(view, context)) {
         Journal("WebResourceRequested not filtered " + Utf8(request->uri));
-        return false;
+        if (then) then(false, {});
+        return;
     }
     auto* args = Create<ResourceArgs>(ResourceTable(), "WebResourceRequestedEventArgs", {"WebResourceRequestedEventArgs"});
     AddRefSlot(request);
     args->request = request;
     args->context = context;
     Fire(view, view->resource, args);
-    std::string line = "WebResourceRequested " + Utf8(request->uri) + " context=" + std::to_string(context) +
-                       " headers: " + HeaderText(request->headers);
-    bool answered = false;
-    if (args->response) {
+    const std::string asked = "WebResourceRequested " + Utf8(request->uri) + " context=" + std::to_string(context) +
+                              " headers: " + HeaderText(request->headers);
+    const bool deferred = args->deferred;
+    auto conclude = [args, asked, deferred, then = std::move(then)]() mutable {
+        std::string line = asked;
+        if (!args->response) {
+            line += " -> sent";
+            Journal(line);
+            ReleaseSlot(args);
+            if (then) then(false, {});
+            return;
+        }
         int status = 0;
         LPWSTR reason = nullptr;
         CallSlot<HRESULT>(args->response, 6, &status);
         CallSlot<HRESULT>(args->response, 8, &reason);
         line += " -> response " + std::to_string(status) + " " + Utf8(Str(reason));
         if (reason) CoTaskMemFree(reason);
-        if (*static_cast<Slot**>(args->response) == ResponseTable()) {
-            const Response* response = static_cast<Response*>(args->response);
+        if (*static_cast<Slot**>(args->response) != ResponseTable()) {
+            Journal(line);
+            ReleaseSlot(args);
+            if (then) then(true, {});
+            return;
+        }
+        auto* response = static_cast<Response*>(args->response);
+        ReadContent(response, deferred, [args, response, line, deferred, then = std::move(then)]() mutable {
             line += " [" + Utf8(response->headers) + "]" +
                     (response->hasContent ? " with content fnv=" + Hex(Digest(response->body)) +
                                                 " length=" + std::to_string(response->body.size())
                                           : " no content");
-            if (body) *body = response->body;
-        }
-        answered = true;
-    } else {
-        line += " -> sent";
+            Journal(line);
+            const std::string body = response->body;
+            // What a deferred answer brought, for tests to read back.
+            if (deferred && response->hasContent)
+                Journal("Content of " + Utf8(args->request->uri) + ": " + body.substr(0, 1200));
+            ReleaseSlot(args);
+            if (then) then(true, body);
+        });
+    };
+    if (!deferred) return conclude();
+    if (args->completed) {
+        // Completed inside the handler: the resume is queued already.
+        args->resume = std::move(conclude);
+        return;
     }
-    Journal(line);
-    ReleaseSlot(args);
-    return answered;
+    Journal("WebResourceRequested " + Utf8(request->uri) + " deferred");
+    args->resume = std::move(conclude);
 }
 
 void PlayActions(View* view, const std::wstring& uri);
@@ -1120,7 +1307,10 @@ void LoadFrames(View* view, const std::wstring& uri, const std::string& document
         const char quote = document[src + 4];
         const std::size_t close = document.find(quote, src + 5);
         if (close == std::string::npos) break;
-        const std::wstring frame = Wide(document.substr(src + 5, close - src - 5));
+        std::wstring frame = Wide(document.substr(src + 5, close - src - 5));
+        // A path alone is the document's origin's, as a browser resolves it.
+        if (frame.rfind(L"/", 0) == 0 && frame.rfind(L"//", 0) != 0 && !referrer.empty())
+            frame = referrer.substr(0, referrer.size() - 1) + frame;
         Request* request = NewRequest(frame, L"GET");
         if (!referrer.empty()) HeadersSet(request->headers, L"Referer", referrer.c_str());
         Journal("Frame " + Utf8(frame) + " referrer=" + (referrer.empty() ? std::string("(none)") : Utf8(referrer)));
@@ -1128,6 +1318,9 @@ void LoadFrames(View* view, const std::wstring& uri, const std::string& document
         ReleaseSlot(request);
     }
 }
+
+void FinishNavigation(View* view, const std::wstring& uri, const std::string& document,
+                      NavigationCompletedArgs* completed, bool historyStep);
 
 // A top-level navigation: starting (may be cancelled), the document's
 // request, the page, completion; then the page's scripted behaviour.
@@ -1150,17 +1343,32 @@ void RunNavigation(View* view, std::wstring uri, Request* request, bool historyS
         return;
     }
     // The document: a page given as text, or what its request brought (the
-    // host's own answer is the only content the stand-in knows).
-    std::string document;
+    // host's own answer is the only content the stand-in knows), which may
+    // come later when the host deferred it.
     const bool stringPage = uri == L"about:blank" || uri.rfind(L"data:", 0) == 0;
     if (stringPage) {
-        document = view->stringHtml;
-    } else {
-        if (request == nullptr) request = NewRequest(uri, L"GET");
-        RunResourceRequest(view, request, 1, &document);
+        const std::string document = view->stringHtml;
+        view->stringHtml.clear();
+        if (request) ReleaseSlot(request);
+        return FinishNavigation(view, uri, document, completed, historyStep);
     }
+    if (request == nullptr) request = NewRequest(uri, L"GET");
+    AddRefSlot(view);
+    RunResourceRequest(view, request, 1, [view, uri, completed, historyStep](bool, const std::string& document) {
+        if (view->closed) {
+            ReleaseSlot(completed);
+        } else {
+            FinishNavigation(view, uri, document, completed, historyStep);
+        }
+        ReleaseSlot(view);
+    });
     view->stringHtml.clear();
-    if (request) ReleaseSlot(request);
+    ReleaseSlot(request);
+}
+
+// The navigation's end, once its document is in.
+void FinishNavigation(View* view, const std::wstring& uri, const std::string& document,
+                      NavigationCompletedArgs* completed, bool historyStep) {
     for (const auto& [part, status] : CurrentScript().failures) {
         if (uri.find(Wide(part)) != std::wstring::npos) {
             completed->success = FALSE;
@@ -2076,11 +2284,10 @@ HRESULT STDMETHODCALLTYPE EnvCreateResponse(Environment*, IStream* content, int 
     response->reason = Str(reason);
     response->headers = Str(headers);
     response->hasContent = content != nullptr;
+    // Read only when the response is used, as the runtime does.
     if (content != nullptr) {
-        // The runtime reads the stream from where it stands.
-        char buffer[4096];
-        ULONG got = 0;
-        while (SUCCEEDED(content->Read(buffer, sizeof buffer, &got)) && got > 0) response->body.append(buffer, got);
+        content->AddRef();
+        response->content = content;
     }
     *out = response;
     return S_OK;
