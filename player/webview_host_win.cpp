@@ -2,6 +2,8 @@
 // created synchronously through a nested message loop.
 #include "player/webview_host.h"
 
+#include <algorithm>
+#include <chrono>
 #include <map>
 
 #include "common/debug_log.h"
@@ -11,10 +13,12 @@
 #include "player/pdf_print.h"
 #include "player/pinned_traffic_win.h"
 #include "player/print_gate.h"
+#include "player/response_cookies.h"
 #include "player/webview_host_win.h"
 #include "runtime/repair_win.h"
 #include "runtime/webview2_loader_win.h"
 #include "service/device_identity.h"
+#include "service/http_client.h"
 #include "webview2/co_task_text_win.h"
 #include "webview2/webview2_handler_win.h"
 
@@ -154,12 +158,21 @@ struct WebViewHost::Impl {
         ComPtr<ICoreWebView2WebResourceRequestedEventArgs> args;
         ComPtr<ICoreWebView2Deferral> deferral;
         WString host;
+        WString path; // and query: where the answer's cookies default to
     };
     std::map<std::uint64_t, PendingFetch> pendingFetches;
     std::uint64_t lastFetch = 0;
     void FetchPinned(const WString& uri, const WString& host, ICoreWebView2WebResourceRequest* request,
                      ICoreWebView2HttpRequestHeaders* headers, ICoreWebView2WebResourceRequestedEventArgs* args);
+    void StartFetch(std::uint64_t id, BrowserFetchRequest fetch);
     void OnPinnedAnswer(std::uint64_t id, PinnedAnswer answer);
+    // The browser's cookie store (absent on a runtime without one) and its
+    // own user agent: the runtime adds both to a request only on the
+    // connections it opens itself.
+    ComPtr<ICoreWebView2CookieManager> CookieManager();
+    void StoreCookies(const PendingFetch& pending, const WString& headers);
+    WString BrowserUserAgent();
+    WString userAgent;
     void AnswerBlocked(ICoreWebView2WebResourceRequestedEventArgs* args);
     void ReportBlocked(const WString& host) {
         if (checks.reportBlocked) {
@@ -426,11 +439,97 @@ void WebViewHost::Impl::FetchPinned(const WString& uri, const WString& host, ICo
         AnswerBlocked(args);
         return;
     }
+    const auto named = [&fetch](const char16_t* wanted) {
+        return std::any_of(fetch.headers.begin(), fetch.headers.end(),
+                           [wanted](const auto& header) { return ToLowerCopy(header.first) == wanted; });
+    };
+    if (!named(u"user-agent")) {
+        if (const WString agent = BrowserUserAgent(); !agent.empty()) fetch.headers.emplace_back(u"User-Agent", agent);
+    }
+    ParsedUrl parts;
+    ParseHttpUrl(uri, parts);
     const std::uint64_t id = ++lastFetch;
-    pendingFetches[id] = PendingFetch{ComPtr<ICoreWebView2WebResourceRequestedEventArgs>(args), deferral, host};
+    pendingFetches[id] =
+        PendingFetch{ComPtr<ICoreWebView2WebResourceRequestedEventArgs>(args), deferral, host, parts.path};
+    const ComPtr<ICoreWebView2CookieManager> cookies = named(u"cookie") ? nullptr : CookieManager();
+    if (!cookies) return StartFetch(id, std::move(fetch));
+    // The store's cookies for the address first; the fetch goes without them
+    // when the store cannot say.
+    auto waiting = std::make_shared<BrowserFetchRequest>(std::move(fetch));
+    auto handler = MakeHandler<ICoreWebView2GetCookiesCompletedHandler>(
+        [this, waiting, id](HRESULT code, ICoreWebView2CookieList* list) {
+            std::vector<std::pair<WString, WString>> found;
+            UINT count = 0;
+            if (SUCCEEDED(code) && list != nullptr && SUCCEEDED(list->get_Count(&count))) {
+                for (UINT i = 0; i < count && i < kMaxForwardedHeaders; ++i) {
+                    ComPtr<ICoreWebView2Cookie> cookie;
+                    LPWSTR name = nullptr;
+                    LPWSTR value = nullptr;
+                    if (FAILED(list->GetValueAtIndex(i, cookie.Put())) || !cookie) continue;
+                    const bool read = SUCCEEDED(cookie->get_Name(&name)) && SUCCEEDED(cookie->get_Value(&value));
+                    WString readName = Taken(name);
+                    WString readValue = Taken(value);
+                    if (read && !readName.empty()) found.emplace_back(std::move(readName), std::move(readValue));
+                }
+            }
+            if (!found.empty()) waiting->headers.emplace_back(u"Cookie", CookieHeader(found));
+            StartFetch(id, std::move(*waiting));
+            return S_OK;
+        },
+        alive);
+    if (FAILED(cookies->GetCookies(W(uri), handler.get()))) StartFetch(id, std::move(*waiting));
+}
+
+void WebViewHost::Impl::StartFetch(std::uint64_t id, BrowserFetchRequest fetch) {
     FetchPinnedLater(std::move(fetch), [this, life = std::weak_ptr<int>(alive), id](PinnedAnswer answer) {
         if (!life.expired()) OnPinnedAnswer(id, std::move(answer));
     });
+}
+
+ComPtr<ICoreWebView2CookieManager> WebViewHost::Impl::CookieManager() {
+    ComPtr<ICoreWebView2CookieManager> manager;
+    if (auto view2 = Query<ICoreWebView2_2>(webview.get())) {
+        void* found = nullptr;
+        if (SUCCEEDED(view2->get_CookieManager(&found)) && found != nullptr)
+            manager = ComPtr<ICoreWebView2CookieManager>::Adopt(static_cast<ICoreWebView2CookieManager*>(found));
+    }
+    return manager;
+}
+
+void WebViewHost::Impl::StoreCookies(const PendingFetch& pending, const WString& headers) {
+    const std::vector<WString> lines = SetCookieValues(headers);
+    if (lines.empty()) return;
+    const ComPtr<ICoreWebView2CookieManager> cookies = CookieManager();
+    if (!cookies) return;
+    const double now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    for (const WString& line : lines) {
+        const std::optional<ResponseCookie> read = ReadSetCookie(line, pending.host, pending.path, now);
+        ComPtr<ICoreWebView2Cookie> cookie;
+        if (!read || FAILED(cookies->CreateCookie(W(read->name), W(read->value), W(read->domain), W(read->path),
+                                                  cookie.Put())) ||
+            !cookie) {
+            continue;
+        }
+        if (read->expires) cookie->put_Expires(*read->expires);
+        cookie->put_IsHttpOnly(read->httpOnly ? TRUE : FALSE);
+        cookie->put_IsSecure(read->secure ? TRUE : FALSE);
+        cookie->put_SameSite(read->sameSite == ResponseCookie::SameSite::None ? 0
+                             : read->sameSite == ResponseCookie::SameSite::Lax ? 1
+                                                                                : 2);
+        cookies->AddOrUpdateCookie(cookie.get());
+    }
+}
+
+WString WebViewHost::Impl::BrowserUserAgent() {
+    if (!userAgent.empty() || !webview) return userAgent;
+    ComPtr<ICoreWebView2Settings> settings;
+    if (SUCCEEDED(webview->get_Settings(settings.Put())) && settings) {
+        if (auto settings2 = Query<ICoreWebView2Settings2>(settings.get())) {
+            LPWSTR agent = nullptr;
+            if (SUCCEEDED(settings2->get_UserAgent(&agent))) userAgent = Taken(agent);
+        }
+    }
+    return userAgent;
 }
 
 void WebViewHost::Impl::OnPinnedAnswer(std::uint64_t id, PinnedAnswer answer) {
@@ -438,6 +537,7 @@ void WebViewHost::Impl::OnPinnedAnswer(std::uint64_t id, PinnedAnswer answer) {
     if (found == pendingFetches.end()) return;
     const PendingFetch pending = std::move(found->second);
     pendingFetches.erase(found);
+    if (answer.outcome == BrowserFetchResult::Outcome::Answered) StoreCookies(pending, answer.headers);
     ComPtr<ICoreWebView2WebResourceResponse> response;
     if (answer.outcome == BrowserFetchResult::Outcome::Answered && environment &&
         SUCCEEDED(environment->CreateWebResourceResponse(answer.body.get(), answer.status, W(answer.reason),

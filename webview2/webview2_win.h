@@ -154,6 +154,8 @@ TOVANI_WV2_IID(ICoreWebView2DownloadStartingEventHandler, 0xEFEDC989, 0xC396, 0x
                0xA5, 0x57, 0x24)
 TOVANI_WV2_IID(ICoreWebView2SaveAsUIShowingEventHandler, 0x6BAA177E, 0x3A2E, 0x5CCF, 0x9A, 0x13, 0xFA, 0xD6, 0x76,
                0xCD, 0x05, 0x22)
+TOVANI_WV2_IID(ICoreWebView2GetCookiesCompletedHandler, 0x5A4F5069, 0x5C15, 0x47C3, 0x86, 0x46, 0xF4, 0xDE, 0x1C, 0x11,
+               0x66, 0x70)
 TOVANI_WV2_IID(ICoreWebView2PrintCompletedHandler, 0x8FD80075, 0xED08, 0x42DB, 0x85, 0x70, 0xF5, 0xD1, 0x49, 0x77,
                0x46, 0x1E)
 TOVANI_WV2_IID(ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler, 0xB99369F3, 0x9B11, 0x47B5, 0xBC,
@@ -347,6 +349,46 @@ struct ICoreWebView2ProcessFailedEventHandler : IUnknown {
 // The event carries no arguments of its own (null): the view tells the state.
 struct ICoreWebView2ContainsFullScreenElementChangedEventHandler : IUnknown {
     TOVANI_WV2_METHOD(Invoke)(ICoreWebView2* sender, IUnknown* args) = 0;
+};
+
+// ---- Cookies (the store the pinned hosts' answers go to) ----------------------
+// Declared from the published IDL's order, checked against two independent
+// public bindings; the objects come from the runtime, never asked for by IID,
+// except the completion handler the program hands over.
+
+struct ICoreWebView2Cookie : IUnknown { // slot 3
+    TOVANI_WV2_METHOD(get_Name)(LPWSTR* name) = 0;
+    TOVANI_WV2_METHOD(get_Value)(LPWSTR* value) = 0;
+    TOVANI_WV2_METHOD(put_Value)(LPCWSTR value) = 0;
+    TOVANI_WV2_METHOD(get_Domain)(LPWSTR* domain) = 0;
+    TOVANI_WV2_METHOD(get_Path)(LPWSTR* path) = 0;
+    TOVANI_WV2_METHOD(get_Expires)(double* expires) = 0;
+    TOVANI_WV2_METHOD(put_Expires)(double expires) = 0; // seconds since 1970; -1 for a session cookie
+    TOVANI_WV2_METHOD(get_IsHttpOnly)(BOOL* httpOnly) = 0;
+    TOVANI_WV2_METHOD(put_IsHttpOnly)(BOOL httpOnly) = 0;
+    TOVANI_WV2_METHOD(get_SameSite)(std::int32_t* sameSite) = 0;
+    TOVANI_WV2_METHOD(put_SameSite)(std::int32_t sameSite) = 0; // none 0, lax 1, strict 2
+    TOVANI_WV2_METHOD(get_IsSecure)(BOOL* secure) = 0;
+    TOVANI_WV2_METHOD(put_IsSecure)(BOOL secure) = 0;
+    TOVANI_WV2_METHOD(get_IsSession)(BOOL* session) = 0;
+};
+struct ICoreWebView2CookieList : IUnknown { // slot 3
+    TOVANI_WV2_METHOD(get_Count)(UINT* count) = 0;
+    TOVANI_WV2_METHOD(GetValueAtIndex)(UINT index, ICoreWebView2Cookie** cookie) = 0;
+};
+struct ICoreWebView2GetCookiesCompletedHandler : IUnknown {
+    TOVANI_WV2_METHOD(Invoke)(HRESULT errorCode, ICoreWebView2CookieList* cookies) = 0;
+};
+struct ICoreWebView2CookieManager : IUnknown { // slot 3
+    TOVANI_WV2_METHOD(CreateCookie)(LPCWSTR name, LPCWSTR value, LPCWSTR domain, LPCWSTR path,
+                                    ICoreWebView2Cookie** cookie) = 0;
+    TOVANI_WV2_METHOD(CopyCookie)(ICoreWebView2Cookie* source, ICoreWebView2Cookie** cookie) = 0;
+    TOVANI_WV2_METHOD(GetCookies)(LPCWSTR uri, ICoreWebView2GetCookiesCompletedHandler* handler) = 0;
+    TOVANI_WV2_METHOD(AddOrUpdateCookie)(ICoreWebView2Cookie* cookie) = 0;
+    TOVANI_WV2_METHOD(DeleteCookie)(ICoreWebView2Cookie* cookie) = 0;
+    TOVANI_WV2_METHOD(DeleteCookies)(LPCWSTR name, LPCWSTR uri) = 0;
+    TOVANI_WV2_METHOD(DeleteCookiesWithDomainAndPath)(LPCWSTR name, LPCWSTR domain, LPCWSTR path) = 0;
+    TOVANI_WV2_METHOD(DeleteAllCookies)() = 0;
 };
 
 // ---- Settings ----------------------------------------------------------------

@@ -19,6 +19,7 @@
 #include "runtime/repair.h"
 #include "runtime/webview2_loader_win.h"
 #include "service/device_identity.h"
+#include "service/http_client.h"
 #include "service/pins.h"
 #include "tests/service/service_test_env.h"
 #include "tests/support/standin_runtime_win.h"
@@ -398,13 +399,41 @@ TEST_F(HostTest, APinnedHostIsReachedOnlyOverThePlayersCheckedConnection) {
     EXPECT_NE(content.find("\"target\":\"/echo/asset?x=1\""), std::string::npos) << content;
     EXPECT_NE(content.find("\"x-owner\":\"seen\""), std::string::npos) << content;
     EXPECT_NE(content.find("\"x-device-id\":\"" + identity + "\""), std::string::npos) << content;
-    EXPECT_EQ(content.find("\"cookie\""), std::string::npos) << "the service client's cookies stay its own";
     EXPECT_TRUE(HasPrefixIn(journal, "WebResourceRequested " + genuine + " context=3 headers: X-Client=tovani-desktop; "
                                      "X-Device-Id=" + identity));
     EXPECT_TRUE(Has(journal, "WebResourceRequested https://127.0.0.3:47443/image.png context=3 headers: "
                              "X-Client=tovani-desktop; X-Owner=seen -> sent"));
     EXPECT_TRUE(Has(journal, "WebResourceRequested http://127.0.0.2:47480/plain context=3 headers: "
                              "X-Client=tovani-desktop; X-Owner=seen -> sent"));
+    ExpectNoSlotSlips(journal);
+}
+
+// The answers the player fetched keep the browser's cookies working: their
+// Set-Cookie lines go to the browser's store as a browser keeps them (a
+// stranger's domain refused), the store's cookies and the browser's own
+// user agent go out on the next request, and the service client's session,
+// whose connections these are, keeps none of them.
+TEST_F(HostTest, CookiesOfPinnedAnswersGoToTheBrowsersStoreAndBack) {
+    const std::string page = "https://127.0.0.1:47443/set-cookie";
+    const std::string next = "https://127.0.0.1:47443/echo/next";
+    StandInSession session("cookies", "on set-cookie request " + next + " 3\n");
+    ASSERT_TRUE(Start(session, [&] { host->Navigate(Utf8ToWide(page)); }));
+    std::vector<std::string> journal;
+    ASSERT_TRUE(PumpUntil([&] {
+        journal = session.Journal();
+        return HasPrefixIn(journal, "Content of " + next);
+    })) << ::testing::PrintToString(session.Journal());
+    EXPECT_TRUE(Has(journal, "CookieManager.AddOrUpdateCookie sid=s1 domain=127.0.0.1 path=/ session httpOnly=1 "
+                             "secure=1 sameSite=1"));
+    EXPECT_TRUE(Has(journal, "CookieManager.AddOrUpdateCookie theme=dark domain=127.0.0.1 path=/echo expires "
+                             "httpOnly=0 secure=0 sameSite=1"));
+    EXPECT_FALSE(HasPrefixIn(journal, "CookieManager.AddOrUpdateCookie far="));
+    const std::string content = journal[IndexOf(journal, "Content of " + next)];
+    EXPECT_NE(content.find("\"cookie\":\"sid=s1; theme=dark\""), std::string::npos) << content;
+    EXPECT_NE(content.find("\"user-agent\":\"Mozilla/5.0 (Windows NT 10.0; Win64; x64)"), std::string::npos) << content;
+    const HttpResponse service = SharedClient().Get(u"https://127.0.0.1:47443/echo/service");
+    ASSERT_TRUE(service.ok) << service.error;
+    EXPECT_EQ(service.body.find("sid=s1"), std::string::npos) << service.body;
     ExpectNoSlotSlips(journal);
 }
 

@@ -210,6 +210,8 @@ const NamedIid kIids[] = {
      {0xefedc989, 0xc396, 0x41ca, {0x83, 0xf7, 0x07, 0xf8, 0x45, 0xa5, 0x57, 0x24}}},
     {"ICoreWebView2SaveAsUIShowingEventHandler",
      {0x6baa177e, 0x3a2e, 0x5ccf, {0x9a, 0x13, 0xfa, 0xd6, 0x76, 0xcd, 0x05, 0x22}}},
+    {"ICoreWebView2GetCookiesCompletedHandler",
+     {0x5a4f5069, 0x5c15, 0x47c3, {0x86, 0x46, 0xf4, 0xde, 0x1c, 0x11, 0x66, 0x70}}},
     {"ICoreWebView2PrintCompletedHandler", {0x8fd80075, 0xed08, 0x42db, {0x85, 0x70, 0xf5, 0xd1, 0x49, 0x77, 0x46, 0x1e}}},
     {"ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler",
      {0xb99369f3, 0x9b11, 0x47b5, {0xbc, 0x6f, 0x8e, 0x78, 0x95, 0xfc, 0xea, 0x17}}},
@@ -1049,6 +1051,178 @@ Slot* SaveAsTable() {
     return t.data();
 }
 
+// ---- the cookie store ---------------------------------------------------------------------
+
+// One store for the process, as every view of one environment shares one.
+struct Cookie : Object {
+    std::wstring name, value, domain, path;
+    double expires = -1; // a session cookie
+    BOOL httpOnly = FALSE, secure = FALSE;
+    std::int32_t sameSite = 1;
+};
+HRESULT STDMETHODCALLTYPE CookieGetName(Cookie* self, LPWSTR* out) { return out ? (*out = CoText(self->name), S_OK) : E_POINTER; }
+HRESULT STDMETHODCALLTYPE CookieGetValue(Cookie* self, LPWSTR* out) { return out ? (*out = CoText(self->value), S_OK) : E_POINTER; }
+HRESULT STDMETHODCALLTYPE CookiePutExpires(Cookie* self, double expires) {
+    self->expires = expires;
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE CookiePutHttpOnly(Cookie* self, BOOL value) {
+    self->httpOnly = value;
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE CookiePutSameSite(Cookie* self, std::int32_t value) {
+    if (value < 0 || value > 2) return E_INVALIDARG;
+    self->sameSite = value;
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE CookiePutSecure(Cookie* self, BOOL value) {
+    self->secure = value;
+    return S_OK;
+}
+Slot* CookieTable() {
+    static std::vector<Slot> t = [] {
+        auto t = MakeTable<42>(std::make_index_sequence<17>());
+        t[3] = S(&CookieGetName);
+        t[4] = S(&CookieGetValue);
+        t[9] = S(&CookiePutExpires);
+        t[11] = S(&CookiePutHttpOnly);
+        t[13] = S(&CookiePutSameSite);
+        t[15] = S(&CookiePutSecure);
+        return t;
+    }();
+    return t.data();
+}
+std::vector<Cookie*>& CookieStore() {
+    static std::vector<Cookie*> store;
+    return store;
+}
+struct CookieList : Object {
+    std::vector<Cookie*> items;
+    ~CookieList() {
+        for (Cookie* cookie : items) ReleaseSlot(cookie);
+    }
+};
+HRESULT STDMETHODCALLTYPE CookieListCount(CookieList* self, UINT* count) {
+    if (count == nullptr) return E_POINTER;
+    *count = static_cast<UINT>(self->items.size());
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE CookieListAt(CookieList* self, UINT index, Cookie** out) {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (index >= self->items.size()) return E_INVALIDARG;
+    AddRefSlot(self->items[index]);
+    *out = self->items[index];
+    return S_OK;
+}
+Slot* CookieListTable() {
+    static std::vector<Slot> t = [] {
+        auto t = MakeTable<43>(std::make_index_sequence<5>());
+        t[3] = S(&CookieListCount);
+        t[4] = S(&CookieListAt);
+        return t;
+    }();
+    return t.data();
+}
+double NowSeconds() {
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    const ULONGLONG ticks = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    return static_cast<double>(ticks - 116444736000000000ull) / 1e7;
+}
+bool Expired(const Cookie* cookie) { return cookie->expires != -1 && cookie->expires <= NowSeconds(); }
+// Whether a cookie goes with a request to uri: its host under the cookie's
+// domain (a leading dot takes subdomains in), its path under the cookie's
+// path, https for a secure one, and not expired.
+bool CookieFor(const Cookie* cookie, const std::wstring& uri) {
+    const bool https = uri.rfind(L"https://", 0) == 0;
+    const std::size_t start = uri.find(L"://");
+    if (start == std::wstring::npos || Expired(cookie) || (cookie->secure && !https)) return false;
+    const std::size_t hostEnd = std::min(uri.find_first_of(L":/?#", start + 3), uri.size());
+    const std::wstring host = uri.substr(start + 3, hostEnd - start - 3);
+    std::wstring path = uri.substr(std::min(uri.find(L'/', start + 3), uri.size()));
+    path = path.substr(0, path.find_first_of(L"?#"));
+    if (path.empty()) path = L"/";
+    const std::wstring& domain = cookie->domain;
+    const bool hostMatches = domain.rfind(L".", 0) == 0
+                                 ? host == domain.substr(1) ||
+                                       (host.size() > domain.size() && host.compare(host.size() - domain.size(), domain.size(), domain) == 0)
+                                 : host == domain;
+    const bool pathMatches = path.rfind(cookie->path, 0) == 0 &&
+                             (path.size() == cookie->path.size() || cookie->path.back() == L'/' || path[cookie->path.size()] == L'/');
+    return hostMatches && pathMatches;
+}
+struct CookieManager : Object {};
+HRESULT STDMETHODCALLTYPE ManagerCreateCookie(CookieManager*, LPCWSTR name, LPCWSTR value, LPCWSTR domain, LPCWSTR path,
+                                              Cookie** out) {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (name == nullptr || *name == 0 || domain == nullptr || *domain == 0) return E_INVALIDARG;
+    auto* cookie = Create<Cookie>(CookieTable(), "Cookie", {"Cookie"});
+    cookie->name = name;
+    cookie->value = Str(value);
+    cookie->domain = domain;
+    cookie->path = path == nullptr || *path == 0 ? std::wstring(L"/") : std::wstring(path);
+    *out = cookie;
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE ManagerGetCookies(CookieManager*, LPCWSTR uri, void* handler) {
+    if (handler == nullptr) return E_POINTER;
+    if (!AnswersItsInterface(handler, "ICoreWebView2GetCookiesCompletedHandler")) return E_NOINTERFACE;
+    AddRefForeign(handler);
+    const std::wstring address = Str(uri);
+    // Completed later, from the message loop, as the runtime does.
+    LaterCallback([handler, address] {
+        auto* list = Create<CookieList>(CookieListTable(), "CookieList", {"CookieList"});
+        for (Cookie* cookie : CookieStore()) {
+            if (!CookieFor(cookie, address)) continue;
+            AddRefSlot(cookie);
+            list->items.push_back(cookie);
+        }
+        Journal("CookieManager.GetCookies " + Utf8(address) + " -> " + std::to_string(list->items.size()));
+        InHandler([&] { CallSlot<HRESULT>(handler, 3, S_OK, static_cast<void*>(list)); });
+        ReleaseSlot(list);
+        ReleaseForeign(handler);
+    });
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE ManagerAddOrUpdate(CookieManager*, Cookie* cookie) {
+    if (cookie == nullptr || cookie->vtable != CookieTable()) return E_INVALIDARG;
+    std::vector<Cookie*>& store = CookieStore();
+    for (auto it = store.begin(); it != store.end();) {
+        Cookie* old = *it;
+        if (old->name == cookie->name && old->domain == cookie->domain && old->path == cookie->path) {
+            ReleaseSlot(old);
+            it = store.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    Journal("CookieManager.AddOrUpdateCookie " + Utf8(cookie->name) + "=" + Utf8(cookie->value) + " domain=" +
+            Utf8(cookie->domain) + " path=" + Utf8(cookie->path) +
+            (cookie->expires == -1 ? std::string(" session") : Expired(cookie) ? std::string(" expired") : std::string(" expires")) +
+            " httpOnly=" + std::to_string(cookie->httpOnly) + " secure=" + std::to_string(cookie->secure) +
+            " sameSite=" + std::to_string(cookie->sameSite));
+    if (Expired(cookie)) return S_OK;
+    AddRefSlot(cookie);
+    store.push_back(cookie);
+    return S_OK;
+}
+Slot* CookieManagerTable() {
+    static std::vector<Slot> t = [] {
+        auto t = MakeTable<44>(std::make_index_sequence<11>());
+        t[3] = S(&ManagerCreateCookie);
+        t[5] = S(&ManagerGetCookies);
+        t[6] = S(&ManagerAddOrUpdate);
+        return t;
+    }();
+    return t.data();
+}
+CookieManager* TheCookieManager() {
+    static CookieManager* manager = Create<CookieManager>(CookieManagerTable(), "CookieManager", {"CookieManager"});
+    return manager;
+}
+
 // ---- settings and print settings ----------------------------------------------------------
 
 struct Settings : Object {};
@@ -1063,6 +1237,15 @@ HRESULT STDMETHODCALLTYPE SettingsPutFlag(Settings*, BOOL value) {
         {28, "IsGeneralAutofillEnabled"}, {30, "IsPinchZoomEnabled"},       {32, "IsSwipeNavigationEnabled"},
     };
     Journal(std::string("Settings.put_") + names.at(Slot_) + " " + std::to_string(value));
+    return S_OK;
+}
+// The runtime's own user agent, as a player that adds it to its own requests reads it.
+constexpr wchar_t kStandInUserAgent[] =
+    L"Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/149.0.0.0 Safari/537.36 "
+    L"Edg/149.0.0.0";
+HRESULT STDMETHODCALLTYPE SettingsGetUserAgent(Settings*, LPWSTR* agent) {
+    if (agent == nullptr) return E_POINTER;
+    *agent = CoText(kStandInUserAgent);
     return S_OK;
 }
 HRESULT STDMETHODCALLTYPE SettingsPutPdfItems(Settings*, std::uint32_t items) {
@@ -1081,6 +1264,7 @@ Slot* SettingsTable() {
         t[16] = S(&SettingsPutFlag<16>);
         t[18] = S(&SettingsPutFlag<18>);
         t[20] = S(&SettingsPutFlag<20>);
+        t[21] = S(&SettingsGetUserAgent);
         t[24] = S(&SettingsPutFlag<24>);
         t[26] = S(&SettingsPutFlag<26>);
         t[28] = S(&SettingsPutFlag<28>);
@@ -1762,6 +1946,14 @@ HRESULT STDMETHODCALLTYPE ViewAddFilterWithKinds(View* self, LPCWSTR uri, int co
     self->filters.push_back({Str(uri), context});
     return S_OK;
 }
+HRESULT STDMETHODCALLTYPE ViewGetCookieManager(View* self, CookieManager** out) {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (DeadCall(self, "WebView.get_CookieManager")) return kDeadView;
+    AddRefSlot(TheCookieManager());
+    *out = TheCookieManager();
+    return S_OK;
+}
 HRESULT STDMETHODCALLTYPE ViewNavigateWithRequest(View* self, Request* request) {
     if (DeadCall(self, "WebView.NavigateWithWebResourceRequest")) return kDeadView;
     if (request == nullptr || request->vtable != RequestTable()) return E_INVALIDARG;
@@ -1815,6 +2007,7 @@ Slot* ViewTable() {
         t[55] = S(&ViewAddWebResourceRequested);
         t[57] = S(&ViewAddFilter);
         t[63] = S(&ViewNavigateWithRequest);
+        t[66] = S(&ViewGetCookieManager);
         t[75] = S(&ViewAddDownloadStarting);
         t[113] = S(&ViewPrint);
         t[123] = S(&ViewAddFilterWithKinds);

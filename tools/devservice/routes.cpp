@@ -516,6 +516,14 @@ void Dispatch(const httplib::Request& req, const std::string& body, httplib::Res
   if (StartsWith(path, "/canned/")) return Canned(req, res);
   if (StartsWith(path, "/nested/")) return Nested(req, res);
   if (path == "/echo" || StartsWith(path, "/echo/")) return Echo(req, body, res, listener);
+  if (path == "/set-cookie") {
+    // A session cookie of the host, one of a path with an age, and one for a
+    // stranger's domain that no browser keeps.
+    res.set_header("Set-Cookie", "sid=s1; Path=/; Secure; HttpOnly; SameSite=Lax");
+    res.set_header("Set-Cookie", "theme=dark; Max-Age=3600; Path=/echo");
+    res.set_header("Set-Cookie", "far=1; Domain=evil.test; Path=/");
+    return Send(res, 200, "cookies set\n", kTextType);
+  }
   if (path == "/redirect") {
     res.set_header("Location", "/echo");
     return Send(res, 302, "redirecting to /echo\n", kTextType);
