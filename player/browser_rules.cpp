@@ -112,6 +112,11 @@ std::vector<HeaderPair> ResourceIdentityHeaders(const WString& uri, const WStrin
     return headers;
 }
 
+std::vector<WString> IdentityHeaderNames() {
+    return {IdentityName(kFirstIdentityName), IdentityName(kSecondIdentityName), IdentityName(kFirstDescriptionName),
+            IdentityName(kSecondDescriptionName)};
+}
+
 std::optional<WString> HttpsHostOf(const WString& uri) {
     const std::optional<UrlAuthority> authority = ReadAuthority(uri);
     if (!authority) {

@@ -37,6 +37,9 @@ std::optional<std::vector<HeaderPair>> NavigationHeaders(const WString& url, con
 std::vector<HeaderPair> ResourceIdentityHeaders(const WString& uri, const WString& identity,
                                                 const WString& description);
 
+// The four names those headers go under.
+std::vector<WString> IdentityHeaderNames();
+
 // The host to pin-check for a request: present only for https addresses,
 // read as the browser reads it (user info and port dropped, lower-cased,
 // without a final root dot); empty when an https address has no readable host.

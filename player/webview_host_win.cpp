@@ -32,6 +32,16 @@ namespace {
 constexpr std::size_t kMaxForwardedHeaders = 200;
 constexpr std::size_t kMaxForwardedBodyBytes = 64 * 1024 * 1024;
 
+// The headers asked for by name when a request's collection cannot be walked.
+std::vector<WString> ForwardedHeaderNames() {
+    std::vector<WString> names = {u"Accept", u"Accept-Language", u"Authorization", u"Cache-Control", u"Content-Type",
+                                  u"Cookie", u"If-Match", u"If-Modified-Since", u"If-None-Match", u"If-Range",
+                                  u"Origin", u"Pragma", u"Range", u"Referer", u"User-Agent", u"X-Requested-With"};
+    names.push_back(ClientHeader().name);
+    for (const WString& name : IdentityHeaderNames()) names.push_back(name);
+    return names;
+}
+
 const wchar_t* W(const WString& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
 WString Taken(LPWSTR text) { return TakeCoTaskText(text); }
@@ -417,6 +427,13 @@ void WebViewHost::Impl::FetchPinned(const WString& uri, const WString& host, ICo
             LPWSTR value = nullptr;
             if (SUCCEEDED(iterator->GetCurrentHeader(&name, &value))) fetch.headers.emplace_back(Taken(name), Taken(value));
             if (FAILED(iterator->MoveNext(&more)) || !more) break;
+        }
+    } else {
+        // A collection that cannot be walked is asked by name for what a
+        // page's request carries and what the rules gave it.
+        for (const WString& name : ForwardedHeaderNames()) {
+            LPWSTR value = nullptr;
+            if (SUCCEEDED(headers->GetHeader(W(name), &value)) && value != nullptr) fetch.headers.emplace_back(name, Taken(value));
         }
     }
     ComPtr<IStream> content;

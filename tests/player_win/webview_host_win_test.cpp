@@ -371,16 +371,19 @@ TEST_F(HostTest, APinnedHostIsReachedOnlyOverThePlayersCheckedConnection) {
     ServiceTest::ResetTraps();
     const std::string forged = "https://127.0.0.2:47446/api/player/progress";
     const std::string genuine = "https://127.0.0.1:47443/echo/asset?x=1";
+    const std::string video = "https://127.0.0.1:47443/media/sample.mp4";
     StandInSession session("pins", "on page.html request " + forged + " 8\n"
                                    "on page.html request " + forged + " 8\n"
                                    "on page.html request " + genuine + " 3\n"
+                                   "on page.html request " + video + " 16 Range=bytes=100-1123\n"
                                    "on page.html request https://127.0.0.3:47443/image.png 3\n"
                                    "on page.html request http://127.0.0.2:47480/plain 3\n");
     ASSERT_TRUE(Start(session, [&] { host->Navigate(Utf8ToWide("https://127.0.0.3:47443/page.html")); }));
     std::vector<std::string> journal;
     ASSERT_TRUE(PumpUntil([&] {
         journal = session.Journal();
-        return HasPrefixIn(journal, "Content of " + genuine) && blocked.size() == 2;
+        return HasPrefixIn(journal, "Content of " + genuine) && HasPrefixIn(journal, "Content of " + video) &&
+               blocked.size() == 2;
     }, 20000)) << ::testing::PrintToString(session.Journal());
     const std::string blockedLine = "WebResourceRequested " + forged + " context=8 headers: X-Client=tovani-desktop; "
                                     "X-Owner=seen -> response 403 Blocked [Content-Type: text/plain] no content";
@@ -401,6 +404,11 @@ TEST_F(HostTest, APinnedHostIsReachedOnlyOverThePlayersCheckedConnection) {
     EXPECT_NE(content.find("\"x-device-id\":\"" + identity + "\""), std::string::npos) << content;
     EXPECT_TRUE(HasPrefixIn(journal, "WebResourceRequested " + genuine + " context=3 headers: X-Client=tovani-desktop; "
                                      "X-Device-Id=" + identity));
+    // A video's range comes back as the server sent it, streamed to the browser.
+    const std::string part = journal[IndexOf(journal, "WebResourceRequested " + video + " context=")];
+    EXPECT_NE(part.find(" -> response 206 Partial Content ["), std::string::npos) << part;
+    EXPECT_NE(part.find("Content-Range: bytes 100-1123/"), std::string::npos) << part;
+    EXPECT_NE(part.find(" length=1024"), std::string::npos) << part;
     EXPECT_TRUE(Has(journal, "WebResourceRequested https://127.0.0.3:47443/image.png context=3 headers: "
                              "X-Client=tovani-desktop; X-Owner=seen -> sent"));
     EXPECT_TRUE(Has(journal, "WebResourceRequested http://127.0.0.2:47480/plain context=3 headers: "

@@ -280,7 +280,7 @@ HRESULT ParseHresult(const std::string& text) { return static_cast<HRESULT>(std:
 //   print-status N | print-fails HRESULT | missing INTERFACE
 //   print-next status N | print-next fails HRESULT
 //   fail ADDRESS-PART WEB-ERROR-STATUS
-//   on ADDRESS-PART message TEXT | json-message JSON | request URL [CONTEXT]
+//   on ADDRESS-PART message TEXT | json-message JSON | request URL [CONTEXT [HEADER=VALUE]]
 //      | permission KIND | new-window URL [user] | download URL | save-as | navigate URL
 //      | repeat MS ACTION...  (the action every MS milliseconds, as a page's timer)
 //      | fullscreen-element on|off  (an element enters or leaves its own fullscreen)
@@ -1611,6 +1611,12 @@ void PlayAction(View* view, const Action& action) {
         ReleaseSlot(args);
     } else if (action.verb == "request") {
         Request* request = NewRequest(arg, L"GET");
+        // A header of the page's own, as NAME=VALUE (a video's Range, say).
+        if (action.args.size() > 2 && action.args[2].find('=') != std::string::npos) {
+            const std::size_t equals = action.args[2].find('=');
+            HeadersSet(request->headers, Wide(action.args[2].substr(0, equals)).c_str(),
+                       Wide(action.args[2].substr(equals + 1)).c_str());
+        }
         RunResourceRequest(view, request, action.args.size() > 1 ? std::stoi(action.args[1]) : 16);
         ReleaseSlot(request);
     } else if (action.verb == "permission") {
