@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "common/debug_log.h"
+#include "common/message_window_win.h"
 #include "player/browser_rules.h"
 #include "service/pins.h"
 
@@ -122,18 +123,7 @@ LRESULT CALLBACK FetchWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 
 // One message-only window per user-interface thread receives the answers.
 HWND FetchWindow() {
-    thread_local HWND window = [] {
-        const HINSTANCE instance = GetModuleHandleW(nullptr);
-        WNDCLASSEXW wc{};
-        if (!GetClassInfoExW(instance, kFetchWindowClass, &wc)) {
-            wc.cbSize = sizeof wc;
-            wc.lpfnWndProc = FetchWindowProc;
-            wc.hInstance = instance;
-            wc.lpszClassName = kFetchWindowClass;
-            RegisterClassExW(&wc);
-        }
-        return CreateWindowExW(0, kFetchWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
-    }();
+    thread_local HWND window = CreateMessageWindow(kFetchWindowClass, FetchWindowProc);
     return window;
 }
 

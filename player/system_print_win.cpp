@@ -14,6 +14,7 @@
 
 #include "common/debug_log.h"
 #include "common/dpi_win.h"
+#include "common/message_window_win.h"
 #include "links/player_content.h"
 #include "player/page_builder.h"
 #include "player/pdf_print.h"
@@ -352,18 +353,7 @@ LRESULT CALLBACK DocumentPrintProc(HWND window, UINT message, WPARAM wParam, LPA
     return 0;
 }
 
-HWND DocumentPrintWindow() {
-    const HINSTANCE instance = GetModuleHandleW(nullptr);
-    WNDCLASSEXW wc{};
-    if (!GetClassInfoExW(instance, kDocumentPrintClass, &wc)) {
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = DocumentPrintProc;
-        wc.hInstance = instance;
-        wc.lpszClassName = kDocumentPrintClass;
-        RegisterClassExW(&wc);
-    }
-    return CreateWindowExW(0, kDocumentPrintClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
-}
+HWND DocumentPrintWindow() { return CreateMessageWindow(kDocumentPrintClass, DocumentPrintProc); }
 
 // A PDF content prints as the document the view shows, fetched again from
 // the address the view shows, which the owner's navigation policy must
