@@ -230,6 +230,18 @@ $answer = Ask 'Do you see the Tovani window with the start page and the small na
 Record 'real runtime: init screen, start page, navigation bar' $answer "screenshot $shot"
 $answer = Ask 'Press F11 or the fullscreen button, then leave fullscreen. Did the window fill the screen and come back?'
 Record 'init screen fullscreen' $answer ''
+# The platform's pinned pages reach the view through the player's own
+# connections; the site's cookies must still hold a sign-in.
+Write-Host 'If the start page offers a sign-in, sign in now (skip otherwise).'
+[void](Read-Host 'Press Enter when done')
+# Closed as a user closes it, so the browser writes its cookies out.
+[void]$player.CloseMainWindow(); [void]$player.WaitForExit(15000)
+Stop-PlayerTree $player.Id
+$player = Start-Player ''
+$window = Wait-Window $player.Id $initClass
+Start-Sleep -Seconds 6
+$answer = Ask 'The player was closed and started again. Is the start page shown, and are you still signed in (s if there is no sign-in)?'
+Record 'start page again after a restart, the sign-in kept' $answer ''
 
 # 2. High DPI: the program declares itself per-monitor aware (v2), so Windows
 # does not stretch its bitmaps; its windows size themselves for each monitor.
@@ -469,6 +481,8 @@ if ($VideoLink) {
 
     $answer = Ask 'Press the video''s own fullscreen button (in its controls). Did the video fill the whole screen? Then press Esc: did it come back into the window?'
     Record 'video''s own fullscreen button, Esc leaves it' $answer ''
+    $answer = Ask 'Drag the video''s position to its last quarter, then back to the start. Does it play on from each place within a few seconds?'
+    Record 'video seeks forward and back' $answer ''
 
     if ($window -ne [IntPtr]::Zero) {
         $rect = New-Object SmokeNative+RECT
@@ -528,7 +542,7 @@ if ($VideoLink) {
     foreach ($p in $first, $second, $third) { Stop-PlayerTree $p.Id }
 } else {
     foreach ($check in 'video keeps playing while the printer dialog is open', 'video''s own fullscreen button, Esc leaves it',
-                       'drop-down opens under its control after the window moved',
+                       'video seeks forward and back', 'drop-down opens under its control after the window moved',
                        'renderer ended: content back with watermark and the bilingual notice',
                        'two players, the first closed, a third started: the second keeps playing') {
         Record $check 's' 'no -VideoLink given'
