@@ -32,6 +32,19 @@ namespace {
 constexpr std::size_t kMaxForwardedHeaders = 200;
 constexpr std::size_t kMaxForwardedBodyBytes = 64 * 1024 * 1024;
 
+// A response body in memory, at its start.
+ComPtr<IStream> BodyStream(const std::string& bytes) {
+    ComPtr<IStream> stream;
+    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream.Put())) || !stream) return nullptr;
+    ULONG written = 0;
+    if (bytes.size() > 0xFFFFFFFFu ||
+        FAILED(stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written)) || written != bytes.size())
+        return nullptr;
+    const LARGE_INTEGER start{};
+    stream->Seek(start, STREAM_SEEK_SET, nullptr);
+    return stream;
+}
+
 // The headers asked for by name when a request's collection cannot be walked.
 std::vector<WString> ForwardedHeaderNames() {
     std::vector<WString> names = {u"Accept", u"Accept-Language", u"Authorization", u"Cache-Control", u"Content-Type",
@@ -175,7 +188,7 @@ struct WebViewHost::Impl {
     void FetchPinned(const WString& uri, const WString& host, ICoreWebView2WebResourceRequest* request,
                      ICoreWebView2HttpRequestHeaders* headers, ICoreWebView2WebResourceRequestedEventArgs* args);
     void StartFetch(std::uint64_t id, BrowserFetchRequest fetch);
-    void OnPinnedAnswer(std::uint64_t id, PinnedAnswer answer);
+    void OnPinnedAnswer(std::uint64_t id, BrowserFetchResult answer);
     // The browser's cookie store (absent on a runtime without one) and its
     // own user agent: the runtime adds both to a request only on the
     // connections it opens itself.
@@ -498,7 +511,7 @@ void WebViewHost::Impl::FetchPinned(const WString& uri, const WString& host, ICo
 }
 
 void WebViewHost::Impl::StartFetch(std::uint64_t id, BrowserFetchRequest fetch) {
-    FetchPinnedLater(std::move(fetch), [this, life = std::weak_ptr<int>(alive), id](PinnedAnswer answer) {
+    FetchPinnedLater(std::move(fetch), [this, life = std::weak_ptr<int>(alive), id](BrowserFetchResult answer) {
         if (!life.expired()) OnPinnedAnswer(id, std::move(answer));
     });
 }
@@ -549,21 +562,27 @@ WString WebViewHost::Impl::BrowserUserAgent() {
     return userAgent;
 }
 
-void WebViewHost::Impl::OnPinnedAnswer(std::uint64_t id, PinnedAnswer answer) {
+void WebViewHost::Impl::OnPinnedAnswer(std::uint64_t id, BrowserFetchResult answer) {
     const auto found = pendingFetches.find(id);
     if (found == pendingFetches.end()) return;
     const PendingFetch pending = std::move(found->second);
     pendingFetches.erase(found);
-    if (answer.outcome == BrowserFetchResult::Outcome::Answered) StoreCookies(pending, answer.headers);
     ComPtr<ICoreWebView2WebResourceResponse> response;
-    if (answer.outcome == BrowserFetchResult::Outcome::Answered && environment &&
-        SUCCEEDED(environment->CreateWebResourceResponse(answer.body.get(), answer.status, W(answer.reason),
-                                                         W(answer.headers), response.Put())) &&
-        response) {
+    if (answer.outcome == BrowserFetchResult::Outcome::Answered) {
+        StoreCookies(pending, answer.headers);
+        // The whole body is there by the time the event completes, in a
+        // stream the runtime may read from any thread and rewind.
+        ComPtr<IStream> body = BodyStream(answer.body);
+        if (!body || !environment ||
+            FAILED(environment->CreateWebResourceResponse(body.get(), answer.status, W(answer.reason), W(answer.headers),
+                                                          response.Put()))) {
+            DebugLog("browser host: an answer from a pinned host could not be handed over");
+            response.Reset();
+        }
+    }
+    if (response) {
         pending.args->put_Response(response.get());
     } else {
-        if (answer.outcome == BrowserFetchResult::Outcome::Answered)
-            DebugLog("browser host: an answer from a pinned host could not be handed over");
         AnswerBlocked(pending.args.get());
         if (answer.outcome == BrowserFetchResult::Outcome::PinMismatch) ReportBlocked(pending.host);
     }
@@ -574,14 +593,7 @@ void WebViewHost::Impl::AnswerStringPage(const WString& uri, ICoreWebView2WebRes
     if (!environment) return;
     ComPtr<IStream> content;
     const bool page = uri == kStringPageBase && !stringPage.empty();
-    if (page) {
-        const std::string bytes = WideToUtf8(stringPage);
-        if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, content.Put())) || !content) return;
-        ULONG written = 0;
-        content->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written);
-        const LARGE_INTEGER start{};
-        content->Seek(start, STREAM_SEEK_SET, nullptr);
-    }
+    if (page && !(content = BodyStream(WideToUtf8(stringPage)))) return;
     ComPtr<ICoreWebView2WebResourceResponse> response;
     const HRESULT made =
         page ? environment->CreateWebResourceResponse(content.get(), 200, L"OK", L"Content-Type: text/html; charset=utf-8",

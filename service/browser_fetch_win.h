@@ -8,36 +8,18 @@
 #include <windows.h>
 #include <winhttp.h>
 
-#include <memory>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "common/text.h"
 #include "service/pins.h"
-#include "service/winhttp_handle_win.h"
 
 struct BrowserFetchRequest {
     WString method = u"GET";
     WString url;
     std::vector<std::pair<WString, WString>> headers; // as the browser would send them
     std::string body;
-};
-
-// The body of an answer, read as the browser asks for it, from any thread.
-class BrowserFetchBody {
-public:
-    // Takes over both handles.
-    BrowserFetchBody(HINTERNET connection, HINTERNET request);
-    // Up to size bytes, fewer when fewer have arrived; read is 0 at the end.
-    // False when the connection failed or went quiet for 30 s.
-    bool Read(void* into, DWORD size, DWORD& read);
-
-private:
-    std::mutex lock_;
-    InternetHandle connection_;
-    InternetHandle request_;
 };
 
 struct BrowserFetchResult {
@@ -52,11 +34,14 @@ struct BrowserFetchResult {
     // "Name: value" lines joined by CRLF, without those that describe the
     // connection rather than the answer (its length and framing among them).
     WString headers;
-    std::shared_ptr<BrowserFetchBody> body;
+    // The whole body: the runtime takes nothing else. A ranged request is
+    // asked for one window of its range (service/answer_window.h); any
+    // other answer over the whole-answer limit fails.
+    std::string body;
     ServerChain chain;
 };
 
-// One exchange; blocks until the answer's headers are in. Only an https
+// One exchange; blocks until the answer is in. Only an https
 // address on a host with pins is fetched; anything else fails unsent. No
 // cookie of the session and no redirect is followed: the browser keeps its
 // own cookies and follows a redirect itself, through its own checks.

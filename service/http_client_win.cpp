@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "common/masking.h"
+#include "service/answer_window.h"
 #include "service/browser_fetch_win.h"
 #include "service/http_client.h"
 #include "service/sending_check_win.h"
@@ -427,21 +428,6 @@ bool IsConnectionHeader(const WString& name) {
     return false;
 }
 
-BrowserFetchBody::BrowserFetchBody(HINTERNET connection, HINTERNET request) : connection_(connection), request_(request) {}
-
-bool BrowserFetchBody::Read(void* into, DWORD size, DWORD& read) {
-    const std::lock_guard<std::mutex> hold(lock_);
-    read = 0;
-    if (!request_) return true;
-    const bool ok = WinHttpReadData(request_.get(), into, size, &read) != FALSE;
-    // The end, or a failure: the connection goes back (or away) at once.
-    if (!ok || read == 0) {
-        request_.Reset();
-        connection_.Reset();
-    }
-    return ok;
-}
-
 BrowserFetchResult FetchForBrowser(const BrowserFetchRequest& in) {
     BrowserFetchResult result;
     WString host, path;
@@ -467,9 +453,15 @@ BrowserFetchResult FetchForBrowser(const BrowserFetchRequest& in) {
     WinHttpSetTimeouts(request.get(), kBrowserConnectTimeoutMs, kBrowserConnectTimeoutMs, kBrowserTransferTimeoutMs,
                        kBrowserTransferTimeoutMs);
     BoundResponseWait(request.get(), kBrowserTransferTimeoutMs);
+    bool ranged = false;
     for (const auto& [name, value] : in.headers) {
         if (!IsToken(name) || HasLineBreakOrZero(value) || IsConnectionHeader(name)) continue;
-        const WString line = name + u": " + value;
+        WString sent = value;
+        if (ToLowerCopy(name) == u"range") {
+            ranged = true;
+            if (const std::optional<WString> window = WindowedRange(value, kAnswerWindowBytes)) sent = *window;
+        }
+        const WString line = name + u": " + sent;
         WinHttpAddRequestHeaders(request.get(), WinText(line), static_cast<DWORD>(line.size()),
                                  WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
     }
@@ -503,8 +495,34 @@ BrowserFetchResult FetchForBrowser(const BrowserFetchRequest& in) {
     result.reason = QueryText(request.get(), WINHTTP_QUERY_STATUS_TEXT);
     if (HasLineBreakOrZero(result.reason)) result.reason.clear();
     result.headers = AnswerHeaders(request.get());
-    result.body = std::make_shared<BrowserFetchBody>(connection.get(), request.get());
-    connection.Forget();
-    request.Forget();
+
+    // The body, read whole up to the bound: one byte more tells it runs over.
+    const std::uint64_t bound = ranged ? kAnswerWindowBytes : kWholeAnswerLimitBytes;
+    std::string chunk;
+    for (;;) {
+        DWORD available = 0;
+        if (!WinHttpQueryDataAvailable(request.get(), &available)) return BrowserFetchResult{};
+        if (available == 0) break;
+        chunk.resize(std::min<std::uint64_t>(available, bound + 1 - result.body.size()));
+        DWORD read = 0;
+        if (!WinHttpReadData(request.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &read))
+            return BrowserFetchResult{};
+        if (read == 0) break;
+        result.body.append(chunk.data(), read);
+        if (result.body.size() > bound) break;
+    }
+    if (result.body.size() <= bound) return result;
+    // A server that sent more of a range than was asked (or ignored the
+    // range) is answered with the window, said as such; anything else over
+    // the bound is no answer. The rest of that body goes with its connection.
+    const std::optional<WString> cut = ranged ? CutContentRange(result.status, HeaderValue(result.headers, u"Content-Range"),
+                                                                QueryText(request.get(), WINHTTP_QUERY_CONTENT_LENGTH),
+                                                                bound)
+                                              : std::nullopt;
+    if (!cut) return BrowserFetchResult{};
+    result.body.resize(static_cast<std::size_t>(bound));
+    result.status = 206;
+    result.reason = u"Partial Content";
+    result.headers = WithHeader(result.headers, u"Content-Range", *cut);
     return result;
 }

@@ -364,7 +364,8 @@ TEST_F(HostTest, AHandlerThatDoesNotAnswerItsOwnIidIsRefused) {
 // each request there over a connection of its own, checked as it is made,
 // and answers the browser with what came back. A server whose chain misses
 // the pins (the trap on 47446, for the pinned 127.0.0.2) is checked anew on
-// each request, answered 403 "Blocked" and reported, and never hears a byte;
+// each request, answered 403 "Blocked" and reported, and never hears a byte
+// (one that cannot be reached is answered the same, unreported);
 // the genuine server gets the browser's headers and the identity; unpinned
 // hosts and plain HTTP are left to the browser.
 TEST_F(HostTest, APinnedHostIsReachedOnlyOverThePlayersCheckedConnection) {
@@ -372,10 +373,14 @@ TEST_F(HostTest, APinnedHostIsReachedOnlyOverThePlayersCheckedConnection) {
     const std::string forged = "https://127.0.0.2:47446/api/player/progress";
     const std::string genuine = "https://127.0.0.1:47443/echo/asset?x=1";
     const std::string video = "https://127.0.0.1:47443/media/sample.mp4";
+    const std::string unreachable = "https://127.0.0.2:1/nobody";
+    const std::string large = "https://127.0.0.1:47443/large/5000000";
     StandInSession session("pins", "on page.html request " + forged + " 8\n"
                                    "on page.html request " + forged + " 8\n"
+                                   "on page.html request " + unreachable + " 3\n"
                                    "on page.html request " + genuine + " 3\n"
                                    "on page.html request " + video + " 16 Range=bytes=100-1123\n"
+                                   "on page.html request " + large + " 16 Range=bytes=0-\n"
                                    "on page.html request https://127.0.0.3:47443/image.png 3\n"
                                    "on page.html request http://127.0.0.2:47480/plain 3\n");
     ASSERT_TRUE(Start(session, [&] { host->Navigate(Utf8ToWide("https://127.0.0.3:47443/page.html")); }));
@@ -383,11 +388,15 @@ TEST_F(HostTest, APinnedHostIsReachedOnlyOverThePlayersCheckedConnection) {
     ASSERT_TRUE(PumpUntil([&] {
         journal = session.Journal();
         return HasPrefixIn(journal, "Content of " + genuine) && HasPrefixIn(journal, "Content of " + video) &&
-               blocked.size() == 2;
+               HasPrefixIn(journal, "WebResourceRequested " + unreachable + " context=") &&
+               HasPrefixIn(journal, "Content of " + large) && blocked.size() == 2;
     }, 20000)) << ::testing::PrintToString(session.Journal());
     const std::string blockedLine = "WebResourceRequested " + forged + " context=8 headers: X-Client=tovani-desktop; "
                                     "X-Owner=seen -> response 403 Blocked [Content-Type: text/plain] no content";
     EXPECT_EQ(std::count(journal.begin(), journal.end(), blockedLine), 2) << "blocked once per request";
+    // A pinned host that could not be reached is refused too, unreported: no chain was seen.
+    EXPECT_TRUE(HasPrefixIn(journal, "WebResourceRequested " + unreachable + " context=3 headers: X-Client=tovani-desktop; "
+                                     "X-Owner=seen -> response 403 Blocked"));
     EXPECT_EQ(blocked, (std::vector<std::string>{"127.0.0.2", "127.0.0.2"}));
     const std::vector<ServiceTest::TrapConnection> seen = ServiceTest::TrapConnections("127.0.0.2:47446", 2);
     EXPECT_EQ(seen.size(), 2u);
@@ -404,11 +413,16 @@ TEST_F(HostTest, APinnedHostIsReachedOnlyOverThePlayersCheckedConnection) {
     EXPECT_NE(content.find("\"x-device-id\":\"" + identity + "\""), std::string::npos) << content;
     EXPECT_TRUE(HasPrefixIn(journal, "WebResourceRequested " + genuine + " context=3 headers: X-Client=tovani-desktop; "
                                      "X-Device-Id=" + identity));
-    // A video's range comes back as the server sent it, streamed to the browser.
+    // A video's range comes back as the server sent it.
     const std::string part = journal[IndexOf(journal, "WebResourceRequested " + video + " context=")];
     EXPECT_NE(part.find(" -> response 206 Partial Content ["), std::string::npos) << part;
     EXPECT_NE(part.find("Content-Range: bytes 100-1123/"), std::string::npos) << part;
     EXPECT_NE(part.find(" length=1024"), std::string::npos) << part;
+    // An open range of a large body comes in one window of it, said as such.
+    const std::string window = journal[IndexOf(journal, "WebResourceRequested " + large + " context=")];
+    EXPECT_NE(window.find(" -> response 206 Partial Content ["), std::string::npos) << window.substr(0, 400);
+    EXPECT_NE(window.find("Content-Range: bytes 0-2097151/5000000"), std::string::npos) << window.substr(0, 400);
+    EXPECT_NE(window.find(" length=2097152"), std::string::npos) << window.substr(0, 400);
     EXPECT_TRUE(Has(journal, "WebResourceRequested https://127.0.0.3:47443/image.png context=3 headers: "
                              "X-Client=tovani-desktop; X-Owner=seen -> sent"));
     EXPECT_TRUE(Has(journal, "WebResourceRequested http://127.0.0.2:47480/plain context=3 headers: "

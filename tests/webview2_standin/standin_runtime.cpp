@@ -1363,45 +1363,22 @@ bool FilterCovers(View* view, int context) {
     return false;
 }
 
-// Reads a response's content to its end. On the message loop for an answer
-// given in the handler; for a deferred one on a thread of the
-// multithreaded apartment, the stream handed over as COM hands it between
-// apartments, as the runtime reads from its own process.
-void ReadContent(Response* response, bool background, std::function<void()> then) {
-    if (response->content == nullptr) return then();
-    const auto readAll = [](IStream* content, std::string& body) {
-        char buffer[4096];
-        ULONG got = 0;
-        while (SUCCEEDED(content->Read(buffer, sizeof buffer, &got)) && got > 0) body.append(buffer, got);
-    };
-    if (!background) {
-        readAll(response->content, response->body);
-        return then();
-    }
-    IStream* marshaled = nullptr;
-    if (FAILED(CoMarshalInterThreadInterfaceInStream(IID_IStream, response->content, &marshaled))) {
-        Journal("ERROR the response's content could not be handed to another apartment");
-        return then();
-    }
-    AddRefSlot(response);
-    std::thread([response, marshaled, then = std::move(then), readAll]() mutable {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        auto* body = new std::string();
-        IStream* content = nullptr;
-        if (SUCCEEDED(CoGetInterfaceAndReleaseStream(marshaled, IID_IStream, reinterpret_cast<void**>(&content)))) {
-            readAll(content, *body);
-            content->Release();
-        } else {
-            Journal("ERROR the response's content could not be taken in another apartment");
-        }
-        CoUninitialize();
-        Later([response, body, then = std::move(then)] {
-            response->body = std::move(*body);
-            delete body;
-            ReleaseSlot(response);
-            then();
-        });
-    }).detach();
+// Reads a response's content whole, as the runtime does: rewound to its
+// start, and all of it there by the time the event completes (the runtime
+// reads every host's stream on one thread of its own, so a stream that
+// waits for its data holds every other answer up).
+void ReadContent(Response* response, const std::wstring& uri) {
+    if (response->content == nullptr) return;
+    const LARGE_INTEGER start{};
+    if (FAILED(response->content->Seek(start, STREAM_SEEK_SET, nullptr)))
+        Journal("ERROR the content of the answer to " + Utf8(uri) + " cannot be rewound");
+    const DWORD began = GetTickCount();
+    char buffer[4096];
+    ULONG got = 0;
+    response->body.clear();
+    while (SUCCEEDED(response->content->Read(buffer, sizeof buffer, &got)) && got > 0) response->body.append(buffer, got);
+    if (GetTickCount() - began > 2000)
+        Journal("ERROR the content of the answer to " + Utf8(uri) + " was not all there when its event completed");
 }
 
 // One resource request through the player's handler; the journal line tells
@@ -1446,19 +1423,18 @@ void RunResourceRequest(View* view, Request* request, int context,
             return;
         }
         auto* response = static_cast<Response*>(args->response);
-        ReadContent(response, deferred, [args, response, line, deferred, then = std::move(then)]() mutable {
-            line += " [" + Utf8(response->headers) + "]" +
-                    (response->hasContent ? " with content fnv=" + Hex(Digest(response->body)) +
-                                                " length=" + std::to_string(response->body.size())
-                                          : " no content");
-            Journal(line);
-            const std::string body = response->body;
-            // What a deferred answer brought, for tests to read back.
-            if (deferred && response->hasContent)
-                Journal("Content of " + Utf8(args->request->uri) + ": " + body.substr(0, 1200));
-            ReleaseSlot(args);
-            if (then) then(true, body);
-        });
+        ReadContent(response, args->request->uri);
+        line += " [" + Utf8(response->headers) + "]" +
+                (response->hasContent ? " with content fnv=" + Hex(Digest(response->body)) +
+                                            " length=" + std::to_string(response->body.size())
+                                      : " no content");
+        Journal(line);
+        const std::string body = response->body;
+        // What a deferred answer brought, for tests to read back.
+        if (deferred && response->hasContent)
+            Journal("Content of " + Utf8(args->request->uri) + ": " + body.substr(0, 1200));
+        ReleaseSlot(args);
+        if (then) then(true, body);
     };
     if (!deferred) return conclude();
     if (args->completed) {
