@@ -320,7 +320,7 @@ TEST_F(BrowserHostCheck, AHostTheServiceClientVerifiedNeedsNoProbeOfItsOwn) {
     EXPECT_EQ(CheckBrowserHost(u"video.pinned.test", probe.Fn(), 47446), HostCheck::Mismatch);
     EXPECT_EQ(probe.calls, 1);
     // Checked against other pins than the host has now: probed as ever.
-    NotePinVerifiedHost(u"cdn.pinned.test", 443, PinEntry{u"cdn.pinned.test", {SpkiPin("intercepting-ca")}});
-    EXPECT_EQ(CheckBrowserHost(u"cdn.pinned.test", probe.Fn(), 443), HostCheck::Mismatch);
+    NotePinVerifiedHost(u"media.pinned.test", 443, PinEntry{u"media.pinned.test", {SpkiPin("intercepting-ca")}});
+    EXPECT_EQ(CheckBrowserHost(u"media.pinned.test", probe.Fn(), 443), HostCheck::Mismatch);
     EXPECT_EQ(probe.calls, 2);
 }
