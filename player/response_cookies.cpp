@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "common/url_host.h"
+#include "service/answer_window.h"
 
 namespace {
 
@@ -161,20 +162,7 @@ std::optional<ResponseCookie> ReadSetCookie(const WString& line, const WString& 
     return cookie;
 }
 
-std::vector<WString> SetCookieValues(const WString& headers) {
-    std::vector<WString> values;
-    std::size_t at = 0;
-    while (at < headers.size()) {
-        std::size_t end = headers.find(u"\r\n", at);
-        if (end == WString::npos) end = headers.size();
-        const WString line = headers.substr(at, end - at);
-        at = end + 2;
-        const std::size_t colon = line.find(u':');
-        if (colon == WString::npos || ToLowerCopy(Trimmed(WStringView(line).substr(0, colon))) != u"set-cookie") continue;
-        values.push_back(Trimmed(WStringView(line).substr(colon + 1)));
-    }
-    return values;
-}
+std::vector<WString> SetCookieValues(const WString& headers) { return HeaderValues(headers, u"Set-Cookie"); }
 
 WString CookieHeader(const std::vector<std::pair<WString, WString>>& cookies) {
     WString header;

@@ -33,12 +33,12 @@ std::optional<WString> WindowedRange(const WString& range, std::uint64_t window)
     const WString text = Trim(range);
     constexpr WStringView kUnit = u"bytes=";
     if (window == 0 || ToLowerCopy(WStringView(text).substr(0, kUnit.size())) != kUnit) return std::nullopt;
-    const WStringView spec = WStringView(text).substr(kUnit.size());
-    const std::size_t dash = spec.find(u'-');
-    if (dash == WStringView::npos || spec.find(u',') != WStringView::npos) return std::nullopt;
-    const std::optional<std::uint64_t> start = Number(Trim(spec.substr(0, dash)));
+    const WStringView bytes = WStringView(text).substr(kUnit.size());
+    const std::size_t dash = bytes.find(u'-');
+    if (dash == WStringView::npos || bytes.find(u',') != WStringView::npos) return std::nullopt;
+    const std::optional<std::uint64_t> start = Number(Trim(bytes.substr(0, dash)));
     if (!start) return std::nullopt;
-    const WString endText = Trim(spec.substr(dash + 1));
+    const WString endText = Trim(bytes.substr(dash + 1));
     std::uint64_t end = *start + window - 1;
     if (!endText.empty()) {
         const std::optional<std::uint64_t> asked = Number(endText);
@@ -60,20 +60,24 @@ std::optional<WString> CutContentRange(int status, const WString& contentRange, 
     const WString text = Trim(contentRange);
     constexpr WStringView kUnit = u"bytes ";
     if (ToLowerCopy(WStringView(text).substr(0, kUnit.size())) != kUnit) return std::nullopt;
-    const WStringView spec = WStringView(text).substr(kUnit.size());
-    const std::size_t dash = spec.find(u'-');
-    const std::size_t slash = spec.find(u'/');
+    const WStringView bytes = WStringView(text).substr(kUnit.size());
+    const std::size_t dash = bytes.find(u'-');
+    const std::size_t slash = bytes.find(u'/');
     if (dash == WStringView::npos || slash == WStringView::npos || slash < dash) return std::nullopt;
-    const std::optional<std::uint64_t> start = Number(Trim(spec.substr(0, dash)));
-    const std::optional<std::uint64_t> end = Number(Trim(spec.substr(dash + 1, slash - dash - 1)));
-    const WString total = Trim(spec.substr(slash + 1));
+    const std::optional<std::uint64_t> start = Number(Trim(bytes.substr(0, dash)));
+    const std::optional<std::uint64_t> end = Number(Trim(bytes.substr(dash + 1, slash - dash - 1)));
+    const WString total = Trim(bytes.substr(slash + 1));
     if (!start || !end || *end < *start || *end - *start + 1 < kept || (total != u"*" && !Number(total)))
         return std::nullopt;
     return u"bytes " + Text(*start) + u"-" + Text(*start + kept - 1) + u"/" + total;
 }
 
-WString HeaderValue(const WString& headers, const WString& name) {
-    const WString wanted = ToLowerCopy(name);
+namespace {
+
+// Calls visit(lower-case name, trimmed value, line) for each "Name: value"
+// line of a CRLF-joined block; lines without a colon get an empty name.
+template <typename Visit>
+void ForEachHeaderLine(const WString& headers, Visit&& visit) {
     std::size_t at = 0;
     while (at < headers.size()) {
         std::size_t end = headers.find(u"\r\n", at);
@@ -81,25 +85,32 @@ WString HeaderValue(const WString& headers, const WString& name) {
         const WStringView line = WStringView(headers).substr(at, end - at);
         at = end + 2;
         const std::size_t colon = line.find(u':');
-        if (colon != WStringView::npos && ToLowerCopy(Trim(line.substr(0, colon))) == wanted)
-            return Trim(line.substr(colon + 1));
+        if (colon == WStringView::npos) visit(WString(), WString(), line);
+        else visit(ToLowerCopy(Trim(line.substr(0, colon))), Trim(line.substr(colon + 1)), line);
     }
-    return {};
+}
+
+} // namespace
+
+std::vector<WString> HeaderValues(const WString& headers, const WString& name) {
+    const WString wanted = ToLowerCopy(name);
+    std::vector<WString> values;
+    ForEachHeaderLine(headers, [&](const WString& lowerName, const WString& value, WStringView) {
+        if (lowerName == wanted) values.push_back(value);
+    });
+    return values;
+}
+
+WString HeaderValue(const WString& headers, const WString& name) {
+    const std::vector<WString> values = HeaderValues(headers, name);
+    return values.empty() ? WString() : values.front();
 }
 
 WString WithHeader(const WString& headers, const WString& name, const WString& value) {
     const WString wanted = ToLowerCopy(name);
     WString lines;
-    std::size_t at = 0;
-    while (at < headers.size()) {
-        std::size_t end = headers.find(u"\r\n", at);
-        if (end == WString::npos) end = headers.size();
-        const WString line = headers.substr(at, end - at);
-        at = end + 2;
-        const std::size_t colon = line.find(u':');
-        if (line.empty() || (colon != WString::npos && ToLowerCopy(Trim(WStringView(line).substr(0, colon))) == wanted))
-            continue;
-        lines += line + u"\r\n";
-    }
+    ForEachHeaderLine(headers, [&](const WString& lowerName, const WString&, WStringView line) {
+        if (!line.empty() && lowerName != wanted) lines += WString(line) + u"\r\n";
+    });
     return lines + name + u": " + value;
 }

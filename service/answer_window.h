@@ -6,6 +6,7 @@
 // for one after the other.
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "common/text.h"
 
@@ -23,7 +24,9 @@ std::optional<WString> WindowedRange(const WString& range, std::uint64_t window)
 std::optional<WString> CutContentRange(int status, const WString& contentRange, const WString& contentLength,
                                        std::uint64_t kept);
 
-// A header's value among "Name: value" lines joined by CRLF; empty when absent.
+// A header's values among "Name: value" lines joined by CRLF, in order; the
+// first of them (empty when absent).
+std::vector<WString> HeaderValues(const WString& headers, const WString& name);
 WString HeaderValue(const WString& headers, const WString& name);
 // The lines with that header's value replaced (or added).
 WString WithHeader(const WString& headers, const WString& name, const WString& value);
